@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package Corvel Mobivert needs to build, test and run.
+# Safe to run more than once; needs root (or sudo).
+set -euo pipefail
+
+packages=(
+    # toolchain
+    build-essential cmake ninja-build pkg-config clang-format
+    # FFmpeg 5.1 headers, libraries and the encoder-rich codec build
+    libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
+    libavcodec-extra ffmpeg-doc
+    # GUI
+    qt6-base-dev
+    # tests
+    libgtest-dev libgmock-dev googletest xvfb x11-apps imagemagick
+    # independent readers and the test-media generator
+    gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
+    gstreamer1.0-plugins-base-apps mediainfo
+)
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO="sudo"
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+    echo "install-deps: every package is already installed"
+    exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update -q
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

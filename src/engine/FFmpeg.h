@@ -1,0 +1,263 @@
+#pragma once
+// One conversion session: the opened inputs and outputs, every option value the option handlers
+// set, the running statistics, the worker thread and the session's events.
+
+#include "engine/HookTypes.h"
+#include "engine/SessionThreads.h"
+#include "engine/ThreadPriority.h"
+#include "engine/TranscodeRecords.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <list>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace mobivert::engine {
+
+constexpr int MAX_FILES = 20;
+constexpr int MAX_STREAMS = 20;
+constexpr int MAX_STREAM_MAPS = MAX_FILES * MAX_STREAMS;
+constexpr int MAX_META_DATA_MAPS = 20;
+constexpr int MEDIA_TYPE_COUNT = 5;
+constexpr int REPORT_BUFFER_SIZE = 1024;
+
+struct Rational {
+    int32_t num = 0;
+    int32_t den = 0;
+};
+
+class TCustomFFmpeg;
+class TFFmpegThread;
+
+using TEngineLogEvent = std::function<void(TCustomFFmpeg& engine, int level, const std::string& text)>;
+using TEngineProgressEvent = std::function<void(TCustomFFmpeg& engine, int32_t frameNumber, int32_t fps,
+                                                int32_t currentDurationMs, float quality, float bitRate,
+                                                int64_t currentSize, int32_t totalDurationMs)>;
+using TEngineTerminateEvent = std::function<void(TCustomFFmpeg& engine)>;
+using TEngineBeforeHookEvent =
+    std::function<void(TCustomFFmpeg& engine, THookAction& action, int64_t pts)>;
+using TEngineCustomHookEvent =
+    std::function<void(TCustomFFmpeg& engine, TBitmap* bitmap, int32_t frameNumber, int64_t pts,
+                       bool& update, bool& stop)>;
+
+// The library's verbosity is process-wide; every session shares this copy of it.
+int GlobalVerbose();
+void SetGlobalVerbose(int level);
+
+class TCustomFFmpeg {
+public:
+    TCustomFFmpeg();
+    virtual ~TCustomFFmpeg();
+    TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+    TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+    void ResetOptions();
+    void InitSession();
+    void FreeSession();
+
+    // Starts a run. As thread: returns the worker, created but held until the caller calls its
+    // Resume; synchronously: runs on the caller's thread and returns nullptr. A session that is
+    // running or already terminated returns nullptr and does nothing.
+    TFFmpegThread* StartConvert(bool asThread, TThreadPriority priority);
+    void RunTranscode();
+    void StopConvert();
+    void PauseConvert();
+    void ResumeConvert();
+    void DoTerminate();
+
+    // The safe point of a run: blocks while the run is paused and not asked to stop.
+    void PausePoint();
+    bool Paused() const { return PauseRequested.load(); }
+
+    // Raises OnLog when it is set.
+    void Log(int level, const std::string& text);
+
+    // ---- Files and maps
+    std::array<AVFormatContext*, MAX_FILES> InputFiles{};
+    std::array<int64_t, MAX_FILES> InputTsOffsets{};
+    std::array<std::array<double, MAX_STREAMS>, MAX_FILES> InputTsScales{};
+    int32_t InputFileCount = 0;
+    std::array<AVFormatContext*, MAX_FILES> OutputFiles{};
+    int32_t OutputFileCount = 0;
+    std::array<StreamMap, MAX_STREAM_MAPS> StreamMaps{};
+    int32_t StreamMapCount = 0;
+    std::array<MetaDataMap, MAX_META_DATA_MAPS> MetaDataMaps{};
+    int32_t MetaDataMapCount = 0;
+    const AVInputFormat* ForcedInputFormat = nullptr;
+    const AVOutputFormat* ForcedOutputFormat = nullptr;
+
+    // The decoder context of every stream of every opened input, and the encoder context of
+    // every stream of every output, owned by the session and freed in FreeSession.
+    std::array<std::vector<AVCodecContext*>, MAX_FILES> InputDecoders{};
+    std::array<std::vector<AVCodecContext*>, MAX_FILES> OutputEncoders{};
+
+    // ---- Video options
+    int32_t FrameWidth = 0;
+    int32_t FrameHeight = 0;
+    float FrameAspectRatio = 0.0f;
+    int32_t FramePixFmt = -1;
+    int32_t AudioSampleFmt = -1;
+    int32_t FramePadTop = 0;
+    int32_t FramePadBottom = 0;
+    int32_t FramePadLeft = 0;
+    int32_t FramePadRight = 0;
+    std::array<int32_t, 3> PadColor{16, 128, 128};
+    int32_t FrameTopBand = 0;
+    int32_t FrameBottomBand = 0;
+    int32_t FrameLeftBand = 0;
+    int32_t FrameRightBand = 0;
+    std::array<int32_t, 4> MaxFrames{};
+    Rational FrameRate{};
+    float VideoQScale = 0.0f;
+    std::vector<uint16_t> IntraMatrix; // 64 entries when set
+    std::vector<uint16_t> InterMatrix; // 64 entries when set
+    std::string VideoRcOverride;
+    int32_t VideoDisable = 0;
+    int32_t VideoDiscard = 0;
+    std::string VideoCodecName;
+    int32_t VideoCodecTag = 0;
+    int32_t SameQuality = 0;
+    int32_t DoDeinterlace = 0;
+    int32_t TopFieldFirst = -1;
+    int32_t MeThreshold = 0;
+    int32_t IntraDcPrecision = 8;
+    int32_t LoopInput = 0;
+    int32_t LoopOutput = -1;
+    int32_t QpHist = 0;
+    std::string VideoFilters;
+    bool FiltersEnabled = false;
+    // Names of the filters that feed decoded pictures into a filter graph and take them out.
+    std::string InputFilterName;
+    std::string OutputFilterName;
+
+    // ---- Audio and subtitle options
+    int32_t IntraOnly = 0;
+    int32_t AudioSampleRate = 44100;
+    float AudioQScale = -99999.0f;
+    int32_t AudioDisable = 0;
+    int32_t AudioChannels = 2;
+    std::string AudioCodecName;
+    int32_t AudioCodecTag = 0;
+    std::string AudioLanguage;
+    int32_t SubtitleDisable = 0;
+    std::string SubtitleCodecName;
+    std::string SubtitleLanguage;
+
+    // ---- Container and timing options
+    float MuxPreload = 0.5f;
+    float MuxMaxDelay = 0.7f;
+    int64_t RecordingTime = std::numeric_limits<int64_t>::max();
+    int64_t StartTime = 0;
+    int64_t RecTimestamp = 0;
+    int64_t InputTsOffset = 0;
+    std::string MetaTitle;
+    std::string MetaAuthor;
+    std::string MetaCopyright;
+    std::string MetaComment;
+    std::string MetaGenre;
+    std::string MetaAlbum;
+    int32_t MetaYear = 0;
+    int32_t MetaTrack = 0;
+    int32_t DoHexDump = 0;
+    int32_t DoPktDump = 0;
+    int32_t DoPsnr = 0;
+    int32_t DoPass = 0;
+    std::string PassLogFileName;
+    int32_t AudioStreamCopy = 0;
+    int32_t VideoStreamCopy = 0;
+    int32_t SubtitleStreamCopy = 0;
+    int32_t VideoSyncMethod = -1;
+    int32_t AudioSyncMethod = 0;
+    float AudioDriftThreshold = 0.1f;
+    bool CopyTs = false;
+    int32_t Shortest = 0;
+    int32_t VideoGlobalHeader = 0;
+    std::string VStatsFileName;
+    FILE* VStatsFile = nullptr;
+    int32_t ProgramId = 0;
+    int32_t RateEmu = 0;
+    int32_t VideoChannel = 0;
+    std::string VideoStandard;
+    int32_t AudioVolume = 256;
+    bool ExitOnError = false;
+    bool UsingVhook = false;
+    int32_t Verbose = 1;
+    int32_t ThreadCount = 1;
+
+    // ---- Run statistics and scaler settings
+    int64_t VideoSize = 0;
+    int64_t AudioSize = 0;
+    int64_t ExtraSize = 0;
+    int32_t FramesDup = 0;
+    int32_t FramesDrop = 0;
+    int32_t InputSync = 0;
+    uint64_t LimitFileSize = 0;
+    int32_t PgmyuvCompat = 0;
+    float DtsDeltaThreshold = 10.0f;
+    int32_t SwsFlags = 4;
+    std::vector<std::string> CodecOptNames;
+    int32_t OptNameCount = 0;
+    std::array<AVCodecContext*, MEDIA_TYPE_COUNT> CodecOptContexts{};
+    AVFormatContext* FormatOptContext = nullptr;
+    SwsContext* ScalerOptContext = nullptr;
+    int64_t TimerStart = 0;
+    // Pending bitstream filter chains (FFmpeg chain syntax), taken by the next new stream.
+    std::string VideoBitstreamFilters;
+    std::string AudioBitstreamFilters;
+    std::string SubtitleBitstreamFilters;
+    std::array<std::array<std::string, MAX_STREAMS>, MAX_FILES> BitstreamFilters{};
+    int32_t BitBufferSize = 262144;
+    std::vector<uint8_t> BitBuffer;
+    std::list<OutputStream*> OpenEncoders;
+    std::list<InputStream*> OpenDecoders;
+
+    // ---- Run control, events and hooks
+    std::atomic<TFFmpegThread*> WorkerThread{nullptr};
+    int32_t HookRgbFormat = 3; // packed 24-bit BGR
+    int32_t HookBitmapFormat = 24;
+    std::vector<HookTimeRange> HookTimeRanges;
+    std::atomic<bool> Running{false};
+    std::atomic<bool> StopRequested{false};
+    std::atomic<bool> Finished{false};
+    std::atomic<bool> Terminated{false};
+    bool Failed = false;
+    std::string ErrorMessage;
+    int32_t TotalOutputDuration = -1;
+    std::string SetupError;
+    TEngineBeforeHookEvent OnBeforeHook;
+    TEngineCustomHookEvent OnCustomHook;
+    TEngineLogEvent OnLog;
+    TEngineProgressEvent OnProgress;
+    TEngineTerminateEvent OnTerminate;
+    int64_t ProgressInterval = 500000;
+
+protected:
+    // Set-up and loop of one run; failures are raised as FFMpegException.
+    virtual void Transcode(std::array<AVFormatContext*, MAX_FILES>& outputFiles, int outputFileCount,
+                           int streamMapCount, std::array<StreamMap, MAX_STREAM_MAPS>& streamMaps,
+                           int inputFileCount, std::array<AVFormatContext*, MAX_FILES>& inputFiles);
+
+private:
+    friend class TFFmpegThread;
+    friend class TDoTerminateThread;
+
+    void FailBeforeStart(const std::string& message);
+    void CloseOpenCodecs();
+    void FreeOptionHolders();
+    void FreeOutputFiles();
+    void FreeInputFiles();
+    void FreeOptionValues();
+
+    std::atomic<bool> PauseRequested{false};
+    std::mutex PauseMutex;
+    std::condition_variable PauseChanged;
+    SessionThreadsPtr Threads = std::make_shared<SessionThreads>();
+};
+
+} // namespace mobivert::engine

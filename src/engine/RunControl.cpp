@@ -1,0 +1,122 @@
+// Starting, running, pausing, stopping and ending a session's run.
+
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVUtilHlpr.h"
+#include "engine/CodecLock.h"
+#include "engine/FFMpegException.h"
+#include "engine/FFmpeg.h"
+#include "engine/FFmpegThread.h"
+
+namespace mobivert::engine {
+
+TFFmpegThread* TCustomFFmpeg::StartConvert(bool asThread, TThreadPriority priority) {
+    if (Running || Terminated)
+        return nullptr;
+    if (OutputFileCount <= 0) {
+        FailBeforeStart("Must supply at least one output file");
+        return nullptr;
+    }
+    if (InputFileCount == 0) {
+        FailBeforeStart("Must supply at least one input file");
+        return nullptr;
+    }
+    Running = true;
+    StopRequested = false;
+    Finished = false;
+    Terminated = false;
+    PauseRequested = false;
+    if (!asThread) {
+        RunTranscode();
+        return nullptr;
+    }
+    auto* worker = new TFFmpegThread(*this, priority);
+    WorkerThread = worker;
+    return worker;
+}
+
+void TCustomFFmpeg::FailBeforeStart(const std::string& message) {
+    FreeSession();
+    Log(-1, message);
+    Failed = true;
+    ErrorMessage = message;
+    DoTerminate();
+}
+
+void TCustomFFmpeg::RunTranscode() {
+    Finished = false;
+    try {
+        Transcode(OutputFiles, OutputFileCount, StreamMapCount, StreamMaps, InputFileCount,
+                  InputFiles);
+    } catch (const std::exception& e) {
+        Log(-1, e.what());
+        Failed = true;
+        ErrorMessage = e.what();
+    }
+    CloseOpenCodecs();
+    FreeSession();
+    DoTerminate();
+}
+
+// Whatever a failed run left open is closed here, so a failure never leaks a codec.
+void TCustomFFmpeg::CloseOpenCodecs() {
+    for (OutputStream* ost : OpenEncoders) {
+        if (ost->EncodingNeeded && ost->Enc) {
+            av::av_freep(&ost->Enc->stats_in);
+            std::lock_guard lock(CodecLock());
+            av::avcodec_close(ost->Enc);
+        }
+    }
+    OpenEncoders.clear();
+    for (InputStream* ist : OpenDecoders) {
+        if (ist->DecodingNeeded && ist->Dec) {
+            std::lock_guard lock(CodecLock());
+            av::avcodec_close(ist->Dec);
+        }
+    }
+    OpenDecoders.clear();
+}
+
+void TCustomFFmpeg::StopConvert() {
+    if (Running) {
+        StopRequested = true;
+        ResumeConvert();
+    } else if (!Terminated) {
+        TDoTerminateThread::Start(*this);
+    }
+}
+
+void TCustomFFmpeg::PauseConvert() {
+    if (!Running)
+        return;
+    std::lock_guard lock(PauseMutex);
+    PauseRequested = true;
+}
+
+void TCustomFFmpeg::ResumeConvert() {
+    std::lock_guard lock(PauseMutex);
+    PauseRequested = false;
+    PauseChanged.notify_all();
+}
+
+void TCustomFFmpeg::PausePoint() {
+    if (!PauseRequested)
+        return;
+    std::unique_lock lock(PauseMutex);
+    PauseChanged.wait(lock, [this] { return !PauseRequested || StopRequested; });
+}
+
+void TCustomFFmpeg::DoTerminate() {
+    Running = false;
+    Terminated = true;
+    WorkerThread = nullptr;
+    if (OnTerminate)
+        OnTerminate(*this);
+}
+
+void TCustomFFmpeg::Transcode(std::array<AVFormatContext*, MAX_FILES>&, int, int,
+                              std::array<StreamMap, MAX_STREAM_MAPS>&, int,
+                              std::array<AVFormatContext*, MAX_FILES>&) {
+    throw FFMpegException("Transcoding is not available in this build");
+}
+
+} // namespace mobivert::engine
