@@ -66,7 +66,8 @@ endif()
 # MOBIVERT_TEST_SOURCES at tests/CMakeLists.txt:9 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/*.cpp")
 set(OLD_GLOB
-  "/work/main/tests/BindingSmokeTest.cpp"
+  "/work/main/tests/BindingTest.cpp"
+  "/work/main/tests/SessionTest.cpp"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   message("-- GLOB mismatch!")
@@ -76,6 +77,7 @@ endif()
 # MOBIVERT_TEST_SOURCES at tests/CMakeLists.txt:9 (file)
 file(GLOB NEW_GLOB LIST_DIRECTORIES true "/work/main/tests/support/*.cpp")
 set(OLD_GLOB
+  "/work/main/tests/support/TempDir.cpp"
   )
 if(NOT "${NEW_GLOB}" STREQUAL "${OLD_GLOB}")
   message("-- GLOB mismatch!")

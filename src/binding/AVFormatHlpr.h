@@ -53,6 +53,7 @@ extern "C" {
     X(avio_seek)                                                                                   \
     X(avio_feof)                                                                                   \
     X(avio_flush)                                                                                  \
+    X(avio_write)                                                                                  \
     X(avio_check)                                                                                  \
     X(avio_alloc_context)                                                                          \
     X(avio_context_free)
