@@ -69,7 +69,8 @@ protected:
         auto started = std::chrono::steady_clock::now();
         while (true) {
             PausePoint();
-            bool mayStop = !IgnoreStopFor500ms || std::chrono::steady_clock::now() - started > 500ms;
+            bool mayStop =
+                !IgnoreStopFor500ms || std::chrono::steady_clock::now() - started > 500ms;
             if (StopRequested && mayStop)
                 break;
             ++Iterations;
@@ -339,8 +340,10 @@ TEST_F(SessionTest, SessionMayBeDestroyedFromItsOwnEndReport) {
     AddOutput(*session, dir.File("out.wav"));
     std::promise<void> done;
     session->OnTerminate = [&done](TCustomFFmpeg& engine) {
+        // The handler's own captures go with the session: keep what is needed on the stack.
+        std::promise<void>* finished = &done;
         delete &engine;
-        done.set_value();
+        finished->set_value();
     };
     TFFmpegThread* worker = session->StartConvert(true, tpNormal);
     ASSERT_NE(worker, nullptr);

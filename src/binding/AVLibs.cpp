@@ -58,11 +58,17 @@ void UnloadAVLibs() {
         it->get().UnloadLib();
 }
 
-std::string AVLibsLastError() { return lastError; }
+std::string AVLibsLastError() {
+    return lastError;
+}
 
-bool AVLibsLoaded() { return allLoaded; }
+bool AVLibsLoaded() {
+    return allLoaded;
+}
 
-int CachedLogLevel() { return cachedLogLevel.load(); }
+int CachedLogLevel() {
+    return cachedLogLevel.load();
+}
 
 void RefreshCachedLogLevel() {
     if (av::av_log_get_level)

@@ -8,5 +8,6 @@
 
 #define MOBIVERT_ENTRY_SLOT(name)                                                                  \
     ::mobivert::binding::EntrySlot{#name, [](void* address) {                                      \
-                                       ::av::name = reinterpret_cast<decltype(::av::name)>(address); \
+                                       ::av::name =                                                \
+                                           reinterpret_cast<decltype(::av::name)>(address);        \
                                    }},

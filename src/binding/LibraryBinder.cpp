@@ -27,7 +27,9 @@ LibraryBinder::LibraryBinder(std::string plainName, std::string versionedName,
     : plainName_(std::move(plainName)), versionedName_(std::move(versionedName)),
       slots_(std::move(slots)) {}
 
-std::string LibraryBinder::FileName() const { return versioned_ ? versionedName_ : plainName_; }
+std::string LibraryBinder::FileName() const {
+    return versioned_ ? versionedName_ : plainName_;
+}
 
 std::string LibraryBinder::LoadedPath() const {
     if (!handle_)
@@ -52,7 +54,9 @@ void* LibraryBinder::OpenFile(const std::string& directory) {
             path = candidate;
     }
     dlerror();
-    return dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    // Unloading drops the binding but leaves the code mapped: the libraries and their own
+    // dependencies keep global state (and sometimes threads) that must not outlive their code.
+    return dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
 }
 
 bool LibraryBinder::LoadLib(const std::string& directory, bool versioned, std::string& error) {

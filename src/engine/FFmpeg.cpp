@@ -16,10 +16,16 @@ namespace {
 std::atomic<int> globalVerbose{1};
 }
 
-int GlobalVerbose() { return globalVerbose.load(); }
-void SetGlobalVerbose(int level) { globalVerbose = level; }
+int GlobalVerbose() {
+    return globalVerbose.load();
+}
+void SetGlobalVerbose(int level) {
+    globalVerbose = level;
+}
 
-TCustomFFmpeg::TCustomFFmpeg() { ResetOptions(); }
+TCustomFFmpeg::TCustomFFmpeg() {
+    ResetOptions();
+}
 
 TCustomFFmpeg::~TCustomFFmpeg() {
     StopRequested = true;

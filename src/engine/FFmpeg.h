@@ -35,10 +35,11 @@ struct Rational {
 class TCustomFFmpeg;
 class TFFmpegThread;
 
-using TEngineLogEvent = std::function<void(TCustomFFmpeg& engine, int level, const std::string& text)>;
-using TEngineProgressEvent = std::function<void(TCustomFFmpeg& engine, int32_t frameNumber, int32_t fps,
-                                                int32_t currentDurationMs, float quality, float bitRate,
-                                                int64_t currentSize, int32_t totalDurationMs)>;
+using TEngineLogEvent =
+    std::function<void(TCustomFFmpeg& engine, int level, const std::string& text)>;
+using TEngineProgressEvent = std::function<void(
+    TCustomFFmpeg& engine, int32_t frameNumber, int32_t fps, int32_t currentDurationMs,
+    float quality, float bitRate, int64_t currentSize, int32_t totalDurationMs)>;
 using TEngineTerminateEvent = std::function<void(TCustomFFmpeg& engine)>;
 using TEngineBeforeHookEvent =
     std::function<void(TCustomFFmpeg& engine, THookAction& action, int64_t pts)>;
@@ -77,6 +78,25 @@ public:
 
     // Raises OnLog when it is set.
     void Log(int level, const std::string& text);
+
+    // ==== Option text, option table and handlers (OptionTable.cpp, OptionHandlers*.cpp,
+    // GenericOptions.cpp, TargetPresets.cpp). Refusals are raised as FFMpegException.
+    void ApplyOptionText(const std::string& text);
+    void SetOption(const std::string& name, const std::string& value);
+    bool SetGenericOption(const std::string& name, const std::string& value);
+    bool SetGenericOptionInt(const std::string& name, int64_t value);
+    // Copies every generic option set so far from an option holder into a real context
+    // (codec or container), for the options whose flags contain every bit of flags.
+    void SetContextOptions(void* target, void* source, int flags);
+    // Looks a codec up by name; false with SetupError set when it is unknown or of another type.
+    bool FindCodec(const std::string& name, AVMediaType type, bool encoder, AVCodecID& codecId);
+    // ==== end of the option section
+
+    // ==== Input and output opening (InputOpening.cpp, OutputCreation.cpp, OpenErrorText.cpp).
+    // Set-up failures return false with SetupError set.
+    bool OpenInputFile(const std::string& fileName);
+    bool OpenOutputFile(const std::string& fileName);
+    // ==== end of the opening section
 
     // ---- Files and maps
     std::array<AVFormatContext*, MAX_FILES> InputFiles{};
@@ -239,9 +259,10 @@ public:
 
 protected:
     // Set-up and loop of one run; failures are raised as FFMpegException.
-    virtual void Transcode(std::array<AVFormatContext*, MAX_FILES>& outputFiles, int outputFileCount,
-                           int streamMapCount, std::array<StreamMap, MAX_STREAM_MAPS>& streamMaps,
-                           int inputFileCount, std::array<AVFormatContext*, MAX_FILES>& inputFiles);
+    virtual void Transcode(std::array<AVFormatContext*, MAX_FILES>& outputFiles,
+                           int outputFileCount, int streamMapCount,
+                           std::array<StreamMap, MAX_STREAM_MAPS>& streamMaps, int inputFileCount,
+                           std::array<AVFormatContext*, MAX_FILES>& inputFiles);
 
 private:
     friend class TFFmpegThread;

@@ -19,9 +19,13 @@ void SessionThreads::Leave() {
     changed_.notify_all();
 }
 
-void SessionThreads::BindCurrentThread() { boundTo = this; }
+void SessionThreads::BindCurrentThread() {
+    boundTo = this;
+}
 
-bool SessionThreads::CurrentThreadIsOwn() const { return boundTo == this; }
+bool SessionThreads::CurrentThreadIsOwn() const {
+    return boundTo == this;
+}
 
 void SessionThreads::WaitForOthers() {
     int own = CurrentThreadIsOwn() ? 1 : 0;

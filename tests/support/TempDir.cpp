@@ -6,7 +6,8 @@
 namespace mobivert::test {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "mobivert-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "mobivert-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary directory");
     path_ = pattern;
