@@ -47,6 +47,7 @@ extern "C" {
     X(av_packet_move_ref)                                                                          \
     X(av_packet_clone)                                                                             \
     X(av_packet_copy_props)                                                                        \
+    X(av_packet_get_side_data)                                                                     \
     X(av_packet_rescale_ts)                                                                        \
     X(av_packet_make_writable)                                                                     \
     X(av_new_packet)                                                                               \

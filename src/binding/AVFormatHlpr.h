@@ -30,6 +30,7 @@ extern "C" {
     X(av_read_pause)                                                                               \
     X(av_read_play)                                                                                \
     X(av_find_input_format)                                                                        \
+    X(av_probe_input_buffer2)                                                                      \
     X(av_guess_format)                                                                             \
     X(av_guess_codec)                                                                              \
     X(av_guess_frame_rate)                                                                         \

@@ -88,10 +88,12 @@ extern "C" {
     X(av_image_copy)                                                                               \
     X(av_get_pix_fmt)                                                                              \
     X(av_get_pix_fmt_name)                                                                         \
+    X(av_get_pix_fmt_string)                                                                       \
     X(av_pix_fmt_desc_get)                                                                         \
     X(av_pix_fmt_count_planes)                                                                     \
     X(av_get_sample_fmt)                                                                           \
     X(av_get_sample_fmt_name)                                                                      \
+    X(av_get_sample_fmt_string)                                                                    \
     X(av_get_packed_sample_fmt)                                                                    \
     X(av_get_bytes_per_sample)                                                                     \
     X(av_sample_fmt_is_planar)                                                                     \
@@ -111,7 +113,8 @@ extern "C" {
     X(av_fifo_reset2)                                                                              \
     X(av_fifo_freep2)                                                                              \
     X(av_get_picture_type_char)                                                                    \
-    X(av_get_media_type_string)
+    X(av_get_media_type_string)                                                                    \
+    X(av_usleep)
 
 namespace av {
 MOBIVERT_AVUTIL_ENTRIES(MOBIVERT_DECLARE_ENTRY)

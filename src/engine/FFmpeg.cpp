@@ -7,6 +7,7 @@
 #include "binding/SwScaleHlpr.h"
 #include "engine/CodecLock.h"
 #include "engine/FFmpegThread.h"
+#include "engine/TranscodeTables.h"
 
 #include <filesystem>
 

@@ -14,6 +14,7 @@
 #include <functional>
 #include <limits>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -34,6 +35,7 @@ struct Rational {
 
 class TCustomFFmpeg;
 class TFFmpegThread;
+struct TranscodeTables;
 
 using TEngineLogEvent =
     std::function<void(TCustomFFmpeg& engine, int level, const std::string& text)>;
@@ -90,13 +92,135 @@ public:
     void SetContextOptions(void* target, void* source, int flags);
     // Looks a codec up by name; false with SetupError set when it is unknown or of another type.
     bool FindCodec(const std::string& name, AVMediaType type, bool encoder, AVCodecID& codecId);
+    // Generic options that FFmpeg keeps as private options of one muxer or encoder family, by
+    // name with their latest value; SetContextOptions hands them to every context that knows them.
+    std::vector<std::pair<std::string, std::string>> PrivateOptionValues;
+
+    // Setters the component calls with values of its option records. String setters do nothing
+    // for an empty text; the numeric ones ignore values outside their guard (see each).
+    void SetInputFormat(const std::string& name);  // "pgmyuv" as for "f"
+    void SetOutputFormat(const std::string& name); // "pgmyuv" as for "f"
+    void SetRecordingTimeMs(int64_t ms);           // ms <= 0: nothing
+    void SetStartTimeUs(int64_t us);               // us <= 0: nothing
+    void SetProgramId(int32_t id);                 // negative: nothing
+    void SetAudioVolume(int32_t volume);           // negative: nothing
+    void SetAudioSyncMethod(int32_t method);
+    void SetVideoSyncMethod(int32_t method);
+    void SetMuxMaxDelay(float seconds); // <= 0: nothing
+    void SetMuxPreload(float seconds);  // <= 0: nothing
+    void SetMetaYear(int32_t year);     // <= 0: nothing
+    void SetMetaTrack(int32_t track);   // <= 0: nothing
+    void SetMetaTitle(const std::string& text);
+    void SetMetaAuthor(const std::string& text);
+    void SetMetaCopyright(const std::string& text);
+    void SetMetaComment(const std::string& text);
+    void SetMetaGenre(const std::string& text);
+    void SetMetaAlbum(const std::string& text);
+    void SetVideoFilters(const std::string& text);
+
+    // Handlers of the options with rules of their own, one per option name.
+    void SetFormat(const std::string& name);                                 // "f"
+    void AddStreamMap(const std::string& text);                              // "map"
+    void AddMetaDataMap(const std::string& text);                            // "map_meta_data"
+    void SetInputTsScale(const std::string& text);                           // "itsscale"
+    void SetVerbose(int32_t level);                                          // "v"
+    void SetBitRate(const std::string& name, const std::string& value);     // "b", "vb", "ab"
+    void SetFrameRate(const std::string& text);                              // "r"
+    void SetFrameSize(const std::string& text);                              // "s"
+    void SetFrameCropTop(int32_t size);                                      // "croptop"
+    void SetFrameCropBottom(int32_t size);                                   // "cropbottom"
+    void SetFrameCropLeft(int32_t size);                                     // "cropleft"
+    void SetFrameCropRight(int32_t size);                                    // "cropright"
+    void SetFramePadTop(int32_t size);                                       // "padtop"
+    void SetFramePadBottom(int32_t size);                                    // "padbottom"
+    void SetFramePadLeft(int32_t size);                                      // "padleft"
+    void SetFramePadRight(int32_t size);                                     // "padright"
+    void SetPadColor(int32_t rgb);                                           // "padcolor"
+    void SetFrameAspectRatio(const std::string& text);                       // "aspect"
+    void SetPixelFormat(const std::string& name);                            // "pix_fmt"
+    void SetSampleFormat(const std::string& name);                           // "sample_fmt"
+    void SetQScale(double value);                                            // "qscale"
+    void SetVideoCodec(const std::string& name);                             // "vcodec"
+    void SetAudioCodec(const std::string& name);                             // "acodec"
+    void SetSubtitleCodec(const std::string& name);                          // "scodec"
+    void SetPass(int32_t pass);                                              // "pass"
+    void SetVStats();                                                        // "vstats"
+    void SetVStatsFile(const std::string& name);                             // "vstats_file"
+    void SetIntraMatrix(const std::string& text);                            // "intra_matrix"
+    void SetInterMatrix(const std::string& text);                            // "inter_matrix"
+    void SetVideoTag(const std::string& tag);                                // "vtag"
+    void SetAudioTag(const std::string& tag);                                // "atag"
+    void SetAudioSampleRate(int32_t rate);                                   // "ar"
+    void SetAudioChannels(int32_t channels);                                 // "ac"
+    void AddBitstreamFilter(const std::string& name, const std::string& value); // "absf" ...
+    void SetTargetOption(const std::string& text);                           // "target"
+    // Conforms the next output to a disc or camcorder format; norm "pal", "ntsc", "film" or
+    // anything else for detection, fallback "film", "ntsc" or anything else for PAL.
+    void SetTarget(const std::string& target, const std::string& norm,
+                   const std::string& fallbackNorm);
     // ==== end of the option section
 
     // ==== Input and output opening (InputOpening.cpp, OutputCreation.cpp, OpenErrorText.cpp).
     // Set-up failures return false with SetupError set.
     bool OpenInputFile(const std::string& fileName);
     bool OpenOutputFile(const std::string& fileName);
+    // Set by stream creation for every output stream that is copied rather than encoded
+    // ([output file][stream]); the transcode reads it.
+    std::array<std::array<bool, MAX_STREAMS>, MAX_FILES> OutputStreamCopy{};
+    // Rate emulation ("re") asked for when each input was opened; the transcode reads it.
+    std::array<int32_t, MAX_FILES> InputRateEmu{};
+
+    // Add one stream to the container of output file fileIndex from the current option state and
+    // consume that type's per-stream options; failures are raised as FFMpegException.
+    void NewVideoStream(AVFormatContext* oc, int fileIndex);
+    void NewAudioStream(AVFormatContext* oc, int fileIndex);
+    void NewSubtitleStream(AVFormatContext* oc, int fileIndex);
+    // Handlers of "newvideo", "newaudio" and "newsubtitle": a further stream on the latest output.
+    void AddNewVideoStream();
+    void AddNewAudioStream();
+    void AddNewSubtitleStream();
+    // Which media types the opened inputs hold; a stream of a type outside FFmpeg's range raises
+    // "invalid codec_type of input file".
+    void CheckInputMediaTypes(bool& hasVideo, bool& hasAudio, bool& hasSubtitle);
+    // True when a filter description holds a filter that changes the picture size.
+    static bool ChainResizesPicture(const std::string& description);
     // ==== end of the opening section
+
+    // ==== Transcode: set-up, loop, packet decoding and writing, encoder output, progress
+    // (TranscodeSetup.cpp, TranscodeLoop.cpp, PacketDecoding.cpp, PacketWriter.cpp,
+    // EncoderOutput.cpp, ProgressReport.cpp).
+    // Writes one encoded or copied packet through the stream's bitstream filters, interleaved.
+    void WritePacket(AVFormatContext* os, AVPacket* pkt, AVCodecContext* enc, AVBSFContext* bsf);
+    // Sends one frame (or nullptr to drain) to the stream's encoder and writes every packet it
+    // gives back; returns the bytes written.
+    int EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* frame);
+    void PrintReport(bool isLastReport);
+    // The tables of the run in progress, and the packed 16-bit samples of the last decoded
+    // audio frame.
+    std::unique_ptr<TranscodeTables> Tables;
+    std::vector<uint8_t> DecodeBuffer;
+    // ==== end of the transcode section
+
+    // ==== Audio output path (AudioOutput.cpp)
+    void OutputAudioBuffer(AVFormatContext* os, OutputStream& ost, InputStream& ist,
+                           const uint8_t* buffer, int size);
+    // Encodes what is left in the stream's FIFO as a last, smaller frame where the encoder
+    // takes one; returns the bytes written.
+    int FlushAudioFifo(AVFormatContext* os, OutputStream& ost);
+    // ==== end of the audio section
+
+    // ==== Video output path and filter chain (VideoOutput.cpp, VideoPreprocess.cpp,
+    // VideoStats.cpp, SubtitleOutput.cpp, FilterChain.cpp)
+    void PreprocessVideoFrame(InputStream& ist, AVFrame* picture);
+    void OutputVideoFrame(AVFormatContext* os, OutputStream& ost, InputStream& ist,
+                          AVFrame* picture, int& frameSize);
+    void WriteVideoStats(AVFormatContext* os, OutputStream& ost, int frameSize);
+    void OutputSubtitle(AVFormatContext* os, OutputStream& ost, InputStream& ist,
+                        AVSubtitle* subtitle, int64_t pts);
+    // Builds the filter graph between a decoded input video stream and an encoder; false with
+    // SetupError set when it cannot be built.
+    bool BuildFilterGraph(InputStream& ist, OutputStream& ost);
+    // ==== end of the video section
 
     // ---- Files and maps
     std::array<AVFormatContext*, MAX_FILES> InputFiles{};

@@ -6,6 +6,7 @@
 #include "engine/FFMpegException.h"
 #include "engine/FFmpeg.h"
 #include "engine/FFmpegThread.h"
+#include "engine/TranscodeSteps.h"
 
 namespace mobivert::engine {
 
@@ -53,6 +54,7 @@ void TCustomFFmpeg::RunTranscode() {
         ErrorMessage = e.what();
     }
     CloseOpenCodecs();
+    Tables.reset();
     FreeSession();
     DoTerminate();
 }
@@ -113,10 +115,18 @@ void TCustomFFmpeg::DoTerminate() {
         OnTerminate(*this);
 }
 
+// The run works on the session's own tables; a failure leaves them to RunTranscode, which
+// closes the codecs they still hold open before releasing them.
 void TCustomFFmpeg::Transcode(std::array<AVFormatContext*, MAX_FILES>&, int, int,
                               std::array<StreamMap, MAX_STREAM_MAPS>&, int,
                               std::array<AVFormatContext*, MAX_FILES>&) {
-    throw FFMpegException("Transcoding is not available in this build");
+    Tables = std::make_unique<TranscodeTables>();
+    Tables->CopyPacket = av::av_packet_alloc();
+    if (!Tables->CopyPacket)
+        throw FFMpegException("av_mallocz fail");
+    SetupTranscode(*this, *Tables);
+    RunTranscodeLoop(*this, *Tables);
+    Tables.reset();
 }
 
 } // namespace mobivert::engine

@@ -2,6 +2,7 @@
 // The records the transcode builds for one run: per input file, per input stream, per output
 // stream, and the explicit stream and meta-data maps.
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 
@@ -9,6 +10,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
+#include <libavcodec/bsf.h>
 #include <libavutil/fifo.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -39,6 +41,16 @@ struct InputStream {
     AVFrame* FilterFrame = nullptr;
     int32_t HasFilterFrame = 0;
     AVFrame* PicRef = nullptr;
+    // Decoding with FFmpeg's send/receive interface: the frame being received, the converter
+    // that turns decoded audio into packed signed 16-bit samples at the decoder's rate and
+    // channel count, and the quality of the last decoded picture.
+    AVFrame* DecodedFrame = nullptr;
+    SwrContext* PackedConverter = nullptr;
+    int32_t PackedFormat = -1;
+    int32_t PackedRate = 0;
+    int32_t PackedChannels = 0;
+    AVFilterGraph* FilterGraph = nullptr;
+    float Quality = 0.0f;
 };
 
 struct OutputStream {
@@ -68,6 +80,16 @@ struct OutputStream {
     int32_t ReformatPair = 0;
     AVFifo* Fifo = nullptr;
     FILE* LogFile = nullptr;
+    // The stream's bitstream filter chain (none when the chain is empty), the frame handed to
+    // the encoder, and what the encoder reported about the last packet it coded.
+    AVBSFContext* BitstreamFilter = nullptr;
+    // Timestamp just past the last packet written, in the stream's time base.
+    int64_t CurrentPts = 0;
+    AVFrame* EncoderFrame = nullptr;
+    int32_t LastQuality = 0;
+    int32_t LastPictType = 0;
+    std::array<uint64_t, 3> LastError{};
+    std::array<uint64_t, 3> TotalError{};
 };
 
 struct StreamMap {
