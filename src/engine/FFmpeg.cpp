@@ -29,6 +29,11 @@ TCustomFFmpeg::TCustomFFmpeg() {
 }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
+    ShutDown();
+    FreeSession();
+}
+
+void TCustomFFmpeg::ShutDown() {
     StopRequested = true;
     ResumeConvert();
     if (TFFmpegThread* worker = WorkerThread.load())
@@ -36,7 +41,6 @@ TCustomFFmpeg::~TCustomFFmpeg() {
     // The worker sees the stop request at its next safe point; it must have left the session
     // before the session's memory goes.
     Threads->WaitForOthers();
-    FreeSession();
 }
 
 void TCustomFFmpeg::ResetOptions() {
@@ -149,6 +153,10 @@ void TCustomFFmpeg::ResetOptions() {
     HookRgbFormat = 3;
     HookBitmapFormat = 24;
     HookTimeRanges.clear();
+    HookRangeIndex = 0;
+    HookRangeCount = 0;
+    HookAction = haContinue;
+    HookFrameNumber = 0;
     TotalOutputDuration = -1;
     Failed = false;
     ErrorMessage.clear();

@@ -201,12 +201,15 @@ public:
     std::vector<uint8_t> DecodeBuffer;
     // ==== end of the transcode section
 
-    // ==== Audio output path (AudioOutput.cpp)
+    // ==== Audio output path (AudioOutput.cpp, AudioSync.cpp, AudioFormatChoice.cpp)
     void OutputAudioBuffer(AVFormatContext* os, OutputStream& ost, InputStream& ist,
                            const uint8_t* buffer, int size);
     // Encodes what is left in the stream's FIFO as a last, smaller frame where the encoder
     // takes one; returns the bytes written.
     int FlushAudioFifo(AVFormatContext* os, OutputStream& ost);
+    // Before the encoder is opened: a sample rate or channel layout that the encoder does not
+    // take is replaced by the nearest one it does, and the choice is logged.
+    void ChooseAudioEncoderFormat(OutputStream& ost);
     // ==== end of the audio section
 
     // ==== Video output path and filter chain (VideoOutput.cpp, VideoPreprocess.cpp,
@@ -220,7 +223,27 @@ public:
     // Builds the filter graph between a decoded input video stream and an encoder; false with
     // SetupError set when it cannot be built.
     bool BuildFilterGraph(InputStream& ist, OutputStream& ost);
+    // The working picture of the pre-processing: a reference-counted buffer that pictures
+    // downstream may still hold, so it is replaced rather than overwritten while shared; its
+    // size in bytes only grows.
+    struct BufferRelease {
+        void operator()(AVBufferRef* buffer) const;
+    };
+    std::unique_ptr<AVBufferRef, BufferRelease> HookBuffer;
+    int32_t HookBufferSize = 0;
+    // Encoded subtitles, 65536 bytes once the first subtitle is written.
+    std::vector<uint8_t> SubtitleOutBuffer;
     // ==== end of the video section
+
+    // ==== Frame hooks (HookTimeRanges.cpp)
+    // Copies the ranges (microseconds), sorted ascending by their end; the range search starts
+    // again at the first.
+    void SetHookTimeRanges(const std::vector<HookTimeRange>& ranges);
+    int32_t HookRangeIndex = 0;
+    int32_t HookRangeCount = 0;
+    int32_t HookAction = haContinue;
+    int32_t HookFrameNumber = 0;
+    // ==== end of the frame-hook section
 
     // ---- Files and maps
     std::array<AVFormatContext*, MAX_FILES> InputFiles{};
@@ -382,6 +405,10 @@ public:
     int64_t ProgressInterval = 500000;
 
 protected:
+    // Asks a running worker to stop and waits until no thread of the session touches it any
+    // more; a derived class calls it first thing in its destructor. Safe to call twice.
+    void ShutDown();
+
     // Set-up and loop of one run; failures are raised as FFMpegException.
     virtual void Transcode(std::array<AVFormatContext*, MAX_FILES>& outputFiles,
                            int outputFileCount, int streamMapCount,

@@ -1,0 +1,97 @@
+#pragma once
+// The converter component: the one object through which an application drives conversions.
+// It owns a list of tasks (one engine session each), turns option records into engine options,
+// runs the tasks on worker threads and reports log lines, progress, frame hooks and the end of
+// every task and of the batch as events carrying the task's index.
+
+#include "converter/AVProbe.h"
+#include "converter/ConverterTypes.h"
+#include "converter/FFmpegTask.h"
+#include "converter/OptionRecords.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace mobivert::converter {
+
+class TCustomAVConverter {
+public:
+    TCustomAVConverter();
+    virtual ~TCustomAVConverter();
+    TCustomAVConverter(const TCustomAVConverter&) = delete;
+    TCustomAVConverter& operator=(const TCustomAVConverter&) = delete;
+
+    bool LoadAVLib(const std::string& directory, bool versioned);
+    int AddInputFile(const std::string& fileName, const TInputOptions* options = nullptr);
+    bool SetOutputFile(int index, const std::string& fileName,
+                       const TOutputOptions* options = nullptr);
+    // Threaded with threadCount >= 1 (that many tasks at once); synchronous otherwise.
+    void StartConvert(int threadCount);
+    void StopConvert();
+    void PauseConvert();
+    void ResumeConvert();
+    void ClearTasks();
+    void RemoveTask(int index);
+    int TaskCount() const;
+    TFFmpeg* Tasks(int index) const;
+    AVFormatContext* TaskInputContext(int index) const;
+    std::string LastError() const { return lastError_; }
+    TAVProbe& Probe() { return probe_; }
+
+    // Properties.
+    std::string About;
+    TLogLevel LogLevel() const { return logLevel_; }
+    void SetLogLevel(TLogLevel level);
+    int ProgressInterval() const { return progressInterval_; }
+    void SetProgressInterval(int milliseconds);
+    TConvertPriority ThreadPriority = tpNormal;
+    static const char* Version() { return "2.2"; }
+
+    TBeforeHookEvent OnBeforeHook;
+    TCustomHookEvent OnCustomHook;
+    TLogEvent OnLog;
+    TProgressEvent OnProgress;
+    TTerminateEvent OnTerminate;
+
+    // Synchronous mode runs each task from the owner's thread, 100 ms after the previous one
+    // ended: the owner supplies how a call is posted to its thread after a delay.
+    std::function<void(std::function<void()> call, int delayMs)> PostToOwner;
+
+    // Handlers connected to every task's engine events.
+    virtual void EngineBeforeHook(engine::TCustomFFmpeg& engine, THookAction& action, int64_t pts);
+    virtual void EngineCustomHook(engine::TCustomFFmpeg& engine, TBitmap* bitmap, int32_t frameNumber,
+                                  int64_t pts, bool& update, bool& stop);
+    virtual void EngineLog(TFFmpeg* task, int level, const std::string& text);
+    virtual void EngineProgress(engine::TCustomFFmpeg& engine, int32_t frameNumber, int32_t fps,
+                                int32_t currentDurationMs, float quality, float bitRate,
+                                int64_t currentSize, int32_t totalDurationMs);
+    virtual void EngineTerminate(engine::TCustomFFmpeg& engine);
+
+    // The task running on the given kernel thread, if any (for the library log routing).
+    TFFmpeg* FindTaskByThread(pid_t threadId) const;
+
+private:
+    void ApplyInputOptions(TFFmpeg& task, const TInputOptions& options);
+    void ApplyOutputOptions(TFFmpeg& task, const TOutputOptions& options);
+    void ConnectHooks(TFFmpeg& task, const TOutputOptions& options);
+    void StartNextTask();
+    void StartTask(int index);
+    bool Threaded() const { return threadCount_ >= 1; }
+
+    std::string lastError_;
+    int nextTask_ = -1;
+    int threadCount_ = 0;
+    TLogLevel logLevel_ = llInfo;
+    int progressInterval_ = 500;
+    TAVProbe probe_;
+    TFFmpegList tasks_;
+    mutable std::recursive_mutex tasksMutex_;
+    std::recursive_mutex lock_;
+    int finishedCount_ = 0;
+    int pendingCount_ = 0;
+};
+
+class TAVConverter : public TCustomAVConverter {};
+
+} // namespace mobivert::converter

@@ -1,0 +1,106 @@
+#include "converter/LogRouting.h"
+
+#include "binding/AVLibs.h"
+#include "binding/AVUtilHlpr.h"
+#include "converter/AVConverter.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+#include <unistd.h>
+
+namespace mobivert::converter {
+
+namespace {
+
+constexpr size_t LineBufferSize = 2048;
+
+struct ProcessWideLog {
+    std::recursive_mutex Mutex;
+    std::vector<TCustomAVConverter*> Components;
+    TLogList Pending;
+};
+
+ProcessWideLog& Shared() {
+    static ProcessWideLog shared;
+    return shared;
+}
+
+void LibraryLogCallback(void* context, int level, const char* format, va_list args) {
+    if (level > binding::CachedLogLevel())
+        return;
+    ProcessWideLog& shared = Shared();
+    std::lock_guard lock(shared.Mutex);
+    pid_t thread = gettid();
+    std::vector<std::string> lines =
+        SplitLibraryMessage(shared.Pending.PendingText(thread), context, format, args);
+    for (const std::string& line : lines)
+        for (TCustomAVConverter* component : shared.Components)
+            component->EngineLog(component->FindTaskByThread(thread), level, line);
+}
+
+} // namespace
+
+std::string& TLogList::PendingText(pid_t threadId) {
+    if (first_.ThreadID == 0 || first_.ThreadID == threadId) {
+        first_.ThreadID = threadId;
+        return first_.Text;
+    }
+    for (TLogItem& item : more_)
+        if (item.ThreadID == threadId)
+            return item.Text;
+    more_.push_back({threadId, {}});
+    return more_.back().Text;
+}
+
+void TLogList::Clear() {
+    first_ = {};
+    more_.clear();
+}
+
+std::vector<std::string> SplitLibraryMessage(std::string& pending, void* context,
+                                             const char* format, va_list args) {
+    char buffer[LineBufferSize] = {};
+    int used = 0;
+    const AVClass* avClass = context ? *static_cast<const AVClass* const*>(context) : nullptr;
+    if (avClass && pending.empty()) {
+        const char* name = avClass->item_name ? avClass->item_name(context) : avClass->class_name;
+        used = snprintf(buffer, sizeof buffer, "[%s @ %08llX]", name ? name : "",
+                        static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(avClass)));
+    } else if (!pending.empty()) {
+        used = snprintf(buffer, sizeof buffer, "%s", pending.c_str());
+    }
+    used = std::clamp(used, 0, static_cast<int>(sizeof buffer) - 1);
+    vsnprintf(buffer + used, sizeof buffer - used, format, args);
+
+    std::vector<std::string> lines;
+    std::string text = buffer;
+    size_t start = 0;
+    for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
+        lines.push_back(text.substr(start, lf - start));
+        start = lf + 1;
+    }
+    pending = text.substr(start);
+    return lines;
+}
+
+void RegisterComponent(TCustomAVConverter* component) {
+    std::lock_guard lock(Shared().Mutex);
+    Shared().Components.push_back(component);
+}
+
+void UnregisterComponent(TCustomAVConverter* component) {
+    std::lock_guard lock(Shared().Mutex);
+    auto& list = Shared().Components;
+    list.erase(std::remove(list.begin(), list.end(), component), list.end());
+}
+
+void ClearPendingLogLines() {
+    std::lock_guard lock(Shared().Mutex);
+    Shared().Pending.Clear();
+}
+
+void InstallLibraryLogCallback() { av::av_log_set_callback(LibraryLogCallback); }
+
+} // namespace mobivert::converter
