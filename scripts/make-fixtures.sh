@@ -1,20 +1,20 @@
 #!/usr/bin/env bash
-# Generate the small media files used by the tests and the bundled demo clip.
+# Generate the small media files used by the tests, and the bundled demo clip.
 #
 # Usage: make-fixtures.sh OUTDIR
 #
 # Every file is made with GStreamer (gst-launch-1.0) using GStreamer's own
-# encoders and muxers. The gst-libav avenc_* encoders are used only for codecs
-# GStreamer has no native encoder for (MPEG-4 part 2, WMV2, WMA v2); FFmpeg's
-# muxers (avmux_*) are never used, so the files do not come from the library
-# under test's own muxing code.
+# encoders and muxers, so the files do not come from the libraries the
+# program itself uses. The gst-libav avenc_* encoders are used only for the
+# codecs GStreamer has no encoder of its own for (MPEG-4 part 2, WMV2,
+# WMA v2); FFmpeg's muxers (avmux_*) are never used.
 #
 # Each file is written under a temporary name and renamed when complete, so an
 # interrupted run never leaves a half-written file behind. Files that already
 # exist are kept, which makes re-running cheap. OUTDIR/.stamp is written last.
 #
 # Needs: gstreamer1.0-tools, gstreamer1.0-plugins-base, -good, -bad, -ugly,
-# gstreamer1.0-libav.
+# gstreamer1.0-libav (and coreutils, grep).
 set -euo pipefail
 
 if [[ $# -ne 1 || -z "$1" ]]; then
@@ -23,6 +23,12 @@ if [[ $# -ne 1 || -z "$1" ]]; then
 fi
 
 OUT=$1
+# The pipelines are passed to gst-launch-1.0 as words, so paths with
+# white space would be split.
+if [[ $OUT =~ [[:space:]] ]]; then
+    echo "make-fixtures: OUTDIR must not contain white space: $OUT" >&2
+    exit 2
+fi
 mkdir -p "$OUT"
 
 command -v gst-launch-1.0 >/dev/null 2>&1 || {
@@ -33,12 +39,13 @@ command -v gst-launch-1.0 >/dev/null 2>&1 || {
 # Headless: nothing here opens a window, but make sure no plugin tries to.
 unset DISPLAY WAYLAND_DISPLAY || true
 
-TMP_CURRENT=""
-LOG=$(mktemp "${TMPDIR:-/tmp}/make-fixtures.XXXXXX.log")
+TMP_FILES=()
+LOG=$(mktemp "${TMPDIR:-/tmp}/make-fixtures.XXXXXX")
 cleanup() {
-    if [[ -n "$TMP_CURRENT" ]]; then
-        rm -f -- "$TMP_CURRENT"
-    fi
+    local f
+    for f in "${TMP_FILES[@]}"; do
+        rm -f -- "$f"
+    done
     rm -f -- "$LOG"
 }
 trap cleanup EXIT
@@ -46,10 +53,9 @@ trap 'exit 130' INT TERM
 
 # ---------------------------------------------------------------------------
 # Building blocks. Sources are bounded by num-buffers so every run produces
-# the same length. Audio buffers hold exactly 10 ms so the sample counts are
-# exact (200 buffers = 2 s).
+# the same length. Audio buffers hold exactly 10 ms, so 100 buffers = 1 s.
 
-# video SRC: video W H FPS FRAMES [PATTERN] [PAR]
+# video W H FPS FRAMES [PATTERN] [PAR]
 video() {
     local w=$1 h=$2 fps=$3 frames=$4 pattern=${5:-ball} par=${6:-1/1}
     printf 'videotestsrc is-live=false pattern=%s num-buffers=%s ! ' "$pattern" "$frames"
@@ -57,7 +63,7 @@ video() {
         "$w" "$h" "$fps" "$par"
 }
 
-# audio SRC: audio RATE CHANNELS SECONDS [FREQ] [VOLUME]
+# audio RATE CHANNELS SECONDS [FREQ] [VOLUME]  (volume 0.25 = peak at -12 dBFS)
 audio() {
     local rate=$1 ch=$2 secs=$3 freq=${4:-440} vol=${5:-0.5}
     local spb=$((rate / 100)) nbuf=$((secs * 100))
@@ -66,77 +72,171 @@ audio() {
     printf 'audioconvert ! audio/x-raw,format=S16LE,layout=interleaved,rate=%s,channels=%s' "$rate" "$ch"
 }
 
-# H.264 encoder: short GOP (key frame every second at 25 fps), a few B-frames.
-X264='x264enc speed-preset=faster key-int-max=25 bframes=2 bitrate=600 ! video/x-h264,profile=high'
+# x264 KEYINT : H.264 High profile with B-frames and a short GOP. One
+# thread: with more, x264 output varies from run to run.
+x264() {
+    printf 'x264enc threads=1 speed-preset=faster key-int-max=%s bframes=2 bitrate=600 ! video/x-h264,profile=high ! h264parse' "$1"
+}
 AAC='voaacenc bitrate=128000'
-MP3='lamemp3enc target=bitrate bitrate=128 cbr=true'
+MP3='lamemp3enc target=bitrate bitrate=128 cbr=true ! mpegaudioparse'
+VORBIS='audioconvert ! vorbisenc quality=0.3'
+# Video encoders built on GstVideoEncoder may shift their timestamps by
+# 1000 h inside a matching segment; asfmux writes the raw timestamps, so
+# turn them into running time first.
+RUNNING_TIME='identity single-segment=true'
+ASF_PACKET=4800
 
-# gen NAME PIPELINE... : run the pipeline (with its sink writing to the
-# temporary file "@OUT@") unless NAME already exists.
-gen() {
+# run_pipeline TEXT : run one gst-launch pipeline; on failure print its log.
+run_pipeline() {
     local -
-    set -f  # the pipeline text is word-split below; never glob it
+    set -f # the pipeline text is word-split below; never glob it
+    # shellcheck disable=SC2086  # word splitting is intended
+    if ! gst-launch-1.0 -q $1 >"$LOG" 2>&1; then
+        cat "$LOG" >&2
+        return 1
+    fi
+}
+
+# gen NAME [--pre PIPELINE] [--post COMMAND] PIPELINE...
+#   Makes OUTDIR/NAME unless it exists. The pipeline writes to "@OUT@".
+#   --pre runs a pipeline first that writes an intermediate file "@MID@"
+#   which the main pipeline may read; --post runs COMMAND FILE on the result
+#   before it is renamed into place.
+gen() {
     local name=$1
     shift
+    local pre="" post=""
+    while [[ $# -gt 0 ]]; do
+        case $1 in
+        --pre) pre=$2; shift 2 ;;
+        --post) post=$2; shift 2 ;;
+        *) break ;;
+        esac
+    done
     local dest="$OUT/$name"
     if [[ -s "$dest" ]]; then
         return 0
     fi
-    local tmp="$OUT/.$name.part"
-    TMP_CURRENT=$tmp
-    rm -f -- "$tmp"
+    local tmp="$OUT/.$name.part" mid="$OUT/.$name.mid"
+    TMP_FILES+=("$tmp" "$mid")
+    rm -f -- "$tmp" "$mid"
     local pipeline=$*
     pipeline=${pipeline//@OUT@/$tmp}
-    # shellcheck disable=SC2086  # the pipeline is meant to be word-split
-    if ! gst-launch-1.0 -q $pipeline >"$LOG" 2>&1 || [[ ! -s "$tmp" ]]; then
+    pipeline=${pipeline//@MID@/$mid}
+    pre=${pre//@MID@/$mid}
+    if { [[ -n "$pre" ]] && ! run_pipeline "$pre"; } ||
+        ! run_pipeline "$pipeline" ||
+        [[ ! -s "$tmp" ]] ||
+        { [[ -n "$post" ]] && ! $post "$tmp"; }; then
         echo "make-fixtures: FAILED to make $name" >&2
-        cat "$LOG" >&2
-        rm -f -- "$tmp"
+        rm -f -- "$tmp" "$mid"
         exit 1
     fi
+    rm -f -- "$mid"
     mv -f -- "$tmp" "$dest"
-    TMP_CURRENT=""
     printf 'made %-22s %8d bytes\n' "$name" "$(stat -c %s "$dest")"
+}
+
+# read_le FILE OFFSET BYTES : unsigned little-endian integer.
+read_le() {
+    od -An -v --endian=little -t "u$3" -j "$2" -N "$3" "$1" | tr -d ' \n'
+}
+
+# write_le FILE OFFSET BYTES VALUE
+write_le() {
+    local f=$1 pos=$2 n=$3 v=$4 i bytes=""
+    for ((i = 0; i < n; i++)); do
+        bytes+=$(printf '\\x%02x' $(((v >> (8 * i)) & 0xff)))
+    done
+    # shellcheck disable=SC2059  # the escapes are the data
+    printf "$bytes" | dd of="$f" bs=1 seek="$pos" conv=notrunc status=none
+}
+
+# asfmux (GStreamer 1.22) ends the stream with a partly filled data packet
+# whose "packet length" field counts only the payload while its "padding
+# length" field also counts the rest of the fixed-size packet. FFmpeg's
+# demuxer takes the length as including the padding, rejects that packet
+# and loses the last frames. Store the full packet size in the length field
+# (the padding field is already right for that reading), as other ASF
+# writers do; GStreamer's own demuxer reads both forms.
+fix_asf_last_packet() {
+    local f=$1 psize=$ASF_PACKET
+    local data_guid='\x36\x26\xb2\x75\x8e\x66\xcf\x11\xa6\xd9\x00\xaa\x00\x62\xce\x6c'
+    local off
+    off=$(LC_ALL=C grep -m1 -obUaP "$data_guid" "$f" | cut -d: -f1)
+    [[ -n "$off" ]] || { echo "no ASF data object in $f" >&2; return 1; }
+    local npk
+    npk=$(read_le "$f" $((off + 40)) 8)
+    ((npk > 0)) || { echo "ASF data object in $f has no packets" >&2; return 1; }
+    local pos=$((off + 50 + (npk - 1) * psize))
+    (($(stat -c %s "$f") >= pos + psize)) || { echo "ASF packets in $f are not $psize bytes" >&2; return 1; }
+    local flags
+    flags=$(read_le "$f" "$pos" 1)
+    if ((flags & 0x80)); then # error correction data precedes the flags
+        pos=$((pos + 1 + (flags & 0x0f)))
+        flags=$(read_le "$f" "$pos" 1)
+    fi
+    pos=$((pos + 2)) # length type flags, property flags
+    local -a width=(0 1 2 4)
+    local lw=${width[(flags >> 5) & 3]} sw=${width[(flags >> 1) & 3]} pw=${width[(flags >> 3) & 3]}
+    ((lw > 0 && pw > 0)) || return 0 # no explicit length: nothing to fix
+    local plen pad
+    plen=$(read_le "$f" "$pos" "$lw")
+    pad=$(read_le "$f" $((pos + lw + sw)) "$pw")
+    if ((plen < psize && plen + pad == psize)); then
+        write_le "$f" "$pos" "$lw" "$psize"
+    fi
 }
 
 # ---------------------------------------------------------------------------
 # Audio/video files in the common containers.
 
 gen h264_aac.mp4 \
-    "$(video 640 480 25 50 ball) ! $X264 ! h264parse ! mp4mux name=m ! filesink location=@OUT@" \
+    "$(video 640 480 25 50 ball) ! $(x264 25) ! mp4mux name=m ! filesink location=@OUT@" \
     "$(audio 44100 2 2 440) ! $AAC ! m."
 
+# avenc_mpeg4 (gst-libav 1.22 with FFmpeg 5.1) puts a bogus timestamp on
+# every frame, which makes avimux write all audio before all video. AVI
+# stores video by frame index, so a first pass to a video-only AVI and
+# demuxing it again yields proper timestamps for the interleaving pass.
+# (The muxer's video pad is requested up front: avimux refuses pads added
+# once the audio has started streaming.)
 gen mpeg4_mp3.avi \
-    "$(video 320 240 25 50 smpte) ! avenc_mpeg4 bitrate=400000 gop-size=25 ! mpeg4videoparse ! avimux name=m ! filesink location=@OUT@" \
-    "$(audio 44100 2 2 440) ! $MP3 ! mpegaudioparse ! m."
+    --pre "$(video 320 240 25 50 smpte) ! avenc_mpeg4 threads=1 bitrate=400000 gop-size=25 ! avimux ! filesink location=@MID@" \
+    "filesrc location=@MID@ ! avidemux name=d d.video_0 ! queue ! m.video_0 avimux name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 2 440) ! $MP3 ! m."
 
 gen vp8_vorbis.webm \
     "$(video 320 240 25 50 ball) ! vp8enc deadline=1 cpu-used=8 keyframe-max-dist=25 target-bitrate=400000 ! webmmux name=m ! filesink location=@OUT@" \
-    "$(audio 44100 2 2 440) ! audioconvert ! vorbisenc quality=0.3 ! m."
+    "$(audio 44100 2 2 440) ! $VORBIS ! m."
 
+# One packet per Ogg page, so every Theora key frame ends a page and is
+# marked by its granule position.
 gen theora_vorbis.ogg \
-    "$(video 320 240 25 50 ball) ! theoraenc keyframe-force=25 bitrate=400 ! oggmux name=m ! filesink location=@OUT@" \
-    "$(audio 44100 2 2 440) ! audioconvert ! vorbisenc quality=0.3 ! m."
+    "$(video 320 240 25 50 ball) ! theoraenc keyframe-force=25 bitrate=400 ! oggmux max-page-delay=1 name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 2 440) ! $VORBIS ! m."
 
-gen wmv2_wma.asf \
-    "$(video 320 240 25 50 ball) ! avenc_wmv2 bitrate=400000 gop-size=25 ! asfmux name=m ! filesink location=@OUT@" \
+gen wmv2_wma.asf --post fix_asf_last_packet \
+    "$(video 320 240 25 50 ball) ! avenc_wmv2 threads=1 bitrate=400000 gop-size=25 ! $RUNNING_TIME ! asfmux packet-size=$ASF_PACKET name=m ! filesink location=@OUT@" \
     "$(audio 44100 2 2 440) ! audioconvert ! avenc_wmav2 bitrate=96000 ! m."
 
-# mpeg2enc format=3 is generic MPEG-2 (format=0 would be MPEG-1).
+# mpeg2enc format=3 is generic MPEG-2 (0 would be MPEG-1); mplex (the
+# mjpegtools multiplexer) writes a program stream whose clock references
+# lead the timestamps as they should.
 gen mpeg2_mp2.mpg \
-    "$(video 320 240 25 50 ball) ! mpeg2enc format=3 bitrate=1000 min-gop-size=12 max-gop-size=12 b-per-refframe=2 sequence-header-every-gop=true ! mpegvideoparse ! mpegpsmux name=m ! filesink location=@OUT@" \
-    "$(audio 44100 2 2 440) ! twolamemp2enc bitrate=192 ! mpegaudioparse ! m."
+    "$(video 320 240 25 50 ball) ! mpeg2enc format=3 bitrate=1000 min-gop-size=12 max-gop-size=12 b-per-refframe=2 sequence-header-every-gop=true ! mplex format=3 name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 2 440) ! twolamemp2enc bitrate=192 ! m."
 
 gen h264.ts \
-    "$(video 320 240 25 50 ball) ! $X264 ! h264parse ! mpegtsmux ! filesink location=@OUT@"
+    "$(video 320 240 25 50 ball) ! $(x264 25) ! mpegtsmux ! filesink location=@OUT@"
 
 gen h264_pcm.mov \
-    "$(video 320 240 25 50 ball) ! $X264 ! h264parse ! qtmux name=m ! filesink location=@OUT@" \
+    "$(video 320 240 25 50 ball) ! $(x264 25) ! qtmux name=m ! filesink location=@OUT@" \
     "$(audio 44100 2 2 440) ! m."
 
 gen h264_mp3.flv \
-    "$(video 320 240 25 50 ball) ! $X264 ! h264parse ! flvmux name=m ! filesink location=@OUT@" \
-    "$(audio 44100 2 2 440) ! $MP3 ! mpegaudioparse ! m."
+    "$(video 320 240 25 50 ball) ! $(x264 25) ! flvmux name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 2 440) ! $MP3 ! m."
 
 # ---------------------------------------------------------------------------
 # Audio-only files.
@@ -150,8 +250,8 @@ gen sine_stereo_44k.wav \
 gen tone.mp3 \
     "$(audio 44100 2 2 1000 0.25) ! $MP3 ! xingmux ! filesink location=@OUT@"
 
-# 5.1: a different tone in each channel (FL FR FC LFE RL RR), so a wrong
-# channel mapping or downmix is audible and measurable. The identity
+# 5.1: a different tone in each channel (FL FR FC LFE BL BR = 300, 400, 500,
+# 60, 700, 800 Hz), so a wrong channel mapping or downmix shows. The identity
 # mix-matrix only attaches the 5.1 positions to the interleaved channels.
 surround=""
 for f in 300 400 500 60 700 800; do
@@ -174,27 +274,29 @@ gen surround51_48k.flac \
 # ---------------------------------------------------------------------------
 # Video edge cases.
 
-# 322x242: not a multiple of 16 (encoder pads to 336x256 and signals cropping).
+# 322x242: not a multiple of 16 (the encoder pads to 336x256 and signals
+# the cropping).
 gen odd_size.mp4 \
-    "$(video 322 242 25 50 ball) ! $X264 ! h264parse ! mp4mux name=m ! filesink location=@OUT@" \
+    "$(video 322 242 25 50 ball) ! $(x264 25) ! mp4mux name=m ! filesink location=@OUT@" \
     "$(audio 44100 2 2 440) ! $AAC ! m."
 
-# Sample aspect ratio 8:9 is written into the H.264 VUI by x264enc.
+# Sample aspect ratio 8:9, written by x264enc into the H.264 VUI (and by
+# mp4mux into a pasp box).
 gen sar_8_9.mp4 \
-    "$(video 640 480 25 25 smpte 8/9) ! $X264 ! h264parse ! mp4mux ! filesink location=@OUT@"
+    "$(video 640 480 25 25 smpte 8/9) ! $(x264 12) ! mp4mux ! filesink location=@OUT@"
 
 gen fps30.mp4 \
-    "$(video 320 240 30 60 ball) ! x264enc speed-preset=faster key-int-max=30 bframes=2 bitrate=400 ! h264parse ! mp4mux name=m ! filesink location=@OUT@" \
+    "$(video 320 240 30 60 ball) ! $(x264 30) ! mp4mux name=m ! filesink location=@OUT@" \
     "$(audio 44100 2 2 440) ! $AAC ! m."
 
 gen fps15.mp4 \
-    "$(video 320 240 15 30 ball) ! x264enc speed-preset=faster key-int-max=15 bframes=2 bitrate=400 ! h264parse ! mp4mux ! filesink location=@OUT@"
+    "$(video 320 240 15 30 ball) ! $(x264 15) ! mp4mux ! filesink location=@OUT@"
 
 # ---------------------------------------------------------------------------
 # The demo clip shipped with the program.
 
 gen sample.mp4 \
-    "$(video 320 240 25 75 ball) ! $X264 ! h264parse ! mp4mux name=m ! filesink location=@OUT@" \
+    "$(video 320 240 25 75 ball) ! $(x264 25) ! mp4mux name=m ! filesink location=@OUT@" \
     "$(audio 44100 2 3 440) ! $AAC ! m."
 
 date -u +%Y-%m-%dT%H:%M:%SZ >"$OUT/.stamp"

@@ -18,6 +18,24 @@ bool PassesStartTime(const TCustomFFmpeg& s, const InputStream& ist) {
     return s.StartTime == 0 || ist.Pts >= s.StartTime;
 }
 
+// With rate emulation an input is read no faster than its own timestamps advance: a unit that
+// is due more than 50 ms from now is waited for (in short steps, so that a stop is not delayed).
+void EmulateRate(TCustomFFmpeg& s, InputStream& ist) {
+    if (!s.InputRateEmu[ist.FileIndex])
+        return;
+    if (ist.RateEmuOrigin == INT64_MIN)
+        ist.RateEmuOrigin = ist.Pts;
+    int64_t due = ist.Pts - ist.RateEmuOrigin;
+    while (!s.StopRequested) {
+        int64_t ahead = due - (av::av_gettime() - ist.Start);
+        if (ahead <= 50000)
+            break;
+        av::av_usleep(static_cast<unsigned>(std::min<int64_t>(ahead, 50000)));
+        s.PausePoint();
+    }
+    ++ist.Frame;
+}
+
 int64_t ToMicroseconds(int64_t ts, AVRational base) {
     return av::av_rescale_q(ts, base, MicrosecondBase);
 }
@@ -99,6 +117,7 @@ void TakeFrameTime(InputStream& ist, const AVFrame* frame) {
 int DeliverAudio(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
                  const AVFrame* frame) {
     TakeFrameTime(ist, frame);
+    EmulateRate(s, ist);
     int size = ConvertToPacked(s, ist, frame);
     if (size < 0)
         return -1;
@@ -119,6 +138,7 @@ int DeliverVideo(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int ist
                  AVFrame* frame) {
     ist.Quality = static_cast<float>(frame->quality);
     TakeFrameTime(ist, frame);
+    EmulateRate(s, ist);
     ist.NextPts = ist.Pts + PictureDuration(ist, frame);
     s.PreprocessVideoFrame(ist, frame);
     if (!PassesStartTime(s, ist))
@@ -213,6 +233,8 @@ void CopyPacket(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, AVFormat
 
 void CopyToOutputs(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
                    const AVPacket* pkt) {
+    if (!ist.DecodingNeeded)
+        EmulateRate(s, ist);
     if (!PassesStartTime(s, ist))
         return;
     ForEachOutputOf(s, t, istIndex, [&](AVFormatContext* os, OutputStream& ost) {
