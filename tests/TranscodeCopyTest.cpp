@@ -121,8 +121,8 @@ TEST_F(TranscodeCopyTest, VideoFrameLimitStopsTheWholeRun) {
 TEST_F(TranscodeCopyTest, ShortestEndsWithTheFirstInputThatEnds) {
     auto convert = [&](const std::string& name, const std::string& extra) {
         EngineRun run;
-        EXPECT_TRUE(run.AddInput(Fixture("h264.ts"))) << run.Error();     // 2 s of video
-        EXPECT_TRUE(run.AddInput(Fixture("sample.mp4"))) << run.Error();  // 3 s
+        EXPECT_TRUE(run.AddInput(Fixture("h264.ts"))) << run.Error();    // 2 s of video
+        EXPECT_TRUE(run.AddInput(Fixture("sample.mp4"))) << run.Error(); // 3 s
         std::string out = dir.File(name);
         EXPECT_TRUE(run.SetOutput(out, "vcodec=copy\nacodec=copy\nmap=0:0\nmap=1:1" + extra))
             << run.Error();
@@ -138,17 +138,23 @@ TEST_F(TranscodeCopyTest, ShortestEndsWithTheFirstInputThatEnds) {
     EXPECT_LT(shortest.First(AVMEDIA_TYPE_AUDIO)->EndTime, 2.5);
 }
 
-// Two copies of a clip joined byte for byte, the second shifted 20 s later: a forward jump.
+// Two copies of a clip joined byte for byte, the second 20 s later than the first: a forward
+// jump in the middle of one stream. Both are remuxed the same way so that they join cleanly.
+std::string RemuxTs(TempDir& dir, const std::string& name, const std::string& inputOptions) {
+    EngineRun remux;
+    EXPECT_TRUE(remux.AddInput(Fixture("h264.ts"), inputOptions + "\ncopyts")) << remux.Error();
+    std::string out = dir.File(name);
+    EXPECT_TRUE(remux.SetOutput(out, "vcodec=copy")) << remux.Error();
+    remux.Run();
+    EXPECT_FALSE(remux.Failed()) << remux.Error();
+    return out;
+}
+
 std::string JoinWithJump(TempDir& dir) {
-    EngineRun shift;
-    EXPECT_TRUE(shift.AddInput(Fixture("h264.ts"), "itsoffset=20")) << shift.Error();
-    std::string later = dir.File("later.ts");
-    EXPECT_TRUE(shift.SetOutput(later, "vcodec=copy\ncopyts")) << shift.Error();
-    shift.Run();
-    EXPECT_FALSE(shift.Failed()) << shift.Error();
     std::string joined = dir.File("joined.ts");
     std::ofstream out(joined, std::ios::binary);
-    for (const std::string& part : {Fixture("h264.ts"), later}) {
+    for (const std::string& part :
+         {RemuxTs(dir, "first.ts", ""), RemuxTs(dir, "later.ts", "itsoffset=20")}) {
         std::ifstream in(part, std::ios::binary);
         out << in.rdbuf();
     }
@@ -193,21 +199,24 @@ TEST_F(TranscodeCopyTest, StreamMapMessages) {
     {
         EngineRun run;
         ASSERT_TRUE(run.AddInput(Fixture("h264_aac.mp4")));
-        ASSERT_TRUE(run.SetOutput(dir.File("swapped.mkv"), std::string(Copy) + "\nmap=0:1\nmap=0:0"));
+        ASSERT_TRUE(
+            run.SetOutput(dir.File("swapped.mkv"), std::string(Copy) + "\nmap=0:1\nmap=0:0"));
         run.Run();
         EXPECT_EQ(run.Error(), "Codec type mismatch for mapping #0.1 -> #0.0");
     }
     {
         EngineRun run;
         ASSERT_TRUE(run.AddInput(Fixture("h264_aac.mp4")));
-        ASSERT_TRUE(run.SetOutput(dir.File("missing.mkv"), std::string(Copy) + "\nmap=0:0\nmap=0:5"));
+        ASSERT_TRUE(
+            run.SetOutput(dir.File("missing.mkv"), std::string(Copy) + "\nmap=0:0\nmap=0:5"));
         run.Run();
         EXPECT_EQ(run.Error(), "Could not find input stream #0.5");
     }
     {
         EngineRun run;
         ASSERT_TRUE(run.AddInput(Fixture("h264_aac.mp4")));
-        ASSERT_TRUE(run.SetOutput(dir.File("sync.mkv"), std::string(Copy) + "\nmap=0:0:3:0\nmap=0:1"));
+        ASSERT_TRUE(
+            run.SetOutput(dir.File("sync.mkv"), std::string(Copy) + "\nmap=0:0:3:0\nmap=0:1"));
         run.Run();
         EXPECT_EQ(run.Error(), "Could not find sync stream #3.0");
     }
@@ -228,7 +237,8 @@ TEST_F(TranscodeCopyTest, CopyIncompatibilitiesFailBeforeAnyHeader) {
     ASSERT_TRUE(hooked.SetOutput(dir.File("hook.mkv"), Copy));
     hooked.Session.OnCustomHook = [](TCustomFFmpeg&, TBitmap*, int32_t, int64_t, bool&, bool&) {};
     hooked.Run();
-    EXPECT_EQ(hooked.Error(), "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+    EXPECT_EQ(hooked.Error(),
+              "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
 }
 
 TEST_F(TranscodeCopyTest, SizeLimitStopsAtTheFirstOutputsSize) {
@@ -285,14 +295,19 @@ TEST_F(TranscodeCopyTest, AudioOnlyProgressHasNoFrameNumbersAndNeverGoesBack) {
     ASSERT_FALSE(run.Failed()) << run.Error();
     ASSERT_GE(run.Progress.size(), 2u);
     int32_t lastTime = 0;
+    int64_t lastSize = 0;
     for (const ProgressRecord& record : run.Progress) {
         EXPECT_EQ(record.FrameNumber, -1);
         EXPECT_EQ(record.Fps, -1);
         EXPECT_FLOAT_EQ(record.Quality, -1.0f);
         EXPECT_GE(record.TimeMs, lastTime);
-        EXPECT_GT(record.Size, 0);
+        // The muxer may hold its first cluster back: the size never shrinks.
+        EXPECT_GE(record.Size, lastSize);
+        EXPECT_GT(record.BitRate * record.TimeMs, -1.0f);
         lastTime = record.TimeMs;
+        lastSize = record.Size;
     }
+    EXPECT_GT(run.Progress.back().Size, 0);
     EXPECT_NEAR(run.Progress.back().TimeMs, 2000, 100);
 }
 
@@ -330,7 +345,10 @@ TEST_F(TranscodeCopyTest, WriteFailureFailsTheRunWithTheWriteText) {
     ASSERT_TRUE(run.SetOutput("/dev/full", std::string(Copy) + "\nf=matroska")) << run.Error();
     run.Run();
     EXPECT_TRUE(run.Failed());
-    EXPECT_THAT(run.Error(), testing::StartsWith("av_interleaved_write_frame()"));
+    // Small outputs reach the disk only when the trailer flushes them.
+    EXPECT_THAT(run.Error(), testing::AnyOf(testing::StartsWith("av_interleaved_write_frame(): "),
+                                            testing::StartsWith("av_write_trailer(): ")));
+    EXPECT_THAT(run.Error(), HasSubstr("no space left on the device"));
     EXPECT_TRUE(run.Session.OpenEncoders.empty());
     EXPECT_TRUE(run.Session.OpenDecoders.empty());
 }
@@ -338,18 +356,45 @@ TEST_F(TranscodeCopyTest, WriteFailureFailsTheRunWithTheWriteText) {
 TEST_F(TranscodeCopyTest, DamagedInputsConvertWhatIsReadable) {
     std::ifstream source(Fixture("sample.mp4"), std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(source)), {});
+
+    // The index of this MP4 is at its end: cut off, nothing is readable, which is said clearly.
     std::string truncated = dir.File("truncated.mp4");
     std::ofstream(truncated, std::ios::binary) << bytes.substr(0, bytes.size() * 2 / 3);
+    EngineRun refused;
+    EXPECT_FALSE(refused.AddInput(truncated));
+    EXPECT_THAT(refused.Error(), HasSubstr("truncated.mp4"));
 
+    // A transport stream cut short converts up to the cut.
+    std::ifstream ts(Fixture("h264.ts"), std::ios::binary);
+    std::string tsBytes((std::istreambuf_iterator<char>(ts)), {});
+    std::string shortTs = dir.File("short.ts");
+    std::ofstream(shortTs, std::ios::binary) << tsBytes.substr(0, tsBytes.size() / 2 + 77);
+    EngineRun cut;
+    ASSERT_TRUE(cut.AddInput(shortTs)) << cut.Error();
+    std::string cutOut = dir.File("from-short.mkv");
+    ASSERT_TRUE(cut.SetOutput(cutOut, "vcodec=copy"));
+    cut.Run();
+    EXPECT_FALSE(cut.Failed()) << cut.Error();
+    const StreamSummary* cutVideo = ReadMedia(cutOut).First(AVMEDIA_TYPE_VIDEO);
+    ASSERT_NE(cutVideo, nullptr);
+    EXPECT_GT(cutVideo->Packets, 5);
+    EXPECT_LT(cutVideo->Packets, 50);
+
+    // 40 kB of noise in the middle of the media data: the rest still converts.
+    std::string noisy = dir.File("noisy.mp4");
+    std::string damaged = bytes;
+    for (size_t i = 20000; i < 60000 && i < damaged.size(); ++i)
+        damaged[i] = static_cast<char>((i * 2654435761u) >> 24);
+    std::ofstream(noisy, std::ios::binary) << damaged;
     EngineRun run;
-    ASSERT_TRUE(run.AddInput(truncated)) << run.Error();
-    std::string out = dir.File("from-truncated.mkv");
+    ASSERT_TRUE(run.AddInput(noisy)) << run.Error();
+    std::string out = dir.File("from-noisy.mkv");
     ASSERT_TRUE(run.SetOutput(out, Copy));
     run.Run();
     EXPECT_FALSE(run.Failed()) << run.Error();
     MediaSummary result = ReadMedia(out);
     ASSERT_TRUE(result.Opened);
-    EXPECT_GT(result.First(AVMEDIA_TYPE_VIDEO)->Packets, 0);
+    EXPECT_EQ(result.First(AVMEDIA_TYPE_VIDEO)->Packets, 75);
 }
 
 } // namespace

@@ -16,19 +16,26 @@ TLogLevel MapLogLevel(int level) {
     return static_cast<TLogLevel>(level + 1);
 }
 
-TCustomAVConverter::TCustomAVConverter() { RegisterComponent(this); }
+TCustomAVConverter::TCustomAVConverter() {
+    RegisterComponent(this);
+}
 
 TCustomAVConverter::~TCustomAVConverter() {
     UnregisterComponent(this);
     {
-        // A handler still running on another thread finishes first; no further task starts.
+        // A handler still running on another thread finishes first; from now on no task starts
+        // and no event reaches the owner, who is going away.
         std::lock_guard lock(lock_);
         pendingCount_ = 0;
+        destroying_ = true;
     }
-    std::lock_guard lock(tasksMutex_);
-    for (int i = 0; i < tasks_.Count(); ++i)
-        tasks_[i]->StopConvert();
-    tasks_.Clear();
+    TFFmpegList doomed;
+    {
+        std::lock_guard lock(tasksMutex_);
+        doomed = std::move(tasks_);
+    }
+    // Each task stops its own run and waits for its threads as it goes.
+    doomed.Clear();
 }
 
 bool TCustomAVConverter::LoadAVLib(const std::string& directory, bool versioned) {
@@ -85,9 +92,8 @@ int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOp
             return -1;
         }
         task->Probe.Attach(task->InputFiles[task->InputFileCount - 1]);
-        task->OnProgress = [this](TCustomFFmpeg& engine, int32_t frame, int32_t fps,
-                                  int32_t timeMs, float quality, float bitRate, int64_t size,
-                                  int32_t totalMs) {
+        task->OnProgress = [this](TCustomFFmpeg& engine, int32_t frame, int32_t fps, int32_t timeMs,
+                                  float quality, float bitRate, int64_t size, int32_t totalMs) {
             EngineProgress(engine, frame, fps, timeMs, quality, bitRate, size, totalMs);
         };
         task->OnTerminate = [this](TCustomFFmpeg& engine) { EngineTerminate(engine); };
@@ -262,7 +268,7 @@ void TCustomAVConverter::EngineCustomHook(TCustomFFmpeg& engine, TBitmap* bitmap
 
 void TCustomAVConverter::EngineLog(TFFmpeg* task, int level, const std::string& text) {
     std::lock_guard lock(lock_);
-    if (OnLog)
+    if (OnLog && !destroying_)
         OnLog(task ? task->Index : -1, MapLogLevel(level), text);
 }
 
@@ -270,7 +276,7 @@ void TCustomAVConverter::EngineProgress(TCustomFFmpeg& engine, int32_t frameNumb
                                         int32_t currentDurationMs, float quality, float bitRate,
                                         int64_t currentSize, int32_t totalDurationMs) {
     std::lock_guard lock(lock_);
-    if (OnProgress)
+    if (OnProgress && !destroying_)
         OnProgress(static_cast<TFFmpeg&>(engine).Index, frameNumber, fps, currentDurationMs,
                    quality, bitRate, currentSize, totalDurationMs);
 }

@@ -60,8 +60,8 @@ public:
 
     // Handlers connected to every task's engine events.
     virtual void EngineBeforeHook(engine::TCustomFFmpeg& engine, THookAction& action, int64_t pts);
-    virtual void EngineCustomHook(engine::TCustomFFmpeg& engine, TBitmap* bitmap, int32_t frameNumber,
-                                  int64_t pts, bool& update, bool& stop);
+    virtual void EngineCustomHook(engine::TCustomFFmpeg& engine, TBitmap* bitmap,
+                                  int32_t frameNumber, int64_t pts, bool& update, bool& stop);
     virtual void EngineLog(TFFmpeg* task, int level, const std::string& text);
     virtual void EngineProgress(engine::TCustomFFmpeg& engine, int32_t frameNumber, int32_t fps,
                                 int32_t currentDurationMs, float quality, float bitRate,
@@ -90,6 +90,7 @@ private:
     std::recursive_mutex lock_;
     int finishedCount_ = 0;
     int pendingCount_ = 0;
+    bool destroying_ = false;
 };
 
 class TAVConverter : public TCustomAVConverter {};

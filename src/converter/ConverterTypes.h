@@ -29,9 +29,8 @@ using TCustomHookEvent = std::function<void(int AIndex, TBitmap* ABitmap, int AF
                                             int64_t APTS, bool& AUpdate, bool& AStopHook)>;
 using TLogEvent = std::function<void(int AIndex, TLogLevel ALogLevel, const std::string& AMsg)>;
 using TProgressEvent =
-    std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
-                       float AQuality, float ABitRate, int64_t ACurrentSize,
-                       int ATotalOutputDuration)>;
+    std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                       float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration)>;
 using TTerminateEvent =
     std::function<void(int AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
 

@@ -16,7 +16,9 @@ void TFFmpegList::Delete(int index) {
         tasks_[i]->Index = i;
 }
 
-void TFFmpegList::Clear() { tasks_.clear(); }
+void TFFmpegList::Clear() {
+    tasks_.clear();
+}
 
 TFFmpeg* TFFmpegList::operator[](int index) const {
     return index >= 0 && index < Count() ? tasks_[index].get() : nullptr;

@@ -26,6 +26,9 @@ public:
 
 class TFFmpegList {
 public:
+    TFFmpegList() = default;
+    TFFmpegList(TFFmpegList&&) = default;
+    TFFmpegList& operator=(TFFmpegList&&) = default;
     int Add(std::unique_ptr<TFFmpeg> task);
     void Delete(int index);
     void Clear();

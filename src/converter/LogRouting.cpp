@@ -72,7 +72,11 @@ std::vector<std::string> SplitLibraryMessage(std::string& pending, void* context
         used = snprintf(buffer, sizeof buffer, "%s", pending.c_str());
     }
     used = std::clamp(used, 0, static_cast<int>(sizeof buffer) - 1);
-    vsnprintf(buffer + used, sizeof buffer - used, format, args);
+    int wanted = vsnprintf(buffer + used, sizeof buffer - used, format, args);
+    // A message that does not fit is cut and ends its line there, so that an endless line can
+    // never hold back the lines after it.
+    if (used + std::max(wanted, 0) >= static_cast<int>(sizeof buffer) - 1)
+        buffer[sizeof buffer - 2] = '\n';
 
     std::vector<std::string> lines;
     std::string text = buffer;
@@ -101,6 +105,8 @@ void ClearPendingLogLines() {
     Shared().Pending.Clear();
 }
 
-void InstallLibraryLogCallback() { av::av_log_set_callback(LibraryLogCallback); }
+void InstallLibraryLogCallback() {
+    av::av_log_set_callback(LibraryLogCallback);
+}
 
 } // namespace mobivert::converter

@@ -46,7 +46,8 @@ double LocalNowInDays() {
 
 int64_t TimestampToUnixSeconds(double days) {
     double d = days == 0.0 ? LocalNowInDays() : days;
-    return static_cast<int64_t>(std::nearbyint((d - 25569.0 + StandardBiasMinutes() / 1440.0) * 86400.0));
+    return static_cast<int64_t>(
+        std::nearbyint((d - 25569.0 + StandardBiasMinutes() / 1440.0) * 86400.0));
 }
 
 std::vector<engine::HookTimeRange> ParseHookRanges(const std::string& text) {
@@ -91,6 +92,8 @@ const char* TargetNormName(int32_t norm) {
     }
 }
 
-const char* TargetFallbackNormName(int32_t norm) { return norm == 1 ? "pal" : "ntsc"; }
+const char* TargetFallbackNormName(int32_t norm) {
+    return norm == 1 ? "pal" : "ntsc";
+}
 
 } // namespace mobivert::converter

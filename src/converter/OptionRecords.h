@@ -60,17 +60,17 @@ struct TOutputOptions {
     bool DisableSubtitle = false;
     std::string SubtitleLanguage;
     bool CopyTimestamps = false;
-    int32_t Duration = -1; // milliseconds
+    int32_t Duration = -1;   // milliseconds
     double Timestamp = -1.0; // days since 1899-12-30, local time; 0 = now
     int32_t Year = -1;
     int32_t Track = -1;
-    std::string Title;     // at most 511 characters are used
-    std::string Author;    // at most 511
-    std::string Copyright; // at most 511
-    std::string Comment;   // at most 511
-    std::string Album;     // at most 511
-    std::string Genre;     // at most 31
-    int32_t Target = 0;    // 0 none, 1 "vcd", 2 "svcd", 3 "dvd"
+    std::string Title;              // at most 511 characters are used
+    std::string Author;             // at most 511
+    std::string Copyright;          // at most 511
+    std::string Comment;            // at most 511
+    std::string Album;              // at most 511
+    std::string Genre;              // at most 31
+    int32_t Target = 0;             // 0 none, 1 "vcd", 2 "svcd", 3 "dvd"
     int32_t TargetNorm = 0;         // 0 "auto", 1 "pal", 2 "ntsc"
     int32_t TargetFallbackNorm = 1; // 1 "pal", else "ntsc"
     bool CustomHook = false;

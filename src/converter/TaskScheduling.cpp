@@ -60,6 +60,8 @@ void TCustomAVConverter::StartTask(int index) {
 
 void TCustomAVConverter::EngineTerminate(engine::TCustomFFmpeg& engine) {
     std::lock_guard lock(lock_);
+    if (destroying_)
+        return;
     if (OnTerminate)
         OnTerminate(static_cast<TFFmpeg&>(engine).Index, engine.Finished, engine.Failed,
                     engine.ErrorMessage);

@@ -42,8 +42,8 @@ int64_t ToMicroseconds(int64_t ts, AVRational base) {
 
 // Duration of one picture of the stream in microseconds, from the best rate it declares.
 int64_t PictureDuration(const InputStream& ist, const AVFrame* frame) {
-    AVRational rate = ist.Dec && ist.Dec->framerate.num > 0 ? ist.Dec->framerate
-                                                             : ist.St->avg_frame_rate;
+    AVRational rate =
+        ist.Dec && ist.Dec->framerate.num > 0 ? ist.Dec->framerate : ist.St->avg_frame_rate;
     if (rate.num > 0 && rate.den > 0)
         return av::av_rescale(1000000, rate.den, rate.num);
     if (frame && frame->pkt_duration > 0)
@@ -70,10 +70,9 @@ bool PrepareAudioConverter(InputStream& ist, const AVFrame* frame) {
         av::av_channel_layout_default(&layout, frame->ch_layout.nb_channels);
     else
         av::av_channel_layout_copy(&layout, &frame->ch_layout);
-    int ret = av::swr_alloc_set_opts2(&ist.PackedConverter, &layout, AV_SAMPLE_FMT_S16,
-                                      frame->sample_rate, &layout,
-                                      static_cast<AVSampleFormat>(frame->format),
-                                      frame->sample_rate, 0, nullptr);
+    int ret = av::swr_alloc_set_opts2(
+        &ist.PackedConverter, &layout, AV_SAMPLE_FMT_S16, frame->sample_rate, &layout,
+        static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     av::av_channel_layout_uninit(&layout);
     if (ret < 0 || av::swr_init(ist.PackedConverter) < 0) {
         av::swr_free(&ist.PackedConverter);
@@ -93,9 +92,9 @@ int ConvertToPacked(TCustomFFmpeg& s, InputStream& ist, const AVFrame* frame) {
     if (s.DecodeBuffer.size() < std::max<size_t>(bytes, 192000))
         s.DecodeBuffer.resize(std::max<size_t>(bytes * 2, 192000));
     uint8_t* out[] = {s.DecodeBuffer.data()};
-    int samples = av::swr_convert(ist.PackedConverter, out, frame->nb_samples,
-                                  const_cast<const uint8_t**>(frame->extended_data),
-                                  frame->nb_samples);
+    int samples =
+        av::swr_convert(ist.PackedConverter, out, frame->nb_samples,
+                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     if (samples < 0)
         return -1;
     return samples * frame->ch_layout.nb_channels * 2;

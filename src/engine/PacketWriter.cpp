@@ -29,6 +29,9 @@ void NoteStreamPosition(TCustomFFmpeg& s, AVFormatContext* os, const AVPacket* p
 void WriteInterleaved(TCustomFFmpeg& s, AVFormatContext* os, AVPacket* pkt) {
     NoteStreamPosition(s, os, pkt);
     int ret = av::av_interleaved_write_frame(os, pkt);
+    // Byte stream errors (a full disk) surface on the context rather than in the result.
+    if (ret >= 0 && os->pb && os->pb->error < 0)
+        ret = os->pb->error;
     if (ret < 0)
         throw FFMpegException(OpenErrorText(ret, "av_interleaved_write_frame()"));
 }

@@ -38,7 +38,9 @@ int64_t OutputSize(AVFormatContext* oc) {
     return size >= 0 ? size : av::avio_seek(oc->pb, 0, SEEK_CUR);
 }
 
-double Psnr(double error) { return -10.0 * std::log10(error); }
+double Psnr(double error) {
+    return -10.0 * std::log10(error);
+}
 
 void AppendPsnr(ReportLine& line, const OutputStream& ost, int frameNumber, bool isLast) {
     const AVCodecContext* enc = ost.Enc;
@@ -111,8 +113,8 @@ void TCustomFFmpeg::PrintReport(bool isLastReport) {
 
     if (OnProgress || Verbose > 0 || isLastReport) {
         double bitRate = static_cast<double>(totalSize) * 8 / outputTime / 1000.0;
-        line.Append("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", totalSize / 1024.0,
-                    outputTime, bitRate);
+        line.Append("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", totalSize / 1024.0, outputTime,
+                    bitRate);
         if (Verbose > 1)
             line.Append(" dup=%d drop=%d", FramesDup, FramesDrop);
         if (OnProgress)

@@ -70,7 +70,9 @@ bool OutputSizeLimitReached(TCustomFFmpeg& s) {
     return pb && av::avio_seek(pb, 0, SEEK_CUR) > static_cast<int64_t>(s.LimitFileSize);
 }
 
-int64_t RoundHalfEven(double value) { return static_cast<int64_t>(std::nearbyint(value)); }
+int64_t RoundHalfEven(double value) {
+    return static_cast<int64_t>(std::nearbyint(value));
+}
 
 void ApplyOffsetAndScale(TCustomFFmpeg& s, AVPacket* pkt, const AVStream* st, int file) {
     int64_t offset = av::av_rescale_q(s.InputTsOffsets[file], MicrosecondBase, st->time_base);
@@ -110,7 +112,8 @@ void AbsorbDiscontinuity(TCustomFFmpeg& s, AVPacket* pkt, const InputStream& ist
 
 void DumpPacket(TCustomFFmpeg& s, AVPacket* pkt, AVFormatContext* ic) {
     if (s.DoPktDump)
-        av::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt, s.DoHexDump, ic->streams[pkt->stream_index]);
+        av::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt, s.DoHexDump,
+                             ic->streams[pkt->stream_index]);
 }
 
 // Reads and handles one packet of the file; false when the loop must end.
@@ -132,7 +135,8 @@ bool ProcessOnePacket(TCustomFFmpeg& s, TranscodeTables& t, int file, AVPacket* 
     ApplyOffsetAndScale(s, pkt, ist.St, file);
     AbsorbDiscontinuity(s, pkt, ist, file);
     if (DecodePacket(s, t, ist, istIndex, pkt) < 0) {
-        std::string message = Format("Error while decoding stream #%d.%d", ist.FileIndex, ist.Index);
+        std::string message =
+            Format("Error while decoding stream #%d.%d", ist.FileIndex, ist.Index);
         av::av_packet_unref(pkt);
         if (s.ExitOnError)
             throw FFMpegException(message);

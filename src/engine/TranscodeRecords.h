@@ -3,14 +3,17 @@
 // stream, and the explicit stream and meta-data maps.
 
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/bsf.h>
 #include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
-#include <libavcodec/bsf.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/fifo.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
@@ -51,6 +54,18 @@ struct InputStream {
     int32_t PackedChannels = 0;
     AVFilterGraph* FilterGraph = nullptr;
     float Quality = 0.0f;
+    // Rate emulation: the stream's first timestamp, against which reading is paced.
+    int64_t RateEmuOrigin = INT64_MIN;
+    // ==== Video path: the deinterlacing graph with its two ends, the picture it gives back,
+    // and the picture geometry (width, height, pixel format) it was built for.
+    AVFilterGraph* DeinterlaceGraph = nullptr;
+    AVFilterContext* DeinterlaceSource = nullptr;
+    AVFilterContext* DeinterlaceSink = nullptr;
+    AVFrame* DeinterlacedFrame = nullptr;
+    int32_t DeinterlaceWidth = 0;
+    int32_t DeinterlaceHeight = 0;
+    int32_t DeinterlaceFormat = -1;
+    // ==== end of the video path fields
 };
 
 struct OutputStream {
@@ -90,6 +105,20 @@ struct OutputStream {
     int32_t LastPictType = 0;
     std::array<uint64_t, 3> LastError{};
     std::array<uint64_t, 3> TotalError{};
+    // ==== Audio output path: samples in the encoder's format waiting for a whole encoder frame,
+    // the converter's output (one plane per channel for planar formats), the zeroed source of
+    // inserted silence, the input the converter was made for, the sample capacity of
+    // EncoderFrame, and the earliest timestamp the next encoder frame may carry.
+    AVAudioFifo* SampleFifo = nullptr;
+    std::vector<uint8_t> ConvertBuffer;
+    std::vector<uint8_t*> ConvertPlanes;
+    int32_t ConvertCapacity = 0;
+    std::vector<uint8_t> SilenceBuffer;
+    int32_t ResampleInRate = 0;
+    int32_t ResampleInChannels = 0;
+    int32_t EncoderFrameCapacity = 0;
+    int64_t NextFramePts = AV_NOPTS_VALUE;
+    // ==== end of the audio output path fields
 };
 
 struct StreamMap {

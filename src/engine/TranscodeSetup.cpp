@@ -25,8 +25,12 @@ std::string Format(const char* format, ...) {
 
 namespace {
 
-AVMediaType InputType(const InputStream& ist) { return ist.St->codecpar->codec_type; }
-AVMediaType OutputType(const OutputStream& ost) { return ost.Enc->codec_type; }
+AVMediaType InputType(const InputStream& ist) {
+    return ist.St->codecpar->codec_type;
+}
+AVMediaType OutputType(const OutputStream& ost) {
+    return ost.Enc->codec_type;
+}
 
 void BuildInputTables(TCustomFFmpeg& s, TranscodeTables& t) {
     int streamIndex = 0;
@@ -122,8 +126,7 @@ void ChooseSource(TCustomFFmpeg& s, TranscodeTables& t, OutputStream& ost, int n
         if (InputType(*t.InputStreams[source]) != type) {
             av::av_dump_format(oc, ost.FileIndex, oc->url, 1);
             throw FFMpegException(Format("Codec type mismatch for mapping #%d.%d -> #%d.%d",
-                                         map.FileIndex, map.StreamIndex, ost.FileIndex,
-                                         ost.Index));
+                                         map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index));
         }
     } else {
         source = s.ProgramId ? FindProgramSource(s, t, type) : FindFirstUnusedSource(t, type);
@@ -132,8 +135,8 @@ void ChooseSource(TCustomFFmpeg& s, TranscodeTables& t, OutputStream& ost, int n
         if (source < 0) {
             av::av_dump_format(oc, ost.FileIndex, oc->url, 1);
             throw FFMpegException(
-                Format("Could not find input stream matching output stream #%d.%d",
-                       ost.FileIndex, ost.Index));
+                Format("Could not find input stream matching output stream #%d.%d", ost.FileIndex,
+                       ost.Index));
         }
     }
     ost.SourceIndex = source;
@@ -141,7 +144,8 @@ void ChooseSource(TCustomFFmpeg& s, TranscodeTables& t, OutputStream& ost, int n
     ist.Discard = 0;
     if (s.StreamMapCount > 0) {
         const StreamMap& map = s.StreamMaps[n];
-        ost.SyncIst = t.InputStreams[t.Files[map.SyncFileIndex].IstIndex + map.SyncStreamIndex].get();
+        ost.SyncIst =
+            t.InputStreams[t.Files[map.SyncFileIndex].IstIndex + map.SyncStreamIndex].get();
     } else {
         ost.SyncIst = &ist;
     }
@@ -168,7 +172,8 @@ void BuildOutputTable(TCustomFFmpeg& s, TranscodeTables& t) {
 void CopyLanguageAndDisposition(OutputStream& ost, const InputStream& ist) {
     if (!av::av_dict_get(ost.St->metadata, "language", nullptr, 0)) {
         if (AVDictionaryEntry* language = av::av_dict_get(ist.St->metadata, "language", nullptr, 0))
-            av::av_dict_set(&ost.St->metadata, "language", std::string(language->value).substr(0, 3).c_str(), 0);
+            av::av_dict_set(&ost.St->metadata, "language",
+                            std::string(language->value).substr(0, 3).c_str(), 0);
     }
     ost.St->disposition = ist.St->disposition;
 }
@@ -235,15 +240,13 @@ void SetupVideoEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
     AVCodecContext* enc = ost.Enc;
     const AVCodecParameters* in = ist.St->codecpar;
     int inFormat = ist.Dec ? ist.Dec->pix_fmt : in->format;
-    ost.VideoCrop =
-        (s.FrameTopBand + s.FrameBottomBand + s.FrameLeftBand + s.FrameRightBand) != 0;
+    ost.VideoCrop = (s.FrameTopBand + s.FrameBottomBand + s.FrameLeftBand + s.FrameRightBand) != 0;
     ost.VideoPad = (s.FramePadTop + s.FramePadBottom + s.FramePadLeft + s.FramePadRight) != 0;
-    ost.VideoResample =
-        (s.FrameLeftBand + s.FrameRightBand + enc->width) !=
-            (in->width + s.FramePadLeft + s.FramePadRight) ||
-        (s.FrameTopBand + s.FrameBottomBand + enc->height) !=
-            (in->height + s.FramePadTop + s.FramePadBottom) ||
-        inFormat != enc->pix_fmt;
+    ost.VideoResample = (s.FrameLeftBand + s.FrameRightBand + enc->width) !=
+                            (in->width + s.FramePadLeft + s.FramePadRight) ||
+                        (s.FrameTopBand + s.FrameBottomBand + enc->height) !=
+                            (in->height + s.FramePadTop + s.FramePadBottom) ||
+                        inFormat != enc->pix_fmt;
     if (ost.VideoCrop) {
         ost.TopBand = s.FrameTopBand;
         ost.LeftBand = s.FrameLeftBand;
@@ -292,6 +295,7 @@ void SetupAudioEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
     ost.Fifo = av::av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW);
     if (!ost.Fifo)
         throw FFMpegException("av_fifo_init fail");
+    s.ChooseAudioEncoderFormat(ost);
     ost.ReformatPair = -6;
     ost.AudioResample =
         ost.Enc->sample_rate != ist.St->codecpar->sample_rate || s.AudioSyncMethod >= 2;
@@ -322,7 +326,8 @@ void OpenPassLog(TCustomFFmpeg& s, OutputStream& ost, int n) {
     fseek(log, 0, SEEK_END);
     long size = ftell(log);
     fseek(log, 0, SEEK_SET);
-    char* text = size >= 0 ? static_cast<char*>(av::av_malloc(static_cast<size_t>(size) + 1)) : nullptr;
+    char* text =
+        size >= 0 ? static_cast<char*>(av::av_malloc(static_cast<size_t>(size) + 1)) : nullptr;
     if (!text) {
         fclose(log);
         throw FFMpegException("Could not allocate log buffer");
@@ -372,8 +377,8 @@ void ReportStreamMapping(TCustomFFmpeg& s, TranscodeTables& t) {
     s.Log(1, "Stream mapping:");
     for (auto& ost : t.OutputStreams) {
         const InputStream& source = *t.InputStreams[ost->SourceIndex];
-        s.Log(1, Format("  Stream #%d.%d -> #%d.%d", source.FileIndex, source.Index,
-                        ost->FileIndex, ost->Index));
+        s.Log(1, Format("  Stream #%d.%d -> #%d.%d", source.FileIndex, source.Index, ost->FileIndex,
+                        ost->Index));
         if (ost->SyncIst != &source)
             s.Log(1, Format(" [sync #%d.%d]", ost->SyncIst->FileIndex, ost->SyncIst->Index));
     }
@@ -385,8 +390,8 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
             continue;
         const AVCodec* codec = av::avcodec_find_encoder(ost->Enc->codec_id);
         if (!codec)
-            throw FFMpegException(Format("Unsupported codec for output stream #%d.%d",
-                                         ost->FileIndex, ost->Index));
+            throw FFMpegException(
+                Format("Unsupported codec for output stream #%d.%d", ost->FileIndex, ost->Index));
         {
             std::lock_guard lock(CodecLock());
             if (av::avcodec_open2(ost->Enc, codec, nullptr) < 0)
@@ -463,8 +468,8 @@ void ResetInputTimestamps(TranscodeTables& t) {
 }
 
 void CopyMetaDataMaps(TCustomFFmpeg& s) {
-    static const char* const keys[] = {"title",   "artist", "copyright", "comment",
-                                       "album",   "date",   "track",     "genre"};
+    static const char* const keys[] = {"title", "artist", "copyright", "comment",
+                                       "album", "date",   "track",     "genre"};
     for (int i = 0; i < s.MetaDataMapCount; ++i) {
         const MetaDataMap& map = s.MetaDataMaps[i];
         if (map.OutFile < 0 || map.OutFile >= s.OutputFileCount)
@@ -486,9 +491,8 @@ void WriteHeaders(TCustomFFmpeg& s) {
     for (int k = 0; k < s.OutputFileCount; ++k) {
         AVFormatContext* oc = s.OutputFiles[k];
         if (av::avformat_write_header(oc, nullptr) < 0)
-            throw FFMpegException(
-                Format("Could not write header for output file #%d (incorrect codec parameters ?)",
-                       k));
+            throw FFMpegException(Format(
+                "Could not write header for output file #%d (incorrect codec parameters ?)", k));
         allRtp = allRtp && std::strcmp(oc->oformat->name, "rtp") == 0;
     }
     if (allRtp && s.OnLog) {

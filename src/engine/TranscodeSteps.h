@@ -17,8 +17,8 @@ void RunTranscodeLoop(TCustomFFmpeg& session, TranscodeTables& tables);
 
 // Decodes one packet of an input stream (or flushes it, with pkt == nullptr) and feeds every
 // output stream that takes it. Returns -1 when decoding failed.
-int DecodePacket(TCustomFFmpeg& session, TranscodeTables& tables, InputStream& ist,
-                 int istIndex, AVPacket* pkt);
+int DecodePacket(TCustomFFmpeg& session, TranscodeTables& tables, InputStream& ist, int istIndex,
+                 AVPacket* pkt);
 
 // Hands a decoded (and pre-processed) picture to every encoded video output of the stream.
 void FeedVideoOutputs(TCustomFFmpeg& session, TranscodeTables& tables, InputStream& ist,

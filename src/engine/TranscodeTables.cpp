@@ -16,6 +16,8 @@ void Release(InputStream& ist) {
     av::av_frame_free(&ist.PicRef);
     av::swr_free(&ist.PackedConverter);
     av::avfilter_graph_free(&ist.FilterGraph);
+    av::avfilter_graph_free(&ist.DeinterlaceGraph);
+    av::av_frame_free(&ist.DeinterlacedFrame);
 }
 
 void Release(OutputStream& ost) {
@@ -24,6 +26,9 @@ void Release(OutputStream& ost) {
     ost.LogFile = nullptr;
     if (ost.Fifo)
         av::av_fifo_freep2(&ost.Fifo);
+    if (ost.SampleFifo)
+        av::av_audio_fifo_free(ost.SampleFifo);
+    ost.SampleFifo = nullptr;
     av::av_frame_free(&ost.PictTmp);
     av::sws_freeContext(ost.ImgResampleCtx);
     ost.ImgResampleCtx = nullptr;

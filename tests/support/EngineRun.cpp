@@ -51,7 +51,9 @@ void EngineRun::RecordProgress(int64_t intervalUs) {
     };
 }
 
-void EngineRun::Run() { Session.StartConvert(false, mobivert::engine::tpNormal); }
+void EngineRun::Run() {
+    Session.StartConvert(false, mobivert::engine::tpNormal);
+}
 
 std::string EngineRun::Error() const {
     return Session.ErrorMessage.empty() ? setupError_ : Session.ErrorMessage;

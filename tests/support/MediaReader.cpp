@@ -42,6 +42,10 @@ MediaSummary ReadMedia(const std::string& path) {
     }
     AVPacket* pkt = av::av_packet_alloc();
     while (av::av_read_frame(ic, pkt) >= 0) {
+        if (pkt->stream_index >= static_cast<int>(summary.Streams.size())) {
+            av::av_packet_unref(pkt); // a stream that appeared after the header
+            continue;
+        }
         StreamSummary& stream = summary.Streams[pkt->stream_index];
         AVRational tb = ic->streams[pkt->stream_index]->time_base;
         bool key = pkt->flags & AV_PKT_FLAG_KEY;

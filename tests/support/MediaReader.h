@@ -21,8 +21,8 @@ struct StreamSummary {
     int Packets = 0;
     int KeyPackets = 0;
     bool FirstPacketIsKey = false;
-    double FirstTime = 0;    // seconds, of the first packet with a timestamp
-    double EndTime = 0;      // seconds, end of the last packet
+    double FirstTime = 0; // seconds, of the first packet with a timestamp
+    double EndTime = 0;   // seconds, end of the last packet
     double Duration() const { return EndTime - FirstTime; }
 };
 

@@ -1,0 +1,418 @@
+// The converter component: properties, tasks, option records, the library log routing, and
+// batches run threaded and synchronously with stop, pause and resume.
+
+#include "binding/AVFormatHlpr.h"
+#include "binding/AVLibs.h"
+#include "binding/AVUtilHlpr.h"
+#include "converter/AVConverter.h"
+#include "support/MediaReader.h"
+#include "support/OwnerLoop.h"
+#include "support/TempDir.h"
+
+#include <atomic>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace mobivert::converter;
+using namespace mobivert::test;
+using namespace std::chrono_literals;
+using testing::HasSubstr;
+
+namespace {
+
+struct TerminateRecord {
+    int Index;
+    bool Finished;
+    bool Exception;
+    std::string Message;
+    pid_t Thread;
+    std::chrono::steady_clock::time_point When;
+};
+
+struct LogRecord {
+    int Index;
+    TLogLevel Level;
+    std::string Text;
+};
+
+// Collects the component's events from whatever thread raises them.
+struct Events {
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    std::vector<TerminateRecord> Terminates;
+    std::vector<LogRecord> Logs;
+    std::vector<int> ProgressIndexes;
+    std::atomic<int> ProgressCount{0};
+
+    void Attach(TAVConverter& converter) {
+        converter.OnTerminate = [this](int index, bool finished, bool exception,
+                                       const std::string& message) {
+            std::lock_guard lock(Mutex);
+            Terminates.push_back(
+                {index, finished, exception, message, gettid(), std::chrono::steady_clock::now()});
+            Changed.notify_all();
+        };
+        converter.OnLog = [this](int index, TLogLevel level, const std::string& text) {
+            std::lock_guard lock(Mutex);
+            Logs.push_back({index, level, text});
+        };
+        converter.OnProgress = [this](int index, int, int, int, float, float, int64_t, int) {
+            std::lock_guard lock(Mutex);
+            ProgressIndexes.push_back(index);
+            ++ProgressCount;
+        };
+    }
+    bool BatchEnded() {
+        std::lock_guard lock(Mutex);
+        return !Terminates.empty() && Terminates.back().Index == -1;
+    }
+    bool WaitBatchEnd(std::chrono::milliseconds timeout = 30s) {
+        std::unique_lock lock(Mutex);
+        return Changed.wait_for(
+            lock, timeout, [this] { return !Terminates.empty() && Terminates.back().Index == -1; });
+    }
+    std::vector<int> TerminateOrder() {
+        std::lock_guard lock(Mutex);
+        std::vector<int> order;
+        for (auto& t : Terminates)
+            order.push_back(t.Index);
+        return order;
+    }
+};
+
+class ConverterTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(converter.LoadAVLib("", true)) << converter.LastError();
+        events.Attach(converter);
+    }
+
+    // Adds a stream-copy task of a fixture; with realTime the input is read at its own pace.
+    int AddCopyTask(const std::string& fixture, bool realTime = false) {
+        TInputOptions input;
+        input.ExtOptions = realTime ? "re" : "";
+        int index = converter.AddInputFile(Fixture(fixture), &input);
+        EXPECT_GE(index, 0) << converter.LastError();
+        TOutputOptions output;
+        output.ExtOptions = "vcodec=copy\nacodec=copy";
+        std::string out = dir.File("task" + std::to_string(outputs.size()) + ".mkv");
+        outputs.push_back(out);
+        EXPECT_TRUE(converter.SetOutputFile(index, out, &output)) << converter.LastError();
+        return index;
+    }
+
+    TempDir dir;
+    std::vector<std::string> outputs;
+    TAVConverter converter;
+    Events events;
+};
+
+TEST_F(ConverterTest, PropertiesAndTheirRules) {
+    converter.SetProgressInterval(50);
+    EXPECT_EQ(converter.ProgressInterval(), 100);
+    converter.SetProgressInterval(101);
+    EXPECT_EQ(converter.ProgressInterval(), 101);
+    EXPECT_STREQ(TAVConverter::Version(), "2.2");
+    EXPECT_EQ(converter.LogLevel(), llInfo);
+    converter.SetLogLevel(llQuiet);
+    EXPECT_EQ(av::av_log_get_level(), -1);
+    EXPECT_EQ(mobivert::binding::CachedLogLevel(), -1);
+    converter.SetLogLevel(llDebug);
+    EXPECT_EQ(av::av_log_get_level(), 2);
+}
+
+TEST_F(ConverterTest, LevelMapping) {
+    EXPECT_EQ(MapLogLevel(-1), llQuiet);
+    EXPECT_EQ(MapLogLevel(0), llError);
+    EXPECT_EQ(MapLogLevel(1), llInfo);
+    EXPECT_EQ(MapLogLevel(3), llAll);
+    EXPECT_EQ(MapLogLevel(48), llAll);
+}
+
+TEST_F(ConverterTest, LibraryLinesAreJoinedUntilTheirLineBreak) {
+    av::av_log(nullptr, AV_LOG_PANIC, "first part");
+    {
+        std::lock_guard lock(events.Mutex);
+        EXPECT_TRUE(events.Logs.empty());
+    }
+    av::av_log(nullptr, AV_LOG_PANIC, " and %s\n", "second");
+    std::lock_guard lock(events.Mutex);
+    ASSERT_EQ(events.Logs.size(), 1u);
+    EXPECT_EQ(events.Logs[0].Text, "first part and second");
+    EXPECT_EQ(events.Logs[0].Index, -1);
+    EXPECT_EQ(events.Logs[0].Level, llError);
+}
+
+TEST_F(ConverterTest, LibraryLinesWithAContextCarryItsPrefix) {
+    AVFormatContext* context = av::avformat_alloc_context();
+    av::av_log(context, AV_LOG_PANIC, "prefixed\n");
+    av::avformat_free_context(context);
+    std::lock_guard lock(events.Mutex);
+    ASSERT_EQ(events.Logs.size(), 1u);
+    EXPECT_THAT(events.Logs[0].Text, testing::MatchesRegex(R"(\[NULL @ [0-9A-F]{8,}\]prefixed)"));
+}
+
+TEST_F(ConverterTest, LibraryLinesAboveTheLevelAreNotRouted) {
+    av::av_log(nullptr, AV_LOG_ERROR, "not shown\n");
+    converter.SetLogLevel(llQuiet);
+    av::av_log(nullptr, AV_LOG_PANIC, "not shown either\n");
+    std::lock_guard lock(events.Mutex);
+    EXPECT_TRUE(events.Logs.empty());
+}
+
+TEST_F(ConverterTest, LongLibraryLinesAreCutSafely) {
+    std::string huge(10000, 'x');
+    av::av_log(nullptr, AV_LOG_PANIC, "%s\n", huge.c_str());
+    av::av_log(nullptr, AV_LOG_PANIC, "next\n");
+    std::lock_guard lock(events.Mutex);
+    ASSERT_FALSE(events.Logs.empty());
+    EXPECT_LT(events.Logs[0].Text.size(), 2048u);
+    EXPECT_EQ(events.Logs.back().Text, "next");
+}
+
+TEST_F(ConverterTest, LinesFromAnotherThreadHaveNoTask) {
+    AddCopyTask("tone.mp3");
+    std::thread([] { av::av_log(nullptr, AV_LOG_PANIC, "foreign\n"); }).join();
+    std::lock_guard lock(events.Mutex);
+    ASSERT_FALSE(events.Logs.empty());
+    EXPECT_EQ(events.Logs.back().Text, "foreign");
+    EXPECT_EQ(events.Logs.back().Index, -1);
+}
+
+TEST_F(ConverterTest, AddingAMissingFileLeavesNoTask) {
+    AddCopyTask("tone.mp3");
+    EXPECT_EQ(converter.AddInputFile(dir.File("missing.avi")), -1);
+    EXPECT_EQ(converter.TaskCount(), 1);
+    EXPECT_THAT(converter.LastError(), HasSubstr("missing.avi"));
+    EXPECT_THAT(converter.LastError(), HasSubstr("no such file or directory"));
+}
+
+TEST_F(ConverterTest, TasksKnowTheirInputAndAreRenumberedOnRemoval) {
+    for (int i = 0; i < 3; ++i)
+        AddCopyTask("tone.mp3");
+    ASSERT_EQ(converter.TaskCount(), 3);
+    EXPECT_STREQ(converter.TaskInputContext(2)->url, Fixture("tone.mp3").c_str());
+    EXPECT_EQ(converter.Tasks(1)->Probe.AudioStreamCount(), 1);
+    EXPECT_EQ(converter.Tasks(1)->InputOptions.FileName, Fixture("tone.mp3"));
+    converter.RemoveTask(0);
+    ASSERT_EQ(converter.TaskCount(), 2);
+    EXPECT_EQ(converter.Tasks(0)->Index, 0);
+    EXPECT_EQ(converter.Tasks(1)->Index, 1);
+    converter.ClearTasks();
+    EXPECT_EQ(converter.TaskCount(), 0);
+}
+
+TEST_F(ConverterTest, ExtraOptionsWithCrLfApplyInOrderWithoutTheirCr) {
+    int index = converter.AddInputFile(Fixture("h264_aac.mp4"));
+    ASSERT_GE(index, 0);
+    TOutputOptions output;
+    output.ExtOptions = "b=200k\r\nab=64k";
+    ASSERT_TRUE(converter.SetOutputFile(index, dir.File("rates.mkv"), &output))
+        << converter.LastError();
+    TFFmpeg* task = converter.Tasks(index);
+    int64_t video = 0, audio = 0;
+    ASSERT_GE(av::av_opt_get_int(task->CodecOptContexts[AVMEDIA_TYPE_VIDEO], "b", 0, &video), 0);
+    ASSERT_GE(av::av_opt_get_int(task->CodecOptContexts[AVMEDIA_TYPE_AUDIO], "b", 0, &audio), 0);
+    EXPECT_EQ(video, 200000);
+    EXPECT_EQ(audio, 64000);
+}
+
+TEST_F(ConverterTest, TargetRecordCallsTheTargetPresetWithItsNorms) {
+    int index = converter.AddInputFile(Fixture("h264_aac.mp4")); // 25 fps: PAL
+    ASSERT_GE(index, 0);
+    TOutputOptions output;
+    output.Target = 2;
+    output.TargetNorm = 0;
+    output.TargetFallbackNorm = 1;
+    ASSERT_TRUE(converter.SetOutputFile(index, dir.File("svcd.mpg"), &output))
+        << converter.LastError();
+    TFFmpeg* task = converter.Tasks(index);
+    EXPECT_EQ(task->OutputEncoders[0].front()->width, 480);
+    EXPECT_EQ(task->OutputEncoders[0].front()->height, 576);
+    EXPECT_EQ(task->OutputEncoders[0].front()->codec_id, AV_CODEC_ID_MPEG2VIDEO);
+
+    int plain = converter.AddInputFile(Fixture("h264_aac.mp4"));
+    TOutputOptions none;
+    none.ExtOptions = "vcodec=mpeg4\nan";
+    ASSERT_TRUE(converter.SetOutputFile(plain, dir.File("plain.mkv"), &none))
+        << converter.LastError();
+    EXPECT_EQ(converter.Tasks(plain)->OutputEncoders[0].front()->width, 640);
+}
+
+TEST_F(ConverterTest, HookRangesAreParsedIntoTheTask) {
+    int index = converter.AddInputFile(Fixture("h264_aac.mp4"));
+    TOutputOptions output;
+    output.ExtOptions = "vcodec=copy\nacodec=copy";
+    output.HookRanges = " 5000-6000, 1000-2000 ,abc-2000, 9000-3000 ";
+    ASSERT_TRUE(converter.SetOutputFile(index, dir.File("ranges.mkv"), &output));
+    const auto& ranges = converter.Tasks(index)->HookTimeRanges;
+    ASSERT_EQ(ranges.size(), 3u);
+    // Sorted by end; equal ends keep their order.
+    EXPECT_EQ(ranges[0].Start, 1000000);
+    EXPECT_EQ(ranges[0].End, 2000000);
+    EXPECT_EQ(ranges[1].Start, -1000);
+    EXPECT_EQ(ranges[1].End, 2000000);
+    EXPECT_EQ(ranges[2].Start, 5000000);
+    EXPECT_EQ(ranges[2].End, 6000000);
+}
+
+TEST(TimestampTest, DaysSince1899BecomeUnixSecondsWithTheStandardBias) {
+    tzset();
+    // 25569 days is 1970-01-01 00:00 local standard time.
+    EXPECT_EQ(TimestampToUnixSeconds(25569.0), timezone);
+    EXPECT_EQ(TimestampToUnixSeconds(25569.5), timezone + 43200);
+    int64_t now = TimestampToUnixSeconds(0.0);
+    EXPECT_NEAR(static_cast<double>(now), static_cast<double>(time(nullptr)), 3600 + 5);
+}
+
+TEST_F(ConverterTest, EmptyBatchRaisesNothing) {
+    converter.StartConvert(1);
+    std::this_thread::sleep_for(100ms);
+    std::lock_guard lock(events.Mutex);
+    EXPECT_TRUE(events.Terminates.empty());
+}
+
+TEST_F(ConverterTest, OneAtATimeRunsTasksInOrderAndEndsTheBatchOnce) {
+    for (int i = 0; i < 3; ++i)
+        AddCopyTask("tone.mp3");
+    converter.StartConvert(1);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    EXPECT_EQ(events.TerminateOrder(), (std::vector<int>{0, 1, 2, -1}));
+    for (auto& t : events.Terminates) {
+        EXPECT_FALSE(t.Exception) << t.Message;
+        EXPECT_TRUE(t.Finished);
+        EXPECT_NE(t.Thread, gettid());
+    }
+    for (const std::string& out : outputs)
+        EXPECT_EQ(ReadMedia(out).First(AVMEDIA_TYPE_AUDIO)->Codec, "mp3");
+}
+
+TEST_F(ConverterTest, TwoAtATimeStartsTheThirdWhenOneEnds) {
+    for (int i = 0; i < 3; ++i)
+        AddCopyTask("sample.mp4", true);
+    converter.StartConvert(2);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(converter.Tasks(0)->Running);
+    EXPECT_TRUE(converter.Tasks(1)->Running);
+    EXPECT_FALSE(converter.Tasks(2)->Running);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    std::vector<int> order = events.TerminateOrder();
+    ASSERT_EQ(order.size(), 4u);
+    EXPECT_EQ(order.back(), -1);
+    EXPECT_EQ(order[2], 2);
+}
+
+TEST_F(ConverterTest, SynchronousBatchRunsOnTheOwnersThreadOneHundredMsApart) {
+    OwnerLoop loop;
+    converter.PostToOwner = [&loop](std::function<void()> call, int delayMs) {
+        loop.Post(std::move(call), delayMs);
+    };
+    for (int i = 0; i < 3; ++i)
+        AddCopyTask("tone.mp3");
+    converter.StartConvert(0);
+    ASSERT_TRUE(loop.RunUntil([&] { return events.BatchEnded(); }, 30s));
+    EXPECT_EQ(events.TerminateOrder(), (std::vector<int>{0, 1, 2, -1}));
+    for (auto& t : events.Terminates)
+        EXPECT_EQ(t.Thread, gettid());
+    EXPECT_GE(events.Terminates[1].When - events.Terminates[0].When, 100ms);
+    EXPECT_GE(events.Terminates[2].When - events.Terminates[1].When, 100ms);
+}
+
+TEST_F(ConverterTest, StopDuringTheFirstTaskReportsEveryTaskAndTheBatch) {
+    for (int i = 0; i < 3; ++i)
+        AddCopyTask("sample.mp4", true);
+    converter.StartConvert(1);
+    while (events.ProgressCount == 0)
+        std::this_thread::sleep_for(10ms);
+    converter.StopConvert();
+    ASSERT_TRUE(events.WaitBatchEnd());
+    std::lock_guard lock(events.Mutex);
+    ASSERT_EQ(events.Terminates.size(), 4u);
+    // The running task and the two never started end on different threads, in any order;
+    // the batch end comes last.
+    for (int i = 0; i < 3; ++i) {
+        const TerminateRecord& t = events.Terminates[i];
+        ASSERT_GE(t.Index, 0);
+        EXPECT_FALSE(t.Finished) << t.Index;
+        EXPECT_FALSE(t.Exception) << t.Index;
+        EXPECT_EQ(t.Message, "") << t.Index;
+    }
+    EXPECT_EQ(events.Terminates[0].Index + events.Terminates[1].Index + events.Terminates[2].Index,
+              3);
+    EXPECT_EQ(events.Terminates[3].Index, -1);
+    EXPECT_TRUE(ReadMedia(outputs[0]).Opened);
+}
+
+TEST_F(ConverterTest, PauseHoldsProgressAndOutputUntilResumed) {
+    AddCopyTask("sample.mp4", true);
+    converter.SetProgressInterval(100);
+    converter.StartConvert(1);
+    while (events.ProgressCount < 2)
+        std::this_thread::sleep_for(10ms);
+    converter.PauseConvert();
+    std::this_thread::sleep_for(200ms); // the run reaches its safe point
+    int progress = events.ProgressCount;
+    auto size = std::filesystem::file_size(outputs[0]);
+    std::this_thread::sleep_for(1s);
+    EXPECT_EQ(events.ProgressCount, progress);
+    EXPECT_EQ(std::filesystem::file_size(outputs[0]), size);
+    converter.ResumeConvert();
+    ASSERT_TRUE(events.WaitBatchEnd());
+    EXPECT_TRUE(events.Terminates[0].Finished);
+    EXPECT_EQ(ReadMedia(outputs[0]).First(AVMEDIA_TYPE_VIDEO)->Packets, 75);
+}
+
+TEST_F(ConverterTest, StopWhilePausedEndsTheRun) {
+    AddCopyTask("sample.mp4", true);
+    converter.StartConvert(1);
+    while (events.ProgressCount == 0)
+        std::this_thread::sleep_for(10ms);
+    converter.PauseConvert();
+    std::this_thread::sleep_for(100ms);
+    converter.StopConvert();
+    ASSERT_TRUE(events.WaitBatchEnd(5s));
+    EXPECT_FALSE(events.Terminates[0].Finished);
+}
+
+TEST_F(ConverterTest, AFailedTaskReportsItsMessageAndTheBatchGoesOn) {
+    int failing = converter.AddInputFile(Fixture("h264_aac.mp4"));
+    TOutputOptions bad;
+    bad.ExtOptions = "vcodec=copy\nacodec=copy\nvol=512";
+    ASSERT_TRUE(converter.SetOutputFile(failing, dir.File("bad.mkv"), &bad));
+    AddCopyTask("tone.mp3");
+    converter.StartConvert(1);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    std::lock_guard lock(events.Mutex);
+    ASSERT_EQ(events.Terminates.size(), 3u);
+    EXPECT_TRUE(events.Terminates[0].Exception);
+    EXPECT_EQ(events.Terminates[0].Message,
+              "-acodec copy and -vol are incompatible (frames are not decoded)");
+    EXPECT_FALSE(events.Terminates[1].Exception);
+    EXPECT_TRUE(events.Terminates[1].Finished);
+    bool quietLine = false;
+    for (auto& log : events.Logs)
+        quietLine |=
+            log.Level == llQuiet && log.Index == 0 && log.Text == events.Terminates[0].Message;
+    EXPECT_TRUE(quietLine);
+}
+
+// Stop, pause and resume pressed while events are being raised must neither race nor deadlock.
+TEST_F(ConverterTest, ControlsHammeredDuringABatchNeverDeadlock) {
+    for (int i = 0; i < 4; ++i)
+        AddCopyTask(i % 2 ? "tone.mp3" : "sample.mp4", i % 2 == 0);
+    converter.SetProgressInterval(100);
+    converter.StartConvert(2);
+    for (int i = 0; i < 30 && !events.BatchEnded(); ++i) {
+        converter.PauseConvert();
+        std::this_thread::sleep_for(5ms);
+        converter.ResumeConvert();
+        std::this_thread::sleep_for(10ms);
+    }
+    converter.StopConvert();
+    ASSERT_TRUE(events.WaitBatchEnd(10s));
+    EXPECT_EQ(events.TerminateOrder().size(), 5u);
+}
+
+} // namespace
