@@ -52,6 +52,7 @@ extern "C" {
     X(avio_closep)                                                                                 \
     X(avio_size)                                                                                   \
     X(avio_seek)                                                                                   \
+    X(avio_read)                                                                                   \
     X(avio_feof)                                                                                   \
     X(avio_flush)                                                                                  \
     X(avio_write)                                                                                  \

@@ -2,6 +2,7 @@
 // Entry table of libavutil.
 
 extern "C" {
+#include <libavutil/audio_fifo.h>
 #include <libavutil/avstring.h>
 #include <libavutil/avutil.h>
 #include <libavutil/channel_layout.h>
@@ -81,6 +82,12 @@ extern "C" {
     X(av_frame_make_writable)                                                                      \
     X(av_frame_copy)                                                                               \
     X(av_frame_copy_props)                                                                         \
+    X(av_frame_is_writable)                                                                        \
+    X(av_buffer_alloc)                                                                             \
+    X(av_buffer_ref)                                                                               \
+    X(av_buffer_unref)                                                                             \
+    X(av_buffer_is_writable)                                                                       \
+    X(av_image_check_size2)                                                                        \
     X(av_image_alloc)                                                                              \
     X(av_image_fill_arrays)                                                                        \
     X(av_image_fill_linesizes)                                                                     \
@@ -112,6 +119,11 @@ extern "C" {
     X(av_fifo_can_read)                                                                            \
     X(av_fifo_reset2)                                                                              \
     X(av_fifo_freep2)                                                                              \
+    X(av_audio_fifo_alloc)                                                                         \
+    X(av_audio_fifo_free)                                                                          \
+    X(av_audio_fifo_write)                                                                         \
+    X(av_audio_fifo_read)                                                                          \
+    X(av_audio_fifo_size)                                                                          \
     X(av_get_picture_type_char)                                                                    \
     X(av_get_media_type_string)                                                                    \
     X(av_usleep)

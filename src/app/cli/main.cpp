@@ -1,5 +1,11 @@
-// mobivert-cli: the command-line front end.
+// mobivert-cli: the command-line front end. It converts files with the same presets, output
+// choices and conversion driver as the window, for scripts and machines without a display.
 
+#include "app/cli/CliOptions.h"
+#include "app/cli/ProgressDisplay.h"
+#include "app/shared/ConversionDriver.h"
+#include "app/shared/Presets.h"
+#include "app/shared/Settings.h"
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFilterHlpr.h"
 #include "binding/AVFormatHlpr.h"
@@ -7,11 +13,29 @@
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwResampleHlpr.h"
 #include "binding/SwScaleHlpr.h"
+#include "converter/AVConverter.h"
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <pthread.h>
 #include <string>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace {
+
+namespace fs = std::filesystem;
+using namespace mobivert;
+using converter::TLogLevel;
 
 std::string VersionText(unsigned version) {
     return std::to_string(version >> 16) + "." + std::to_string((version >> 8) & 0xff) + "." +
@@ -34,12 +58,365 @@ int PrintLibraryVersions() {
     return 0;
 }
 
+// Messages may hold CR LF line breaks; a report line holds one line.
+std::string OneLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    std::string line;
+    for (char c : text) {
+        if (c == '\r')
+            continue;
+        line += c == '\n' ? ' ' : c;
+    }
+    return line;
+}
+
+int ListPresets() {
+    const auto& presets = app::Presets();
+    for (size_t i = 0; i < presets.size(); ++i)
+        std::printf("%2zu  %s\n", i + 1, presets[i].Text);
+    return 0;
+}
+
+std::string Seconds(int64_t microseconds) {
+    if (microseconds < 0)
+        return "unknown";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(microseconds) / 1e6);
+    return text;
+}
+
+std::string Kbits(int64_t bitRate) {
+    return bitRate > 0 ? ", " + std::to_string((bitRate + 500) / 1000) + " kbit/s" : "";
+}
+
+void PrintInfo(const converter::TAVProbe& probe) {
+    const AVFormatContext* ic = probe.FormatContext();
+    std::printf("  Container: %s", ic->iformat->name);
+    if (ic->iformat->long_name)
+        std::printf(" (%s)", ic->iformat->long_name);
+    std::printf(", duration %s%s, %d stream(s)\n",
+                Seconds(ic->duration == AV_NOPTS_VALUE ? -1 : ic->duration).c_str(),
+                Kbits(ic->bit_rate).c_str(), probe.StreamCount());
+    for (int i = 0; i < probe.StreamCount(); ++i) {
+        const AVCodecParameters* par = ic->streams[i]->codecpar;
+        std::printf("  Stream #%d: ", i);
+        if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+            converter::VideoStreamInfo v = probe.VideoInfo(i);
+            std::printf("video %s, %dx%d", v.CodecName, v.Width, v.Height);
+            if (v.FrameRateNum > 0 && v.FrameRateDen > 0)
+                std::printf(", %.3g fps", static_cast<double>(v.FrameRateNum) / v.FrameRateDen);
+            if (v.DisplayAspect > 0)
+                std::printf(", display aspect %.3f", v.DisplayAspect);
+            std::printf("%s, duration %s", Kbits(v.BitRate).c_str(),
+                        Seconds(v.DurationScaled).c_str());
+            if (v.Language[0])
+                std::printf(", language %s", v.Language);
+        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+            converter::AudioStreamInfo a = probe.AudioInfo(i);
+            std::printf("audio %s, %d channel(s), %d Hz%s, duration %s", a.CodecName, a.Channels,
+                        a.SampleRate, Kbits(a.BitRate).c_str(), Seconds(a.DurationScaled).c_str());
+            if (a.Language[0])
+                std::printf(", language %s", a.Language);
+        } else {
+            const char* type = av::av_get_media_type_string(par->codec_type);
+            std::printf("%s %s", type ? type : "other", av::avcodec_get_name(par->codec_id));
+        }
+        std::printf("\n");
+    }
+}
+
+int Info(const cli::TCliOptions& options) {
+    converter::TAVConverter converter;
+    converter.SetLogLevel(converter::llQuiet);
+    if (!converter.LoadAVLib(binding::ProgramLibDirectory(), true)) {
+        std::fprintf(stderr, "%s\n%s\n", app::MSG_LIB_NOT_LOADED, converter.LastError().c_str());
+        return 1;
+    }
+    int status = 0;
+    converter::TAVProbe& probe = converter.Probe();
+    for (const std::string& file : options.Files) {
+        std::string reason = app::CheckSourceFile(file);
+        if (reason.empty() && !probe.Open(file))
+            reason = probe.LastError();
+        if (!reason.empty()) {
+            std::printf("%s: Error found: %s\n", file.c_str(), OneLine(reason).c_str());
+            status = 1;
+            continue;
+        }
+        std::printf("%s\n", file.c_str());
+        PrintInfo(probe);
+        probe.Close();
+    }
+    return status;
+}
+
+// The component's events, handed from the threads that raise them to the main thread. Pushing
+// only takes a short lock of its own, so the component's lock is never held while waiting for
+// the main thread.
+struct Event {
+    enum Kind { Log, Progress, Terminate } Type;
+    int Index;
+    TLogLevel Level = converter::llInfo;
+    std::string Text;
+    int CurrentMs = 0;
+    int TotalMs = -1;
+    bool Finished = false;
+    bool Failed = false;
+};
+
+class EventQueue {
+public:
+    void Push(Event event) {
+        {
+            std::lock_guard lock(mutex_);
+            events_.push_back(std::move(event));
+        }
+        changed_.notify_one();
+    }
+    void Wake() { changed_.notify_one(); }
+    // Waits up to the timeout for events or for wake(), then takes what there is.
+    std::deque<Event> Take(std::chrono::milliseconds timeout, const std::atomic<bool>& wake) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, timeout, [&] { return !events_.empty() || wake.load(); });
+        return std::exchange(events_, {});
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Event> events_;
+};
+
+// SIGINT and SIGTERM are blocked in every thread and taken by one thread of their own: the
+// first asks the batch to stop, a second one ends the program at once.
+class SignalWatcher {
+public:
+    SignalWatcher(std::atomic<bool>& stopRequested, EventQueue& queue) {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        sigaddset(&signals_, SIGUSR2); // ends the watcher itself
+        pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+        thread_ = std::thread([this, &stopRequested, &queue] {
+            for (int received = 0;;) {
+                int signal = 0;
+                if (sigwait(&signals_, &signal) != 0)
+                    continue;
+                if (signal == SIGUSR2)
+                    return;
+                if (++received == 1) {
+                    stopRequested = true;
+                    queue.Wake();
+                } else {
+                    const char text[] = "\nmobivert-cli: interrupted\n";
+                    [[maybe_unused]] ssize_t written = write(STDERR_FILENO, text, sizeof text - 1);
+                    _exit(130);
+                }
+            }
+        });
+    }
+    ~SignalWatcher() {
+        pthread_kill(thread_.native_handle(), SIGUSR2);
+        thread_.join();
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    SignalWatcher(const SignalWatcher&) = delete;
+    SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+private:
+    sigset_t signals_;
+    sigset_t previous_;
+    std::thread thread_;
+};
+
+struct SourceState {
+    std::string Status; // "Done", "Failed: ...", "Canceled", "Error found: ..."
+    bool Converted = false;
+};
+
+int Convert(const cli::TCliOptions& options) {
+    std::atomic<bool> stopRequested{false};
+    EventQueue queue;
+    // Before any other thread exists, so that every thread inherits the blocked signals.
+    SignalWatcher watcher(stopRequested, queue);
+
+    bool terminal = isatty(STDERR_FILENO);
+    cli::TProgressDisplay display(stderr, terminal,
+                                  terminal ? cli::TerminalWidth(STDERR_FILENO) : 80);
+
+    converter::TAVConverter converter;
+    converter.SetLogLevel(options.LogLevel);
+    converter.SetProgressInterval(terminal ? 250 : 1000);
+    app::TConversionDriver driver(converter);
+    if (!driver.LoadLibraries(binding::ProgramLibDirectory())) {
+        std::fprintf(stderr, "%s\n%s\n", app::MSG_LIB_NOT_LOADED, converter.LastError().c_str());
+        return 1;
+    }
+
+    app::TBatchSettings settings;
+    settings.PresetText = options.PresetText;
+    settings.Choices = options.Choices;
+    settings.ReserveOutputNames = true;
+    if (options.OutputFolderGiven) {
+        settings.OutputFolder = options.OutputFolder;
+    } else if (options.SameFolder) {
+        settings.SameFolder = true;
+    } else {
+        app::TMainSettings stored = app::LoadMainSettings(app::ConfigFilePath());
+        settings.OutputFolder = stored.OutputFolder;
+        settings.SameFolder = stored.SameFolder;
+    }
+    if (!settings.SameFolder) {
+        // Reported output paths are whole paths, whatever folder the program runs in.
+        std::error_code ec;
+        fs::path folder = fs::absolute(settings.OutputFolder, ec);
+        if (!ec)
+            settings.OutputFolder = folder.lexically_normal().string();
+    }
+    for (const std::string& line : options.InputExtLines)
+        settings.InputExtOptions += line + "\n";
+    for (const std::string& line : options.OutputExtLines)
+        settings.OutputExtOptions += line + "\n";
+
+    std::vector<app::TBatchSource> sources;
+    for (const std::string& file : options.Files) {
+        std::error_code ec;
+        fs::path absolute = fs::absolute(file, ec);
+        app::TBatchSource source;
+        source.Path = ec ? file : absolute.lexically_normal().string();
+        sources.push_back(source);
+    }
+
+    converter.OnLog = [&queue](int index, TLogLevel level, const std::string& text) {
+        queue.Push({Event::Log, index, level, text});
+    };
+    converter.OnProgress = [&queue](int index, int, int, int currentMs, float, float, int64_t,
+                                    int totalMs) {
+        queue.Push({Event::Progress, index, converter::llInfo, "", currentMs, totalMs});
+    };
+    converter.OnTerminate = [&queue](int index, bool finished, bool failed,
+                                     const std::string& message) {
+        queue.Push({Event::Terminate, index, converter::llInfo, message, 0, -1, finished, failed});
+    };
+
+    driver.LoadSources(sources, settings);
+    driver.ConfigureOutputs(sources, settings);
+
+    std::vector<SourceState> states(sources.size());
+    std::vector<int> sourceOfTask(converter.TaskCount(), -1);
+    for (size_t i = 0; i < sources.size(); ++i) {
+        if (sources[i].Task >= 0)
+            sourceOfTask[sources[i].Task] = static_cast<int>(i);
+        else
+            states[i].Status = std::string(app::MSG_ERROR_FOUND) + ": " + OneLine(sources[i].Error);
+    }
+    auto label = [&](int task) {
+        int source =
+            task >= 0 && task < static_cast<int>(sourceOfTask.size()) ? sourceOfTask[task] : -1;
+        return source < 0 ? std::string() : fs::path(sources[source].Path).filename().string();
+    };
+
+    size_t labelWidth = 0;
+    for (int task = 0; task < static_cast<int>(sourceOfTask.size()); ++task)
+        labelWidth = std::max(labelWidth, label(task).size());
+    display.SetLabelWidth(static_cast<int>(std::min<size_t>(labelWidth, 40)));
+
+    bool batchEnded = converter.TaskCount() == 0;
+    auto handle = [&](const Event& e) {
+        switch (e.Type) {
+        case Event::Log:
+            if (e.Level != converter::llQuiet && e.Level <= options.LogLevel) {
+                std::string name = label(e.Index);
+                display.Message((name.empty() ? "" : "[" + name + "] ") + OneLine(e.Text));
+            }
+            break;
+        case Event::Progress:
+            if (!label(e.Index).empty())
+                display.Update(e.Index, label(e.Index),
+                               e.TotalMs > 0 ? static_cast<int>(static_cast<int64_t>(e.CurrentMs) *
+                                                                100 / e.TotalMs)
+                                             : -1,
+                               e.CurrentMs);
+            break;
+        case Event::Terminate:
+            if (e.Index < 0) {
+                batchEnded = true;
+                break;
+            }
+            if (!label(e.Index).empty()) {
+                SourceState& state = states[sourceOfTask[e.Index]];
+                state.Converted = !e.Failed && e.Finished;
+                state.Status = e.Failed     ? "Failed: " + OneLine(e.Text)
+                               : e.Finished ? "Done"
+                                            : "Canceled";
+                display.Finish(e.Index, label(e.Index), state.Status, state.Converted);
+            }
+            break;
+        }
+    };
+
+    // Lines logged while the tasks were set up.
+    for (const Event& e : queue.Take(std::chrono::milliseconds(0), stopRequested))
+        handle(e);
+
+    if (!batchEnded && stopRequested.exchange(false)) {
+        // Stopped before anything ran: no task starts.
+        for (size_t i = 0; i < sources.size(); ++i)
+            if (sources[i].Task >= 0)
+                states[i].Status = "Canceled";
+        batchEnded = true;
+    }
+    if (!batchEnded) {
+        converter.StartConvert(options.Jobs);
+        while (!batchEnded) {
+            if (stopRequested.exchange(false)) {
+                display.Message("Stopping (press Ctrl+C again to quit at once)...");
+                converter.StopConvert();
+            }
+            for (const Event& e : queue.Take(std::chrono::milliseconds(100), stopRequested))
+                handle(e);
+        }
+    }
+    // Frees the sessions; an output that never received data is deleted with its session.
+    converter.ClearTasks();
+
+    int status = 0;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const app::TBatchSource& source = sources[i];
+        std::error_code ec;
+        bool haveOutput = !source.OutputPath.empty() && fs::exists(source.OutputPath, ec);
+        std::printf("%s%s: %s\n", source.Path.c_str(),
+                    haveOutput ? (" -> " + source.OutputPath).c_str() : "",
+                    states[i].Status.c_str());
+        if (!states[i].Converted)
+            status = 1;
+    }
+    std::fflush(stdout);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string command = argc > 1 ? argv[1] : "--version";
-    if (command == "--version")
+    cli::TCliOptions options;
+    std::string error;
+    if (!cli::ParseCommandLine(argc, argv, options, error)) {
+        std::fprintf(stderr, "mobivert-cli: %s\nTry 'mobivert-cli --help'.\n", error.c_str());
+        return 2;
+    }
+    switch (options.Command) {
+    case cli::TCommand::Version:
         return PrintLibraryVersions();
-    std::fprintf(stderr, "usage: mobivert-cli --version\n");
-    return 2;
+    case cli::TCommand::Help:
+        std::fputs(cli::UsageText().c_str(), stdout);
+        return 0;
+    case cli::TCommand::ListPresets:
+        return ListPresets();
+    case cli::TCommand::Info:
+        return Info(options);
+    case cli::TCommand::Convert:
+        break;
+    }
+    return Convert(options);
 }

@@ -1,0 +1,50 @@
+// The engine side of the conversion benchmark: one conversion through an engine session,
+// driven the way the converter component drives it.
+//
+// Usage: bench_engine INPUT OUTPUT OPTION_TEXT
+// OPTION_TEXT holds the output's options, one name=value a line (for example
+// "vcodec=mpeg4\nb=1500k\nacodec=aac\nab=128k"; a literal "\n" in the argument is a line break).
+
+#include "binding/AVLibs.h"
+#include "engine/FFMpegException.h"
+#include "engine/FFmpeg.h"
+
+#include <cstdio>
+#include <string>
+
+using mobivert::engine::FFMpegException;
+using mobivert::engine::TCustomFFmpeg;
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s INPUT OUTPUT OPTION_TEXT\n", argv[0]);
+        return 2;
+    }
+    if (!mobivert::binding::LoadAVLibs("", true)) {
+        std::fprintf(stderr, "bench_engine: %s\n", mobivert::binding::AVLibsLastError().c_str());
+        return 1;
+    }
+    std::string options = argv[3];
+    for (size_t at; (at = options.find("\\n")) != std::string::npos;)
+        options.replace(at, 2, "\n");
+
+    TCustomFFmpeg session;
+    session.InitSession();
+    session.SetVerbose(-1);
+    try {
+        if (!session.OpenInputFile(argv[1]))
+            throw FFMpegException(session.SetupError);
+        session.ApplyOptionText(options);
+        if (!session.OpenOutputFile(argv[2]))
+            throw FFMpegException(session.SetupError);
+    } catch (const FFMpegException& e) {
+        std::fprintf(stderr, "bench_engine: %s\n", e.what());
+        return 1;
+    }
+    session.StartConvert(false, mobivert::engine::tpNormal);
+    if (session.Failed) {
+        std::fprintf(stderr, "bench_engine: %s\n", session.ErrorMessage.c_str());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Conversion benchmark: the engine against a floor program (FFmpeg used directly, nothing else)
+# and against a GStreamer pipeline with the same libavcodec encoders, measured side by side in
+# one run; and the engine's peak memory for a short and a long input.
+#
+# Usage: bench/run-video-bench.sh [BUILD_DIR] [ROUNDS]
+#   BUILD_DIR  a build tree configured with -DMOBIVERT_BUILD_BENCH=ON (default: build-bench,
+#              configured and built here when missing)
+#   ROUNDS     runs of every case; the median counts (default 3)
+#
+# Each round runs the cases one after the other (engine, floor, GStreamer), so that the load
+# of the machine at a given moment falls on all of them alike. CPU time is user + system time
+# of the process and its threads; wall time is elapsed time; memory is the peak resident size.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$ROOT/build-bench}
+ROUNDS=${2:-3}
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/mobivert-bench.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+unset DISPLAY WAYLAND_DISPLAY || true
+
+if [[ ! -x $BUILD/bench/bench_engine || ! -x $BUILD/bench/floor_transcode ]]; then
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DMOBIVERT_BUILD_BENCH=ON -DMOBIVERT_BUILD_TESTS=OFF -DMOBIVERT_BUILD_GUI=OFF >/dev/null
+    ninja -C "$BUILD" bench_engine floor_transcode >/dev/null
+fi
+ENGINE=$BUILD/bench/bench_engine
+FLOOR=$BUILD/bench/floor_transcode
+
+# make_input SECONDS FILE: 1280x720 at 25 fps H.264 (x264, High profile) + AAC stereo 44.1 kHz.
+# The zone plate moves in every picture and covers the whole frame, so neither the decoder
+# nor the encoders get an easy picture.
+make_input() {
+    local seconds=$1 file=$2
+    gst-launch-1.0 -q \
+        videotestsrc is-live=false pattern=zone-plate kx2=20 ky2=20 kt=1 \
+        num-buffers=$((seconds * 25)) \
+        ! video/x-raw,format=I420,width=1280,height=720,framerate=25/1 \
+        ! x264enc threads=1 speed-preset=faster bitrate=4000 key-int-max=50 \
+        ! video/x-h264,profile=high ! h264parse ! queue ! mp4mux name=m ! filesink location="$file" \
+        audiotestsrc is-live=false wave=sine freq=440 samplesperbuffer=441 \
+        num-buffers=$((seconds * 100)) \
+        ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! audioconvert \
+        ! voaacenc bitrate=128000 ! aacparse ! queue ! m.
+}
+
+# measure NAME COMMAND...: appends "cpu wall maxrss_kB" to $WORK/NAME.
+measure() {
+    local name=$1
+    shift
+    /usr/bin/time -f "%U %S %e %M" -o "$WORK/time.txt" "$@" >/dev/null 2>"$WORK/err.txt" || {
+        echo "failed: $*" >&2
+        cat "$WORK/err.txt" >&2
+        exit 1
+    }
+    awk '{ printf "%.2f %.2f %d\n", $1 + $2, $3, $4 }' "$WORK/time.txt" >>"$WORK/$name"
+}
+
+# median NAME COLUMN (1 cpu, 2 wall, 3 rss)
+median() {
+    sort -n -k"$2","$2" "$WORK/$1" | awk -v c="$2" '{ v[NR] = $c } END { print v[int((NR + 1) / 2)] }'
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+
+gst_convert() {
+    local input=$1 output=$2
+    gst-launch-1.0 -q filesrc location="$input" ! qtdemux name=d \
+        d.video_0 ! queue ! h264parse ! avdec_h264 max-threads=1 \
+        ! avenc_mpeg4 bitrate=1500000 max-threads=1 ! queue ! mp4mux name=m \
+        ! filesink location="$output" \
+        d.audio_0 ! queue ! aacparse ! avdec_aac ! audioconvert \
+        ! avenc_aac bitrate=128000 ! queue ! m.
+}
+
+echo "Generating inputs (30 s, 10 s and 60 s of 1280x720 H.264 + AAC) ..."
+make_input 30 "$WORK/in30.mp4"
+make_input 10 "$WORK/in10.mp4"
+make_input 60 "$WORK/in60.mp4"
+
+MPEG4_OPTIONS='vcodec=mpeg4\nb=1500k\nacodec=aac\nab=128k'
+X264_OPTIONS='vcodec=libx264\nb=1500k\nacodec=aac\nab=128k'
+
+for round in $(seq "$ROUNDS"); do
+    echo "Round $round of $ROUNDS ..."
+    measure engine_mpeg4 "$ENGINE" "$WORK/in30.mp4" "$WORK/e.mp4" "$MPEG4_OPTIONS"
+    measure floor_mpeg4 "$FLOOR" "$WORK/in30.mp4" "$WORK/f.mp4" mpeg4 1500000 aac 128000
+    measure gst_mpeg4 gst_convert "$WORK/in30.mp4" "$WORK/g.mp4"
+    measure engine_x264 "$ENGINE" "$WORK/in30.mp4" "$WORK/e264.mp4" "$X264_OPTIONS"
+    measure floor_x264 "$FLOOR" "$WORK/in30.mp4" "$WORK/f264.mp4" libx264 1500000 aac 128000
+    measure engine_10s "$ENGINE" "$WORK/in10.mp4" "$WORK/e10.mp4" "$MPEG4_OPTIONS"
+    measure engine_60s "$ENGINE" "$WORK/in60.mp4" "$WORK/e60.mp4" "$MPEG4_OPTIONS"
+done
+
+echo
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
+    "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Medians of $ROUNDS rounds, 30 s 1280x720 input unless noted (CPU s / wall s / peak RSS MB):"
+for name in engine_mpeg4 floor_mpeg4 gst_mpeg4 engine_x264 floor_x264 engine_10s engine_60s; do
+    printf "  %-14s %7s %7s %7s\n" "$name" "$(median $name 1)" "$(median $name 2)" \
+        "$(awk -v k="$(median $name 3)" 'BEGIN { printf "%.1f", k / 1024 }')"
+done
+echo
+echo "Ratios (target: engine / floor <= 1.05):"
+echo "  MPEG-4 + AAC   engine/floor CPU  $(ratio "$(median engine_mpeg4 1)" "$(median floor_mpeg4 1)")"
+echo "  MPEG-4 + AAC   engine/floor wall $(ratio "$(median engine_mpeg4 2)" "$(median floor_mpeg4 2)")"
+echo "  libx264 + AAC  engine/floor CPU  $(ratio "$(median engine_x264 1)" "$(median floor_x264 1)")"
+echo "  libx264 + AAC  engine/floor wall $(ratio "$(median engine_x264 2)" "$(median floor_x264 2)")"
+echo "  MPEG-4 + AAC   engine/GStreamer CPU  $(ratio "$(median engine_mpeg4 1)" "$(median gst_mpeg4 1)")"
+echo "  MPEG-4 + AAC   engine/GStreamer wall $(ratio "$(median engine_mpeg4 2)" "$(median gst_mpeg4 2)")"
+echo "  Peak memory    engine 60 s / 10 s    $(ratio "$(median engine_60s 3)" "$(median engine_10s 3)")"

@@ -1,0 +1,260 @@
+#include "app/cli/CliOptions.h"
+
+#include "app/shared/ConversionDriver.h"
+#include "app/shared/Presets.h"
+
+#include <algorithm>
+
+namespace mobivert::cli {
+
+namespace {
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// The index of value among the items after "Default", or -1.
+int ChoiceIndex(const std::vector<std::string>& items, const std::string& value) {
+    for (size_t i = 1; i < items.size(); ++i)
+        if (Lower(items[i]) == Lower(value))
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::string ItemList(const std::vector<std::string>& items) {
+    std::string list;
+    for (size_t i = 1; i < items.size(); ++i)
+        list += (i > 1 ? ", " : "") + items[i];
+    return list;
+}
+
+bool ResolvePreset(const std::string& value, std::string& text, std::string& error) {
+    if (value == app::CLICK_TO_SELECT || value == "0") {
+        error = app::MSG_CHOOSE_FORMAT;
+        return false;
+    }
+    if (app::FindPreset(value)) {
+        text = value;
+        return true;
+    }
+    std::optional<int> number = app::ParseIntegerText(value);
+    const auto& presets = app::Presets();
+    if (number && *number >= 1 && *number <= static_cast<int>(presets.size()) &&
+        value.find_first_not_of("0123456789") == std::string::npos) {
+        text = presets[*number - 1].Text;
+        return true;
+    }
+    error = "Unknown preset: " + value + " (mobivert-cli --list-presets shows them)";
+    return false;
+}
+
+bool ValidOptionLine(const std::string& line) {
+    size_t equals = line.find('=');
+    return equals != std::string::npos && equals > 0 &&
+           line.find_first_of("\r\n") == std::string::npos;
+}
+
+} // namespace
+
+std::string UsageText() {
+    return "usage: mobivert-cli -p PRESET [options] FILE...\n"
+           "       mobivert-cli --list-presets\n"
+           "       mobivert-cli --info FILE...\n"
+           "       mobivert-cli --version\n"
+           "\n"
+           "Converts every FILE with the output preset PRESET (its exact text or its number\n"
+           "1..21, see --list-presets).\n"
+           "\n"
+           "  -p, --preset PRESET     the output preset\n"
+           "  -o, --output DIR        write the outputs into DIR (created when missing)\n"
+           "  -s, --same-folder       write each output beside its source\n"
+           "                          (without -o or -s: strOutput of config.ini, ~/CorvelVideo)\n"
+           "      --channels mono|stereo\n"
+           "      --sample-rate 8000|11025|22050|44100\n"
+           "      --aspect 4:3|16:9|37:20|47:20\n"
+           "      --fps 10|15|25|30\n"
+           "      --video-bitrate KBITS\n"
+           "      --audio-bitrate KBITS\n"
+           "      --size WxH          picture size of every output with video\n"
+           "  -x NAME=VALUE           an extra engine option for every output (repeatable)\n"
+           "  -i NAME=VALUE           an extra engine option for every input (repeatable)\n"
+           "  -j N                    N conversions at once (default 1)\n"
+           "  -q                      no log lines\n"
+           "  -v                      more log lines (-vv, -vvv for more still)\n"
+           "  -h, --help              this text\n"
+           "\n"
+           "Exit status: 0 every file converted, 1 a file failed, was refused or canceled,\n"
+           "2 usage error.\n";
+}
+
+bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string presetValue;
+    bool presetGiven = false;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            o.Files.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        // "--name=value" is the same as "--name value".
+        std::string inlineValue;
+        bool hasInline = false;
+        if (arg.rfind("--", 0) == 0) {
+            if (size_t equals = arg.find('='); equals != std::string::npos) {
+                inlineValue = arg.substr(equals + 1);
+                arg = arg.substr(0, equals);
+                hasInline = true;
+            }
+        }
+        auto value = [&](std::string& out) {
+            if (hasInline) {
+                out = inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string v;
+        if (arg == "-p" || arg == "--preset") {
+            if (!value(presetValue))
+                return false;
+            presetGiven = true;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!value(v))
+                return false;
+            if (v.empty()) {
+                error = arg + " needs a folder";
+                return false;
+            }
+            o.OutputFolder = v;
+            o.OutputFolderGiven = true;
+        } else if (arg == "-s" || arg == "--same-folder") {
+            o.SameFolder = true;
+        } else if (arg == "--channels") {
+            if (!value(v))
+                return false;
+            int index = ChoiceIndex(app::AudioChannelItems(), v);
+            if (index < 0) {
+                error = "--channels takes mono or stereo";
+                return false;
+            }
+            o.Choices.AudioChannelChoice = index;
+        } else if (arg == "--sample-rate") {
+            if (!value(v))
+                return false;
+            int index = ChoiceIndex(app::SampleRateItems(), v);
+            if (index < 0)
+                index = ChoiceIndex(app::SampleRateItems(), v + "Hz");
+            if (index < 0) {
+                error = "--sample-rate takes 8000, 11025, 22050 or 44100";
+                return false;
+            }
+            o.Choices.SampleRateChoice = index;
+        } else if (arg == "--aspect") {
+            if (!value(v))
+                return false;
+            int index = ChoiceIndex(app::AspectItems(), v);
+            if (index < 0) {
+                error = "--aspect takes one of " + ItemList(app::AspectItems());
+                return false;
+            }
+            o.Choices.AspectChoice = index;
+        } else if (arg == "--fps") {
+            if (!value(v))
+                return false;
+            int index = ChoiceIndex(app::FrameRateItems(), v);
+            if (index < 0) {
+                error = "--fps takes one of " + ItemList(app::FrameRateItems());
+                return false;
+            }
+            o.Choices.FrameRateChoice = index;
+        } else if (arg == "--video-bitrate") {
+            if (!value(o.Choices.VideoBitRateText))
+                return false;
+            o.Choices.VideoBitRateDefault = false;
+        } else if (arg == "--audio-bitrate") {
+            if (!value(o.Choices.AudioBitRateText))
+                return false;
+            o.Choices.AudioBitRateDefault = false;
+        } else if (arg == "--size") {
+            if (!value(v))
+                return false;
+            size_t x = v.find_first_of("xX");
+            o.Choices.WidthText = v.substr(0, x);
+            o.Choices.HeightText = x == std::string::npos ? "" : v.substr(x + 1);
+            o.Choices.ResolutionDefault = false;
+        } else if (arg == "-x" || arg == "-i") {
+            if (!value(v))
+                return false;
+            if (!ValidOptionLine(v)) {
+                error = arg + " takes NAME=VALUE on one line, not \"" + v + "\"";
+                return false;
+            }
+            (arg == "-x" ? o.OutputExtLines : o.InputExtLines).push_back(v);
+        } else if (arg == "-j" || arg == "--jobs") {
+            if (!value(v))
+                return false;
+            std::optional<int> jobs = app::ParseIntegerText(v);
+            if (!jobs || *jobs < 1 || *jobs > 64) {
+                error = "-j takes a number of conversions from 1 to 64";
+                return false;
+            }
+            o.Jobs = *jobs;
+        } else if (arg == "-q" || arg == "--quiet") {
+            o.LogLevel = converter::llQuiet;
+        } else if (arg == "-v" || arg == "-vv" || arg == "-vvv" || arg == "--verbose") {
+            int steps = arg == "--verbose" ? 1 : static_cast<int>(arg.size()) - 1;
+            int level = std::max<int>(o.LogLevel, converter::llError) + steps;
+            o.LogLevel = static_cast<converter::TLogLevel>(std::min<int>(level, converter::llAll));
+        } else if (arg == "--list-presets") {
+            o.Command = TCommand::ListPresets;
+        } else if (arg == "--info") {
+            o.Command = TCommand::Info;
+        } else if (arg == "--version") {
+            o.Command = TCommand::Version;
+        } else if (arg == "-h" || arg == "--help") {
+            o.Command = TCommand::Help;
+        } else {
+            error = "Unknown option: " + arg;
+            return false;
+        }
+    }
+
+    if (o.Command == TCommand::Info && o.Files.empty()) {
+        error = "--info needs a file";
+        return false;
+    }
+    if (o.Command != TCommand::Convert)
+        return true;
+    if (o.OutputFolderGiven && o.SameFolder) {
+        error = "-o and -s cannot be used together";
+        return false;
+    }
+    if (std::string message = app::CheckChoices(o.Choices); !message.empty()) {
+        error = message;
+        return false;
+    }
+    if (o.Files.empty()) {
+        error = app::MSG_CHOOSE_FILE;
+        return false;
+    }
+    if (!presetGiven) {
+        error = app::MSG_CHOOSE_FORMAT;
+        return false;
+    }
+    return ResolvePreset(presetValue, o.PresetText, error);
+}
+
+} // namespace mobivert::cli

@@ -1,0 +1,33 @@
+#pragma once
+// The command line of mobivert-cli: what it asks for, parsed and checked.
+
+#include "app/shared/StoredChoices.h"
+#include "converter/ConverterTypes.h"
+
+#include <string>
+#include <vector>
+
+namespace mobivert::cli {
+
+enum class TCommand { Convert, ListPresets, Info, Version, Help };
+
+struct TCliOptions {
+    TCommand Command = TCommand::Convert;
+    std::string PresetText; // resolved to the exact preset text
+    std::string OutputFolder;
+    bool OutputFolderGiven = false;
+    bool SameFolder = false;
+    app::TStoredChoices Choices;
+    std::vector<std::string> OutputExtLines;
+    std::vector<std::string> InputExtLines;
+    int Jobs = 1;
+    converter::TLogLevel LogLevel = converter::llError;
+    std::vector<std::string> Files;
+};
+
+// Parses argv; false with the message in error when the command line is not usable.
+bool ParseCommandLine(int argc, char** argv, TCliOptions& options, std::string& error);
+
+std::string UsageText();
+
+} // namespace mobivert::cli

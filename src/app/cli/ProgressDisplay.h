@@ -1,0 +1,47 @@
+#pragma once
+// The progress of a batch on the command line: on a terminal, one line per running conversion
+// with a percentage bar redrawn in place below everything printed so far; otherwise plain
+// lines, one per change.
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace mobivert::cli {
+
+class TProgressDisplay {
+public:
+    // terminal: redraw in place (width is the terminal's column count).
+    TProgressDisplay(FILE* out, bool terminal, int width);
+
+    // percent: 0..100, or -1 while the length of the output is unknown; currentMs is the
+    // output time reached.
+    void Update(int key, const std::string& label, int percent, int currentMs);
+    // The conversion's last line, with its final status; its live line goes away.
+    void Finish(int key, const std::string& label, const std::string& status, bool complete);
+    // A line printed above the live lines.
+    void Message(const std::string& text);
+    // On a terminal, labels are padded to this many columns so that the bars line up.
+    void SetLabelWidth(int columns) { labelWidth_ = columns; }
+
+    // "label [#####-----]  50%" cut to width columns.
+    static std::string BarLine(const std::string& label, int percent, int currentMs,
+                               const std::string& status, int width);
+
+private:
+    void Redraw(const std::string& permanent);
+    std::string Padded(const std::string& label) const;
+
+    FILE* out_;
+    bool terminal_;
+    int width_;
+    int labelWidth_ = 0;
+    int drawn_ = 0; // live lines on the screen below the cursor's line
+    std::map<int, std::string> live_;
+    std::map<int, int> lastPercent_;
+};
+
+// The terminal's column count, or 80.
+int TerminalWidth(int fd);
+
+} // namespace mobivert::cli

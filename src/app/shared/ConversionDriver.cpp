@@ -1,0 +1,219 @@
+#include "app/shared/ConversionDriver.h"
+
+#include "app/shared/Presets.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace mobivert::app {
+
+using converter::AudioStreamInfo;
+using converter::TAVProbe;
+using converter::TOutputOptions;
+using converter::VideoStreamInfo;
+
+namespace {
+
+// kbit/s as typed, in bit/s; a product beyond 32 bits is held at the nearest bound.
+std::optional<int32_t> KbitText(const std::string& text) {
+    std::optional<int> kbit = ParseIntegerText(text);
+    if (!kbit)
+        return std::nullopt;
+    int64_t bits = static_cast<int64_t>(*kbit) * 1000;
+    return static_cast<int32_t>(std::clamp<int64_t>(bits, INT32_MIN, INT32_MAX));
+}
+
+// The item's text for a choice of 1 or more within the list, or nothing.
+std::optional<std::string> ChosenItem(const std::vector<std::string>& items, int choice) {
+    if (choice <= 0 || choice >= static_cast<int>(items.size()))
+        return std::nullopt;
+    return items[choice];
+}
+
+// The probe is asked only for what is needed, once.
+class SourceValues {
+public:
+    explicit SourceValues(const TAVProbe& probe) : probe_(probe) {}
+    const AudioStreamInfo& Audio() {
+        if (!audio_)
+            audio_ = probe_.AudioInfo(-1);
+        return *audio_;
+    }
+    const VideoStreamInfo& Video() {
+        if (!video_)
+            video_ = probe_.VideoInfo(-1);
+        return *video_;
+    }
+
+private:
+    const TAVProbe& probe_;
+    std::optional<AudioStreamInfo> audio_;
+    std::optional<VideoStreamInfo> video_;
+};
+
+} // namespace
+
+TOutputOptions BuildOutputOptions(const std::string& presetText, const TAVProbe& source,
+                                  const TStoredChoices& choices) {
+    TOutputOptions o;
+    SourceValues values(source);
+
+    std::string sourceExtension = std::filesystem::path(source.FileName()).extension().string();
+    if (IsAudioExtension(PresetExtension(presetText)) || IsAudioExtension(sourceExtension))
+        o.DisableVideo = true;
+
+    if (const TPreset* preset = FindPreset(presetText)) {
+        o.VideoCodec = SuccessorCodecName(preset->VideoCodec);
+        o.AudioCodec = SuccessorCodecName(preset->AudioCodec);
+        o.FrameSize = preset->FrameSize;
+        o.FrameRate = preset->FrameRate;
+        o.AudioChannels = preset->AudioChannels;
+        o.AudioSampleRate = preset->AudioSampleRate;
+        o.VideoBitRate = preset->VideoBitRate;
+        o.AudioBitRate = preset->AudioBitRate;
+    }
+
+    if (choices.AudioChannelChoice == 1 || choices.AudioChannelChoice == 2)
+        o.AudioChannels = choices.AudioChannelChoice;
+    else if (o.AudioChannels == -1)
+        o.AudioChannels = values.Audio().Channels;
+
+    if (int rate = SampleRateOfChoice(choices.SampleRateChoice); rate > 0)
+        o.AudioSampleRate = rate;
+    else if (o.AudioSampleRate == -1)
+        o.AudioSampleRate = values.Audio().SampleRate;
+
+    if (choices.AudioBitRateDefault) {
+        if (o.AudioBitRate == -1)
+            o.AudioBitRate = values.Audio().BitRate;
+    } else if (std::optional<int32_t> bits = KbitText(choices.AudioBitRateText)) {
+        o.AudioBitRate = *bits;
+    }
+
+    if (o.DisableVideo)
+        return o;
+
+    if (auto aspect = ChosenItem(AspectItems(), choices.AspectChoice))
+        o.FrameAspect = *aspect;
+    if (auto rate = ChosenItem(FrameRateItems(), choices.FrameRateChoice))
+        o.FrameRate = *rate;
+
+    if (choices.ResolutionDefault) {
+        if (o.FrameSize.empty())
+            o.FrameSize =
+                std::to_string(values.Video().Width) + "x" + std::to_string(values.Video().Height);
+    } else {
+        std::optional<int> width = ParseIntegerText(choices.WidthText);
+        std::optional<int> height = ParseIntegerText(choices.HeightText);
+        o.FrameSize = width && height ? std::to_string(*width) + "x" + std::to_string(*height)
+                                      : choices.WidthText + "x" + choices.HeightText;
+    }
+
+    if (choices.VideoBitRateDefault) {
+        if (o.VideoBitRate == -1)
+            o.VideoBitRate = 1500000;
+    } else if (std::optional<int32_t> bits = KbitText(choices.VideoBitRateText)) {
+        o.VideoBitRate = *bits;
+    }
+    return o;
+}
+
+std::string CheckSourceFile(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return path + ": " + (errno == ENOENT ? "no such file or directory" : std::strerror(errno));
+    if (S_ISDIR(info.st_mode))
+        return path + ": is a folder, not a file";
+    if (!S_ISREG(info.st_mode))
+        return path + ": not a regular file";
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return path + ": cannot be read: " + std::strerror(errno);
+    close(fd);
+    if (info.st_size == 0)
+        return path + ": the file is empty";
+    return "";
+}
+
+bool TConversionDriver::LoadLibraries(const std::string& directory) {
+    return converter_.LoadAVLib(directory, true);
+}
+
+void TConversionDriver::LoadSources(std::vector<TBatchSource>& sources,
+                                    const TBatchSettings& settings) {
+    converter_.ClearTasks();
+    TAVProbe& probe = converter_.Probe();
+    for (TBatchSource& source : sources) {
+        source.Task = -1;
+        source.OutputPath.clear();
+        source.Error = CheckSourceFile(source.Path);
+        if (!source.Error.empty())
+            continue;
+        try {
+            if (!probe.Open(source.Path)) {
+                source.Error = probe.LastError();
+                continue;
+            }
+        } catch (const std::exception& e) {
+            source.Error = e.what();
+            continue;
+        }
+        converter::TInputOptions input;
+        input.FileName = source.Path;
+        input.ExtOptions = settings.InputExtOptions;
+        source.Task = converter_.AddInputFile(source.Path, &input);
+        if (source.Task < 0)
+            source.Error = converter_.LastError();
+        probe.Close();
+    }
+}
+
+void TConversionDriver::DropTask(std::vector<TBatchSource>& sources, TBatchSource& source,
+                                 const std::string& reason) {
+    int index = source.Task;
+    converter_.RemoveTask(index);
+    for (TBatchSource& other : sources)
+        if (other.Task > index)
+            --other.Task;
+    source.Task = -1;
+    source.Error = reason.empty() ? MSG_ERROR_FOUND : reason;
+}
+
+int TConversionDriver::ConfigureOutputs(std::vector<TBatchSource>& sources,
+                                        const TBatchSettings& settings) {
+    TOutputNamer namer(settings.ReserveOutputNames);
+    for (TBatchSource& source : sources) {
+        if (source.Task < 0)
+            continue;
+        converter::TFFmpeg* task = converter_.Tasks(source.Task);
+        const AVFormatContext* input = converter_.TaskInputContext(source.Task);
+        std::string sourcePath = input && input->url ? input->url : source.Path;
+
+        std::string error;
+        std::string output = namer.Choose(sourcePath, settings.PresetText, settings.SameFolder,
+                                          settings.OutputFolder, error);
+        if (output.empty()) {
+            DropTask(sources, source, error);
+            continue;
+        }
+        TOutputOptions options =
+            BuildOutputOptions(settings.PresetText, task->Probe, settings.Choices);
+        options.ExtOptions = settings.OutputExtOptions;
+        if (!converter_.SetOutputFile(source.Task, output, &options)) {
+            DropTask(sources, source, converter_.LastError());
+            namer.ReleaseReservation(output);
+        } else {
+            source.OutputPath = output;
+        }
+        converter_.Probe().Close();
+    }
+    return converter_.TaskCount();
+}
+
+} // namespace mobivert::app

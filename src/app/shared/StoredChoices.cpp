@@ -1,0 +1,67 @@
+#include "app/shared/StoredChoices.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdint>
+
+namespace mobivert::app {
+
+const std::vector<std::string>& AudioChannelItems() {
+    static const std::vector<std::string> items{"Default", "Mono", "Stereo"};
+    return items;
+}
+
+const std::vector<std::string>& SampleRateItems() {
+    static const std::vector<std::string> items{"Default", "8000Hz", "11025Hz", "22050Hz",
+                                                "44100Hz"};
+    return items;
+}
+
+const std::vector<std::string>& AspectItems() {
+    static const std::vector<std::string> items{"Default", "4:3", "16:9", "37:20", "47:20"};
+    return items;
+}
+
+const std::vector<std::string>& FrameRateItems() {
+    static const std::vector<std::string> items{"Default", "10", "15", "25", "30"};
+    return items;
+}
+
+std::optional<int> ParseIntegerText(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return std::nullopt;
+    size_t last = text.find_last_not_of(" \t");
+    std::string digits = text.substr(first, last - first + 1);
+    // from_chars takes a leading minus but no plus; one sign at most, then digits only.
+    if (!digits.empty() && digits[0] == '+') {
+        digits.erase(0, 1);
+        if (digits.empty() || !std::isdigit(static_cast<unsigned char>(digits[0])))
+            return std::nullopt;
+    }
+    int32_t value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size())
+        return std::nullopt;
+    return value;
+}
+
+std::string CheckChoices(const TStoredChoices& choices) {
+    if (!choices.ResolutionDefault &&
+        (!ParseIntegerText(choices.WidthText) || !ParseIntegerText(choices.HeightText)))
+        return MSG_SIZE_NOT_INTEGER;
+    if (!choices.VideoBitRateDefault && !ParseIntegerText(choices.VideoBitRateText))
+        return MSG_VIDEO_BITRATE_NOT_INTEGER;
+    if (!choices.AudioBitRateDefault && !ParseIntegerText(choices.AudioBitRateText))
+        return MSG_AUDIO_BITRATE_NOT_INTEGER;
+    return "";
+}
+
+int SampleRateOfChoice(int choice) {
+    const auto& items = SampleRateItems();
+    if (choice <= 0 || choice >= static_cast<int>(items.size()))
+        return -1;
+    return std::stoi(items[choice]);
+}
+
+} // namespace mobivert::app

@@ -1,0 +1,51 @@
+#pragma once
+// The output options the user chose for the next batches (channels, sample rate, aspect, frame
+// rate, bit rates, size), the items they are chosen from, and the checks a choice must pass
+// before it is stored.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mobivert::app {
+
+// Index 0 of every item list is "Default".
+const std::vector<std::string>& AudioChannelItems(); // "Default", "Mono", "Stereo"
+const std::vector<std::string>& SampleRateItems();   // "Default", "8000Hz" ... "44100Hz"
+const std::vector<std::string>& AspectItems();       // "Default", "4:3", "16:9", "37:20", "47:20"
+const std::vector<std::string>& FrameRateItems();    // "Default", "10", "15", "25", "30"
+
+// The messages shown when a check fails.
+inline constexpr const char* MSG_SIZE_NOT_INTEGER =
+    "The width and height of the video must be integers";
+inline constexpr const char* MSG_VIDEO_BITRATE_NOT_INTEGER =
+    "The video bit rate must be an integer value";
+inline constexpr const char* MSG_AUDIO_BITRATE_NOT_INTEGER =
+    "The audio bit rate must be an integer value";
+
+struct TStoredChoices {
+    int AudioChannelChoice = 0;   // 0 Default, 1 Mono, 2 Stereo
+    int SampleRateChoice = 0;     // index into SampleRateItems()
+    int AspectChoice = 0;         // index into AspectItems()
+    int FrameRateChoice = 0;      // index into FrameRateItems()
+    std::string VideoBitRateText; // kbit/s, used when VideoBitRateDefault is false
+    std::string AudioBitRateText; // kbit/s, used when AudioBitRateDefault is false
+    bool VideoBitRateDefault = true;
+    bool AudioBitRateDefault = true;
+    std::string WidthText; // used with HeightText when ResolutionDefault is false
+    std::string HeightText;
+    bool ResolutionDefault = true;
+};
+
+// A decimal integer with an optional sign, blanks around it allowed, that fits 32 bits.
+std::optional<int> ParseIntegerText(const std::string& text);
+
+// The checks of the options dialog in their order (size, video bit rate, audio bit rate): the
+// message of the first that fails, or an empty text.
+std::string CheckChoices(const TStoredChoices& choices);
+
+// The number at the start of a sample-rate item (8000 for "8000Hz"); -1 for "Default" or an
+// index outside the list.
+int SampleRateOfChoice(int choice);
+
+} // namespace mobivert::app

@@ -1,0 +1,504 @@
+// The mobivert-cli program, run as a separate process: its messages and exit statuses, the
+// output folder it picks, bad input files, never overwriting or changing a file, extra engine
+// options, several conversions at once, and a graceful stop on SIGINT.
+
+#include "app/shared/Presets.h"
+#include "support/TempDir.h"
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using mobivert::test::Fixture;
+using mobivert::test::TempDir;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct CliResult {
+    int Status = -1; // exit status, or 128 + signal
+    std::string Out;
+    std::string Err;
+};
+
+struct CliRun {
+    std::vector<std::string> Args;
+    std::vector<std::pair<std::string, std::string>> Env;
+    std::string Cwd;
+    // Sent, one right after the other, once stderr holds this text (empty: never).
+    std::string SignalWhen;
+    std::vector<int> Signals{SIGINT};
+    bool AsNobody = false;
+};
+
+CliResult RunCli(const CliRun& run) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        return {};
+    // Everything the child needs is made before the fork: between fork and exec only system
+    // calls are safe.
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        std::string text = *entry;
+        bool replaced = false;
+        for (const auto& [name, value] : run.Env)
+            replaced |= text.rfind(name + "=", 0) == 0;
+        if (!replaced)
+            environment.push_back(text);
+    }
+    for (const auto& [name, value] : run.Env)
+        environment.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& text : environment)
+        envp.push_back(text.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args{MOBIVERT_CLI_PROGRAM};
+    args.insert(args.end(), run.Args.begin(), run.Args.end());
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        if (!run.Cwd.empty() && chdir(run.Cwd.c_str()) != 0)
+            _exit(126);
+        if (run.AsNobody &&
+            (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(126);
+        execve(MOBIVERT_CLI_PROGRAM, argv.data(), envp.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    CliResult result;
+    bool signalled = run.SignalWhen.empty();
+    std::array<pollfd, 2> fds{{{out[0], POLLIN, 0}, {err[0], POLLIN, 0}}};
+    auto deadline = std::chrono::steady_clock::now() + 120s;
+    int open = 2;
+    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (poll(fds.data(), fds.size(), 200) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buffer[4096];
+            ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            (i == 0 ? result.Out : result.Err).append(buffer, n);
+        }
+        if (!signalled && result.Err.find(run.SignalWhen) != std::string::npos) {
+            for (int signal : run.Signals)
+                kill(pid, signal);
+            signalled = true;
+        }
+    }
+    for (const pollfd& fd : fds)
+        if (fd.fd >= 0)
+            close(fd.fd);
+    int status = 0;
+    if (open > 0)
+        kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+// FNV-1a of a file's bytes.
+uint64_t Checksum(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    uint64_t hash = 1469598103934665603ull;
+    char c;
+    while (in.get(c))
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return hash;
+}
+
+std::string MediaInfoField(const std::string& path, const std::string& form) {
+    std::string output;
+    if (FILE* pipe = popen(("mediainfo '--Output=" + form + "' '" + path + "'").c_str(), "r")) {
+        char buffer[1024];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+            output.append(buffer, n);
+        pclose(pipe);
+    }
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
+        output.pop_back();
+    return output;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return lines;
+}
+
+size_t FileCount(const fs::path& folder) {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder))
+        ++count;
+    return count;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    // Every run gets a home and config folder of its own, so nothing outside the test's
+    // folders is read or written.
+    CliResult Run(std::vector<std::string> args, CliRun run = {}) {
+        run.Args = std::move(args);
+        run.Env.push_back({"HOME", home.Path().string()});
+        run.Env.push_back({"XDG_CONFIG_HOME", home.File("config")});
+        return RunCli(run);
+    }
+    void WriteConfig(const std::string& text) {
+        fs::create_directories(home.Path() / "config" / "Corvel" / "Mobivert");
+        std::ofstream(home.File("config/Corvel/Mobivert/config.ini")) << text;
+    }
+
+    TempDir home;
+    TempDir work;
+};
+
+} // namespace
+
+TEST_F(CliTest, UsageErrorsExitWithStatusTwoAndTheDialogsMessages) {
+    struct Case {
+        std::vector<std::string> Args;
+        std::string Message;
+    };
+    std::string clip = Fixture("h264_aac.mp4");
+    for (const Case& c : std::vector<Case>{
+             {{}, "Please choose a file."},
+             {{clip}, "Please choose an output format."},
+             {{"-p", "Click to select", clip}, "Please choose an output format."},
+             {{"-p", "0", clip}, "Please choose an output format."},
+             {{"-p", "22", clip}, "Unknown preset: 22"},
+             {{"-p", "wave audio (*.wav)", clip}, "Unknown preset: wave audio (*.wav)"},
+             {{"-p", "8", "--video-bitrate", "12a", clip},
+              "The video bit rate must be an integer value"},
+             {{"-p", "8", "--audio-bitrate", "", clip},
+              "The audio bit rate must be an integer value"},
+             {{"-p", "8", "--size", "320", clip},
+              "The width and height of the video must be integers"},
+             {{"-p", "8", "--size", "320xabc", "--video-bitrate", "x", clip},
+              "The width and height of the video must be integers"},
+             {{"-p", "8", "--channels", "5.1", clip}, "--channels takes mono or stereo"},
+             {{"-p", "8", "--sample-rate", "48000", clip}, "--sample-rate takes"},
+             {{"-p", "8", "--aspect", "1:1", clip}, "--aspect takes"},
+             {{"-p", "8", "--fps", "24", clip}, "--fps takes"},
+             {{"-p", "8", "-j", "0", clip}, "-j takes"},
+             {{"-p", "8", "-x", "novalue", clip}, "-x takes NAME=VALUE"},
+             {{"-p", "8", "-i", "=1", clip}, "-i takes NAME=VALUE"},
+             {{"-p", "8", "-x", "b=1\nab=2", clip}, "-x takes NAME=VALUE"},
+             {{"-p", "8", "-o", work.File("o"), "-s", clip}, "-o and -s cannot be used together"},
+             {{"-p", "8", "--bogus", clip}, "Unknown option: --bogus"},
+             {{"-p"}, "-p needs a value"},
+             {{"--info"}, "--info needs a file"},
+         }) {
+        CliResult r = Run(c.Args);
+        std::string shown;
+        for (const std::string& a : c.Args)
+            shown += "[" + a + "]";
+        EXPECT_EQ(r.Status, 2) << shown << "\n" << r.Err;
+        EXPECT_NE(r.Err.find(c.Message), std::string::npos) << shown << "\n" << r.Err;
+        EXPECT_EQ(r.Out, "") << shown;
+    }
+    // Nothing was written for any of them.
+    EXPECT_FALSE(fs::exists(home.File("CorvelVideo")));
+    EXPECT_FALSE(fs::exists(work.File("o")));
+}
+
+TEST_F(CliTest, ListPresetsNumbersTheTwentyOnePresetsInOrder) {
+    CliResult r = Run({"--list-presets"});
+    EXPECT_EQ(r.Status, 0);
+    std::vector<std::string> lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 21u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        char expected[128];
+        std::snprintf(expected, sizeof expected, "%2zu  %s", i + 1,
+                      mobivert::app::Presets()[i].Text);
+        EXPECT_EQ(lines[i], expected);
+    }
+}
+
+TEST_F(CliTest, HelpAndVersionStillWork) {
+    CliResult help = Run({"--help"});
+    EXPECT_EQ(help.Status, 0);
+    EXPECT_NE(help.Out.find("usage: mobivert-cli -p PRESET"), std::string::npos);
+    CliResult version = Run({"--version"});
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_NE(version.Out.find("libavcodec    59."), std::string::npos) << version.Out;
+}
+
+TEST_F(CliTest, InfoPrintsStreamsCodecsSizesRatesAndDurations) {
+    CliResult r = Run({"--info", Fixture("h264_aac.mp4"), Fixture("mono8k.wav")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_NE(r.Out.find("Container: mov,mp4"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("duration 2.000 s"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("Stream #0: video h264, 640x480, 25 fps"), std::string::npos) << r.Out;
+    EXPECT_NE(r.Out.find("Stream #1: audio aac, 2 channel(s), 44100 Hz"), std::string::npos)
+        << r.Out;
+    EXPECT_NE(r.Out.find("Stream #0: audio pcm_s16le, 1 channel(s), 8000 Hz, 128 kbit/s"),
+              std::string::npos)
+        << r.Out;
+
+    CliResult missing = Run({"--info", work.File("missing.mp4"), Fixture("tone.mp3")});
+    EXPECT_EQ(missing.Status, 1);
+    EXPECT_NE(missing.Out.find("missing.mp4: Error found:"), std::string::npos) << missing.Out;
+    EXPECT_NE(missing.Out.find("audio mp3, 2 channel(s), 44100 Hz"), std::string::npos)
+        << missing.Out;
+}
+
+TEST_F(CliTest, ConvertsByPresetNumberIntoTheGivenFolderAndReportsDone) {
+    std::string out = work.File("new/folder");
+    CliResult r = Run({"-p", "21", "-o", out, Fixture("h264_aac.mp4")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    std::string output = out + "/h264_aac (Wave Audio).wav";
+    EXPECT_EQ(r.Out, Fixture("h264_aac.mp4") + " -> " + output + ": Done\n");
+    EXPECT_EQ(MediaInfoField(output, "Audio;%Channel(s)% %SamplingRate%"), "2 44100");
+    EXPECT_EQ(MediaInfoField(output, "Video;%Format%"), "");
+    // Not a terminal: plain progress lines, ending with the file's status.
+    EXPECT_NE(r.Err.find("h264_aac.mp4: Done\n"), std::string::npos) << r.Err;
+    EXPECT_EQ(r.Err.find("\x1b["), std::string::npos);
+}
+
+TEST_F(CliTest, WithoutOutputOptionsTheWindowsFolderIsUsed) {
+    // Nothing stored: ~/CorvelVideo.
+    CliResult first = Run({"-p", "MP3 MPEG Layer-3 (*.mp3)", Fixture("tone.mp3")});
+    EXPECT_EQ(first.Status, 0) << first.Err;
+    EXPECT_TRUE(fs::exists(home.File("CorvelVideo/tone (MP3 MPEG Layer-3).mp3")));
+
+    // strOutput.
+    WriteConfig("[Main]\nstrOutput=" + work.File("stored") + "\nbooSameFolder=0\n");
+    CliResult second = Run({"-p", "17", Fixture("tone.mp3")});
+    EXPECT_EQ(second.Status, 0) << second.Err;
+    EXPECT_TRUE(fs::exists(work.File("stored/tone (MP3 MPEG Layer-3).mp3")));
+
+    // booSameFolder=1 writes beside the source; -o still wins over it.
+    fs::copy_file(Fixture("tone.mp3"), work.File("tone.mp3"));
+    WriteConfig("[Main]\nstrOutput=" + work.File("stored") + "\nbooSameFolder=1\n");
+    CliResult third = Run({"-p", "17", work.File("tone.mp3")});
+    EXPECT_EQ(third.Status, 0) << third.Err;
+    EXPECT_TRUE(fs::exists(work.File("tone (MP3 MPEG Layer-3).mp3")));
+    CliResult fourth = Run({"-p", "17", "-o", work.File("explicit"), work.File("tone.mp3")});
+    EXPECT_EQ(fourth.Status, 0) << fourth.Err;
+    EXPECT_TRUE(fs::exists(work.File("explicit/tone (MP3 MPEG Layer-3).mp3")));
+    EXPECT_EQ(FileCount(work.File("stored")), 1u);
+}
+
+TEST_F(CliTest, BadInputsAreSkippedWithTheirReasonAndTheOthersStillConvert) {
+    std::string empty = work.File("empty.mp4");
+    std::ofstream(empty).close();
+    std::string text = work.File("readme.avi");
+    std::ofstream(text) << "plain text, not media\n";
+    std::string unreadable = work.File("locked.mp4");
+    fs::copy_file(Fixture("h264_aac.mp4"), unreadable);
+    chmod(unreadable.c_str(), 0);
+    std::string good = work.File("good.mp4");
+    fs::copy_file(Fixture("h264_aac.mp4"), good);
+    std::string folder = work.File("folder.avi");
+    fs::create_directories(folder);
+    std::string out = work.File("out");
+    fs::create_directories(out);
+    // Run as an unprivileged user when the tests run as root, so the locked file is unreadable.
+    chmod(work.Path().c_str(), 0777);
+    chmod(out.c_str(), 0777);
+    chmod(good.c_str(), 0644);
+    std::vector<std::string> inputs{
+        work.File("missing.mp4"), folder, empty, text, unreadable, good};
+    std::map<std::string, uint64_t> before;
+    for (const std::string& file : {empty, text, unreadable, good})
+        before[file] = Checksum(file);
+
+    CliRun run;
+    run.AsNobody = geteuid() == 0;
+    std::vector<std::string> args{"-p", "15", "-o", out};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    CliResult r = Run(args, run);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    std::vector<std::string> lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), inputs.size()) << r.Out;
+    EXPECT_EQ(lines[0], work.File("missing.mp4") + ": Error found: " + work.File("missing.mp4") +
+                            ": no such file or directory");
+    EXPECT_EQ(lines[1], folder + ": Error found: " + folder + ": is a folder, not a file");
+    EXPECT_EQ(lines[2], empty + ": Error found: " + empty + ": the file is empty");
+    EXPECT_EQ(lines[3].rfind(text + ": Error found: " + text + ": ", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[4],
+              unreadable + ": Error found: " + unreadable + ": cannot be read: Permission denied");
+    EXPECT_EQ(lines[5], good + " -> " + out + "/good (Windows Media Video).wmv: Done");
+    EXPECT_EQ(FileCount(out), 1u);
+    if (geteuid() == 0)
+        chmod(unreadable.c_str(), 0644);
+    for (const auto& [file, sum] : before)
+        EXPECT_EQ(Checksum(file), sum) << file;
+}
+
+TEST_F(CliTest, ExistingFilesAreNeverOverwrittenAndSameNamedSourcesNeverCollide) {
+    std::string out = work.File("out");
+    fs::create_directories(out);
+    std::ofstream(out + "/clip (AVI Video).avi") << "precious";
+    fs::create_directories(work.Path() / "a");
+    fs::create_directories(work.Path() / "b");
+    fs::copy_file(Fixture("h264_aac.mp4"), work.File("a/clip.mp4"));
+    fs::copy_file(Fixture("fps30.mp4"), work.File("b/clip.mp4"));
+    uint64_t sourceA = Checksum(work.File("a/clip.mp4"));
+    uint64_t sourceB = Checksum(work.File("b/clip.mp4"));
+
+    CliResult r = Run({"-p", "8", "-o", out, work.File("a/clip.mp4"), work.File("b/clip.mp4")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, work.File("a/clip.mp4") + " -> " + out + "/clip (AVI Video [1]).avi: Done\n" +
+                         work.File("b/clip.mp4") + " -> " + out +
+                         "/clip (AVI Video [2]).avi: Done\n");
+    std::ifstream precious(out + "/clip (AVI Video).avi");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(precious), {}), "precious");
+    EXPECT_EQ(MediaInfoField(out + "/clip (AVI Video [1]).avi", "Video;%Width%x%Height%"),
+              "640x480");
+    EXPECT_EQ(MediaInfoField(out + "/clip (AVI Video [2]).avi", "Video;%Width%x%Height%"),
+              "320x240");
+    EXPECT_EQ(Checksum(work.File("a/clip.mp4")), sourceA);
+    EXPECT_EQ(Checksum(work.File("b/clip.mp4")), sourceB);
+}
+
+TEST_F(CliTest, OptionChoicesReachTheOutput) {
+    std::string out = work.File("out");
+    CliResult r = Run({"-p", "Windows Media Video (*.wmv)", "--size", "320x240", "--channels",
+                       "mono", "--sample-rate", "22050", "-o", out, Fixture("h264_aac.mp4")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    std::string output = out + "/h264_aac (Windows Media Video).wmv";
+    EXPECT_EQ(MediaInfoField(output, "Video;%Width%x%Height%"), "320x240");
+    EXPECT_EQ(MediaInfoField(output, "Audio;%Channel(s)% %SamplingRate%"), "1 22050");
+
+    // An odd width passes the integer check but refuses every file with video.
+    CliResult odd = Run(
+        {"-p", "15", "--size", "321x240", "-o", out, Fixture("h264_aac.mp4"), Fixture("tone.mp3")});
+    EXPECT_EQ(odd.Status, 1);
+    std::vector<std::string> lines = Lines(odd.Out);
+    ASSERT_EQ(lines.size(), 2u) << odd.Out;
+    EXPECT_EQ(lines[0].rfind(Fixture("h264_aac.mp4") + ": Error found: ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1],
+              Fixture("tone.mp3") + " -> " + out + "/tone (Windows Media Video).wmv: Done");
+}
+
+TEST_F(CliTest, ExtraOptionsGoToEveryInputAndOutput) {
+    std::string out = work.File("out");
+    // 1 s of output ("t"), starting 0.5 s into each input ("ss").
+    CliResult r = Run({"-p", "21", "-x", "t=1", "-i", "ss=0.5", "-o", out, Fixture("tone.mp3"),
+                       Fixture("sine_stereo_44k.wav")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    for (const char* name : {"tone (Wave Audio).wav", "sine_stereo_44k (Wave Audio).wav"}) {
+        std::string duration = MediaInfoField(out + "/" + name, "General;%Duration%");
+        ASSERT_FALSE(duration.empty()) << name;
+        EXPECT_NEAR(std::stod(duration), 1000, 50) << name;
+    }
+    // Options the engine refuses refuse the file, with the engine's reason.
+    CliResult bad = Run({"-p", "8", "-x", "s=abc", "-o", out, Fixture("h264_aac.mp4")});
+    EXPECT_EQ(bad.Status, 1);
+    EXPECT_EQ(bad.Out, Fixture("h264_aac.mp4") + ": Error found: Incorrect frame size\n");
+    CliResult badInput = Run({"-p", "21", "-i", "f=nosuchformat", "-o", out, Fixture("tone.mp3")});
+    EXPECT_EQ(badInput.Status, 1);
+    EXPECT_EQ(badInput.Out, Fixture("tone.mp3") +
+                                ": Error found: Unknown input or output format: nosuchformat\n");
+}
+
+TEST_F(CliTest, SeveralConversionsAtOnceAllFinish) {
+    std::string out = work.File("out");
+    CliResult r = Run({"-p", "9", "-j", "3", "-o", out, Fixture("h264_aac.mp4"),
+                       Fixture("fps30.mp4"), Fixture("h264_mp3.flv"), Fixture("mpeg4_mp3.avi")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    std::vector<std::string> lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 4u) << r.Out;
+    for (const std::string& line : lines)
+        EXPECT_EQ(line.substr(line.size() - 6), ": Done") << line;
+    EXPECT_EQ(FileCount(out), 4u);
+}
+
+TEST_F(CliTest, EncoderThatRefusesTheSourceIsReportedFailedNotDone) {
+    // RealVideo 1 takes only sizes that are multiples of 16; this source is 322x242.
+    std::string out = work.File("out");
+    CliResult r = Run({"-p", "RM Real Media Video (*.rm)", "-o", out, Fixture("odd_size.mp4"),
+                       Fixture("h264_aac.mp4")});
+    EXPECT_EQ(r.Status, 1);
+    std::vector<std::string> lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 2u) << r.Out;
+    EXPECT_NE(lines[0].find(": Failed: Error while opening codec for output stream"),
+              std::string::npos)
+        << lines[0];
+    EXPECT_EQ(lines[1],
+              Fixture("h264_aac.mp4") + " -> " + out + "/h264_aac (RM Real Media Video).rm: Done");
+}
+
+TEST_F(CliTest, InterruptDuringTheFirstOfThreeCancelsAllAndKeepsAReadablePartialOutput) {
+    std::string out = work.File("out");
+    CliRun run;
+    // Read the inputs at their own pace, so the first file takes 3 s; interrupt once its
+    // first progress line shows.
+    run.SignalWhen = "sample.mp4: ";
+    CliResult r = Run({"-p", "8", "-i", "re=1", "-o", out, Fixture("sample.mp4"),
+                       Fixture("h264_aac.mp4"), Fixture("fps30.mp4")},
+                      run);
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    std::vector<std::string> lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 3u) << r.Out << r.Err;
+    std::string partial = out + "/sample (AVI Video).avi";
+    EXPECT_EQ(lines[0], Fixture("sample.mp4") + " -> " + partial + ": Canceled");
+    EXPECT_EQ(lines[1], Fixture("h264_aac.mp4") + ": Canceled");
+    EXPECT_EQ(lines[2], Fixture("fps30.mp4") + ": Canceled");
+    // The stopped output is complete as far as it goes: an independent reader sees both
+    // streams and a duration short of the source's 3 s.
+    EXPECT_EQ(MediaInfoField(partial, "Video;%Format% %Width%x%Height%"), "MPEG-4 Visual 320x240");
+    EXPECT_EQ(MediaInfoField(partial, "Audio;%Format%"), "PCM");
+    std::string duration = MediaInfoField(partial, "General;%Duration%");
+    ASSERT_FALSE(duration.empty());
+    EXPECT_GT(std::stod(duration), 200);
+    EXPECT_LT(std::stod(duration), 2900);
+    // Files that never started leave nothing behind.
+    EXPECT_EQ(FileCount(out), 1u);
+}
+
+TEST_F(CliTest, SigtermStopsLikeInterruptAndASecondSignalQuitsAtOnce) {
+    std::string out = work.File("out");
+    CliRun term;
+    term.SignalWhen = "sample.mp4: ";
+    term.Signals = {SIGTERM};
+    CliResult r = Run({"-p", "8", "-i", "re=1", "-o", out, Fixture("sample.mp4")}, term);
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Out, Fixture("sample.mp4") + " -> " + out + "/sample (AVI Video).avi: Canceled\n");
+
+    // A second signal while the first is being honoured ends the program at once, without a
+    // report. (Two different signals, so that neither can merge into the other while pending.)
+    CliRun twice;
+    twice.SignalWhen = "sample.mp4: ";
+    twice.Signals = {SIGINT, SIGTERM};
+    CliResult quit =
+        Run({"-p", "8", "-i", "re=1", "-o", work.File("quit"), Fixture("sample.mp4")}, twice);
+    EXPECT_EQ(quit.Status, 130);
+    EXPECT_EQ(quit.Out, "");
+    EXPECT_NE(quit.Err.find("interrupted"), std::string::npos) << quit.Err;
+}

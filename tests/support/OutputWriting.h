@@ -1,0 +1,18 @@
+#pragma once
+// Finishing an output created by the engine the way a conversion does: open its encoders, write
+// the header, a second of generated pictures and silence per stream, and the trailer. Used to
+// check what the stream set-up puts into a real file.
+
+#include "engine/FFmpeg.h"
+
+#include <string>
+
+namespace mobivert::test {
+
+// Empty on success, otherwise what failed.
+std::string WriteGeneratedOutput(engine::TCustomFFmpeg& session, int fileIndex = 0);
+
+// Standard output of a shell command.
+std::string RunCommand(const std::string& command);
+
+} // namespace mobivert::test

@@ -1,0 +1,136 @@
+#include "support/PictureReader.h"
+
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVFormatHlpr.h"
+#include "binding/AVUtilHlpr.h"
+#include "binding/SwScaleHlpr.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace mobivert::test {
+
+namespace {
+
+std::string RunCommand(const std::string& command, int* status = nullptr) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return "";
+    std::string output;
+    std::array<char, 4096> buffer;
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        output.append(buffer.data(), n);
+    int result = pclose(pipe);
+    if (status)
+        *status = result;
+    return output;
+}
+
+Picture ToPicture(const AVFrame* frame, SwsContext*& scaler, AVRational timeBase) {
+    Picture picture;
+    picture.Width = frame->width;
+    picture.Height = frame->height;
+    int64_t ts = frame->best_effort_timestamp;
+    picture.Time = ts == AV_NOPTS_VALUE ? -1.0 : ts * av_q2d(timeBase);
+    picture.Y.resize(static_cast<size_t>(frame->width) * frame->height);
+    picture.U.resize(static_cast<size_t>(frame->width / 2) * (frame->height / 2));
+    picture.V.resize(picture.U.size());
+    scaler = av::sws_getCachedContext(
+        scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
+        frame->width, frame->height, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
+    uint8_t* planes[4] = {picture.Y.data(), picture.U.data(), picture.V.data(), nullptr};
+    int linesizes[4] = {frame->width, frame->width / 2, frame->width / 2, 0};
+    av::sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, linesizes);
+    return picture;
+}
+
+} // namespace
+
+DecodedVideo DecodeVideo(const std::string& path, int maxPictures) {
+    DecodedVideo video;
+    AVFormatContext* ic = nullptr;
+    if (av::avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0)
+        return video;
+    int index = -1;
+    AVCodecContext* dec = nullptr;
+    if (av::avformat_find_stream_info(ic, nullptr) >= 0)
+        index = av::av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index >= 0) {
+        const AVCodecParameters* par = ic->streams[index]->codecpar;
+        const AVCodec* codec = av::avcodec_find_decoder(par->codec_id);
+        dec = codec ? av::avcodec_alloc_context3(codec) : nullptr;
+        if (dec && (av::avcodec_parameters_to_context(dec, par) < 0 ||
+                    av::avcodec_open2(dec, codec, nullptr) < 0))
+            av::avcodec_free_context(&dec);
+    }
+    if (!dec) {
+        av::avformat_close_input(&ic);
+        return video;
+    }
+    video.Opened = true;
+    video.Codec = av::avcodec_get_name(dec->codec_id);
+    video.Width = dec->width;
+    video.Height = dec->height;
+    AVRational timeBase = ic->streams[index]->time_base;
+    AVPacket* pkt = av::av_packet_alloc();
+    AVFrame* frame = av::av_frame_alloc();
+    SwsContext* scaler = nullptr;
+    auto receive = [&] {
+        int ret;
+        while ((ret = av::avcodec_receive_frame(dec, frame)) >= 0) {
+            ++video.DecodedCount;
+            if (static_cast<int>(video.Pictures.size()) < maxPictures)
+                video.Pictures.push_back(ToPicture(frame, scaler, timeBase));
+            av::av_frame_unref(frame);
+        }
+        if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
+            ++video.DecodeErrors;
+    };
+    while (av::av_read_frame(ic, pkt) >= 0) {
+        if (pkt->stream_index == index) {
+            if (av::avcodec_send_packet(dec, pkt) < 0)
+                ++video.DecodeErrors;
+            receive();
+        }
+        av::av_packet_unref(pkt);
+    }
+    av::avcodec_send_packet(dec, nullptr);
+    receive();
+    av::sws_freeContext(scaler);
+    av::av_frame_free(&frame);
+    av::av_packet_free(&pkt);
+    av::avcodec_free_context(&dec);
+    av::avformat_close_input(&ic);
+    return video;
+}
+
+IndependentVideoInfo MediaInfoVideo(const std::string& path) {
+    IndependentVideoInfo info;
+    std::string text = RunCommand(
+        "mediainfo --Inform='Video;%FrameCount%|%Width%|%Height%|%Duration%' '" + path + "'");
+    std::istringstream in(text);
+    std::string frames, width, height, duration;
+    if (!std::getline(in, frames, '|') || !std::getline(in, width, '|') ||
+        !std::getline(in, height, '|') || !std::getline(in, duration))
+        return info;
+    info.Read = true;
+    info.FrameCount = frames.empty() ? -1 : std::atoi(frames.c_str());
+    info.Width = width.empty() ? -1 : std::atoi(width.c_str());
+    info.Height = height.empty() ? -1 : std::atoi(height.c_str());
+    info.Duration = duration.empty() ? -1.0 : std::atof(duration.c_str()) / 1000.0;
+    return info;
+}
+
+bool PlaysInGStreamer(const std::string& path) {
+    int status = -1;
+    RunCommand("gst-launch-1.0 -q playbin uri='file://" + path +
+                   "' video-sink='fakesink sync=false' audio-sink='fakesink sync=false' "
+                   ">/dev/null 2>&1",
+               &status);
+    return status == 0;
+}
+
+} // namespace mobivert::test
