@@ -1,5 +1,0 @@
-if(EXISTS "/work/main/build-address-undefined/tests/mobivert_tests[1]_tests.cmake")
-  include("/work/main/build-address-undefined/tests/mobivert_tests[1]_tests.cmake")
-else()
-  add_test(mobivert_tests_NOT_BUILT mobivert_tests_NOT_BUILT)
-endif()
