@@ -113,9 +113,8 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& nameText, const std::str
     if (!binding::AVLibsLoaded() || !CodecOptContexts[0])
         return false;
 
-    std::string name = nameText;
-    if (const char* successor = RenamedOption(name))
-        name = successor;
+    const char* successor = RenamedOption(nameText);
+    const std::string name = successor ? std::string(successor) : nameText;
 
     // A "flags" value may carry flags that are private encoder options now: those are kept as
     // private options and only the rest goes to the "flags" option.

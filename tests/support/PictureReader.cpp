@@ -35,14 +35,17 @@ Picture ToPicture(const AVFrame* frame, SwsContext*& scaler, AVRational timeBase
     picture.Height = frame->height;
     int64_t ts = frame->best_effort_timestamp;
     picture.Time = ts == AV_NOPTS_VALUE ? -1.0 : ts * av_q2d(timeBase);
-    picture.Y.resize(static_cast<size_t>(frame->width) * frame->height);
-    picture.U.resize(static_cast<size_t>(frame->width / 2) * (frame->height / 2));
+    // Chroma planes of odd sizes round up; the slack covers the scaler's wide writes.
+    int chromaWidth = (frame->width + 1) / 2;
+    int chromaHeight = (frame->height + 1) / 2;
+    picture.Y.resize(static_cast<size_t>(frame->width) * frame->height + 64);
+    picture.U.resize(static_cast<size_t>(chromaWidth) * chromaHeight + 64);
     picture.V.resize(picture.U.size());
     scaler = av::sws_getCachedContext(
         scaler, frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
         frame->width, frame->height, AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
     uint8_t* planes[4] = {picture.Y.data(), picture.U.data(), picture.V.data(), nullptr};
-    int linesizes[4] = {frame->width, frame->width / 2, frame->width / 2, 0};
+    int linesizes[4] = {frame->width, chromaWidth, chromaWidth, 0};
     av::sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, linesizes);
     return picture;
 }
