@@ -24,9 +24,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_engine: %s\n", mobivert::binding::AVLibsLastError().c_str());
         return 1;
     }
-    std::string options = argv[3];
-    for (size_t at; (at = options.find("\\n")) != std::string::npos;)
-        options.replace(at, 2, "\n");
+    std::string options;
+    for (const char* c = argv[3]; *c; ++c) {
+        if (c[0] == '\\' && c[1] == 'n') {
+            options += '\n';
+            ++c;
+        } else {
+            options += *c;
+        }
+    }
 
     TCustomFFmpeg session;
     session.InitSession();

@@ -68,7 +68,7 @@ gst_convert() {
     local input=$1 output=$2
     gst-launch-1.0 -q filesrc location="$input" ! qtdemux name=d \
         d.video_0 ! queue ! h264parse ! avdec_h264 max-threads=1 \
-        ! avenc_mpeg4 bitrate=1500000 max-threads=1 ! queue ! mp4mux name=m \
+        ! avenc_mpeg4 bitrate=1500000 ! queue ! mp4mux name=m \
         ! filesink location="$output" \
         d.audio_0 ! queue ! aacparse ! avdec_aac ! audioconvert \
         ! avenc_aac bitrate=128000 ! queue ! m.
