@@ -286,7 +286,7 @@ TEST_F(ConverterTest, OneAtATimeRunsTasksInOrderAndEndsTheBatchOnce) {
         EXPECT_NE(t.Thread, gettid());
     }
     for (const std::string& out : outputs)
-        EXPECT_EQ(ReadMedia(out).First(AVMEDIA_TYPE_AUDIO)->Codec, "mp3");
+        EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
 }
 
 TEST_F(ConverterTest, TwoAtATimeStartsTheThirdWhenOneEnds) {
@@ -361,7 +361,7 @@ TEST_F(ConverterTest, PauseHoldsProgressAndOutputUntilResumed) {
     converter.ResumeConvert();
     ASSERT_TRUE(events.WaitBatchEnd());
     EXPECT_TRUE(events.Terminates[0].Finished);
-    EXPECT_EQ(ReadMedia(outputs[0]).First(AVMEDIA_TYPE_VIDEO)->Packets, 75);
+    EXPECT_EQ(ReadFirstStream(outputs[0], AVMEDIA_TYPE_VIDEO).Packets, 75);
 }
 
 TEST_F(ConverterTest, StopWhilePausedEndsTheRun) {

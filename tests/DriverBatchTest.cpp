@@ -49,10 +49,6 @@ protected:
         settings.ReserveOutputNames = true;
     }
 
-    // Tasks that never ran are freed before the converter goes: its destructor reports them
-    // as ended from threads of their own.
-    void TearDown() override { converter.ClearTasks(); }
-
     std::vector<TBatchSource> Sources(const std::vector<std::string>& paths) {
         std::vector<TBatchSource> sources;
         for (const std::string& path : paths) {

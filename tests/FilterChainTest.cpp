@@ -177,7 +177,8 @@ TEST_F(FilterChainTest, PicturesKeepTheTimesTheChainGivesThem) {
     EXPECT_GE(run->Session.FramesDup, 35);
     DecodedVideo video = DecodeVideo(out, 0);
     EXPECT_NEAR(video.DecodedCount, 50, 5);
-    const StreamSummary* stream = ReadMedia(out).First(AVMEDIA_TYPE_VIDEO);
+    const MediaSummary media = ReadMedia(out);
+    const StreamSummary* stream = media.First(AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(stream, nullptr);
     EXPECT_NEAR(stream->EndTime, 2.0, 0.2);
 }

@@ -104,7 +104,8 @@ protected:
         ist.St->time_base = {1, 1000};
 
         path = dir.File("dvb.mkv");
-        ASSERT_GE(av::avformat_alloc_output_context2(&output, nullptr, "matroska", path.c_str()), 0);
+        ASSERT_GE(av::avformat_alloc_output_context2(&output, nullptr, "matroska", path.c_str()),
+                  0);
         const AVCodec* codec = av::avcodec_find_encoder(AV_CODEC_ID_DVB_SUBTITLE);
         ASSERT_NE(codec, nullptr);
         encoder = av::avcodec_alloc_context3(codec);

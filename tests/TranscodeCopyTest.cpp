@@ -173,7 +173,8 @@ TEST_F(TranscodeCopyTest, ForwardJumpIsAbsorbedUnlessTimestampsAreKept) {
     ASSERT_TRUE(absorbed.SetOutput(out, "vcodec=copy")) << absorbed.Error();
     absorbed.Run();
     ASSERT_FALSE(absorbed.Failed()) << absorbed.Error();
-    const StreamSummary* video = ReadMedia(out).First(AVMEDIA_TYPE_VIDEO);
+    const MediaSummary videoMedia = ReadMedia(out);
+    const StreamSummary* video = videoMedia.First(AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(video, nullptr);
     EXPECT_LT(video->Duration(), 5.0);
 
@@ -183,7 +184,8 @@ TEST_F(TranscodeCopyTest, ForwardJumpIsAbsorbedUnlessTimestampsAreKept) {
     ASSERT_TRUE(kept.SetOutput(keptOut, "vcodec=copy")) << kept.Error();
     kept.Run();
     ASSERT_FALSE(kept.Failed()) << kept.Error();
-    const StreamSummary* keptVideo = ReadMedia(keptOut).First(AVMEDIA_TYPE_VIDEO);
+    const MediaSummary keptVideoMedia = ReadMedia(keptOut);
+    const StreamSummary* keptVideo = keptVideoMedia.First(AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(keptVideo, nullptr);
     EXPECT_GT(keptVideo->Duration(), 15.0);
 }
@@ -282,7 +284,7 @@ TEST_F(TranscodeCopyTest, StopDuringTheRunLeavesACompleteShorterFile) {
     const StreamSummary* video = result.First(AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(video, nullptr);
     EXPECT_GT(video->Packets, 0);
-    EXPECT_LT(video->Packets, ReadMedia(Fixture("sample.mp4")).First(AVMEDIA_TYPE_VIDEO)->Packets);
+    EXPECT_LT(video->Packets, ReadFirstStream(Fixture("sample.mp4"), AVMEDIA_TYPE_VIDEO).Packets);
     EXPECT_THAT(Discover(out), HasSubstr("Duration"));
 }
 
@@ -375,7 +377,8 @@ TEST_F(TranscodeCopyTest, DamagedInputsConvertWhatIsReadable) {
     ASSERT_TRUE(cut.SetOutput(cutOut, "vcodec=copy"));
     cut.Run();
     EXPECT_FALSE(cut.Failed()) << cut.Error();
-    const StreamSummary* cutVideo = ReadMedia(cutOut).First(AVMEDIA_TYPE_VIDEO);
+    const MediaSummary cutVideoMedia = ReadMedia(cutOut);
+    const StreamSummary* cutVideo = cutVideoMedia.First(AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(cutVideo, nullptr);
     EXPECT_GT(cutVideo->Packets, 5);
     EXPECT_LT(cutVideo->Packets, 50);

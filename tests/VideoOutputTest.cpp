@@ -184,7 +184,8 @@ TEST_F(VideoOutputTest, DropOnlySyncNeverRepeats) {
     EXPECT_EQ(run->Session.FramesDup, 0);
     EXPECT_EQ(DecodeVideo(out).DecodedCount, 30);
     // The positions follow the input's times, so the output still lasts two seconds.
-    const StreamSummary* video = ReadMedia(out).First(AVMEDIA_TYPE_VIDEO);
+    const MediaSummary videoMedia = ReadMedia(out);
+    const StreamSummary* video = videoMedia.First(AVMEDIA_TYPE_VIDEO);
     ASSERT_NE(video, nullptr);
     EXPECT_NEAR(video->EndTime, 2.0, 0.08);
 }
@@ -234,7 +235,8 @@ double VideoBitRate(const std::string& path) {
     }
     av::av_packet_free(&pkt);
     av::avformat_close_input(&ic);
-    const StreamSummary* video = ReadMedia(path).First(AVMEDIA_TYPE_VIDEO);
+    const MediaSummary videoMedia = ReadMedia(path);
+    const StreamSummary* video = videoMedia.First(AVMEDIA_TYPE_VIDEO);
     return video && video->Duration() > 0 ? bytes * 8.0 / video->Duration() : 0;
 }
 
@@ -285,7 +287,7 @@ TEST_F(VideoOutputTest, StatisticsFileHasOneLinePerCodedPicture) {
         EXPECT_GE(time, lastTime);
         lastTime = time;
     }
-    EXPECT_EQ(lines, ReadMedia(out).First(AVMEDIA_TYPE_VIDEO)->Packets);
+    EXPECT_EQ(lines, ReadFirstStream(out, AVMEDIA_TYPE_VIDEO).Packets);
     EXPECT_NEAR(lastTime, 2.0, 0.05);
 }
 

@@ -3,7 +3,6 @@
 #include "binding/AVUtilHlpr.h"
 #include "engine/FFMpegException.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
@@ -209,19 +208,6 @@ float StrToSingle(const std::string& text) {
     float value = 0;
     if (!TryStrToSingle(text, value))
         throw FFMpegException(FormatText("'%s' is not a valid floating point value", text.c_str()));
-    return value;
-}
-
-long LeadingLong(const std::string& text, size_t start, size_t& end) {
-    end = start;
-    if (start >= text.size())
-        return 0;
-    // strtol stops at the first zero byte, which never lies beyond the text.
-    const char* first = text.c_str() + start;
-    char* stop = nullptr;
-    errno = 0;
-    long value = std::strtol(first, &stop, 0);
-    end = start + static_cast<size_t>(stop - first);
     return value;
 }
 

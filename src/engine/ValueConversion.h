@@ -32,11 +32,9 @@ bool TryStrToFloat(const std::string& text, double& value);
 float StrToSingle(const std::string& text);
 bool TryStrToSingle(const std::string& text, float& value);
 
-// C-style prefix readers that report where they stopped, independent of the locale: leading
-// white space, a sign, then as many characters as form a number. end is the index after the
-// number (0 and value 0 when there is none). LeadingLong reads base 0 like strtol (decimal,
-// "0x" hexadecimal, leading "0" octal) and saturates at the limits of long.
-long LeadingLong(const std::string& text, size_t start, size_t& end);
+// The decimal number at the start of text[start...] as C's strtod reads it, independent of the
+// locale: leading white space, a sign, digits with an optional fraction and exponent. end is the
+// index after the number (start and value 0 when there is none).
 double LeadingDouble(const std::string& text, size_t start, size_t& end);
 
 // Microseconds of a duration or date text through the library's time parser. Failure:

@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
-#include <regex>
 
 namespace mobivert::test {
 
@@ -154,15 +154,15 @@ GstAudio GstDecodeAudio(const std::string& path, const std::string& scratchDir) 
     audio.Output = discovered;
     // The first stream description that gives a channel count and a rate (a container may
     // list its raw stream before the decodable one).
-    auto firstPositive = [&](const std::regex& pattern) {
-        for (std::sregex_iterator it(discovered.begin(), discovered.end(), pattern), end; it != end;
-             ++it)
-            if (int value = std::stoi((*it)[1]); value > 0)
+    auto firstPositive = [&](const std::string& label) {
+        for (size_t at = discovered.find(label); at != std::string::npos;
+             at = discovered.find(label, at + 1))
+            if (int value = std::atoi(discovered.c_str() + at + label.size()); value > 0)
                 return value;
         return 0;
     };
-    audio.Channels = firstPositive(std::regex("Channels: (\\d+)"));
-    audio.SampleRate = firstPositive(std::regex("Sample rate: (\\d+)"));
+    audio.Channels = firstPositive("Channels: ");
+    audio.SampleRate = firstPositive("Sample rate: ");
     std::string raw = (std::filesystem::path(scratchDir) / "gst-decoded.raw").string();
     std::string pipeline = RunCommand(
         "gst-launch-1.0 -q filesrc location='" + path +

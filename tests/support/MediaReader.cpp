@@ -10,7 +10,7 @@
 
 namespace mobivert::test {
 
-const StreamSummary* MediaSummary::First(AVMediaType type) const {
+const StreamSummary* MediaSummary::First(AVMediaType type) const& {
     for (const StreamSummary& stream : Streams)
         if (stream.Type == type)
             return &stream;
@@ -83,6 +83,12 @@ std::string Discover(const std::string& path) {
         output.append(buffer.data(), n);
     pclose(pipe);
     return output;
+}
+
+StreamSummary ReadFirstStream(const std::string& path, AVMediaType type) {
+    const MediaSummary media = ReadMedia(path);
+    const StreamSummary* stream = media.First(type);
+    return stream ? *stream : StreamSummary{};
 }
 
 } // namespace mobivert::test

@@ -30,11 +30,15 @@ struct MediaSummary {
     bool Opened = false;
     std::string FormatName;
     std::vector<StreamSummary> Streams;
-    const StreamSummary* First(AVMediaType type) const;
+    // Points into Streams: only callable on a summary that outlives the pointer.
+    const StreamSummary* First(AVMediaType type) const&;
+    const StreamSummary* First(AVMediaType type) const&& = delete;
 };
 
 // The libraries must be loaded.
 MediaSummary ReadMedia(const std::string& path);
+// The first stream of a type in a file, or an empty summary (Type unknown) when it has none.
+StreamSummary ReadFirstStream(const std::string& path, AVMediaType type);
 
 // What GStreamer's discoverer says of a file (independent of the engine's libraries): its
 // whole output, empty when it could not run.
