@@ -384,14 +384,67 @@ void ReportStreamMapping(TCustomFFmpeg& s, TranscodeTables& t) {
     }
 }
 
+// Opens one input stream's decoder, once. The codec is the one its context was made for, which
+// may be a named decoder rather than the default for the stream's codec id.
+void OpenDecoder(TCustomFFmpeg& s, InputStream& ist) {
+    if (ist.DecodedFrame)
+        return;
+    AVCodecID id = ist.St->codecpar->codec_id;
+    const AVCodec* codec = nullptr;
+    if (ist.Dec)
+        codec = ist.Dec->codec ? ist.Dec->codec : av::avcodec_find_decoder(ist.Dec->codec_id);
+    if (!codec)
+        throw FFMpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d",
+                                     static_cast<int>(id), ist.FileIndex, ist.Index));
+    {
+        std::lock_guard lock(CodecLock());
+        if (av::avcodec_open2(ist.Dec, codec, nullptr) < 0)
+            throw FFMpegException(Format("Error while opening codec for input stream #%d.%d",
+                                         ist.FileIndex, ist.Index));
+        s.OpenDecoders.push_front(&ist);
+    }
+    ist.DecodedFrame = av::av_frame_alloc();
+    if (!ist.DecodedFrame)
+        throw FFMpegException("av_mallocz fail");
+}
+
+// A text subtitle encoder (SubRip, ASS, ...) writes its events in the style its source decoder
+// describes, so it needs that decoder's header before it opens; the decoder makes the header
+// when it opens.
+void CopySubtitleHeader(TCustomFFmpeg& s, TranscodeTables& t, OutputStream& ost) {
+    InputStream& source = *t.InputStreams[ost.SourceIndex];
+    if (!source.DecodingNeeded || !source.Dec)
+        return;
+    OpenDecoder(s, source);
+    const int size = source.Dec->subtitle_header_size;
+    if (size <= 0 || !source.Dec->subtitle_header)
+        return;
+    auto* header = static_cast<uint8_t*>(av::av_mallocz(static_cast<size_t>(size) + 1));
+    if (!header)
+        throw FFMpegException("av_mallocz fail");
+    std::memcpy(header, source.Dec->subtitle_header, static_cast<size_t>(size));
+    av::av_freep(&ost.Enc->subtitle_header);
+    ost.Enc->subtitle_header = header; // freed with the encoder context
+    ost.Enc->subtitle_header_size = size;
+}
+
+// Opens each encoder with the codec its context was made for: a named encoder such as libxvid
+// is not the default for its codec id, and the library refuses to open a context with another.
 void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
     for (auto& ost : t.OutputStreams) {
         if (!ost->EncodingNeeded)
             continue;
-        const AVCodec* codec = av::avcodec_find_encoder(ost->Enc->codec_id);
+        const AVCodec* codec =
+            ost->Enc->codec ? ost->Enc->codec : av::avcodec_find_encoder(ost->Enc->codec_id);
         if (!codec)
             throw FFMpegException(
                 Format("Unsupported codec for output stream #%d.%d", ost->FileIndex, ost->Index));
+        if (ost->Enc->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+            // Subtitle times are kept in microseconds until the muxer takes them.
+            if (ost->Enc->time_base.num <= 0 || ost->Enc->time_base.den <= 0)
+                ost->Enc->time_base = AVRational{1, AV_TIME_BASE};
+            CopySubtitleHeader(s, t, *ost);
+        }
         {
             std::lock_guard lock(CodecLock());
             if (av::avcodec_open2(ost->Enc, codec, nullptr) < 0)
@@ -414,25 +467,9 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
 }
 
 void OpenDecoders(TCustomFFmpeg& s, TranscodeTables& t) {
-    for (auto& ist : t.InputStreams) {
-        if (!ist->DecodingNeeded)
-            continue;
-        AVCodecID id = ist->St->codecpar->codec_id;
-        const AVCodec* codec = ist->Dec ? av::avcodec_find_decoder(ist->Dec->codec_id) : nullptr;
-        if (!codec)
-            throw FFMpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d",
-                                         static_cast<int>(id), ist->FileIndex, ist->Index));
-        {
-            std::lock_guard lock(CodecLock());
-            if (av::avcodec_open2(ist->Dec, codec, nullptr) < 0)
-                throw FFMpegException(Format("Error while opening codec for input stream #%d.%d",
-                                             ist->FileIndex, ist->Index));
-            s.OpenDecoders.push_front(ist.get());
-        }
-        ist->DecodedFrame = av::av_frame_alloc();
-        if (!ist->DecodedFrame)
-            throw FFMpegException("av_mallocz fail");
-    }
+    for (auto& ist : t.InputStreams)
+        if (ist->DecodingNeeded)
+            OpenDecoder(s, *ist);
 }
 
 // Bitstream filters are initialised once the stream's final parameters are known; what they
