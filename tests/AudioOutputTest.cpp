@@ -302,6 +302,19 @@ TEST_F(AudioOutputTest, CorruptPacketIsSkippedAndTheRestConverts) {
     EXPECT_GT(out.Rms(0, out.Frames() - 22050), 1000.0) << "the end converted";
 }
 
+TEST_F(AudioOutputTest, CorruptPacketFailsTheRunWithExitOnError) {
+    const std::string corrupt = dir.File("corrupt.mp4");
+    int audioIndex = -1;
+    ASSERT_EQ(CorruptMiddleAudioPacket(Fixture("h264_aac.mp4"), corrupt, audioIndex), "");
+    EngineRun run;
+    ASSERT_TRUE(run.AddInput(corrupt)) << run.Error();
+    ASSERT_TRUE(run.SetOutput(dir.File("out.wav"), "vn\nacodec=pcm_s16le\nxerror")) << run.Error();
+    run.Run();
+    ASSERT_TRUE(run.Failed());
+    EXPECT_EQ(run.Error(), "Error while decoding stream #0." + std::to_string(audioIndex));
+    EXPECT_FALSE(run.Session.Finished);
+}
+
 struct ChoiceCase {
     const char* Encoder;
     int Rate;

@@ -218,6 +218,22 @@ TEST_F(DvbSubtitleTest, SubtitleWithoutTimestampIsSkippedOrStopsTheRun) {
 
 } // namespace
 
+TEST_F(SubtitleOutputTest, TextSubtitlesGoIntoTheContainersOwnCodec) {
+    // Without a named codec, Matroska takes text subtitles in its own codec, ASS.
+    EngineRun run;
+    ASSERT_TRUE(run.AddInput(Fixture("h264_aac.mp4"))) << run.Error();
+    ASSERT_TRUE(run.AddInput(srt)) << run.Error();
+    std::string out = dir.File("own.mkv");
+    ASSERT_TRUE(run.SetOutput(out, "vcodec=mpeg4\nan")) << run.Error();
+    run.Run();
+    ASSERT_FALSE(run.Failed()) << run.Error();
+    EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_SUBTITLE).Codec, "ass");
+    std::vector<WrittenPacket> packets = SubtitlePackets(out);
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_NEAR(packets[0].Time, 1.0, 0.001);
+    EXPECT_NEAR(packets[1].Time, 4.0, 0.001);
+}
+
 TEST_F(SubtitleOutputTest, EncoderRefusalsAreSkipped) {
     // Text cannot become DVD bitmaps: the encoder refuses each subtitle, which is skipped and
     // logged, and the run goes on.
@@ -229,4 +245,26 @@ TEST_F(SubtitleOutputTest, EncoderRefusalsAreSkipped) {
     ASSERT_FALSE(run.Failed()) << run.Error();
     EXPECT_TRUE(run.Logged("Subtitle encoding failed"));
     EXPECT_TRUE(SubtitlePackets(out).empty());
+}
+
+TEST_F(DvbSubtitleTest, BitmapSubtitlesAreLeftOutOfATextOnlyContainer) {
+    // Matroska's own subtitle codec is text: a bitmap subtitle input leaves the output without
+    // a subtitle stream instead of failing the conversion.
+    AVSubtitle sub;
+    MakeBitmapSubtitle(sub, 0, 1000);
+    session.OutputSubtitle(output, ost, ist, &sub, 1000);
+    av::avsubtitle_free(&sub);
+    Finish();
+
+    EngineRun run;
+    ASSERT_TRUE(run.AddInput(Fixture("h264_aac.mp4"))) << run.Error();
+    ASSERT_TRUE(run.AddInput(path)) << run.Error();
+    std::string out = dir.File("no-subtitles.mkv");
+    ASSERT_TRUE(run.SetOutput(out, "vcodec=mpeg4\nan")) << run.Error();
+    run.Run();
+    ASSERT_FALSE(run.Failed()) << run.Error();
+    const MediaSummary media = ReadMedia(out);
+    EXPECT_EQ(media.First(AVMEDIA_TYPE_SUBTITLE), nullptr);
+    ASSERT_NE(media.First(AVMEDIA_TYPE_VIDEO), nullptr);
+    EXPECT_EQ(media.First(AVMEDIA_TYPE_VIDEO)->Packets, 50);
 }

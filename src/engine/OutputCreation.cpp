@@ -57,6 +57,25 @@ void FreeEncoders(std::vector<AVCodecContext*>& encoders) {
     encoders.clear();
 }
 
+// True when the inputs hold subtitles and every one of them is text: only those can go into a
+// container's own subtitle codec, which is a text codec wherever one exists.
+bool SubtitlesAreAllText(const AVFormatContext* const* inputs, int count) {
+    bool found = false;
+    for (int i = 0; i < count; ++i) {
+        const AVFormatContext* ic = inputs[i];
+        for (unsigned k = 0; ic && k < ic->nb_streams; ++k) {
+            const AVCodecParameters* par = ic->streams[k]->codecpar;
+            if (par->codec_type != AVMEDIA_TYPE_SUBTITLE)
+                continue;
+            const AVCodecDescriptor* descriptor = av::avcodec_descriptor_get(par->codec_id);
+            if (!descriptor || !(descriptor->props & AV_CODEC_PROP_TEXT_SUB))
+                return false;
+            found = true;
+        }
+    }
+    return found;
+}
+
 } // namespace
 
 bool TCustomFFmpeg::ChainResizesPicture(const std::string& description) {
@@ -162,8 +181,11 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& fileName) {
         format->video_codec != AV_CODEC_ID_NONE || VideoStreamCopy || !VideoCodecName.empty();
     bool useAudio =
         format->audio_codec != AV_CODEC_ID_NONE || AudioStreamCopy || !AudioCodecName.empty();
-    bool useSubtitle = format->subtitle_codec != AV_CODEC_ID_NONE || SubtitleStreamCopy ||
-                       !SubtitleCodecName.empty();
+    // Subtitles go into the container's own subtitle codec only when they are text; a named
+    // codec or stream copy takes any subtitles.
+    bool useSubtitle = (format->subtitle_codec != AV_CODEC_ID_NONE &&
+                        SubtitlesAreAllText(InputFiles.data(), InputFileCount)) ||
+                       SubtitleStreamCopy || !SubtitleCodecName.empty();
     if (InputFileCount > 0) {
         bool hasVideo = false;
         bool hasAudio = false;

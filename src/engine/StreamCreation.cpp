@@ -340,6 +340,10 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc, int fileIndex) {
             throw FFMpegException(SetupError);
         }
         codec = av::avcodec_find_encoder_by_name(SubtitleCodecName.c_str());
+    } else if (!SubtitleStreamCopy) {
+        // No codec named: the container's own subtitle codec.
+        codecId = oc->oformat->subtitle_codec;
+        codec = av::avcodec_find_encoder(codecId);
     }
     AVCodecContext* enc =
         AttachEncoder(OutputEncoders[fileIndex], st, codec, AVMEDIA_TYPE_SUBTITLE);
