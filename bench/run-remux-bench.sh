@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Stream-copy benchmark: a remux ("vcodec=copy", "acodec=copy") of a 2-minute 720p H.264 + AAC
+# file through an engine session, against a plain file copy of the same file (the disk speed
+# of this machine), measured side by side in one run; the peak memory of a 30 s and a 2-minute
+# remux; and the allocations per packet in the steady state (heaptrack, when installed).
+#
+# Usage: bench/run-remux-bench.sh [BUILD_DIR] [ROUNDS]
+#   BUILD_DIR  a build tree configured with -DMOBIVERT_BUILD_BENCH=ON (default: build-bench,
+#              configured and built here when missing)
+#   ROUNDS     runs of every case; the median counts (default 5)
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=${1:-$ROOT/build-bench}
+ROUNDS=${2:-5}
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/mobivert-bench.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+# shellcheck source=bench/bench-common.sh
+source "$ROOT/bench/bench-common.sh"
+
+build_bench_programs "$ROOT" "$BUILD"
+ENGINE=$BUILD/bench/bench_engine
+COPY='vcodec=copy\nacodec=copy'
+
+echo "Generating inputs (30 s and 120 s of 1280x720 H.264 + AAC) ..."
+make_input 30 "$WORK/in30.mp4"
+make_input 120 "$WORK/in120.mp4"
+
+for round in $(seq "$ROUNDS"); do
+    echo "Round $round of $ROUNDS ..."
+    rm -f "$WORK"/out*.mp4 "$WORK/copy.mp4"
+    measure file_copy cp "$WORK/in120.mp4" "$WORK/copy.mp4"
+    measure remux_120s "$ENGINE" "$WORK/in120.mp4" "$WORK/out120.mp4" "$COPY"
+    measure remux_30s "$ENGINE" "$WORK/in30.mp4" "$WORK/out30.mp4" "$COPY"
+done
+
+# allocations FILE: calls to allocation functions in one remux of FILE, as heaptrack counts them.
+allocations() {
+    heaptrack -o "$WORK/heap" "$ENGINE" "$1" "$WORK/heap-out.mp4" "$COPY" >/dev/null 2>&1
+    heaptrack_print -f "$WORK"/heap.*zst 2>/dev/null |
+        awk '/calls to allocation functions:/ { print $5 }'
+    rm -f "$WORK"/heap.* "$WORK/heap-out.mp4"
+}
+
+# packets FILE: packets in FILE (video at 25 per second, AAC at 44100 / 1024 per second).
+packets() {
+    gst-discoverer-1.0 "$1" 2>/dev/null | awk '/^Duration:/ { split($2, t, ":");
+        s = t[1] * 3600 + t[2] * 60 + t[3]; printf "%d", s * (25 + 44100 / 1024) }'
+}
+
+size_mb=$(stat -c %s "$WORK/in120.mp4" | awk '{ printf "%.1f", $1 / 1e6 }')
+echo
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
+    "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Medians of $ROUNDS rounds (CPU s / wall s / peak RSS MB):"
+for name in file_copy remux_120s remux_30s; do
+    printf "  %-12s %7s %7s %7s\n" "$name" "$(median $name 1)" "$(median $name 2)" \
+        "$(awk -v k="$(median $name 3)" 'BEGIN { printf "%.1f", k / 1024 }')"
+done
+echo
+echo "Speed (2-minute input, $size_mb MB):"
+echo "  file copy  $(awk -v s="$size_mb" -v t="$(median file_copy 2)" 'BEGIN { printf "%.0f", s / t }') MB/s"
+echo "  remux      $(awk -v s="$size_mb" -v t="$(median remux_120s 2)" 'BEGIN { printf "%.0f", s / t }') MB/s"
+echo "  remux wall / copy wall       $(ratio "$(median remux_120s 2)" "$(median file_copy 2)")"
+echo "  Peak memory remux 120 s / 30 s  $(ratio "$(median remux_120s 3)" "$(median remux_30s 3)")"
+if command -v heaptrack >/dev/null && command -v heaptrack_print >/dev/null; then
+    a30=$(allocations "$WORK/in30.mp4")
+    a120=$(allocations "$WORK/in120.mp4")
+    p30=$(packets "$WORK/in30.mp4")
+    p120=$(packets "$WORK/in120.mp4")
+    echo "  Allocation calls: $a30 (30 s), $a120 (120 s); per extra packet" \
+        "$(awk -v a="$a30" -v b="$a120" -v p="$p30" -v q="$p120" 'BEGIN { printf "%.2f", (b - a) / (q - p) }')"
+fi
