@@ -10,6 +10,9 @@
 #include "support/TempDir.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <thread>
@@ -413,6 +416,52 @@ TEST_F(ConverterTest, ControlsHammeredDuringABatchNeverDeadlock) {
     converter.StopConvert();
     ASSERT_TRUE(events.WaitBatchEnd(10s));
     EXPECT_EQ(events.TerminateOrder().size(), 5u);
+}
+
+// A synchronous batch without an owner's event loop runs on the caller's thread while another
+// thread keeps writing library lines: neither may wait for the other.
+TEST_F(ConverterTest, SynchronousBatchGoesOnWhileAnotherThreadLogs) {
+    for (int i = 0; i < 3; ++i)
+        AddCopyTask("sample.mp4");
+    std::atomic<bool> done{false};
+    std::thread logger([&done] {
+        while (!done)
+            av::av_log(nullptr, AV_LOG_PANIC, "from elsewhere\n");
+    });
+    auto batch = std::async(std::launch::async, [this] { converter.StartConvert(0); });
+    if (batch.wait_for(60s) != std::future_status::ready) {
+        std::fprintf(stderr, "the batch and the logging thread wait for each other\n");
+        std::_Exit(1); // the blocked threads can be neither joined nor abandoned
+    }
+    done = true;
+    logger.join();
+    EXPECT_EQ(events.TerminateOrder(), (std::vector<int>{0, 1, 2, -1}));
+    std::lock_guard lock(events.Mutex);
+    EXPECT_GE(events.Terminates[1].When - events.Terminates[0].When, 100ms);
+    // The tasks' own lines reach the owner with their task's index.
+    bool ownLine = false;
+    for (const LogRecord& line : events.Logs)
+        ownLine = ownLine || (line.Index >= 0 && line.Text != "from elsewhere");
+    EXPECT_TRUE(ownLine);
+}
+
+// A stop pressed just as a task ends on its own must not report that task twice.
+TEST_F(ConverterTest, StopRacingATasksOwnEndReportsItOnce) {
+    converter.SetLogLevel(llQuiet);
+    for (int round = 0; round < 40; ++round) {
+        converter.ClearTasks();
+        {
+            std::lock_guard lock(events.Mutex);
+            events.Terminates.clear();
+        }
+        AddCopyTask("tone.mp3");
+        converter.StartConvert(1);
+        std::this_thread::sleep_for(std::chrono::microseconds(500 * (round % 20)));
+        converter.StopConvert();
+        ASSERT_TRUE(events.WaitBatchEnd(10s)) << "round " << round;
+        std::this_thread::sleep_for(20ms); // a second report would come from its own thread
+        EXPECT_EQ(events.TerminateOrder(), (std::vector<int>{0, -1})) << "round " << round;
+    }
 }
 
 } // namespace

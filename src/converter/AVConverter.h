@@ -7,6 +7,7 @@
 #include "converter/AVProbe.h"
 #include "converter/ConverterTypes.h"
 #include "converter/FFmpegTask.h"
+#include "converter/FrameHook.h"
 #include "converter/OptionRecords.h"
 
 #include <functional>
@@ -76,6 +77,7 @@ private:
     void ApplyOutputOptions(TFFmpeg& task, const TOutputOptions& options);
     void ConnectHooks(TFFmpeg& task, const TOutputOptions& options);
     void StartNextTask();
+    void RunTasksHere();
     void StartTask(int index);
     bool Threaded() const { return threadCount_ >= 1; }
 

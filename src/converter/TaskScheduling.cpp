@@ -5,36 +5,64 @@
 #include "converter/LogRouting.h"
 #include "engine/FFmpegThread.h"
 
+#include <chrono>
+#include <thread>
 #include <unistd.h>
 
 namespace mobivert::converter {
 
+// The library log callback takes the process-wide component list before a component's Lock,
+// so the pending lines (guarded by that list) are cleared while Lock is not held.
 void TCustomAVConverter::StartConvert(int threadCount) {
-    std::lock_guard lock(lock_);
     ClearPendingLogLines();
-    nextTask_ = 0;
-    finishedCount_ = 0;
-    threadCount_ = threadCount;
-    pendingCount_ = TaskCount();
-    for (int k = threadCount; pendingCount_ > 0;) {
-        StartNextTask();
-        if (--k <= 0)
-            break;
+    bool runHere = false;
+    {
+        std::lock_guard lock(lock_);
+        nextTask_ = 0;
+        finishedCount_ = 0;
+        threadCount_ = threadCount;
+        pendingCount_ = TaskCount();
+        runHere = !Threaded() && !PostToOwner;
+        for (int k = threadCount; !runHere && pendingCount_ > 0;) {
+            StartNextTask();
+            if (--k <= 0)
+                break;
+        }
+    }
+    if (runHere)
+        RunTasksHere();
+}
+
+// A synchronous batch without an owner's event loop: the tasks run one after another on the
+// calling thread, each 100 ms after the end of the one before, with Lock held only between
+// them so that library lines from other threads and stop requests from the handlers go on.
+void TCustomAVConverter::RunTasksHere() {
+    for (bool first = true;; first = false) {
+        int index = -1;
+        {
+            std::lock_guard lock(lock_);
+            if (pendingCount_ <= 0 || destroying_)
+                return;
+            --pendingCount_;
+            index = nextTask_++;
+        }
+        if (!first)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        StartTask(index);
     }
 }
 
 void TCustomAVConverter::StartNextTask() {
     if (pendingCount_ <= 0)
         return;
+    if (!Threaded() && !PostToOwner)
+        return; // RunTasksHere starts it when the task before has returned
     --pendingCount_;
     int index = nextTask_++;
-    if (Threaded()) {
+    if (Threaded())
         StartTask(index);
-    } else if (PostToOwner) {
+    else
         PostToOwner([this, index] { StartTask(index); }, 100);
-    } else {
-        StartTask(index);
-    }
 }
 
 void TCustomAVConverter::StartTask(int index) {
@@ -59,20 +87,25 @@ void TCustomAVConverter::StartTask(int index) {
 }
 
 void TCustomAVConverter::EngineTerminate(engine::TCustomFFmpeg& engine) {
-    std::lock_guard lock(lock_);
-    if (destroying_)
-        return;
-    if (OnTerminate)
-        OnTerminate(static_cast<TFFmpeg&>(engine).Index, engine.Finished, engine.Failed,
-                    engine.ErrorMessage);
-    ++finishedCount_;
-    if (pendingCount_ > 0) {
-        StartNextTask();
-    } else if (finishedCount_ >= TaskCount()) {
+    bool batchEnded = false;
+    {
+        std::lock_guard lock(lock_);
+        if (destroying_)
+            return;
         if (OnTerminate)
-            OnTerminate(-1, true, false, "");
-        ClearPendingLogLines();
+            OnTerminate(static_cast<TFFmpeg&>(engine).Index, engine.Finished, engine.Failed,
+                        engine.ErrorMessage);
+        ++finishedCount_;
+        if (pendingCount_ > 0) {
+            StartNextTask();
+        } else if (finishedCount_ >= TaskCount()) {
+            if (OnTerminate)
+                OnTerminate(-1, true, false, "");
+            batchEnded = true;
+        }
     }
+    if (batchEnded)
+        ClearPendingLogLines();
 }
 
 void TCustomAVConverter::StopConvert() {

@@ -108,8 +108,11 @@ void TCustomFFmpeg::PausePoint() {
 }
 
 void TCustomFFmpeg::DoTerminate() {
+    // One end report per run: a stop request that races with the run's own end (or a second
+    // stop of a task that never ran) finds the report already taken.
+    if (Terminated.exchange(true))
+        return;
     Running = false;
-    Terminated = true;
     WorkerThread = nullptr;
     if (OnTerminate)
         OnTerminate(*this);
