@@ -36,8 +36,12 @@ TCustomFFmpeg::~TCustomFFmpeg() {
 void TCustomFFmpeg::ShutDown() {
     StopRequested = true;
     ResumeConvert();
-    if (TFFmpegThread* worker = WorkerThread.load())
-        worker->Resume();
+    {
+        // The worker clears WorkerThread under the same lock before it frees itself.
+        std::lock_guard lock(PauseMutex);
+        if (TFFmpegThread* worker = WorkerThread.load())
+            worker->Resume();
+    }
     // The worker sees the stop request at its next safe point; it must have left the session
     // before the session's memory goes.
     Threads->WaitForOthers();

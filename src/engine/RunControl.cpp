@@ -113,7 +113,10 @@ void TCustomFFmpeg::DoTerminate() {
     if (Terminated.exchange(true))
         return;
     Running = false;
-    WorkerThread = nullptr;
+    {
+        std::lock_guard lock(PauseMutex);
+        WorkerThread = nullptr;
+    }
     if (OnTerminate)
         OnTerminate(*this);
 }
