@@ -59,6 +59,23 @@ TEST_F(TranscodeCopyTest, Mp4ToMatroskaKeepsEveryPacketOfBothStreams) {
     EXPECT_THAT(Discover(out), HasSubstr("H.264"));
 }
 
+TEST_F(TranscodeCopyTest, BitstreamFilterRewritesEveryCopiedPacket) {
+    // MP4 keeps H.264 with length prefixes; the filter turns every packet into start codes,
+    // which a raw H.264 file needs.
+    EngineRun run;
+    ASSERT_TRUE(run.AddInput(Fixture("h264_aac.mp4"))) << run.Error();
+    std::string out = dir.File("annexb.h264");
+    ASSERT_TRUE(run.SetOutput(out, "vcodec=copy\nan\nvbsf=h264_mp4toannexb")) << run.Error();
+    run.Run();
+    ASSERT_FALSE(run.Failed()) << run.Error();
+    std::ifstream file(out, std::ios::binary);
+    char head[4] = {};
+    file.read(head, 4);
+    EXPECT_EQ(std::string(head, 4), std::string("\0\0\0\1", 4));
+    EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_VIDEO).Packets,
+              ReadFirstStream(Fixture("h264_aac.mp4"), AVMEDIA_TYPE_VIDEO).Packets);
+}
+
 TEST_F(TranscodeCopyTest, MpegTsToMp4KeepsEveryPacket) {
     EngineRun run;
     ASSERT_TRUE(run.AddInput(Fixture("h264.ts"))) << run.Error();

@@ -73,4 +73,23 @@ void TCustomFFmpeg::WritePacket(AVFormatContext* os, AVPacket* pkt, AVCodecConte
         ReportFilterFailure(*this, bsf, pkt, enc, ret);
 }
 
+void DrainBitstreamFilters(TCustomFFmpeg& s, TranscodeTables& t) {
+    AVPacket* pkt = t.CopyPacket;
+    for (auto& ost : t.OutputStreams) {
+        AVBSFContext* bsf = ost->BitstreamFilter;
+        if (!bsf || av::av_bsf_send_packet(bsf, nullptr) < 0)
+            continue;
+        AVFormatContext* os = s.OutputFiles[ost->FileIndex];
+        av::av_packet_unref(pkt);
+        int ret;
+        while ((ret = av::av_bsf_receive_packet(bsf, pkt)) >= 0) {
+            pkt->stream_index = ost->Index;
+            WriteInterleaved(s, os, pkt);
+            av::av_packet_unref(pkt);
+        }
+        if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
+            ReportFilterFailure(s, bsf, pkt, ost->Enc, ret);
+    }
+}
+
 } // namespace mobivert::engine

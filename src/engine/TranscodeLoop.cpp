@@ -205,6 +205,7 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
     for (size_t i = 0; i < t.InputStreams.size(); ++i)
         if (t.InputStreams[i]->DecodingNeeded)
             DecodePacket(s, t, *t.InputStreams[i], static_cast<int>(i), nullptr);
+    DrainBitstreamFilters(s, t);
     for (int k = 0; k < s.OutputFileCount; ++k) {
         int ret = av::av_write_trailer(s.OutputFiles[k]);
         if (ret < 0)

@@ -15,6 +15,10 @@ void SetupTranscode(TCustomFFmpeg& session, TranscodeTables& tables);
 // The packet loop, then the flush, the trailers, the last report and the codec closing.
 void RunTranscodeLoop(TCustomFFmpeg& session, TranscodeTables& tables);
 
+// At the end of the input: the packets each output stream's bitstream filters still hold are
+// written before the trailer.
+void DrainBitstreamFilters(TCustomFFmpeg& session, TranscodeTables& tables);
+
 // Decodes one packet of an input stream (or flushes it, with pkt == nullptr) and feeds every
 // output stream that takes it. Returns -1 when decoding failed.
 int DecodePacket(TCustomFFmpeg& session, TranscodeTables& tables, InputStream& ist, int istIndex,
