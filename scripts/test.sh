@@ -2,6 +2,9 @@
 # Installs what is missing, builds, and runs the whole test suite.
 #   scripts/test.sh                 ordinary build in build/
 #   scripts/test.sh --sanitize LIST build with sanitizers (e.g. address,undefined) in build-LIST/
+#   scripts/test.sh --sanitize thread
+#                                   ThreadSanitizer build (no window) running the suites that
+#                                   exercise the engine's and the component's own threads
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +20,11 @@ if [ -n "$sanitize" ]; then
     build_dir="build-${sanitize//,/-}"
 fi
 
-cmake -S . -B "$build_dir" -G Ninja -DMOBIVERT_SANITIZE="$sanitize"
+gui=ON
+if [ "$sanitize" = thread ]; then
+    gui=OFF
+fi
+cmake -S . -B "$build_dir" -G Ninja -DMOBIVERT_SANITIZE="$sanitize" -DMOBIVERT_BUILD_GUI=$gui
 cmake --build "$build_dir"
 
 export QT_QPA_PLATFORM=offscreen
@@ -26,5 +33,14 @@ if [ -n "$sanitize" ]; then
     # in reports, and fail on the first error.
     export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
     export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+fi
+if [ "$sanitize" = thread ]; then
+    # The FFmpeg libraries synchronise their own worker threads in code the sanitizer does not
+    # see, so only the suites whose threads are ours run here: sessions, the converter component
+    # and the batch driver.
+    export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}"
+    ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" \
+        -R '^(SessionTest|ConverterTest|DriverBatchTest)\.'
+    exit
 fi
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"
