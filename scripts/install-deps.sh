@@ -9,10 +9,10 @@ packages=(
     # FFmpeg 5.1 headers, libraries and the encoder-rich codec build
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
     libavcodec-extra ffmpeg-doc
-    # GUI
-    qt6-base-dev
+    # GUI: Qt, its X and offscreen platform plug-ins, a font for the window's text
+    qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
     # tests
-    libgtest-dev libgmock-dev googletest xvfb x11-apps imagemagick
+    libgtest-dev libgmock-dev googletest xvfb xauth x11-apps imagemagick
     # independent readers and the test-media generator
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav

@@ -1,8 +1,10 @@
 #include "converter/OptionRecords.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <ctime>
+#include <limits>
 
 namespace mobivert::converter {
 
@@ -23,6 +25,12 @@ int64_t MillisecondsOrMinusOne(const std::string& text) {
     if (value.empty() || error != std::errc() || end != value.data() + value.size())
         return -1;
     return ms;
+}
+
+// Times too large to be held in microseconds stay at the largest that can.
+int64_t MillisecondsToMicroseconds(int64_t ms) {
+    constexpr int64_t Limit = std::numeric_limits<int64_t>::max() / 1000;
+    return std::clamp(ms, -Limit, Limit) * 1000;
 }
 
 // Minutes to add to local standard time to get UTC.
@@ -60,8 +68,8 @@ std::vector<engine::HookTimeRange> ParseHookRanges(const std::string& text) {
         size_t dash = piece.find('-');
         std::string startText = piece.substr(0, dash);
         std::string endText = dash == std::string::npos ? "" : piece.substr(dash + 1);
-        int64_t start = MillisecondsOrMinusOne(startText) * 1000;
-        int64_t end = MillisecondsOrMinusOne(endText) * 1000;
+        int64_t start = MillisecondsToMicroseconds(MillisecondsOrMinusOne(startText));
+        int64_t end = MillisecondsToMicroseconds(MillisecondsOrMinusOne(endText));
         if (start <= end && end >= 0)
             ranges.push_back({start, end});
     }

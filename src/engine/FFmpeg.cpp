@@ -195,6 +195,7 @@ void TCustomFFmpeg::FreeSession() {
     FreeOutputFiles();
     FreeInputFiles();
     FreeOptionValues();
+    ReleaseFrameHookState();
 }
 
 void TCustomFFmpeg::FreeOptionHolders() {

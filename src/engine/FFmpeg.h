@@ -4,6 +4,7 @@
 
 #include "engine/HookTypes.h"
 #include "engine/SessionThreads.h"
+#include "engine/TBitmap.h"
 #include "engine/ThreadPriority.h"
 #include "engine/TranscodeRecords.h"
 
@@ -36,6 +37,7 @@ struct Rational {
 class TCustomFFmpeg;
 class TFFmpegThread;
 struct TranscodeTables;
+struct FrameHookEntry;
 
 using TEngineLogEvent =
     std::function<void(TCustomFFmpeg& engine, int level, const std::string& text)>;
@@ -230,19 +232,47 @@ public:
         void operator()(AVBufferRef* buffer) const;
     };
     std::unique_ptr<AVBufferRef, BufferRelease> HookBuffer;
+    struct BufferFree {
+        void operator()(void* buffer) const;
+    };
     int32_t HookBufferSize = 0;
     // Encoded subtitles, 65536 bytes once the first subtitle is written.
     std::vector<uint8_t> SubtitleOutBuffer;
     // ==== end of the video section
 
-    // ==== Frame hooks (HookTimeRanges.cpp)
+    // ==== Frame hooks (FrameHooks.cpp, FrameHookLibrary.cpp, CustomHook.cpp, HookTimeRanges.cpp)
     // Copies the ranges (microseconds), sorted ascending by their end; the range search starts
     // again at the first.
     void SetHookTimeRanges(const std::vector<HookTimeRange>& ranges);
+    // Handler of "vhook": the library path and its arguments, separated by "|" when the text
+    // holds one, else by blanks. A plug-in that cannot be added raises
+    // "Failed to add video hook function: " + text.
+    void AddVideoHook(const std::string& text);
+    // Per picture: counts it and decides (before-hook event or time ranges) whether the
+    // plug-ins run on it.
+    void SelectHookAction(int64_t pts);
+    // True when a hook will work on this picture, which then needs a working copy.
+    bool HookWillRun() const;
+    // Runs the custom hook or the plug-ins on the working picture.
+    void RunFrameHooks(uint8_t* data[4], int linesize[4], int pixelFormat, int width, int height,
+                       int64_t pts);
+    // The custom hook on the working picture (CustomHook.cpp).
+    void RunCustomHook(uint8_t* data[4], int linesize[4], int pixelFormat, int width, int height,
+                       int64_t pts);
+    // Releases the plug-ins and frees the hook buffers, bitmap and conversion contexts.
+    void ReleaseFrameHookState();
     int32_t HookRangeIndex = 0;
     int32_t HookRangeCount = 0;
     int32_t HookAction = haContinue;
     int32_t HookFrameNumber = 0;
+    FrameHookEntry* FirstHook = nullptr;
+    // The words given to the plug-ins, which may keep pointers into them until released.
+    std::vector<std::unique_ptr<char, BufferFree>> HookArguments;
+    std::unique_ptr<TBitmap> HookBitmap;
+    std::unique_ptr<uint8_t, BufferFree> HookRgbBuffer;
+    int32_t HookRgbBufferSize = 0;
+    SwsContext* ToRgbContext = nullptr;
+    SwsContext* FromRgbContext = nullptr;
     // ==== end of the frame-hook section
 
     // ---- Files and maps

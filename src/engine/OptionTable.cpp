@@ -169,7 +169,8 @@ const std::unordered_map<std::string, Handler>& OptionTable() {
         {"newaudio", [](TCustomFFmpeg& s, auto&, auto&) { s.AddNewAudioStream(); }},
         {"newsubtitle", [](TCustomFFmpeg& s, auto&, auto&) { s.AddNewSubtitleStream(); }},
 
-        // Frame hooks ("vhook") are added here by the frame-hook loader.
+        // Frame-hook plug-ins.
+        {"vhook", [](TCustomFFmpeg& s, auto&, auto& v) { s.AddVideoHook(v); }},
     };
     return table;
 }

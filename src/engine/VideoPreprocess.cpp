@@ -112,9 +112,10 @@ void TCustomFFmpeg::BufferRelease::operator()(AVBufferRef* buffer) const {
 }
 
 void TCustomFFmpeg::PreprocessVideoFrame(InputStream& ist, AVFrame* picture) {
-    // Frame hooks, first step: the picture counter and the decision whether the hooks run on
-    // this picture belong here. A picture the hooks will see needs the working copy too.
-    if (!DoDeinterlace)
+    // The picture counter and the decision whether the hooks run on this picture. A picture the
+    // hooks will see needs the working copy too.
+    SelectHookAction(ist.Pts);
+    if (!DoDeinterlace && !HookWillRun())
         return;
 
     // The working copy, in a buffer that grows and is replaced while pictures downstream (a
@@ -151,8 +152,8 @@ void TCustomFFmpeg::PreprocessVideoFrame(InputStream& ist, AVFrame* picture) {
     av::av_image_copy(data, linesize, const_cast<const uint8_t**>(source->data), source->linesize,
                       format, picture->width, picture->height);
 
-    // Frame hooks, second step: the plug-ins or the custom hook work on the working copy
-    // (data, linesize) here.
+    // The plug-ins or the custom hook work on the working copy.
+    RunFrameHooks(data, linesize, picture->format, picture->width, picture->height, ist.Pts);
 
     if (!AdoptWorkingPicture(picture, HookBuffer.get(), data, linesize))
         Log(0, "hook buf malloc error.");

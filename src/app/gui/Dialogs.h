@@ -1,0 +1,47 @@
+#pragma once
+// Every dialog, message box and desktop hand-off the window uses goes through TDialogs, so the
+// window can be driven without anything blocking (the tests give their own answers).
+
+#include <QString>
+#include <QStringList>
+
+class QWidget;
+
+namespace mobivert::gui {
+
+// The application title, the caption of the plain message boxes, spelled as it always was.
+inline constexpr const char* APPLICATION_TITLE = "Corvel Video Cenverter";
+// The caption of the information boxes.
+inline constexpr const char* INFORMATION_CAPTION = "Information";
+
+class TDialogs {
+public:
+    virtual ~TDialogs() = default;
+
+    // A message box captioned with the application title, no icon.
+    virtual void Plain(QWidget* parent, const QString& text) = 0;
+    // A message box captioned "Information" with the information icon.
+    virtual void Information(QWidget* parent, const QString& text) = 0;
+    // A Yes/No question captioned "Information", no icon; true for Yes.
+    virtual bool Question(QWidget* parent, const QString& text) = 0;
+    // The open dialog with multiple selection; filters in Qt's "Name (*.a *.b)" form, the first
+    // being the initial one. Empty when the user cancels.
+    virtual QStringList OpenFiles(QWidget* parent, const QStringList& filters) = 0;
+    // The folder picker; empty when the user cancels.
+    virtual QString ChooseFolder(QWidget* parent, const QString& prompt) = 0;
+    // Hands a file or folder to the desktop's default handler.
+    virtual void Open(const QString& path) = 0;
+};
+
+// The real dialogs and the desktop's handlers.
+class TQtDialogs : public TDialogs {
+public:
+    void Plain(QWidget* parent, const QString& text) override;
+    void Information(QWidget* parent, const QString& text) override;
+    bool Question(QWidget* parent, const QString& text) override;
+    QStringList OpenFiles(QWidget* parent, const QStringList& filters) override;
+    QString ChooseFolder(QWidget* parent, const QString& prompt) override;
+    void Open(const QString& path) override;
+};
+
+} // namespace mobivert::gui

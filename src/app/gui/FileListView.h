@@ -1,0 +1,64 @@
+#pragma once
+// The source list: a read-only, whole-row list with grid lines and the columns Source, Status and
+// Path. A status text starting with "{|" is drawn as a progress bar filled to the percentage
+// that follows. Local files dropped onto the list are handed on through FilesDropped.
+
+#include <QStringList>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+
+namespace mobivert::gui {
+
+// The marker that turns a status into a progress bar.
+inline constexpr const char* PROGRESS_MARK = "{|";
+
+enum TFileColumn { fcSource = 0, fcStatus = 1, fcPath = 2 };
+
+// Paints "{|NN" status cells as a bar, everything else as usual.
+class TProgressDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+};
+
+class TFileListView : public QTableWidget {
+    Q_OBJECT
+public:
+    explicit TFileListView(QWidget* parent = nullptr);
+
+    // Appends a row and returns its index.
+    int AddRow(const QString& source, const QString& status, const QString& path);
+    QString Status(int row) const;
+    void SetStatus(int row, const QString& status, const QString& hint = QString());
+    // Path followed by Source.
+    QString FullPath(int row) const;
+    // The converter task of a row, -1 when it has none.
+    int Task(int row) const;
+    void SetTask(int row, int task);
+    // The row whose task is the given one, or -1.
+    int RowOfTask(int task) const;
+    // The selected row, or -1.
+    int SelectedRow() const;
+
+    // Drops are taken only while this is set (the window clears it during a batch).
+    void SetAcceptFiles(bool accept) { acceptFiles_ = accept; }
+
+signals:
+    void FilesDropped(const QStringList& files);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    bool acceptFiles_ = true;
+};
+
+// The local files among the dropped URLs, in their order.
+QStringList LocalFiles(const class QMimeData* data);
+
+} // namespace mobivert::gui

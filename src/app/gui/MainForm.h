@@ -1,0 +1,136 @@
+#pragma once
+// The main window: the source list, the preset combo with the Options button, the output folder
+// controls and the buttons that run a batch through the converter component.
+
+#include "app/gui/Dialogs.h"
+#include "app/shared/StoredChoices.h"
+#include "converter/AVConverter.h"
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QToolButton;
+
+namespace mobivert::gui {
+
+class TFileListView;
+class TfrmOptions;
+
+// The open dialog's filter as it was always written: description and pattern list alternate,
+// separated by "|".
+inline constexpr const char* OPEN_DIALOG_FILTER =
+    "All Supported Files|*.avi;*.avm;*.asf;*.wmv;*.avs;*.flv;*.mkv;*.mov;*.3gp;*.mp4;*.mpg;*.mpeg;"
+    "*.dat;*.ogm;*.vob;*.rm;*.rmvb;*.ts;*.tp;*.ifo;*.nsv;*.vob;*.mp3;*.aac;*.wav;*.wma;*.cda;*."
+    "flac;"
+    "*.m4a;*.mid;*.mka;*.mp2;*.mpa;*.mpc;*.ape;*.ofr;*.ogg;*.ra;*.wv;*.tta;*.ac3;*.dts;*.amr;|"
+    "Video Files|*.avi;*.avm;*.asf;*.wmv;*.avs;*.flv;*.mkv;*.mov;*.3gp;*.mp4;*.mpg;*.mpeg;*.dat;"
+    "*.ogm;*.vob;*.rm;*.rmvb;*.ts;*.tp;*.ifo;*.nsv;*.vob;|"
+    "Audio Files|*.mp3;*.aac;*.wav;*.wma;*.cda;*.flac;*.m4a;*.mid;*.mka;*.mp2;*.mpa;*.mpc;*.ape;"
+    "*.ofr;*.ogg;*.ra;*.wv;*.tta;*.ac3;*.dts;*.amr;|"
+    "All Files|*.*";
+
+// That filter in Qt's form, "Description (*.a *.b)" per entry; "*.*" becomes "*" so that files
+// without an extension are listed too.
+QStringList OpenDialogFilters();
+
+enum class TWindowState { Idle, Converting, Paused, Stopping };
+
+class TfrmMain : public QWidget {
+    Q_OBJECT
+public:
+    // The settings are read from and written to configPath; the libraries are loaded from
+    // libraryFolder (the program's "lib" folder, then the system's).
+    TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& libraryFolder,
+             QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    // Whether a new size is accepted: wider than 630 and higher than 432.
+    static bool FormCanResize(int width, int height) { return width > 630 && height > 432; }
+
+    TWindowState State() const { return state_; }
+    converter::TAVConverter& Converter() { return *converter_; }
+    // Files added as the Add button adds the files chosen in the open dialog.
+    void AddFiles(const QStringList& files);
+    // The help page: help.html beside the program, or where the install put it.
+    QString HelpFile() const;
+
+    const QString WindowTitle = "Corvel Mobivert";
+    QString AppDir;
+    bool Cancelled = false;
+    QString LastPreset;
+    app::TStoredChoices Choices;
+
+    TFileListView* lvFiles;
+    QPushButton* btnOpen;
+    QPushButton* btnRemove;
+    QPushButton* btnClear;
+    QPushButton* btnPause;
+    QPushButton* btnConvert;
+    QComboBox* selFormat;
+    QPushButton* btnOptions;
+    QLineEdit* txtOutput;
+    QPushButton* btnFolderChange;
+    QPushButton* btnBrowse;
+    QCheckBox* chkSameFolder;
+    QToolButton* btnHelp;
+    QMenu* mnuList;
+    QAction* actAdd;
+    QAction* actRemove;
+    QAction* actClear;
+    TfrmOptions* frmOptions;
+
+public slots:
+    void btnOpenClick();
+    void btnRemoveClick();
+    void btnClearClick();
+    void btnConvertClick();
+    void btnPauseClick();
+    void btnOptionsClick();
+    void btnFolderChangeClick();
+    void btnBrowseClick();
+    void chkSameFolderClick();
+    void selFormatChange();
+    void suiFormMainTitleBarHelpBtnClick();
+    void DoLoadFromList();
+
+    // The component's events, on this window's thread.
+    void ConverterProgress(int index, int currentDuration, int totalOutputDuration);
+    void ConverterTerminate(int index, bool finished, bool failed, const QString& message);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildControls();
+    void ConnectConverter();
+    bool LoadLibraries();
+    // A task for the file when the probe can open it and the component takes it; -1 otherwise.
+    int AddTask(const QString& path);
+    // Removes every task; events still on their way from earlier tasks are dropped.
+    void ClearTasks();
+    void SetTitle(const QString& suffix);
+    void SetIdle();
+    void SetBusyControls(bool busy);
+    void FormClose();
+
+    TDialogs& dialogs_;
+    QString configPath_;
+    QString libraryFolder_;
+    TWindowState state_ = TWindowState::Idle;
+    // Events carry the generation they were raised in; a newer set of tasks makes them stale.
+    std::atomic<int> generation_{0};
+    std::atomic<bool> closing_{false};
+    std::unique_ptr<converter::TAVConverter> converter_;
+};
+
+} // namespace mobivert::gui

@@ -1,0 +1,237 @@
+#include "app/gui/OptionsForm.h"
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace mobivert::gui {
+
+using app::TStoredChoices;
+
+TRadioGroup::TRadioGroup(const QString& caption, const std::vector<std::string>& items, int columns,
+                         QWidget* parent)
+    : QGroupBox(caption, parent), buttons_(new QButtonGroup(this)) {
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(10, 6, 10, 4);
+    grid->setHorizontalSpacing(12);
+    for (int i = 0; i < static_cast<int>(items.size()); ++i) {
+        auto* button = new QRadioButton(QString::fromStdString(items[i]), this);
+        buttons_->addButton(button, i);
+        grid->addWidget(button, i / columns, i % columns);
+    }
+    for (int c = 0; c < columns; ++c)
+        grid->setColumnStretch(c, 1);
+    SetItemIndex(0);
+}
+
+int TRadioGroup::ItemIndex() const {
+    return buttons_->checkedId();
+}
+
+void TRadioGroup::SetItemIndex(int index) {
+    if (QAbstractButton* button = buttons_->button(index))
+        button->setChecked(true);
+}
+
+int TRadioGroup::Count() const {
+    return static_cast<int>(buttons_->buttons().size());
+}
+
+QString TRadioGroup::Item(int index) const {
+    QAbstractButton* button = buttons_->button(index);
+    return button ? button->text() : QString();
+}
+
+namespace {
+
+QComboBox* SizeCombo(const QStringList& items, QWidget* parent) {
+    auto* combo = new QComboBox(parent);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->addItems(items);
+    combo->setCurrentIndex(-1);
+    combo->setEditText(QString());
+    combo->setMinimumWidth(90);
+    return combo;
+}
+
+} // namespace
+
+TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowTitleHint),
+      choices_(choices), dialogs_(dialogs) {
+    setObjectName("frmOptions");
+    setWindowTitle("Output Options");
+    setModal(true);
+
+    auto* tabs = new QTabWidget(this);
+    auto* page = new QWidget(tabs);
+    tabs->addTab(page, "General");
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(10, 10, 10, 10);
+    column->setSpacing(8);
+
+    rdgAudioChannel = new TRadioGroup(" Audio Channel ", app::AudioChannelItems(), 3, page);
+    rdgAudioSampleRate = new TRadioGroup(" Audio Sample Rate ", app::SampleRateItems(), 5, page);
+    rdgVideoAspectRatio = new TRadioGroup(" Video Aspect Ratio ", app::AspectItems(), 6, page);
+    rdgVideoFrameRate =
+        new TRadioGroup(" Video Frame Rate (Frames Per Second) ", app::FrameRateItems(), 6, page);
+    for (QWidget* group :
+         {rdgAudioChannel, rdgAudioSampleRate, rdgVideoAspectRatio, rdgVideoFrameRate})
+        column->addWidget(group);
+
+    auto bitRateGroup = [page](const QString& caption, QLineEdit*& edit, QCheckBox*& same) {
+        auto* group = new QGroupBox(caption, page);
+        auto* row = new QHBoxLayout(group);
+        row->setContentsMargins(10, 6, 10, 4);
+        edit = new QLineEdit(group);
+        edit->setMaximumWidth(120);
+        row->addWidget(edit);
+        row->addWidget(new QLabel("kbit/s", group));
+        row->addSpacing(20);
+        same = new QCheckBox("Default Value", group);
+        same->setChecked(true);
+        row->addWidget(same);
+        row->addStretch(1);
+        edit->setEnabled(false);
+        return group;
+    };
+    auto* bitRates = new QHBoxLayout();
+    bitRates->setSpacing(8);
+    bitRates->addWidget(bitRateGroup(" Video Bit Rate ", txtVideoBitRate, chkVideoBitRateSame));
+    bitRates->addWidget(bitRateGroup(" Audio Bit Rate ", txtAudioBitRate, chkAudioBitRateSame));
+    column->addLayout(bitRates);
+
+    auto* resolution = new QGroupBox(" Video Resolution ", page);
+    auto* sizeRow = new QHBoxLayout(resolution);
+    sizeRow->setContentsMargins(10, 6, 10, 4);
+    lblWidth = new QLabel("Width:", resolution);
+    txtResolutionWidth =
+        SizeCombo({"128", "176", "320", "480", "640", "720", "1280", "1920"}, resolution);
+    lblWidthPixels = new QLabel("Pixels", resolution);
+    lblHeight = new QLabel("Height:", resolution);
+    txtResolutionHeight =
+        SizeCombo({"96", "144", "240", "320", "480", "406", "720", "1080"}, resolution);
+    lblHeightPixels = new QLabel("Pixels", resolution);
+    chkResolutionSame = new QCheckBox("Default Value", resolution);
+    chkResolutionSame->setChecked(true);
+    sizeRow->addWidget(lblWidth);
+    sizeRow->addWidget(txtResolutionWidth);
+    sizeRow->addWidget(lblWidthPixels);
+    sizeRow->addSpacing(18);
+    sizeRow->addWidget(lblHeight);
+    sizeRow->addWidget(txtResolutionHeight);
+    sizeRow->addWidget(lblHeightPixels);
+    sizeRow->addSpacing(20);
+    sizeRow->addWidget(chkResolutionSame);
+    sizeRow->addStretch(1);
+    column->addWidget(resolution);
+    column->addStretch(1);
+
+    btnOK = new QPushButton("&OK", this);
+    btnOK->setDefault(true);
+    btnCancel = new QPushButton("&Cancel", this);
+    btnOK->setMinimumWidth(86);
+    btnCancel->setMinimumWidth(86);
+    auto* buttons = new QHBoxLayout();
+    buttons->addStretch(1);
+    buttons->addWidget(btnOK);
+    buttons->addWidget(btnCancel);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(10, 10, 10, 10);
+    outer->addWidget(tabs);
+    outer->addLayout(buttons);
+
+    connect(chkVideoBitRateSame, &QCheckBox::toggled, this, &TfrmOptions::chkVideoBitRateSameClick);
+    connect(chkAudioBitRateSame, &QCheckBox::toggled, this, &TfrmOptions::chkAudioBitRateSameClick);
+    connect(chkResolutionSame, &QCheckBox::toggled, this, &TfrmOptions::chkResolutionSameClick);
+    connect(btnOK, &QPushButton::clicked, this, &TfrmOptions::btnOKClick);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    chkResolutionSameClick();
+    // The client area of 563 x 469 unless the fonts need more.
+    QSize size = sizeHint().expandedTo(QSize(563, 469));
+    setFixedSize(size);
+}
+
+void TfrmOptions::showEvent(QShowEvent* event) {
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TfrmOptions::FormShow() {
+    rdgAudioChannel->SetItemIndex(choices_.AudioChannelChoice);
+    rdgAudioSampleRate->SetItemIndex(choices_.SampleRateChoice);
+    rdgVideoAspectRatio->SetItemIndex(choices_.AspectChoice);
+    rdgVideoFrameRate->SetItemIndex(choices_.FrameRateChoice);
+    txtVideoBitRate->setText(QString::fromStdString(choices_.VideoBitRateText));
+    txtAudioBitRate->setText(QString::fromStdString(choices_.AudioBitRateText));
+    chkVideoBitRateSame->setChecked(choices_.VideoBitRateDefault);
+    chkAudioBitRateSame->setChecked(choices_.AudioBitRateDefault);
+    txtResolutionWidth->setEditText(QString::fromStdString(choices_.WidthText));
+    txtResolutionHeight->setEditText(QString::fromStdString(choices_.HeightText));
+    chkResolutionSame->setChecked(choices_.ResolutionDefault);
+    // A check box whose state did not change runs no handler: the controls follow anyway.
+    chkVideoBitRateSameClick();
+    chkAudioBitRateSameClick();
+    chkResolutionSameClick();
+    chkResolutionSame->setEnabled(true);
+    rdgAudioChannel->setEnabled(true);
+}
+
+void TfrmOptions::chkVideoBitRateSameClick() {
+    txtVideoBitRate->setEnabled(!chkVideoBitRateSame->isChecked());
+}
+
+void TfrmOptions::chkAudioBitRateSameClick() {
+    txtAudioBitRate->setEnabled(!chkAudioBitRateSame->isChecked());
+}
+
+void TfrmOptions::chkResolutionSameClick() {
+    bool own = !chkResolutionSame->isChecked();
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{lblWidth, txtResolutionWidth, lblWidthPixels, lblHeight,
+                                         txtResolutionHeight, lblHeightPixels})
+        w->setEnabled(own);
+}
+
+void TfrmOptions::btnOKClick() {
+    TStoredChoices typed;
+    typed.AudioChannelChoice = rdgAudioChannel->ItemIndex();
+    typed.SampleRateChoice = rdgAudioSampleRate->ItemIndex();
+    typed.AspectChoice = rdgVideoAspectRatio->ItemIndex();
+    typed.FrameRateChoice = rdgVideoFrameRate->ItemIndex();
+    typed.VideoBitRateText = txtVideoBitRate->text().toStdString();
+    typed.AudioBitRateText = txtAudioBitRate->text().toStdString();
+    typed.VideoBitRateDefault = chkVideoBitRateSame->isChecked();
+    typed.AudioBitRateDefault = chkAudioBitRateSame->isChecked();
+    typed.WidthText = txtResolutionWidth->currentText().toStdString();
+    typed.HeightText = txtResolutionHeight->currentText().toStdString();
+    typed.ResolutionDefault = chkResolutionSame->isChecked();
+
+    const std::string problem = app::CheckChoices(typed);
+    if (!problem.empty()) {
+        dialogs_.Information(this, QString::fromStdString(problem));
+        if (problem == app::MSG_SIZE_NOT_INTEGER)
+            chkResolutionSame->setFocus();
+        else if (problem == app::MSG_VIDEO_BITRATE_NOT_INTEGER)
+            txtVideoBitRate->setFocus();
+        else
+            txtAudioBitRate->setFocus();
+        return;
+    }
+    choices_ = typed;
+    accept();
+}
+
+} // namespace mobivert::gui

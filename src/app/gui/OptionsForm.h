@@ -1,0 +1,76 @@
+#pragma once
+// The output options dialog: the user's overrides of the chosen preset (channels, sample rate,
+// aspect, frame rate, bit rates, size) for every file of the following batches. It only stores
+// the choices; the conversion driver applies them.
+
+#include "app/gui/Dialogs.h"
+#include "app/shared/StoredChoices.h"
+
+#include <QDialog>
+#include <QGroupBox>
+#include <vector>
+
+class QButtonGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace mobivert::gui {
+
+// A titled group of radio buttons laid out in columns; ItemIndex is the checked one.
+class TRadioGroup : public QGroupBox {
+public:
+    TRadioGroup(const QString& caption, const std::vector<std::string>& items, int columns,
+                QWidget* parent = nullptr);
+    int ItemIndex() const;
+    void SetItemIndex(int index);
+    int Count() const;
+    QString Item(int index) const;
+
+private:
+    QButtonGroup* buttons_;
+};
+
+class TfrmOptions : public QDialog {
+    Q_OBJECT
+public:
+    // The choices live in the main window; the dialog reads them on every showing and writes
+    // them on OK.
+    TfrmOptions(app::TStoredChoices& choices, TDialogs& dialogs, QWidget* parent = nullptr);
+
+    TRadioGroup* rdgAudioChannel;
+    TRadioGroup* rdgAudioSampleRate;
+    TRadioGroup* rdgVideoAspectRatio;
+    TRadioGroup* rdgVideoFrameRate;
+    QLineEdit* txtVideoBitRate;
+    QCheckBox* chkVideoBitRateSame;
+    QLineEdit* txtAudioBitRate;
+    QCheckBox* chkAudioBitRateSame;
+    QLabel* lblWidth;
+    QComboBox* txtResolutionWidth;
+    QLabel* lblWidthPixels;
+    QLabel* lblHeight;
+    QComboBox* txtResolutionHeight;
+    QLabel* lblHeightPixels;
+    QCheckBox* chkResolutionSame;
+    QPushButton* btnOK;
+    QPushButton* btnCancel;
+
+public slots:
+    void FormShow();
+    void btnOKClick();
+    void chkVideoBitRateSameClick();
+    void chkAudioBitRateSameClick();
+    void chkResolutionSameClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    app::TStoredChoices& choices_;
+    TDialogs& dialogs_;
+};
+
+} // namespace mobivert::gui

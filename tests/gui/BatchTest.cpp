@@ -1,0 +1,357 @@
+// Running batches through the window with real conversions of the fixture media: the state of
+// the controls while converting, pausing, stopping, progress, the end of every task and of the
+// batch, failures, refused outputs, converting the same list again, and the hand-over of the
+// component's events to the window's thread.
+
+#include "GuiTestSupport.h"
+#include "TestRegistry.h"
+#include "app/gui/FileListView.h"
+#include "app/gui/OptionsForm.h"
+#include "converter/AVProbe.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <chrono>
+#include <map>
+#include <thread>
+
+using namespace mobivert;
+using guitest::Fixture;
+using guitest::TShownMessage;
+using guitest::TWindowRig;
+
+namespace {
+
+// Every text the Status cells take, row by row, in the order they took them.
+class TStatusHistory {
+public:
+    explicit TStatusHistory(gui::TfrmMain& w) {
+        QObject::connect(w.lvFiles, &QTableWidget::itemChanged, w.lvFiles,
+                         [this](QTableWidgetItem* item) {
+                             if (item->column() == gui::fcStatus)
+                                 rows[item->row()] << item->text();
+                         });
+    }
+    std::map<int, QStringList> rows;
+};
+
+QWidgetList BusyControls(gui::TfrmMain& w) {
+    return {w.btnOpen,    w.btnClear,  w.btnRemove, w.btnFolderChange,
+            w.btnOptions, w.selFormat, w.txtOutput, w.chkSameFolder};
+}
+
+void VerifyIdle(gui::TfrmMain& w) {
+    QCOMPARE(w.State(), gui::TWindowState::Idle);
+    QCOMPARE(w.btnConvert->text(), QString("Convert!"));
+    QVERIFY(w.btnConvert->isEnabled());
+    QVERIFY(w.btnPause->isHidden());
+    for (QWidget* c : BusyControls(w))
+        if (c != w.btnOptions)
+            QVERIFY2(c->isEnabled(), qPrintable(c->objectName()));
+    QVERIFY(w.actAdd->isEnabled() && w.actRemove->isEnabled() && w.actClear->isEnabled());
+}
+
+void VerifyBusy(gui::TfrmMain& w) {
+    QCOMPARE(w.btnConvert->text(), QString("Stop"));
+    QVERIFY(!w.btnPause->isHidden());
+    for (QWidget* c : BusyControls(w))
+        QVERIFY2(!c->isEnabled(), qPrintable(c->objectName()));
+    QVERIFY(!w.actAdd->isEnabled() && !w.actRemove->isEnabled() && !w.actClear->isEnabled());
+}
+
+} // namespace
+
+class BatchTest : public QObject {
+    Q_OBJECT
+private slots:
+    void convertRefusesWithoutFilesOrFormat() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        rig.SelectPreset("Wave Audio (*.wav)");
+        w.btnConvert->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information),
+                 QStringList{"Please choose a file."});
+        VerifyIdle(w);
+
+        rig.Add({Fixture("tone.mp3")});
+        w.selFormat->setCurrentIndex(0);
+        w.btnConvert->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information).value(1),
+                 QString("Please choose an output format."));
+        VerifyIdle(w);
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Ready]"));
+        QCOMPARE(rig.Statuses(), QStringList{"Ready"});
+    }
+
+    void batchConvertsEveryFileThenAsksBeforeConvertingAgain() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        rig.Add({Fixture("mono8k.wav"), Fixture("sample.mp4")});
+        rig.SelectPreset("Wave Audio (*.wav)");
+        TStatusHistory history(w);
+
+        w.btnConvert->click();
+        QCOMPARE(w.State(), gui::TWindowState::Converting);
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Converting...]"));
+        QCOMPARE(w.btnPause->text(), QString("Pause"));
+        VerifyBusy(w);
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+
+        VerifyIdle(w);
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done"}));
+        QCOMPARE(w.Converter().TaskCount(), 0);
+        QCOMPARE(rig.OutputFiles(),
+                 (QStringList{"mono8k (Wave Audio).wav", "sample (Wave Audio).wav"}));
+        // Each row went through progress figures that never fell and ended with "Done".
+        for (auto& [row, texts] : history.rows) {
+            QCOMPARE(texts.last(), QString("Done"));
+            int last = -1;
+            for (int i = 0; i + 1 < texts.size(); ++i) {
+                QVERIFY2(texts[i].startsWith("{|"), qPrintable(texts.join(',')));
+                int percent = texts[i].mid(2).toInt();
+                QVERIFY(percent >= last && percent <= 100);
+                last = percent;
+            }
+        }
+        QVERIFY(rig.dialogs.Messages.empty());
+
+        // The same list to the same preset: the question, and No leaves everything.
+        w.btnConvert->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Question),
+                 QStringList{"File(s) from the list was already converted to this format\n"
+                             "Wave Audio (*.wav)\nDo you wish to convert agin?"});
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Done]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done"}));
+        QCOMPARE(w.Converter().TaskCount(), 0);
+        VerifyIdle(w);
+        QCOMPARE(rig.OutputFiles().size(), 2);
+
+        // Yes converts the list again, next to the first outputs.
+        rig.dialogs.Answers = {true};
+        w.btnConvert->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Question).size(), 2);
+        QCOMPARE(w.State(), gui::TWindowState::Converting);
+        QCOMPARE(rig.Statuses(), (QStringList{"Ready", "Ready"}));
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done"}));
+        QVERIFY(rig.OutputFiles().contains("mono8k (Wave Audio [1]).wav"));
+        QCOMPARE(rig.OutputFiles().size(), 4);
+
+        // A different preset asks nothing.
+        rig.SelectPreset("AMR Audio (*.amr)");
+        w.btnConvert->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Question).size(), 2);
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+
+        // Add after a finished batch starts a new list.
+        rig.Add({Fixture("tone.mp3")});
+        QCOMPARE(w.lvFiles->rowCount(), 1);
+        QCOMPARE(rig.Statuses(), QStringList{"Ready"});
+        QCOMPARE(w.Converter().TaskCount(), 1);
+    }
+
+    void stopDuringTheFirstOfThreeCancelsAll() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        rig.Add({Fixture("sample.mp4"), Fixture("h264_aac.mp4"), Fixture("fps30.mp4")});
+        rig.SelectPreset("AVI Video (*.avi)");
+
+        w.btnConvert->click();
+        w.btnPause->click();
+        QCOMPARE(w.State(), gui::TWindowState::Paused);
+        QCOMPARE(w.btnPause->text(), QString("Resume"));
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Paused]"));
+        VerifyBusy(w);
+        // Held: nothing ends while paused.
+        QTest::qWait(400);
+        QCOMPARE(w.State(), gui::TWindowState::Paused);
+        QVERIFY(!rig.Statuses().contains("Done"));
+        // An end report in the middle of a batch leaves the batch's controls as they are.
+        w.ConverterTerminate(7, true, false, QString());
+        VerifyBusy(w);
+
+        w.btnConvert->click();
+        QCOMPARE(w.State(), gui::TWindowState::Stopping);
+        QVERIFY(w.Cancelled);
+        QVERIFY(!w.btnConvert->isEnabled());
+        QVERIFY(rig.WaitForTitle(" [Job Canceled]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Canceled", "Canceled", "Canceled"}));
+        VerifyIdle(w);
+        // The late end reports of the stopped batch change nothing.
+        QTest::qWait(300);
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Job Canceled]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Canceled", "Canceled", "Canceled"}));
+        QVERIFY(w.Cancelled);
+
+        // Add after a stopped batch starts a new list.
+        rig.Add({Fixture("tone.mp3")});
+        QCOMPARE(w.lvFiles->rowCount(), 1);
+        QVERIFY(!w.Cancelled);
+        QCOMPARE(w.Converter().TaskCount(), 1);
+    }
+
+    void pausedBatchResumesAndFinishes() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        rig.Add({Fixture("mono8k.wav"), Fixture("tone.mp3")});
+        rig.SelectPreset("Wave Audio (*.wav)");
+        w.btnConvert->click();
+        w.btnPause->click();
+        QTest::qWait(300);
+        QVERIFY(!rig.Statuses().contains("Done"));
+        w.btnPause->click();
+        QCOMPARE(w.State(), gui::TWindowState::Converting);
+        QCOMPARE(w.btnPause->text(), QString("Pause"));
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Converting...]"));
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done"}));
+        QCOMPARE(rig.OutputFiles().size(), 2);
+    }
+
+    void failedConversionShowsFailedWithItsReason() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        // RealVideo 1 takes only sizes that are multiples of 16; the first source is 322x242.
+        rig.Add({Fixture("odd_size.mp4"), Fixture("h264_aac.mp4")});
+        rig.SelectPreset("RM Real Media Video (*.rm)");
+        w.btnConvert->click();
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Failed", "Done"}));
+        const QString reason = w.lvFiles->item(0, gui::fcStatus)->toolTip();
+        QVERIFY2(reason.contains("Error while opening codec"), qPrintable(reason));
+        QCOMPARE(w.lvFiles->item(1, gui::fcStatus)->toolTip(), QString());
+        QVERIFY(rig.dialogs.Messages.empty());
+    }
+
+    void oddWidthRefusesEveryTaskWithVideo() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        gui::TfrmOptions& d = *w.frmOptions;
+        d.show();
+        d.chkResolutionSame->click();
+        d.txtResolutionWidth->setEditText("321");
+        d.txtResolutionHeight->setEditText("240");
+        d.btnOK->click();
+        QVERIFY(!d.isVisible());
+
+        // The audio source gets no video, so the size does not concern it.
+        rig.Add({Fixture("h264_aac.mp4"), Fixture("mono8k.wav"), Fixture("fps30.mp4")});
+        rig.SelectPreset("AVI Video (*.avi)");
+        w.btnConvert->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Plain),
+                 (QStringList{"Error found", "Error found"}));
+        QVERIFY(!w.lvFiles->item(0, gui::fcStatus)->toolTip().isEmpty());
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Ready", "Done", "Ready"}));
+        QCOMPARE(rig.OutputFiles(), QStringList{"mono8k (AVI Video).avi"});
+
+        // When every task is refused nothing runs and the window stays idle.
+        w.btnClear->click();
+        rig.Add({Fixture("h264_aac.mp4"), Fixture("fps30.mp4")});
+        w.btnConvert->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Plain).size(), 4);
+        VerifyIdle(w);
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Ready]"));
+        QCOMPARE(w.Converter().TaskCount(), 0);
+        QCOMPARE(rig.OutputFiles().size(), 1);
+    }
+
+    void chosenOptionsReachTheOutputs() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        w.Choices.AudioChannelChoice = 1;
+        w.Choices.ResolutionDefault = false;
+        w.Choices.WidthText = "320";
+        w.Choices.HeightText = "240";
+        rig.Add({Fixture("h264_aac.mp4")});
+        rig.SelectPreset("AVI Video (*.avi)");
+        w.btnConvert->click();
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), QStringList{"Done"});
+
+        converter::TAVProbe probe;
+        QVERIFY(probe.Open(
+            QDir(rig.OutputFolder()).filePath("h264_aac (AVI Video).avi").toStdString()));
+        QCOMPARE(probe.VideoInfo().Width, 320);
+        QCOMPARE(probe.VideoInfo().Height, 240);
+        QCOMPARE(probe.AudioInfo().Channels, 1);
+        QCOMPARE(probe.AudioInfo().SampleRate, 44100);
+    }
+
+    void eventsReachTheWindowInOrderWithoutHoldingUpTheBatch() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        rig.Add({Fixture("mono8k.wav"), Fixture("sine_stereo_44k.wav")});
+        rig.SelectPreset("Wave Audio (*.wav)");
+        TStatusHistory history(w);
+        w.btnConvert->click();
+
+        // The window's thread handles no events now. The second task starts only after the
+        // first one's end report returned, so its output grows only if no report waits for
+        // this thread.
+        const QString second =
+            QDir(rig.OutputFolder()).filePath("sine_stereo_44k (Wave Audio).wav");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (QFileInfo(second).size() < 352800 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        QVERIFY(QFileInfo(second).size() >= 352800);
+        QCOMPARE(rig.Statuses(), (QStringList{"Ready", "Ready"}));
+        QCOMPARE(w.State(), gui::TWindowState::Converting);
+
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done"}));
+        for (auto& [row, texts] : history.rows)
+            QCOMPARE(texts.last(), QString("Done"));
+    }
+
+    void closingTheWindowDuringABatchStopsItCleanly() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        rig.Add({Fixture("sample.mp4"), Fixture("h264_aac.mp4")});
+        rig.SelectPreset("AVI Video (*.avi)");
+        w.btnConvert->click();
+        QTest::qWait(30);
+        w.close();
+        rig.window.reset();
+        // Reports queued for the closed window are dropped with it.
+        QTest::qWait(300);
+        QVERIFY(QFile::exists(rig.ConfigPath()));
+    }
+
+    void progressCellNeedsAKnownLength() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        rig.Add({Fixture("tone.mp3"), Fixture("mono8k.wav")});
+        w.ConverterProgress(1, 500, 0);
+        w.ConverterProgress(1, 500, -1);
+        QCOMPARE(rig.Statuses(), (QStringList{"Ready", "Ready"}));
+        w.ConverterProgress(1, 500, 1000);
+        QCOMPARE(rig.Statuses(), (QStringList{"Ready", "{|50"}));
+        w.ConverterProgress(1, 1999, 2000);
+        QCOMPARE(rig.Statuses().value(1), QString("{|99"));
+        // Audio may run past the stated length.
+        w.ConverterProgress(0, 2060, 2000);
+        QCOMPARE(rig.Statuses().value(0), QString("{|100"));
+        // An index without a row is ignored.
+        w.ConverterProgress(7, 10, 100);
+        QCOMPARE(rig.Statuses(), (QStringList{"{|100", "{|99"}));
+    }
+};
+
+MOBIVERT_GUI_TEST(BatchTest);
+
+#include "BatchTest.moc"

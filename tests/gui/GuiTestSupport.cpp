@@ -1,0 +1,100 @@
+#include "GuiTestSupport.h"
+
+#include "app/gui/FileListView.h"
+
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace mobivert::guitest {
+
+void TFakeDialogs::Plain(QWidget*, const QString& text) {
+    Messages.push_back({TShownMessage::Plain, text});
+}
+
+void TFakeDialogs::Information(QWidget*, const QString& text) {
+    Messages.push_back({TShownMessage::Information, text});
+}
+
+bool TFakeDialogs::Question(QWidget*, const QString& text) {
+    Messages.push_back({TShownMessage::Question, text});
+    if (Answers.empty())
+        return false;
+    bool answer = Answers.front();
+    Answers.pop_front();
+    return answer;
+}
+
+QStringList TFakeDialogs::OpenFiles(QWidget*, const QStringList& filters) {
+    ++OpenDialogCount;
+    LastFilters = filters;
+    return FilesToOpen;
+}
+
+QString TFakeDialogs::ChooseFolder(QWidget*, const QString& prompt) {
+    LastPrompt = prompt;
+    return FolderToChoose;
+}
+
+void TFakeDialogs::Open(const QString& path) {
+    Opened << path;
+}
+
+QStringList TFakeDialogs::Texts(TShownMessage::Kind kind) const {
+    QStringList texts;
+    for (const TShownMessage& m : Messages)
+        if (m.Type == kind)
+            texts << m.Text;
+    return texts;
+}
+
+QString Fixture(const char* name) {
+    return QDir(MOBIVERT_FIXTURE_DIR).filePath(name);
+}
+
+TWindowRig::TWindowRig() = default;
+
+TWindowRig::~TWindowRig() {
+    window.reset();
+}
+
+gui::TfrmMain& TWindowRig::Open() {
+    window = std::make_unique<gui::TfrmMain>(dialogs, ConfigPath(), QString());
+    return *window;
+}
+
+void TWindowRig::Add(const QStringList& files) {
+    dialogs.FilesToOpen = files;
+    window->btnOpen->click();
+}
+
+void TWindowRig::SelectPreset(const QString& text) {
+    int index = window->selFormat->findText(text);
+    QVERIFY2(index > 0, qPrintable(text));
+    window->selFormat->setCurrentIndex(index);
+}
+
+bool TWindowRig::WaitForTitle(const QString& suffix, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!window->windowTitle().endsWith(suffix)) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+QStringList TWindowRig::Statuses() const {
+    QStringList statuses;
+    for (int row = 0; row < window->lvFiles->rowCount(); ++row)
+        statuses << window->lvFiles->Status(row);
+    return statuses;
+}
+
+QStringList TWindowRig::OutputFiles() const {
+    return QDir(OutputFolder()).entryList(QDir::Files, QDir::Name);
+}
+
+} // namespace mobivert::guitest

@@ -1,0 +1,71 @@
+#pragma once
+// What the window tests share: dialogs that answer without blocking and record what was asked,
+// the fixture media, a private settings file and output folder per test, and waiting for the
+// window with its events running.
+
+#include "app/gui/Dialogs.h"
+#include "app/gui/MainForm.h"
+
+#include <QDir>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <deque>
+#include <memory>
+#include <vector>
+
+namespace mobivert::guitest {
+
+struct TShownMessage {
+    enum Kind { Plain, Information, Question } Type;
+    QString Text;
+};
+
+class TFakeDialogs : public gui::TDialogs {
+public:
+    void Plain(QWidget*, const QString& text) override;
+    void Information(QWidget*, const QString& text) override;
+    bool Question(QWidget*, const QString& text) override;
+    QStringList OpenFiles(QWidget*, const QStringList& filters) override;
+    QString ChooseFolder(QWidget*, const QString& prompt) override;
+    void Open(const QString& path) override;
+
+    // Texts of the messages of one kind, in the order shown.
+    QStringList Texts(TShownMessage::Kind kind) const;
+
+    std::vector<TShownMessage> Messages;
+    std::deque<bool> Answers; // for Question; No when none is left
+    QStringList FilesToOpen;  // what the open dialog returns
+    QStringList LastFilters;
+    int OpenDialogCount = 0;
+    QString FolderToChoose;
+    QString LastPrompt;
+    QStringList Opened;
+};
+
+QString Fixture(const char* name);
+
+// A window with its own settings file and output folder, both in a temporary folder.
+class TWindowRig {
+public:
+    TWindowRig();
+    ~TWindowRig();
+
+    QString ConfigPath() const { return dir.filePath("config/config.ini"); }
+    QString OutputFolder() const { return dir.filePath("out"); }
+    // Creates the window (reading the settings file as it is now).
+    gui::TfrmMain& Open();
+    gui::TfrmMain& Window() { return *window; }
+    // Adds the files as the Add button does, through the open dialog.
+    void Add(const QStringList& files);
+    void SelectPreset(const QString& text);
+    // Waits, with the window's events running, until the title ends with the suffix.
+    bool WaitForTitle(const QString& suffix, int timeoutMs = 120000);
+    QStringList Statuses() const;
+    QStringList OutputFiles() const;
+
+    QTemporaryDir dir;
+    TFakeDialogs dialogs;
+    std::unique_ptr<gui::TfrmMain> window;
+};
+
+} // namespace mobivert::guitest

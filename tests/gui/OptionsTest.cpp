@@ -1,0 +1,167 @@
+// The output options dialog: its initial state, the Default boxes, OK's three checks in order
+// with their messages and focus, storing, Cancel, and when the main window lets it open.
+
+#include "GuiTestSupport.h"
+#include "TestRegistry.h"
+#include "app/gui/OptionsForm.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace mobivert;
+using guitest::TShownMessage;
+using guitest::TWindowRig;
+
+class OptionsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void optionsButtonFollowsThePreset() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        QVERIFY(w.btnOptions->isEnabled()); // "Click to select"
+        rig.SelectPreset("3GPP 128*96 (*.3gp)");
+        QVERIFY(!w.btnOptions->isEnabled());
+        rig.SelectPreset("3GPP2 128*96 (*.3g2)");
+        QVERIFY(w.btnOptions->isEnabled());
+        rig.SelectPreset("3GPP 176*144 (*.3gp)");
+        QVERIFY(!w.btnOptions->isEnabled());
+        rig.SelectPreset("Wave Audio (*.wav)");
+        QVERIFY(w.btnOptions->isEnabled());
+    }
+
+    void showsAllDefaultsWithTheDependentControlsOff() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        w.btnOptions->click();
+        QVERIFY(d.isVisible());
+        QCOMPARE(d.windowTitle(), QString("Output Options"));
+        QVERIFY(d.isModal());
+
+        for (gui::TRadioGroup* g :
+             {d.rdgAudioChannel, d.rdgAudioSampleRate, d.rdgVideoAspectRatio, d.rdgVideoFrameRate})
+            QCOMPARE(g->ItemIndex(), 0);
+        QVERIFY(d.chkVideoBitRateSame->isChecked() && !d.txtVideoBitRate->isEnabled());
+        QVERIFY(d.chkAudioBitRateSame->isChecked() && !d.txtAudioBitRate->isEnabled());
+        QVERIFY(d.chkResolutionSame->isChecked());
+        for (QWidget* c :
+             std::initializer_list<QWidget*>{d.lblWidth, d.txtResolutionWidth, d.lblWidthPixels,
+                                             d.lblHeight, d.txtResolutionHeight, d.lblHeightPixels})
+            QVERIFY(!c->isEnabled());
+
+        d.chkVideoBitRateSame->click();
+        QVERIFY(d.txtVideoBitRate->isEnabled());
+        QVERIFY(!d.txtAudioBitRate->isEnabled());
+        d.chkResolutionSame->click();
+        QVERIFY(d.txtResolutionHeight->isEnabled() && d.lblHeightPixels->isEnabled());
+        d.btnCancel->click();
+        QVERIFY(!d.isVisible());
+    }
+
+    void okChecksInOrderThenStores() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        d.show();
+        d.rdgAudioChannel->SetItemIndex(2);
+        d.rdgAudioSampleRate->SetItemIndex(3);
+        d.rdgVideoFrameRate->SetItemIndex(4);
+        d.chkResolutionSame->click();
+        d.chkVideoBitRateSame->click();
+        d.chkAudioBitRateSame->click();
+        d.txtResolutionWidth->setEditText("320");
+        d.txtResolutionHeight->setEditText("2x0");
+        d.txtVideoBitRate->setText("12a");
+        d.txtAudioBitRate->setText("96 kbit");
+
+        d.btnOK->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information),
+                 QStringList{"The width and height of the video must be integers"});
+        QCOMPARE(d.focusWidget(), d.chkResolutionSame);
+        QVERIFY(d.isVisible());
+
+        d.txtResolutionHeight->setEditText("240");
+        d.btnOK->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information).value(1),
+                 QString("The video bit rate must be an integer value"));
+        QCOMPARE(d.focusWidget(), d.txtVideoBitRate);
+        QVERIFY(d.isVisible());
+
+        d.txtVideoBitRate->setText("800");
+        d.btnOK->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information).value(2),
+                 QString("The audio bit rate must be an integer value"));
+        QCOMPARE(d.focusWidget(), d.txtAudioBitRate);
+        QVERIFY(d.isVisible());
+        // Nothing was stored by the refused attempts.
+        QCOMPARE(w.Choices.AudioChannelChoice, 0);
+        QVERIFY(w.Choices.ResolutionDefault);
+
+        d.txtAudioBitRate->setText("96");
+        d.btnOK->click();
+        QVERIFY(!d.isVisible());
+        QCOMPARE(rig.dialogs.Messages.size(), size_t(3));
+        QCOMPARE(w.Choices.AudioChannelChoice, 2);
+        QCOMPARE(w.Choices.SampleRateChoice, 3);
+        QCOMPARE(w.Choices.AspectChoice, 0);
+        QCOMPARE(w.Choices.FrameRateChoice, 4);
+        QCOMPARE(w.Choices.VideoBitRateText, std::string("800"));
+        QCOMPARE(w.Choices.AudioBitRateText, std::string("96"));
+        QVERIFY(!w.Choices.VideoBitRateDefault && !w.Choices.AudioBitRateDefault);
+        QCOMPARE(w.Choices.WidthText, std::string("320"));
+        QCOMPARE(w.Choices.HeightText, std::string("240"));
+        QVERIFY(!w.Choices.ResolutionDefault);
+
+        // The next showing brings the stored choices back, with their controls enabled.
+        d.show();
+        QCOMPARE(d.rdgAudioChannel->ItemIndex(), 2);
+        QCOMPARE(d.txtResolutionWidth->currentText(), QString("320"));
+        QVERIFY(d.txtVideoBitRate->isEnabled() && d.txtResolutionWidth->isEnabled());
+        d.reject();
+    }
+
+    void videoBitRateWithALetterIsRefused() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        d.show();
+        d.chkVideoBitRateSame->click();
+        d.txtVideoBitRate->setText("12a");
+        d.btnOK->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information),
+                 QStringList{"The video bit rate must be an integer value"});
+        QVERIFY(d.isVisible());
+        QVERIFY(w.Choices.VideoBitRateDefault);
+        QCOMPARE(w.Choices.VideoBitRateText, std::string());
+        d.reject();
+    }
+
+    void cancelKeepsTheStoredChoice() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        d.show();
+        d.rdgAudioChannel->SetItemIndex(1); // Mono
+        d.chkAudioBitRateSame->click();
+        d.txtAudioBitRate->setText("64");
+        d.btnCancel->click();
+        QVERIFY(!d.isVisible());
+        QCOMPARE(w.Choices.AudioChannelChoice, 0);
+        QVERIFY(w.Choices.AudioBitRateDefault);
+
+        d.show();
+        QCOMPARE(d.rdgAudioChannel->ItemIndex(), 0);
+        QVERIFY(d.chkAudioBitRateSame->isChecked());
+        QVERIFY(!d.txtAudioBitRate->isEnabled());
+        QCOMPARE(d.txtAudioBitRate->text(), QString());
+        d.reject();
+    }
+};
+
+MOBIVERT_GUI_TEST(OptionsTest);
+
+#include "OptionsTest.moc"

@@ -1,0 +1,167 @@
+// The source list: adding through the open dialog and by dropping files, the probe check that
+// leaves unreadable files out, appending and replacing, Remove and Clear, and the pop-up menu.
+
+#include "GuiTestSupport.h"
+#include "TestRegistry.h"
+#include "app/gui/FileListView.h"
+
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QUrl>
+
+using namespace mobivert;
+using guitest::Fixture;
+using guitest::TShownMessage;
+using guitest::TWindowRig;
+
+class SourceListTest : public QObject {
+    Q_OBJECT
+private slots:
+    void addLeavesOutFilesTheLibrariesCannotRead() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        const QString text = rig.dir.filePath("notes.mp4");
+        QFile notes(text);
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("these are notes, not a film\n");
+        notes.close();
+
+        rig.Add(
+            {Fixture("h264_aac.mp4"), text, rig.dir.filePath("missing.avi"), Fixture("tone.mp3")});
+        QCOMPARE(rig.dialogs.OpenDialogCount, 1);
+        QCOMPARE(rig.dialogs.LastFilters, gui::OpenDialogFilters());
+        QCOMPARE(w.lvFiles->rowCount(), 2);
+        QCOMPARE(w.lvFiles->item(0, gui::fcSource)->text(), QString("h264_aac.mp4"));
+        QCOMPARE(w.lvFiles->item(1, gui::fcSource)->text(), QString("tone.mp3"));
+        QCOMPARE(w.lvFiles->item(1, gui::fcPath)->text(), QString(MOBIVERT_FIXTURE_DIR) + "/");
+        QCOMPARE(rig.Statuses(), (QStringList{"Ready", "Ready"}));
+        QCOMPARE(w.Converter().TaskCount(), 2);
+        QCOMPARE(w.lvFiles->Task(1), 1);
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Ready]"));
+        QVERIFY(rig.dialogs.Messages.empty());
+
+        // Nothing readable: no row, and the title stays as it was.
+        TWindowRig other;
+        other.Open();
+        other.Add({text});
+        QCOMPARE(other.window->lvFiles->rowCount(), 0);
+        QCOMPARE(other.window->windowTitle(), QString("Corvel Mobivert"));
+    }
+
+    void cancelledOpenDialogChangesNothing() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        rig.Add({Fixture("tone.mp3")});
+        rig.Add({});
+        QCOMPARE(rig.dialogs.OpenDialogCount, 2);
+        QCOMPARE(w.lvFiles->rowCount(), 1);
+        QCOMPARE(w.Converter().TaskCount(), 1);
+    }
+
+    void addBeforeAnyConversionAppends() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        rig.Add({Fixture("tone.mp3")});
+        rig.Add({Fixture("mono8k.wav"), Fixture("h264_aac.mp4")});
+        QCOMPARE(w.lvFiles->rowCount(), 3);
+        QCOMPARE(w.lvFiles->item(2, gui::fcSource)->text(), QString("h264_aac.mp4"));
+        QCOMPARE(w.Converter().TaskCount(), 3);
+        QCOMPARE(w.lvFiles->Task(2), 2);
+    }
+
+    void removeAndClear() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        rig.Add({Fixture("tone.mp3"), Fixture("mono8k.wav"), Fixture("h264_aac.mp4")});
+
+        // No selection: a message, and nothing changes.
+        w.lvFiles->clearSelection();
+        w.btnRemove->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information),
+                 QStringList{"Please select a file from the list."});
+        QCOMPARE(w.lvFiles->rowCount(), 3);
+        QCOMPARE(w.Converter().TaskCount(), 3);
+
+        // Removing the middle row removes its task; the last row keeps addressing its own.
+        w.lvFiles->selectRow(1);
+        w.btnRemove->click();
+        QCOMPARE(w.lvFiles->rowCount(), 2);
+        QCOMPARE(w.Converter().TaskCount(), 2);
+        QCOMPARE(w.lvFiles->item(1, gui::fcSource)->text(), QString("h264_aac.mp4"));
+        QCOMPARE(w.lvFiles->Task(1), 1);
+        QCOMPARE(QString(w.Converter().TaskInputContext(1)->url), Fixture("h264_aac.mp4"));
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Ready]"));
+
+        w.lvFiles->selectRow(0);
+        w.btnRemove->click();
+        w.lvFiles->selectRow(0);
+        w.btnRemove->click();
+        QCOMPARE(w.lvFiles->rowCount(), 0);
+        QCOMPARE(w.Converter().TaskCount(), 0);
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert"));
+
+        rig.Add({Fixture("tone.mp3"), Fixture("mono8k.wav")});
+        w.btnClear->click();
+        QCOMPARE(w.lvFiles->rowCount(), 0);
+        QCOMPARE(w.Converter().TaskCount(), 0);
+        QCOMPARE(w.windowTitle(), QString("Corvel Mobivert"));
+    }
+
+    void filesDroppedOntoTheListAreAddedAsAddAddsThem() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        rig.Add({Fixture("tone.mp3")});
+
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(Fixture("mono8k.wav")),
+                      QUrl("https://example.org/clip.mp4"),
+                      QUrl::fromLocalFile(rig.dir.filePath("missing.wav")),
+                      QUrl::fromLocalFile(Fixture("sample.mp4"))});
+        QWidget* target = w.lvFiles->viewport();
+        const QPoint at(20, 20);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &drop);
+
+        QCOMPARE(w.lvFiles->rowCount(), 3);
+        QCOMPARE(w.lvFiles->item(1, gui::fcSource)->text(), QString("mono8k.wav"));
+        QCOMPARE(w.lvFiles->item(2, gui::fcSource)->text(), QString("sample.mp4"));
+        QCOMPARE(w.Converter().TaskCount(), 3);
+        QCOMPARE(rig.dialogs.OpenDialogCount, 1);
+
+        // Something that holds no local file is refused at the door.
+        QMimeData words;
+        words.setText("clip.mp4");
+        QDragEnterEvent refused(at, Qt::CopyAction, &words, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(target, &refused);
+        QVERIFY(!refused.isAccepted());
+    }
+
+    void popupMenuEntries() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        const QList<QAction*> entries = w.mnuList->actions();
+        QCOMPARE(entries.size(), 4);
+        QCOMPARE(entries[0]->text(), QString("Add File(s)"));
+        QVERIFY(entries[1]->isSeparator());
+        QCOMPARE(entries[2]->text(), QString("Remove"));
+        QCOMPARE(entries[3]->text(), QString("Clear All"));
+
+        rig.dialogs.FilesToOpen = {Fixture("tone.mp3")};
+        entries[0]->trigger();
+        QCOMPARE(w.lvFiles->rowCount(), 1);
+        w.lvFiles->selectRow(0);
+        entries[2]->trigger();
+        QCOMPARE(w.lvFiles->rowCount(), 0);
+    }
+};
+
+MOBIVERT_GUI_TEST(SourceListTest);
+
+#include "SourceListTest.moc"
