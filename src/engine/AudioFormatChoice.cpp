@@ -76,7 +76,7 @@ std::string Describe(const AVChannelLayout& layout) {
 
 void TCustomFFmpeg::ChooseAudioEncoderFormat(OutputStream& ost) {
     AVCodecContext* enc = ost.Enc;
-    const AVCodec* codec = av::avcodec_find_encoder(enc->codec_id);
+    const AVCodec* codec = enc->codec ? enc->codec : av::avcodec_find_encoder(enc->codec_id);
     if (!codec || enc->sample_rate <= 0 || enc->ch_layout.nb_channels <= 0)
         return;
     const bool report = Verbose >= 0 && OnLog;
