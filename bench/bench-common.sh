@@ -1,5 +1,33 @@
 # shellcheck shell=bash
-# Shared pieces of the benchmark scripts; sourced with WORK set to a scratch folder.
+# Shared pieces of the benchmark scripts. A script sources this file and calls
+# bench_setup DEFAULT_ROUNDS "$@" first.
+
+# bench_setup DEFAULT_ROUNDS [BUILD_DIR] [ROUNDS]: sets ROOT, BUILD, ROUNDS and WORK (a scratch
+# folder removed on exit) and builds the benchmark programs when they are missing.
+bench_setup() {
+    ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+    BUILD=${2:-$ROOT/build-bench}
+    # shellcheck disable=SC2034 # read by the sourcing script
+    ROUNDS=${3:-$1}
+    WORK=$(mktemp -d "${TMPDIR:-/tmp}/mobivert-bench.XXXXXX")
+    trap 'rm -rf "$WORK"' EXIT
+    build_bench_programs "$ROOT" "$BUILD"
+}
+
+# print_machine: the machine the figures come from and its load before the run.
+print_machine() {
+    echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
+        "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+}
+
+# print_medians NAME...: one line per case, "CPU s, wall s, peak RSS MB".
+print_medians() {
+    local name
+    for name in "$@"; do
+        printf "  %-14s %7s %7s %7s\n" "$name" "$(median "$name" 1)" "$(median "$name" 2)" \
+            "$(awk -v k="$(median "$name" 3)" 'BEGIN { printf "%.1f", k / 1024 }')"
+    done
+}
 
 # build_bench_programs ROOT BUILD: configures BUILD for the benchmark programs when they are
 # missing there, and builds them with the command-line front end.

@@ -9,15 +9,10 @@
 #   ROUNDS     runs of every case; the median counts (default 3)
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${1:-$ROOT/build-bench}
-ROUNDS=${2:-3}
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/mobivert-bench.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
 # shellcheck source=bench/bench-common.sh
-source "$ROOT/bench/bench-common.sh"
+source "$(dirname "$0")/bench-common.sh"
+bench_setup 3 "$@"
 
-build_bench_programs "$ROOT" "$BUILD"
 CLI=$BUILD/mobivert-cli
 PRESET="MPEG-4 Video (*.mp4)"
 
@@ -34,12 +29,8 @@ for round in $(seq "$ROUNDS"); do
 done
 
 echo
-echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
-    "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+print_machine
 echo "Medians of $ROUNDS rounds, eight files (CPU s / wall s / peak RSS MB):"
-for name in one_at_a_time two_at_once; do
-    printf "  %-14s %7s %7s %7s\n" "$name" "$(median $name 1)" "$(median $name 2)" \
-        "$(awk -v k="$(median $name 3)" 'BEGIN { printf "%.1f", k / 1024 }')"
-done
+print_medians one_at_a_time two_at_once
 echo
 echo "Speed-up of two at once (wall -j 1 / wall -j 2): $(ratio "$(median one_at_a_time 2)" "$(median two_at_once 2)")"

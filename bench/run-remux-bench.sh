@@ -11,15 +11,10 @@
 #   ROUNDS     runs of every case; the median counts (default 5)
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${1:-$ROOT/build-bench}
-ROUNDS=${2:-5}
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/mobivert-bench.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
 # shellcheck source=bench/bench-common.sh
-source "$ROOT/bench/bench-common.sh"
+source "$(dirname "$0")/bench-common.sh"
+bench_setup 5 "$@"
 
-build_bench_programs "$ROOT" "$BUILD"
 ENGINE=$BUILD/bench/bench_engine
 COPY='vcodec=copy\nacodec=copy'
 
@@ -56,13 +51,9 @@ packets() {
 
 size_mb=$(stat -c %s "$WORK/in120.mp4" | awk '{ printf "%.1f", $1 / 1e6 }')
 echo
-echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
-    "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+print_machine
 echo "Medians of $ROUNDS rounds (CPU s / wall s / peak RSS MB):"
-for name in file_copy remux_120s remux_30s; do
-    printf "  %-12s %7s %7s %7s\n" "$name" "$(median $name 1)" "$(median $name 2)" \
-        "$(awk -v k="$(median $name 3)" 'BEGIN { printf "%.1f", k / 1024 }')"
-done
+print_medians file_copy remux_120s remux_30s
 echo
 echo "Speed (2-minute input, $size_mb MB):"
 echo "  file copy  $(awk -v s="$size_mb" -v t="$(median file_copy 2)" 'BEGIN { printf "%.0f", s / t }') MB/s"

@@ -13,16 +13,11 @@
 # of the process and its threads; wall time is elapsed time; memory is the peak resident size.
 set -euo pipefail
 
-ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD=${1:-$ROOT/build-bench}
-ROUNDS=${2:-3}
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/mobivert-bench.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
 # shellcheck source=bench/bench-common.sh
-source "$ROOT/bench/bench-common.sh"
+source "$(dirname "$0")/bench-common.sh"
+bench_setup 3 "$@"
 unset DISPLAY WAYLAND_DISPLAY || true
 
-build_bench_programs "$ROOT" "$BUILD"
 ENGINE=$BUILD/bench/bench_engine
 FLOOR=$BUILD/bench/floor_transcode
 
@@ -62,13 +57,9 @@ for round in $(seq "$ROUNDS"); do
 done
 
 echo
-echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
-    "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+print_machine
 echo "Medians of $ROUNDS rounds, 30 s 1280x720 input unless noted (CPU s / wall s / peak RSS MB):"
-for name in engine_mpeg4 floor_mpeg4 gst_mpeg4 engine_x264 floor_x264 engine_10s engine_60s; do
-    printf "  %-14s %7s %7s %7s\n" "$name" "$(median $name 1)" "$(median $name 2)" \
-        "$(awk -v k="$(median $name 3)" 'BEGIN { printf "%.1f", k / 1024 }')"
-done
+print_medians engine_mpeg4 floor_mpeg4 gst_mpeg4 engine_x264 floor_x264 engine_10s engine_60s
 echo
 echo "Ratios (target: engine / floor <= 1.05):"
 echo "  MPEG-4 + AAC   engine/floor CPU  $(ratio "$(median engine_mpeg4 1)" "$(median floor_mpeg4 1)")"

@@ -16,8 +16,12 @@ struct Picture {
     std::vector<uint8_t> Y, U, V; // rows of Width (Y) and (Width + 1) / 2 (U, V) bytes
 
     int LumaAt(int x, int y) const { return Y[static_cast<size_t>(y) * Width + x]; }
-    int UAt(int x, int y) const { return U[static_cast<size_t>(y / 2) * ((Width + 1) / 2) + x / 2]; }
-    int VAt(int x, int y) const { return V[static_cast<size_t>(y / 2) * ((Width + 1) / 2) + x / 2]; }
+    int UAt(int x, int y) const {
+        return U[static_cast<size_t>(y / 2) * ((Width + 1) / 2) + x / 2];
+    }
+    int VAt(int x, int y) const {
+        return V[static_cast<size_t>(y / 2) * ((Width + 1) / 2) + x / 2];
+    }
 };
 
 struct DecodedVideo {
