@@ -6,8 +6,8 @@
 // "vcodec=mpeg4\nb=1500k\nacodec=aac\nab=128k"; a literal "\n" in the argument is a line break).
 
 #include "binding/AVLibs.h"
-#include "engine/FFMpegException.h"
-#include "engine/FFmpeg.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/session/FFmpeg.h"
 
 #include <cstdio>
 #include <string>

@@ -3,8 +3,8 @@
 
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
-#include "engine/FFMpegException.h"
-#include "engine/FFmpeg.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/session/FFmpeg.h"
 
 #include <cstdint>
 #include <cstdio>

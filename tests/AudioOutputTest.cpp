@@ -6,7 +6,7 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
-#include "engine/FFmpeg.h"
+#include "engine/session/FFmpeg.h"
 #include "support/AudioSamples.h"
 #include "support/EngineRun.h"
 #include "support/TempDir.h"

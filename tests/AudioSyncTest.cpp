@@ -2,13 +2,13 @@
 // timing decision at its boundaries, real conversions of inputs that start late, start early or
 // drift, and single buffers handed to the path directly.
 
-#include "engine/AudioSync.h"
+#include "engine/audio/AudioSync.h"
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
-#include "engine/FFmpeg.h"
-#include "engine/TranscodeSteps.h"
-#include "engine/TranscodeTables.h"
+#include "engine/session/FFmpeg.h"
+#include "engine/transcode/TranscodeSteps.h"
+#include "engine/transcode/TranscodeTables.h"
 #include "support/AudioSamples.h"
 #include "support/EngineRun.h"
 #include "support/TempDir.h"

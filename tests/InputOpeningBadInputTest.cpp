@@ -2,7 +2,7 @@
 // session (the sanitizer build checks that nothing leaks on these paths).
 
 #include "binding/AVLibs.h"
-#include "engine/FFmpeg.h"
+#include "engine/session/FFmpeg.h"
 #include "support/TempDir.h"
 
 #include <filesystem>

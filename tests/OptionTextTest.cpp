@@ -4,9 +4,9 @@
 
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
-#include "engine/FFMpegException.h"
-#include "engine/FFmpeg.h"
-#include "engine/ValueConversion.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/session/FFmpeg.h"
+#include "engine/options/ValueConversion.h"
 #include "support/TempDir.h"
 
 #include <clocale>

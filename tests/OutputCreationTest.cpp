@@ -8,8 +8,8 @@
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "converter/AVProbe.h"
-#include "engine/FFMpegException.h"
-#include "engine/FFmpeg.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/session/FFmpeg.h"
 #include "support/OutputWriting.h"
 #include "support/TempDir.h"
 

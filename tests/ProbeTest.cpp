@@ -10,7 +10,7 @@
 #include "binding/SwResampleHlpr.h"
 #include "binding/SwScaleHlpr.h"
 #include "converter/AVProbe.h"
-#include "engine/FFmpeg.h"
+#include "engine/session/FFmpeg.h"
 #include "support/TempDir.h"
 
 #include <cmath>

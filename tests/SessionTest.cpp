@@ -5,9 +5,9 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
-#include "engine/FFMpegException.h"
-#include "engine/FFmpeg.h"
-#include "engine/FFmpegThread.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/session/FFmpeg.h"
+#include "engine/session/FFmpegThread.h"
 #include "support/TempDir.h"
 
 #include <chrono>

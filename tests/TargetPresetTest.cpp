@@ -6,8 +6,8 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
-#include "engine/FFMpegException.h"
-#include "engine/FFmpeg.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/session/FFmpeg.h"
 #include "support/TempDir.h"
 
 #include <fstream>

@@ -3,7 +3,7 @@
 // and the summary, and write failures.
 
 #include "binding/AVLibs.h"
-#include "engine/FFmpegThread.h"
+#include "engine/session/FFmpegThread.h"
 #include "support/EngineRun.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"

@@ -3,11 +3,11 @@
 // statistics file, encoder refusals) and bad input. Outputs are decoded again with the engine's
 // own libraries and described by MediaInfo and GStreamer.
 
-#include "engine/VideoOutput.h"
+#include "engine/video/VideoOutput.h"
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
-#include "engine/FFMpegException.h"
+#include "engine/session/FFMpegException.h"
 #include "support/EngineRun.h"
 #include "support/MediaReader.h"
 #include "support/PictureReader.h"

@@ -1,8 +1,8 @@
 #pragma once
 // The converter component's enumerations and event types.
 
-#include "engine/HookTypes.h"
-#include "engine/ThreadPriority.h"
+#include "engine/hooks/HookTypes.h"
+#include "engine/session/ThreadPriority.h"
 
 #include <cstdint>
 #include <functional>

@@ -4,7 +4,7 @@
 
 #include "converter/AVProbe.h"
 #include "converter/OptionRecords.h"
-#include "engine/FFmpeg.h"
+#include "engine/session/FFmpeg.h"
 
 #include <memory>
 #include <sys/types.h>

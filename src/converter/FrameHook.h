@@ -4,7 +4,7 @@
 // against include/mobivert/FrameHook.h.
 
 #include "converter/ConverterTypes.h"
-#include "engine/TBitmap.h"
+#include "engine/hooks/TBitmap.h"
 
 namespace mobivert::converter {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/HookTypes.h"
+#include "engine/hooks/HookTypes.h"
 
 namespace mobivert::converter {
 

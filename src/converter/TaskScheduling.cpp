@@ -3,7 +3,7 @@
 
 #include "converter/AVConverter.h"
 #include "converter/LogRouting.h"
-#include "engine/FFmpegThread.h"
+#include "engine/session/FFmpegThread.h"
 
 #include <chrono>
 #include <thread>

@@ -1,6 +1,6 @@
 #include "support/EngineRun.h"
 
-#include "engine/FFMpegException.h"
+#include "engine/session/FFMpegException.h"
 
 namespace mobivert::test {
 

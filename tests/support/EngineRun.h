@@ -2,7 +2,7 @@
 // One conversion through a real engine session, the way the converter component drives it:
 // input options, the input, output options, the output, then a run.
 
-#include "engine/FFmpeg.h"
+#include "engine/session/FFmpeg.h"
 
 #include <mutex>
 #include <string>

@@ -3,7 +3,7 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
-#include "engine/CodecLock.h"
+#include "engine/session/CodecLock.h"
 
 #include <array>
 #include <cstdio>

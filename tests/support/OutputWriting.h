@@ -3,7 +3,7 @@
 // the header, a second of generated pictures and silence per stream, and the trailer. Used to
 // check what the stream set-up puts into a real file.
 
-#include "engine/FFmpeg.h"
+#include "engine/session/FFmpeg.h"
 
 #include <string>
 

@@ -1,0 +1,284 @@
+#include "engine/session/FFmpeg.h"
+
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVFormatHlpr.h"
+#include "binding/AVLibs.h"
+#include "binding/AVUtilHlpr.h"
+#include "binding/SwScaleHlpr.h"
+#include "engine/session/CodecLock.h"
+#include "engine/session/FFmpegThread.h"
+#include "engine/transcode/TranscodeTables.h"
+
+#include <filesystem>
+
+namespace mobivert::engine {
+
+namespace {
+std::atomic<int> globalVerbose{1};
+}
+
+int GlobalVerbose() {
+    return globalVerbose.load();
+}
+void SetGlobalVerbose(int level) {
+    globalVerbose = level;
+}
+
+TCustomFFmpeg::TCustomFFmpeg() {
+    ResetOptions();
+}
+
+TCustomFFmpeg::~TCustomFFmpeg() {
+    ShutDown();
+    FreeSession();
+}
+
+void TCustomFFmpeg::ShutDown() {
+    StopRequested = true;
+    ResumeConvert();
+    {
+        // The worker clears WorkerThread under the same lock before it frees itself.
+        std::lock_guard lock(PauseMutex);
+        if (TFFmpegThread* worker = WorkerThread.load())
+            worker->Resume();
+    }
+    // The worker sees the stop request at its next safe point; it must have left the session
+    // before the session's memory goes.
+    Threads->WaitForOthers();
+}
+
+void TCustomFFmpeg::ResetOptions() {
+    InputTsScales = {};
+    InputFileCount = 0;
+    OutputFileCount = 0;
+    StreamMapCount = 0;
+    MetaDataMapCount = 0;
+    ForcedInputFormat = nullptr;
+    ForcedOutputFormat = nullptr;
+
+    FrameWidth = 0;
+    FrameHeight = 0;
+    FrameAspectRatio = 0.0f;
+    FramePixFmt = -1;
+    AudioSampleFmt = -1;
+    FramePadTop = FramePadBottom = FramePadLeft = FramePadRight = 0;
+    PadColor = {16, 128, 128};
+    FrameTopBand = FrameBottomBand = FrameLeftBand = FrameRightBand = 0;
+    MaxFrames.fill(std::numeric_limits<int32_t>::max());
+    FrameRate = {};
+    VideoQScale = 0.0f;
+    IntraMatrix.clear();
+    InterMatrix.clear();
+    VideoRcOverride.clear();
+    VideoDisable = 0;
+    VideoDiscard = 0;
+    VideoCodecName.clear();
+    VideoCodecTag = 0;
+    SameQuality = 0;
+    DoDeinterlace = 0;
+    TopFieldFirst = -1;
+    MeThreshold = 0;
+    IntraDcPrecision = 8;
+    LoopInput = 0;
+    LoopOutput = -1;
+    QpHist = 0;
+    VideoFilters.clear();
+    FiltersEnabled = false;
+    InputFilterName = "ffmpeg_input";
+    OutputFilterName = "ffmpeg_output";
+
+    IntraOnly = 0;
+    AudioSampleRate = 44100;
+    AudioQScale = -99999.0f;
+    AudioDisable = 0;
+    AudioChannels = 2;
+    AudioCodecName.clear();
+    AudioCodecTag = 0;
+    AudioLanguage.clear();
+    SubtitleDisable = 0;
+    SubtitleCodecName.clear();
+    SubtitleLanguage.clear();
+
+    MuxPreload = 0.5f;
+    MuxMaxDelay = 0.7f;
+    RecordingTime = std::numeric_limits<int64_t>::max();
+    StartTime = 0;
+    RecTimestamp = 0;
+    InputTsOffset = 0;
+    MetaTitle.clear();
+    MetaAuthor.clear();
+    MetaCopyright.clear();
+    MetaComment.clear();
+    MetaGenre.clear();
+    MetaAlbum.clear();
+    MetaYear = 0;
+    MetaTrack = 0;
+    DoHexDump = 0;
+    DoPktDump = 0;
+    DoPsnr = 0;
+    DoPass = 0;
+    PassLogFileName.clear();
+    AudioStreamCopy = 0;
+    VideoStreamCopy = 0;
+    SubtitleStreamCopy = 0;
+    VideoSyncMethod = -1;
+    AudioSyncMethod = 0;
+    AudioDriftThreshold = 0.1f;
+    CopyTs = false;
+    Shortest = 0;
+    VideoGlobalHeader = 0;
+    VStatsFileName.clear();
+    ProgramId = 0;
+    RateEmu = 0;
+    VideoChannel = 0;
+    VideoStandard.clear();
+    AudioVolume = 256;
+    ExitOnError = false;
+    UsingVhook = false;
+    Verbose = 1;
+    ThreadCount = 1;
+
+    VideoSize = 0;
+    AudioSize = 0;
+    ExtraSize = 0;
+    FramesDup = 0;
+    FramesDrop = 0;
+    InputSync = 0;
+    LimitFileSize = 0;
+    PgmyuvCompat = 0;
+    DtsDeltaThreshold = 10.0f;
+    SwsFlags = 4;
+    VideoBitstreamFilters.clear();
+    AudioBitstreamFilters.clear();
+    SubtitleBitstreamFilters.clear();
+    BitBufferSize = 262144;
+
+    WorkerThread = nullptr;
+    HookRgbFormat = 3;
+    HookBitmapFormat = 24;
+    HookTimeRanges.clear();
+    HookRangeIndex = 0;
+    HookRangeCount = 0;
+    HookAction = haContinue;
+    HookFrameNumber = 0;
+    TotalOutputDuration = -1;
+    Failed = false;
+    ErrorMessage.clear();
+}
+
+void TCustomFFmpeg::InitSession() {
+    if (!binding::AVLibsLoaded())
+        return;
+    FreeSession();
+    ResetOptions();
+    Running = false;
+    StopRequested = false;
+    Finished = false;
+    Terminated = false;
+    PauseRequested = false;
+    TotalOutputDuration = -1;
+
+    for (int type = 0; type < MEDIA_TYPE_COUNT; ++type) {
+        CodecOptContexts[type] = av::avcodec_alloc_context3(nullptr);
+        if (CodecOptContexts[type])
+            CodecOptContexts[type]->codec_type = static_cast<AVMediaType>(type);
+    }
+    FormatOptContext = av::avformat_alloc_context();
+    ScalerOptContext = av::sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
+                                          SwsFlags, nullptr, nullptr, nullptr);
+}
+
+void TCustomFFmpeg::FreeSession() {
+    if (!binding::AVLibsLoaded())
+        return;
+    FreeOptionHolders();
+    FreeOutputFiles();
+    FreeInputFiles();
+    FreeOptionValues();
+    ReleaseFrameHookState();
+}
+
+void TCustomFFmpeg::FreeOptionHolders() {
+    for (AVCodecContext*& context : CodecOptContexts)
+        av::avcodec_free_context(&context);
+    av::avformat_free_context(FormatOptContext);
+    FormatOptContext = nullptr;
+    av::sws_freeContext(ScalerOptContext);
+    ScalerOptContext = nullptr;
+}
+
+namespace {
+
+// An output that never received a byte is not left behind; a partial one is kept.
+void RemoveIfEmpty(const char* url) {
+    if (!url || !*url)
+        return;
+    std::error_code ec;
+    std::filesystem::path path(url);
+    if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) == 0 &&
+        !ec)
+        std::filesystem::remove(path, ec);
+}
+
+} // namespace
+
+void TCustomFFmpeg::FreeOutputFiles() {
+    for (int i = 0; i < OutputFileCount; ++i) {
+        AVFormatContext* context = OutputFiles[i];
+        if (context) {
+            if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE))
+                av::avio_closep(&context->pb);
+            RemoveIfEmpty(context->url);
+            av::avformat_free_context(context);
+        }
+        OutputFiles[i] = nullptr;
+    }
+    for (std::vector<AVCodecContext*>& encoders : OutputEncoders) {
+        for (AVCodecContext*& encoder : encoders)
+            av::avcodec_free_context(&encoder);
+        encoders.clear();
+    }
+    OutputFileCount = 0;
+}
+
+void TCustomFFmpeg::FreeInputFiles() {
+    for (int i = 0; i < InputFileCount; ++i) {
+        if (InputFiles[i])
+            av::avformat_close_input(&InputFiles[i]);
+        InputFiles[i] = nullptr;
+    }
+    for (std::vector<AVCodecContext*>& decoders : InputDecoders) {
+        for (AVCodecContext*& decoder : decoders)
+            av::avcodec_free_context(&decoder);
+        decoders.clear();
+    }
+    InputFileCount = 0;
+}
+
+void TCustomFFmpeg::FreeOptionValues() {
+    IntraMatrix.clear();
+    InterMatrix.clear();
+    if (VStatsFile) {
+        fclose(VStatsFile);
+        VStatsFile = nullptr;
+    }
+    VStatsFileName.clear();
+    CodecOptNames.clear();
+    OptNameCount = 0;
+    VideoCodecName.clear();
+    AudioCodecName.clear();
+    SubtitleCodecName.clear();
+    VideoStandard.clear();
+    VideoRcOverride.clear();
+    AudioLanguage.clear();
+    SubtitleLanguage.clear();
+    BitBuffer.clear();
+    BitBuffer.shrink_to_fit();
+}
+
+void TCustomFFmpeg::Log(int level, const std::string& text) {
+    if (OnLog)
+        OnLog(*this, level, text);
+}
+
+} // namespace mobivert::engine

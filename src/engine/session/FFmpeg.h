@@ -1,0 +1,465 @@
+#pragma once
+// One conversion session: the opened inputs and outputs, every option value the option handlers
+// set, the running statistics, the worker thread and the session's events.
+
+#include "engine/hooks/HookTypes.h"
+#include "engine/session/SessionThreads.h"
+#include "engine/hooks/TBitmap.h"
+#include "engine/session/ThreadPriority.h"
+#include "engine/transcode/TranscodeRecords.h"
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace mobivert::engine {
+
+constexpr int MAX_FILES = 20;
+constexpr int MAX_STREAMS = 20;
+constexpr int MAX_STREAM_MAPS = MAX_FILES * MAX_STREAMS;
+constexpr int MAX_META_DATA_MAPS = 20;
+constexpr int MEDIA_TYPE_COUNT = 5;
+constexpr int REPORT_BUFFER_SIZE = 1024;
+
+struct Rational {
+    int32_t num = 0;
+    int32_t den = 0;
+};
+
+class TCustomFFmpeg;
+class TFFmpegThread;
+struct TranscodeTables;
+struct FrameHookEntry;
+
+using TEngineLogEvent =
+    std::function<void(TCustomFFmpeg& engine, int level, const std::string& text)>;
+using TEngineProgressEvent = std::function<void(
+    TCustomFFmpeg& engine, int32_t frameNumber, int32_t fps, int32_t currentDurationMs,
+    float quality, float bitRate, int64_t currentSize, int32_t totalDurationMs)>;
+using TEngineTerminateEvent = std::function<void(TCustomFFmpeg& engine)>;
+using TEngineBeforeHookEvent =
+    std::function<void(TCustomFFmpeg& engine, THookAction& action, int64_t pts)>;
+using TEngineCustomHookEvent =
+    std::function<void(TCustomFFmpeg& engine, TBitmap* bitmap, int32_t frameNumber, int64_t pts,
+                       bool& update, bool& stop)>;
+
+// The library's verbosity is process-wide; every session shares this copy of it.
+int GlobalVerbose();
+void SetGlobalVerbose(int level);
+
+class TCustomFFmpeg {
+public:
+    TCustomFFmpeg();
+    virtual ~TCustomFFmpeg();
+    TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+    TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+    void ResetOptions();
+    void InitSession();
+    void FreeSession();
+
+    // Starts a run. As thread: returns the worker, created but held until the caller calls its
+    // Resume; synchronously: runs on the caller's thread and returns nullptr. A session that is
+    // running or already terminated returns nullptr and does nothing.
+    TFFmpegThread* StartConvert(bool asThread, TThreadPriority priority);
+    void RunTranscode();
+    void StopConvert();
+    void PauseConvert();
+    void ResumeConvert();
+    void DoTerminate();
+
+    // The safe point of a run: blocks while the run is paused and not asked to stop.
+    void PausePoint();
+    bool Paused() const { return PauseRequested.load(); }
+
+    // Raises OnLog when it is set.
+    void Log(int level, const std::string& text);
+
+    // ==== Option text, option table and handlers (OptionTable.cpp, OptionHandlers*.cpp,
+    // GenericOptions.cpp, TargetPresets.cpp). Refusals are raised as FFMpegException.
+    void ApplyOptionText(const std::string& text);
+    void SetOption(const std::string& name, const std::string& value);
+    bool SetGenericOption(const std::string& name, const std::string& value);
+    bool SetGenericOptionInt(const std::string& name, int64_t value);
+    // Copies every generic option set so far from an option holder into a real context
+    // (codec or container), for the options whose flags contain every bit of flags.
+    void SetContextOptions(void* target, void* source, int flags);
+    // Looks a codec up by name; false with SetupError set when it is unknown or of another type.
+    bool FindCodec(const std::string& name, AVMediaType type, bool encoder, AVCodecID& codecId);
+    // Generic options that FFmpeg keeps as private options of one muxer or encoder family, by
+    // name with their latest value; SetContextOptions hands them to every context that knows them.
+    std::vector<std::pair<std::string, std::string>> PrivateOptionValues;
+
+    // Setters the component calls with values of its option records. String setters do nothing
+    // for an empty text; the numeric ones ignore values outside their guard (see each).
+    void SetInputFormat(const std::string& name);  // "pgmyuv" as for "f"
+    void SetOutputFormat(const std::string& name); // "pgmyuv" as for "f"
+    void SetRecordingTimeMs(int64_t ms);           // ms <= 0: nothing
+    void SetStartTimeUs(int64_t us);               // us <= 0: nothing
+    void SetProgramId(int32_t id);                 // negative: nothing
+    void SetAudioVolume(int32_t volume);           // negative: nothing
+    void SetAudioSyncMethod(int32_t method);
+    void SetVideoSyncMethod(int32_t method);
+    void SetMuxMaxDelay(float seconds); // <= 0: nothing
+    void SetMuxPreload(float seconds);  // <= 0: nothing
+    void SetMetaYear(int32_t year);     // <= 0: nothing
+    void SetMetaTrack(int32_t track);   // <= 0: nothing
+    void SetMetaTitle(const std::string& text);
+    void SetMetaAuthor(const std::string& text);
+    void SetMetaCopyright(const std::string& text);
+    void SetMetaComment(const std::string& text);
+    void SetMetaGenre(const std::string& text);
+    void SetMetaAlbum(const std::string& text);
+    void SetVideoFilters(const std::string& text);
+
+    // Handlers of the options with rules of their own, one per option name.
+    void SetFormat(const std::string& name);                                    // "f"
+    void AddStreamMap(const std::string& text);                                 // "map"
+    void AddMetaDataMap(const std::string& text);                               // "map_meta_data"
+    void SetInputTsScale(const std::string& text);                              // "itsscale"
+    void SetVerbose(int32_t level);                                             // "v"
+    void SetBitRate(const std::string& name, const std::string& value);         // "b", "vb", "ab"
+    void SetFrameRate(const std::string& text);                                 // "r"
+    void SetFrameSize(const std::string& text);                                 // "s"
+    void SetFrameCropTop(int32_t size);                                         // "croptop"
+    void SetFrameCropBottom(int32_t size);                                      // "cropbottom"
+    void SetFrameCropLeft(int32_t size);                                        // "cropleft"
+    void SetFrameCropRight(int32_t size);                                       // "cropright"
+    void SetFramePadTop(int32_t size);                                          // "padtop"
+    void SetFramePadBottom(int32_t size);                                       // "padbottom"
+    void SetFramePadLeft(int32_t size);                                         // "padleft"
+    void SetFramePadRight(int32_t size);                                        // "padright"
+    void SetPadColor(int32_t rgb);                                              // "padcolor"
+    void SetFrameAspectRatio(const std::string& text);                          // "aspect"
+    void SetPixelFormat(const std::string& name);                               // "pix_fmt"
+    void SetSampleFormat(const std::string& name);                              // "sample_fmt"
+    void SetQScale(double value);                                               // "qscale"
+    void SetVideoCodec(const std::string& name);                                // "vcodec"
+    void SetAudioCodec(const std::string& name);                                // "acodec"
+    void SetSubtitleCodec(const std::string& name);                             // "scodec"
+    void SetPass(int32_t pass);                                                 // "pass"
+    void SetVStats();                                                           // "vstats"
+    void SetVStatsFile(const std::string& name);                                // "vstats_file"
+    void SetIntraMatrix(const std::string& text);                               // "intra_matrix"
+    void SetInterMatrix(const std::string& text);                               // "inter_matrix"
+    void SetVideoTag(const std::string& tag);                                   // "vtag"
+    void SetAudioTag(const std::string& tag);                                   // "atag"
+    void SetAudioSampleRate(int32_t rate);                                      // "ar"
+    void SetAudioChannels(int32_t channels);                                    // "ac"
+    void AddBitstreamFilter(const std::string& name, const std::string& value); // "absf" ...
+    void SetTargetOption(const std::string& text);                              // "target"
+    // Conforms the next output to a disc or camcorder format; norm "pal", "ntsc", "film" or
+    // anything else for detection, fallback "film", "ntsc" or anything else for PAL.
+    void SetTarget(const std::string& target, const std::string& norm,
+                   const std::string& fallbackNorm);
+    // ==== end of the option section
+
+    // ==== Input and output opening (InputOpening.cpp, OutputCreation.cpp, OpenErrorText.cpp).
+    // Set-up failures return false with SetupError set.
+    bool OpenInputFile(const std::string& fileName);
+    bool OpenOutputFile(const std::string& fileName);
+    // Set by stream creation for every output stream that is copied rather than encoded
+    // ([output file][stream]); the transcode reads it.
+    std::array<std::array<bool, MAX_STREAMS>, MAX_FILES> OutputStreamCopy{};
+    // Rate emulation ("re") asked for when each input was opened; the transcode reads it.
+    std::array<int32_t, MAX_FILES> InputRateEmu{};
+
+    // Add one stream to the container of output file fileIndex from the current option state and
+    // consume that type's per-stream options; failures are raised as FFMpegException.
+    void NewVideoStream(AVFormatContext* oc, int fileIndex);
+    void NewAudioStream(AVFormatContext* oc, int fileIndex);
+    void NewSubtitleStream(AVFormatContext* oc, int fileIndex);
+    // Handlers of "newvideo", "newaudio" and "newsubtitle": a further stream on the latest output.
+    void AddNewVideoStream();
+    void AddNewAudioStream();
+    void AddNewSubtitleStream();
+    // Which media types the opened inputs hold; a stream of a type outside FFmpeg's range raises
+    // "invalid codec_type of input file".
+    void CheckInputMediaTypes(bool& hasVideo, bool& hasAudio, bool& hasSubtitle);
+    // True when a filter description holds a filter that changes the picture size.
+    static bool ChainResizesPicture(const std::string& description);
+    // ==== end of the opening section
+
+    // ==== Transcode: set-up, loop, packet decoding and writing, encoder output, progress
+    // (TranscodeSetup.cpp, TranscodeLoop.cpp, PacketDecoding.cpp, PacketWriter.cpp,
+    // EncoderOutput.cpp, ProgressReport.cpp).
+    // Writes one encoded or copied packet through the stream's bitstream filters, interleaved.
+    void WritePacket(AVFormatContext* os, AVPacket* pkt, AVCodecContext* enc, AVBSFContext* bsf);
+    // Sends one frame (or nullptr to drain) to the stream's encoder and writes every packet it
+    // gives back; returns the bytes written.
+    int EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* frame);
+    void PrintReport(bool isLastReport);
+    // The tables of the run in progress, and the packed 16-bit samples of the last decoded
+    // audio frame.
+    std::unique_ptr<TranscodeTables> Tables;
+    std::vector<uint8_t> DecodeBuffer;
+    // ==== end of the transcode section
+
+    // ==== Audio output path (AudioOutput.cpp, AudioSync.cpp, AudioFormatChoice.cpp)
+    void OutputAudioBuffer(AVFormatContext* os, OutputStream& ost, InputStream& ist,
+                           const uint8_t* buffer, int size);
+    // Encodes what is left in the stream's FIFO as a last, smaller frame where the encoder
+    // takes one; returns the bytes written.
+    int FlushAudioFifo(AVFormatContext* os, OutputStream& ost);
+    // Before the encoder is opened: a sample rate or channel layout that the encoder does not
+    // take is replaced by the nearest one it does, and the choice is logged.
+    void ChooseAudioEncoderFormat(OutputStream& ost);
+    // ==== end of the audio section
+
+    // ==== Video output path and filter chain (VideoOutput.cpp, VideoPreprocess.cpp,
+    // VideoStats.cpp, SubtitleOutput.cpp, FilterChain.cpp)
+    void PreprocessVideoFrame(InputStream& ist, AVFrame* picture);
+    void OutputVideoFrame(AVFormatContext* os, OutputStream& ost, InputStream& ist,
+                          AVFrame* picture, int& frameSize);
+    void WriteVideoStats(AVFormatContext* os, OutputStream& ost, int frameSize);
+    void OutputSubtitle(AVFormatContext* os, OutputStream& ost, InputStream& ist,
+                        AVSubtitle* subtitle, int64_t pts);
+    // Builds the filter graph between a decoded input video stream and an encoder; false with
+    // SetupError set when it cannot be built.
+    bool BuildFilterGraph(InputStream& ist, OutputStream& ost);
+    // The working picture of the pre-processing: a reference-counted buffer that pictures
+    // downstream may still hold, so it is replaced rather than overwritten while shared; its
+    // size in bytes only grows.
+    struct BufferRelease {
+        void operator()(AVBufferRef* buffer) const;
+    };
+    std::unique_ptr<AVBufferRef, BufferRelease> HookBuffer;
+    struct BufferFree {
+        void operator()(void* buffer) const;
+    };
+    int32_t HookBufferSize = 0;
+    // Encoded subtitles, 65536 bytes once the first subtitle is written.
+    std::vector<uint8_t> SubtitleOutBuffer;
+    // ==== end of the video section
+
+    // ==== Frame hooks (FrameHooks.cpp, FrameHookLibrary.cpp, CustomHook.cpp, HookTimeRanges.cpp)
+    // Copies the ranges (microseconds), sorted ascending by their end; the range search starts
+    // again at the first.
+    void SetHookTimeRanges(const std::vector<HookTimeRange>& ranges);
+    // Handler of "vhook": the library path and its arguments, separated by "|" when the text
+    // holds one, else by blanks. A plug-in that cannot be added raises
+    // "Failed to add video hook function: " + text.
+    void AddVideoHook(const std::string& text);
+    // Per picture: counts it and decides (before-hook event or time ranges) whether the
+    // plug-ins run on it.
+    void SelectHookAction(int64_t pts);
+    // True when a hook will work on this picture, which then needs a working copy.
+    bool HookWillRun() const;
+    // Runs the custom hook or the plug-ins on the working picture.
+    void RunFrameHooks(uint8_t* data[4], int linesize[4], int pixelFormat, int width, int height,
+                       int64_t pts);
+    // The custom hook on the working picture (CustomHook.cpp).
+    void RunCustomHook(uint8_t* data[4], int linesize[4], int pixelFormat, int width, int height,
+                       int64_t pts);
+    // Releases the plug-ins and frees the hook buffers, bitmap and conversion contexts.
+    void ReleaseFrameHookState();
+    int32_t HookRangeIndex = 0;
+    int32_t HookRangeCount = 0;
+    int32_t HookAction = haContinue;
+    int32_t HookFrameNumber = 0;
+    FrameHookEntry* FirstHook = nullptr;
+    // The words given to the plug-ins, which may keep pointers into them until released.
+    std::vector<std::unique_ptr<char, BufferFree>> HookArguments;
+    std::unique_ptr<TBitmap> HookBitmap;
+    std::unique_ptr<uint8_t, BufferFree> HookRgbBuffer;
+    int32_t HookRgbBufferSize = 0;
+    SwsContext* ToRgbContext = nullptr;
+    SwsContext* FromRgbContext = nullptr;
+    // ==== end of the frame-hook section
+
+    // ---- Files and maps
+    std::array<AVFormatContext*, MAX_FILES> InputFiles{};
+    std::array<int64_t, MAX_FILES> InputTsOffsets{};
+    std::array<std::array<double, MAX_STREAMS>, MAX_FILES> InputTsScales{};
+    int32_t InputFileCount = 0;
+    std::array<AVFormatContext*, MAX_FILES> OutputFiles{};
+    int32_t OutputFileCount = 0;
+    std::array<StreamMap, MAX_STREAM_MAPS> StreamMaps{};
+    int32_t StreamMapCount = 0;
+    std::array<MetaDataMap, MAX_META_DATA_MAPS> MetaDataMaps{};
+    int32_t MetaDataMapCount = 0;
+    const AVInputFormat* ForcedInputFormat = nullptr;
+    const AVOutputFormat* ForcedOutputFormat = nullptr;
+
+    // The decoder context of every stream of every opened input, and the encoder context of
+    // every stream of every output, owned by the session and freed in FreeSession.
+    std::array<std::vector<AVCodecContext*>, MAX_FILES> InputDecoders{};
+    std::array<std::vector<AVCodecContext*>, MAX_FILES> OutputEncoders{};
+
+    // ---- Video options
+    int32_t FrameWidth = 0;
+    int32_t FrameHeight = 0;
+    float FrameAspectRatio = 0.0f;
+    int32_t FramePixFmt = -1;
+    int32_t AudioSampleFmt = -1;
+    int32_t FramePadTop = 0;
+    int32_t FramePadBottom = 0;
+    int32_t FramePadLeft = 0;
+    int32_t FramePadRight = 0;
+    std::array<int32_t, 3> PadColor{16, 128, 128};
+    int32_t FrameTopBand = 0;
+    int32_t FrameBottomBand = 0;
+    int32_t FrameLeftBand = 0;
+    int32_t FrameRightBand = 0;
+    std::array<int32_t, 4> MaxFrames{};
+    Rational FrameRate{};
+    float VideoQScale = 0.0f;
+    std::vector<uint16_t> IntraMatrix; // 64 entries when set
+    std::vector<uint16_t> InterMatrix; // 64 entries when set
+    std::string VideoRcOverride;
+    int32_t VideoDisable = 0;
+    int32_t VideoDiscard = 0;
+    std::string VideoCodecName;
+    int32_t VideoCodecTag = 0;
+    int32_t SameQuality = 0;
+    int32_t DoDeinterlace = 0;
+    int32_t TopFieldFirst = -1;
+    int32_t MeThreshold = 0;
+    int32_t IntraDcPrecision = 8;
+    int32_t LoopInput = 0;
+    int32_t LoopOutput = -1;
+    int32_t QpHist = 0;
+    std::string VideoFilters;
+    bool FiltersEnabled = false;
+    // Names of the filters that feed decoded pictures into a filter graph and take them out.
+    std::string InputFilterName;
+    std::string OutputFilterName;
+
+    // ---- Audio and subtitle options
+    int32_t IntraOnly = 0;
+    int32_t AudioSampleRate = 44100;
+    float AudioQScale = -99999.0f;
+    int32_t AudioDisable = 0;
+    int32_t AudioChannels = 2;
+    std::string AudioCodecName;
+    int32_t AudioCodecTag = 0;
+    std::string AudioLanguage;
+    int32_t SubtitleDisable = 0;
+    std::string SubtitleCodecName;
+    std::string SubtitleLanguage;
+
+    // ---- Container and timing options
+    float MuxPreload = 0.5f;
+    float MuxMaxDelay = 0.7f;
+    int64_t RecordingTime = std::numeric_limits<int64_t>::max();
+    int64_t StartTime = 0;
+    int64_t RecTimestamp = 0;
+    int64_t InputTsOffset = 0;
+    std::string MetaTitle;
+    std::string MetaAuthor;
+    std::string MetaCopyright;
+    std::string MetaComment;
+    std::string MetaGenre;
+    std::string MetaAlbum;
+    int32_t MetaYear = 0;
+    int32_t MetaTrack = 0;
+    int32_t DoHexDump = 0;
+    int32_t DoPktDump = 0;
+    int32_t DoPsnr = 0;
+    int32_t DoPass = 0;
+    std::string PassLogFileName;
+    int32_t AudioStreamCopy = 0;
+    int32_t VideoStreamCopy = 0;
+    int32_t SubtitleStreamCopy = 0;
+    int32_t VideoSyncMethod = -1;
+    int32_t AudioSyncMethod = 0;
+    float AudioDriftThreshold = 0.1f;
+    bool CopyTs = false;
+    int32_t Shortest = 0;
+    int32_t VideoGlobalHeader = 0;
+    std::string VStatsFileName;
+    FILE* VStatsFile = nullptr;
+    int32_t ProgramId = 0;
+    int32_t RateEmu = 0;
+    int32_t VideoChannel = 0;
+    std::string VideoStandard;
+    int32_t AudioVolume = 256;
+    bool ExitOnError = false;
+    bool UsingVhook = false;
+    int32_t Verbose = 1;
+    int32_t ThreadCount = 1;
+
+    // ---- Run statistics and scaler settings
+    int64_t VideoSize = 0;
+    int64_t AudioSize = 0;
+    int64_t ExtraSize = 0;
+    int32_t FramesDup = 0;
+    int32_t FramesDrop = 0;
+    int32_t InputSync = 0;
+    uint64_t LimitFileSize = 0;
+    int32_t PgmyuvCompat = 0;
+    float DtsDeltaThreshold = 10.0f;
+    int32_t SwsFlags = 4;
+    std::vector<std::string> CodecOptNames;
+    int32_t OptNameCount = 0;
+    std::array<AVCodecContext*, MEDIA_TYPE_COUNT> CodecOptContexts{};
+    AVFormatContext* FormatOptContext = nullptr;
+    SwsContext* ScalerOptContext = nullptr;
+    int64_t TimerStart = 0;
+    // Pending bitstream filter chains (FFmpeg chain syntax), taken by the next new stream.
+    std::string VideoBitstreamFilters;
+    std::string AudioBitstreamFilters;
+    std::string SubtitleBitstreamFilters;
+    std::array<std::array<std::string, MAX_STREAMS>, MAX_FILES> BitstreamFilters{};
+    int32_t BitBufferSize = 262144;
+    std::vector<uint8_t> BitBuffer;
+    std::list<OutputStream*> OpenEncoders;
+    std::list<InputStream*> OpenDecoders;
+
+    // ---- Run control, events and hooks
+    std::atomic<TFFmpegThread*> WorkerThread{nullptr};
+    int32_t HookRgbFormat = 3; // packed 24-bit BGR
+    int32_t HookBitmapFormat = 24;
+    std::vector<HookTimeRange> HookTimeRanges;
+    std::atomic<bool> Running{false};
+    std::atomic<bool> StopRequested{false};
+    std::atomic<bool> Finished{false};
+    std::atomic<bool> Terminated{false};
+    bool Failed = false;
+    std::string ErrorMessage;
+    int32_t TotalOutputDuration = -1;
+    std::string SetupError;
+    TEngineBeforeHookEvent OnBeforeHook;
+    TEngineCustomHookEvent OnCustomHook;
+    TEngineLogEvent OnLog;
+    TEngineProgressEvent OnProgress;
+    TEngineTerminateEvent OnTerminate;
+    int64_t ProgressInterval = 500000;
+
+protected:
+    // Asks a running worker to stop and waits until no thread of the session touches it any
+    // more; a derived class calls it first thing in its destructor. Safe to call twice.
+    void ShutDown();
+
+    // Set-up and loop of one run; failures are raised as FFMpegException.
+    virtual void Transcode(std::array<AVFormatContext*, MAX_FILES>& outputFiles,
+                           int outputFileCount, int streamMapCount,
+                           std::array<StreamMap, MAX_STREAM_MAPS>& streamMaps, int inputFileCount,
+                           std::array<AVFormatContext*, MAX_FILES>& inputFiles);
+
+private:
+    friend class TFFmpegThread;
+    friend class TDoTerminateThread;
+
+    void FailBeforeStart(const std::string& message);
+    void CloseOpenCodecs();
+    void FreeOptionHolders();
+    void FreeOutputFiles();
+    void FreeInputFiles();
+    void FreeOptionValues();
+
+    std::atomic<bool> PauseRequested{false};
+    std::mutex PauseMutex;
+    std::condition_variable PauseChanged;
+    SessionThreadsPtr Threads = std::make_shared<SessionThreads>();
+};
+
+} // namespace mobivert::engine

@@ -1,0 +1,70 @@
+// Sending frames to an encoder and writing every packet it gives back.
+
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVUtilHlpr.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/transcode/TranscodeSteps.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
+namespace mobivert::engine {
+
+namespace {
+
+// The quality, picture type and per-plane error the encoder reports with each packet.
+void TakeQualityStats(OutputStream& ost, const AVPacket* pkt) {
+    size_t size = 0;
+    const uint8_t* stats = av::av_packet_get_side_data(pkt, AV_PKT_DATA_QUALITY_STATS, &size);
+    if (!stats || size < 5)
+        return;
+    ost.LastQuality = static_cast<int32_t>(AV_RL32(stats));
+    ost.LastPictType = stats[4];
+    int errors = size >= 6 ? stats[5] : 0;
+    for (int i = 0; i < errors && i < 3 && 8 + 8 * (i + 1) <= static_cast<int>(size); ++i) {
+        ost.LastError[i] = AV_RL64(stats + 8 + 8 * i);
+        ost.TotalError[i] += ost.LastError[i];
+    }
+}
+
+const char* EncodingFailure(const AVCodecContext* enc) {
+    return enc->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
+                                                 : "Audio encoding failed";
+}
+
+} // namespace
+
+int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* frame) {
+    AVCodecContext* enc = ost.Enc;
+    int ret = av::avcodec_send_frame(enc, frame);
+    if (ret == AVERROR_EOF)
+        return 0;
+    if (ret < 0)
+        throw FFMpegException(EncodingFailure(enc));
+    AVPacket* pkt = Tables->CopyPacket;
+    int written = 0;
+    while (true) {
+        ret = av::avcodec_receive_packet(enc, pkt);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return written;
+        if (ret < 0)
+            throw FFMpegException(EncodingFailure(enc));
+        TakeQualityStats(ost, pkt);
+        if (ost.LogFile && enc->stats_out)
+            fprintf(ost.LogFile, "%s", enc->stats_out);
+        if (enc->codec_type == AVMEDIA_TYPE_VIDEO)
+            VideoSize += pkt->size;
+        else if (enc->codec_type == AVMEDIA_TYPE_AUDIO)
+            AudioSize += pkt->size;
+        written += pkt->size;
+        pkt->stream_index = ost.Index;
+        av::av_packet_rescale_ts(pkt, enc->time_base, ost.St->time_base);
+        WritePacket(os, pkt, enc, ost.BitstreamFilter);
+        av::av_packet_unref(pkt);
+    }
+}
+
+} // namespace mobivert::engine

@@ -1,0 +1,316 @@
+// Decoding one input packet and feeding the output streams that take its stream: decoded
+// audio, decoded pictures, decoded subtitles, and packets copied as they are.
+
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVFormatHlpr.h"
+#include "binding/AVUtilHlpr.h"
+#include "binding/SwResampleHlpr.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/transcode/TranscodeSteps.h"
+
+#include <algorithm>
+
+namespace mobivert::engine {
+
+namespace {
+
+bool PassesStartTime(const TCustomFFmpeg& s, const InputStream& ist) {
+    return s.StartTime == 0 || ist.Pts >= s.StartTime;
+}
+
+// With rate emulation an input is read no faster than its own timestamps advance: a unit that
+// is due more than 50 ms from now is waited for (in short steps, so that a stop is not delayed).
+void EmulateRate(TCustomFFmpeg& s, InputStream& ist) {
+    if (!s.InputRateEmu[ist.FileIndex])
+        return;
+    if (ist.RateEmuOrigin == INT64_MIN)
+        ist.RateEmuOrigin = ist.Pts;
+    int64_t due = ist.Pts - ist.RateEmuOrigin;
+    while (!s.StopRequested) {
+        int64_t ahead = due - (av::av_gettime() - ist.Start);
+        if (ahead <= 50000)
+            break;
+        av::av_usleep(static_cast<unsigned>(std::min<int64_t>(ahead, 50000)));
+        s.PausePoint();
+    }
+    ++ist.Frame;
+}
+
+int64_t ToMicroseconds(int64_t ts, AVRational base) {
+    return av::av_rescale_q(ts, base, MicrosecondBase);
+}
+
+// Duration of one picture of the stream in microseconds, from the best rate it declares.
+int64_t PictureDuration(const InputStream& ist, const AVFrame* frame) {
+    AVRational rate =
+        ist.Dec && ist.Dec->framerate.num > 0 ? ist.Dec->framerate : ist.St->avg_frame_rate;
+    if (rate.num > 0 && rate.den > 0)
+        return av::av_rescale(1000000, rate.den, rate.num);
+    if (frame && frame->pkt_duration > 0)
+        return ToMicroseconds(frame->pkt_duration, ist.St->time_base);
+    return 40000;
+}
+
+template <typename Visit>
+void ForEachOutputOf(TCustomFFmpeg& s, TranscodeTables& t, int istIndex, Visit visit) {
+    for (auto& ost : t.OutputStreams)
+        if (ost->SourceIndex == istIndex)
+            visit(s.OutputFiles[ost->FileIndex], *ost);
+}
+
+// Packed signed 16-bit at the decoder's own rate and channel count is what the audio path
+// works on; the converter is made again when the decoder's output changes.
+bool PrepareAudioConverter(InputStream& ist, const AVFrame* frame) {
+    if (ist.PackedConverter && ist.PackedFormat == frame->format &&
+        ist.PackedRate == frame->sample_rate && ist.PackedChannels == frame->ch_layout.nb_channels)
+        return true;
+    av::swr_free(&ist.PackedConverter);
+    AVChannelLayout layout{};
+    if (frame->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)
+        av::av_channel_layout_default(&layout, frame->ch_layout.nb_channels);
+    else
+        av::av_channel_layout_copy(&layout, &frame->ch_layout);
+    int ret = av::swr_alloc_set_opts2(
+        &ist.PackedConverter, &layout, AV_SAMPLE_FMT_S16, frame->sample_rate, &layout,
+        static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
+    av::av_channel_layout_uninit(&layout);
+    if (ret < 0 || av::swr_init(ist.PackedConverter) < 0) {
+        av::swr_free(&ist.PackedConverter);
+        return false;
+    }
+    ist.PackedFormat = frame->format;
+    ist.PackedRate = frame->sample_rate;
+    ist.PackedChannels = frame->ch_layout.nb_channels;
+    return true;
+}
+
+// Returns the number of bytes of packed samples in the session's decode buffer, or -1.
+int ConvertToPacked(TCustomFFmpeg& s, InputStream& ist, const AVFrame* frame) {
+    if (!PrepareAudioConverter(ist, frame))
+        return -1;
+    size_t bytes = static_cast<size_t>(frame->nb_samples) * frame->ch_layout.nb_channels * 2;
+    if (s.DecodeBuffer.size() < std::max<size_t>(bytes, 192000))
+        s.DecodeBuffer.resize(std::max<size_t>(bytes * 2, 192000));
+    uint8_t* out[] = {s.DecodeBuffer.data()};
+    int samples =
+        av::swr_convert(ist.PackedConverter, out, frame->nb_samples,
+                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    if (samples < 0)
+        return -1;
+    return samples * frame->ch_layout.nb_channels * 2;
+}
+
+void ApplyVolume(int16_t* samples, int count, int volume) {
+    for (int i = 0; i < count; ++i) {
+        int value = (samples[i] * volume + 128) >> 8;
+        samples[i] = static_cast<int16_t>(std::clamp(value, -32768, 32767));
+    }
+}
+
+void TakeFrameTime(InputStream& ist, const AVFrame* frame) {
+    ist.Pts = frame->best_effort_timestamp != NoPts
+                  ? ToMicroseconds(frame->best_effort_timestamp, ist.St->time_base)
+                  : ist.NextPts;
+}
+
+int DeliverAudio(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
+                 const AVFrame* frame) {
+    TakeFrameTime(ist, frame);
+    EmulateRate(s, ist);
+    int size = ConvertToPacked(s, ist, frame);
+    if (size < 0)
+        return -1;
+    if (frame->sample_rate > 0)
+        ist.NextPts = ist.Pts + av::av_rescale(frame->nb_samples, 1000000, frame->sample_rate);
+    if (s.AudioVolume != 256)
+        ApplyVolume(reinterpret_cast<int16_t*>(s.DecodeBuffer.data()), size / 2, s.AudioVolume);
+    if (!PassesStartTime(s, ist))
+        return 0;
+    ForEachOutputOf(s, t, istIndex, [&](AVFormatContext* os, OutputStream& ost) {
+        if (ost.EncodingNeeded)
+            s.OutputAudioBuffer(os, ost, ist, s.DecodeBuffer.data(), size);
+    });
+    return 0;
+}
+
+int DeliverVideo(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
+                 AVFrame* frame) {
+    ist.Quality = static_cast<float>(frame->quality);
+    TakeFrameTime(ist, frame);
+    EmulateRate(s, ist);
+    ist.NextPts = ist.Pts + PictureDuration(ist, frame);
+    s.PreprocessVideoFrame(ist, frame);
+    if (!PassesStartTime(s, ist))
+        return 0;
+    if (s.FiltersEnabled)
+        FilterVideoFrame(s, t, ist, istIndex, frame);
+    else
+        FeedVideoOutputs(s, t, ist, istIndex, frame);
+    return 0;
+}
+
+// Sends the packet (or the end of the stream) to the decoder and hands on every frame that
+// comes back.
+int DecodeFrames(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
+                 AVPacket* pkt) {
+    int ret = av::avcodec_send_packet(ist.Dec, pkt);
+    if (ret < 0 && ret != AVERROR_EOF && ret != AVERROR(EAGAIN))
+        return -1;
+    int frames = 0;
+    while (true) {
+        ret = av::avcodec_receive_frame(ist.Dec, ist.DecodedFrame);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return 0;
+        if (ret < 0)
+            return -1;
+        if (pkt && ++frames == 2 && s.Verbose > 0 && s.OnLog)
+            s.Log(0, Format("Multiple frames in a packet from stream %d", pkt->stream_index));
+        int result = ist.Dec->codec_type == AVMEDIA_TYPE_AUDIO
+                         ? DeliverAudio(s, t, ist, istIndex, ist.DecodedFrame)
+                         : DeliverVideo(s, t, ist, istIndex, ist.DecodedFrame);
+        av::av_frame_unref(ist.DecodedFrame);
+        if (result < 0)
+            return -1;
+    }
+}
+
+int DecodeSubtitle(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
+                   AVPacket* pkt) {
+    if (!pkt)
+        return 0;
+    AVSubtitle subtitle{};
+    int got = 0;
+    if (av::avcodec_decode_subtitle2(ist.Dec, &subtitle, &got, pkt) < 0)
+        return -1;
+    if (!got)
+        return 0;
+    if (PassesStartTime(s, ist)) {
+        ForEachOutputOf(s, t, istIndex, [&](AVFormatContext* os, OutputStream& ost) {
+            if (ost.EncodingNeeded)
+                s.OutputSubtitle(os, ost, ist, &subtitle, pkt->pts);
+        });
+    }
+    av::avsubtitle_free(&subtitle);
+    return 0;
+}
+
+void AdvanceCopiedStream(InputStream& ist, const AVPacket* pkt) {
+    const AVCodecParameters* par = ist.St->codecpar;
+    if (pkt->duration > 0)
+        ist.NextPts += ToMicroseconds(pkt->duration, ist.St->time_base);
+    else if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0)
+        ist.NextPts += av::av_rescale(par->frame_size, 1000000, par->sample_rate);
+    else if (par->codec_type == AVMEDIA_TYPE_VIDEO)
+        ist.NextPts += PictureDuration(ist, nullptr);
+}
+
+void CopyPacket(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, AVFormatContext* os,
+                OutputStream& ost, const AVPacket* pkt) {
+    // A copied stream starts at a key frame.
+    if (ost.FrameNumber == 0 && !(pkt->flags & AV_PKT_FLAG_KEY))
+        return;
+    AVPacket* out = t.CopyPacket;
+    if (av::av_packet_ref(out, pkt) < 0)
+        throw FFMpegException("av_mallocz fail");
+    AVRational from = ist.St->time_base;
+    AVRational to = ost.St->time_base;
+    out->stream_index = ost.Index;
+    out->pts = pkt->pts != NoPts ? av::av_rescale_q(pkt->pts, from, to) : NoPts;
+    out->dts = pkt->dts != NoPts ? av::av_rescale_q(pkt->dts, from, to)
+                                 : av::av_rescale_q(ist.Pts, MicrosecondBase, to);
+    out->duration = av::av_rescale_q(pkt->duration, from, to);
+    if (ost.St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+        s.AudioSize += pkt->size;
+    } else if (ost.St->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        s.VideoSize += pkt->size;
+        ost.SyncOpts += 1;
+    }
+    s.WritePacket(os, out, ost.Enc, ost.BitstreamFilter);
+    ost.FrameNumber += 1;
+    av::av_packet_unref(out);
+}
+
+void CopyToOutputs(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
+                   const AVPacket* pkt) {
+    if (!ist.DecodingNeeded)
+        EmulateRate(s, ist);
+    if (!PassesStartTime(s, ist))
+        return;
+    ForEachOutputOf(s, t, istIndex, [&](AVFormatContext* os, OutputStream& ost) {
+        if (!ost.EncodingNeeded)
+            CopyPacket(s, t, ist, os, ost, pkt);
+    });
+}
+
+// At the end of an input stream every encoder it feeds gives up what it still holds.
+void FlushEncoders(TCustomFFmpeg& s, TranscodeTables& t, int istIndex) {
+    ForEachOutputOf(s, t, istIndex, [&](AVFormatContext* os, OutputStream& ost) {
+        if (!ost.EncodingNeeded)
+            return;
+        switch (ost.Enc->codec_type) {
+        case AVMEDIA_TYPE_AUDIO:
+            s.FlushAudioFifo(os, ost);
+            s.EncodeFrame(os, ost, nullptr);
+            break;
+        case AVMEDIA_TYPE_VIDEO:
+            s.EncodeFrame(os, ost, nullptr);
+            break;
+        default:
+            break;
+        }
+    });
+}
+
+} // namespace
+
+void FeedVideoOutputs(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
+                      AVFrame* picture) {
+    ForEachOutputOf(s, t, istIndex, [&](AVFormatContext* os, OutputStream& ost) {
+        if (!ost.EncodingNeeded)
+            return;
+        int frameSize = 0;
+        s.OutputVideoFrame(os, ost, ist, picture, frameSize);
+        if (!s.VStatsFileName.empty() && frameSize)
+            s.WriteVideoStats(os, ost, frameSize);
+    });
+}
+
+int DecodePacket(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
+                 AVPacket* pkt) {
+    if (ist.NextPts == NoPts)
+        ist.NextPts = ist.Pts;
+    if (pkt && pkt->dts != NoPts)
+        ist.Pts = ist.NextPts = ToMicroseconds(pkt->dts, ist.St->time_base);
+    if (pkt) {
+        ist.Pts = ist.NextPts;
+        CopyToOutputs(s, t, ist, istIndex, pkt);
+        if (!ist.DecodingNeeded) {
+            AdvanceCopiedStream(ist, pkt);
+            return 0;
+        }
+    }
+    if (!ist.DecodingNeeded)
+        return 0;
+    int result = 0;
+    switch (ist.Dec->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+    case AVMEDIA_TYPE_VIDEO:
+        if (pkt && pkt->size == 0)
+            return 0;
+        result = DecodeFrames(s, t, ist, istIndex, pkt);
+        break;
+    case AVMEDIA_TYPE_SUBTITLE:
+        result = DecodeSubtitle(s, t, ist, istIndex, pkt);
+        break;
+    default:
+        return -1;
+    }
+    if (!pkt) {
+        if (s.FiltersEnabled && ist.Dec->codec_type == AVMEDIA_TYPE_VIDEO)
+            FilterVideoFrame(s, t, ist, istIndex, nullptr);
+        FlushEncoders(s, t, istIndex);
+    }
+    return result;
+}
+
+} // namespace mobivert::engine

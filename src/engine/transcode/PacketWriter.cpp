@@ -1,0 +1,95 @@
+// The one way a packet reaches an output container: through the stream's bitstream filters,
+// then interleaved.
+
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVFormatHlpr.h"
+#include "binding/AVUtilHlpr.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/open/OpenErrorText.h"
+#include "engine/transcode/TranscodeRecords.h"
+#include "engine/transcode/TranscodeSteps.h"
+
+namespace mobivert::engine {
+
+namespace {
+
+void NoteStreamPosition(TCustomFFmpeg& s, AVFormatContext* os, const AVPacket* pkt) {
+    if (!s.Tables)
+        return;
+    for (auto& ost : s.Tables->OutputStreams) {
+        if (s.OutputFiles[ost->FileIndex] != os || ost->Index != pkt->stream_index)
+            continue;
+        int64_t ts = pkt->pts != NoPts ? pkt->pts : pkt->dts;
+        if (ts != NoPts)
+            ost->CurrentPts = ts + pkt->duration;
+        return;
+    }
+}
+
+void WriteInterleaved(TCustomFFmpeg& s, AVFormatContext* os, AVPacket* pkt) {
+    NoteStreamPosition(s, os, pkt);
+    int ret = av::av_interleaved_write_frame(os, pkt);
+    // Byte stream errors (a full disk) surface on the context rather than in the result.
+    if (ret >= 0 && os->pb && os->pb->error < 0)
+        ret = os->pb->error;
+    if (ret < 0)
+        throw FFMpegException(OpenErrorText(ret, "av_interleaved_write_frame()"));
+}
+
+void ReportFilterFailure(TCustomFFmpeg& s, const AVBSFContext* bsf, const AVPacket* pkt,
+                         const AVCodecContext* enc, int error) {
+    if (!s.OnLog && !s.ExitOnError)
+        return;
+    std::string subject =
+        Format("%s failed for stream %d, codec %s", bsf->filter ? bsf->filter->name : "bsf",
+               pkt->stream_index, enc && enc->codec ? enc->codec->name : "copy");
+    std::string message = OpenErrorText(error, subject);
+    if (s.ExitOnError)
+        throw FFMpegException(message);
+    s.Log(0, message);
+}
+
+} // namespace
+
+void TCustomFFmpeg::WritePacket(AVFormatContext* os, AVPacket* pkt, AVCodecContext* enc,
+                                AVBSFContext* bsf) {
+    if (!bsf) {
+        WriteInterleaved(*this, os, pkt);
+        return;
+    }
+    int streamIndex = pkt->stream_index;
+    int ret = av::av_bsf_send_packet(bsf, pkt);
+    if (ret < 0) {
+        // The filter refused the packet: it goes out as it came in.
+        ReportFilterFailure(*this, bsf, pkt, enc, ret);
+        WriteInterleaved(*this, os, pkt);
+        return;
+    }
+    while ((ret = av::av_bsf_receive_packet(bsf, pkt)) >= 0) {
+        pkt->stream_index = streamIndex;
+        WriteInterleaved(*this, os, pkt);
+    }
+    if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
+        ReportFilterFailure(*this, bsf, pkt, enc, ret);
+}
+
+void DrainBitstreamFilters(TCustomFFmpeg& s, TranscodeTables& t) {
+    AVPacket* pkt = t.CopyPacket;
+    for (auto& ost : t.OutputStreams) {
+        AVBSFContext* bsf = ost->BitstreamFilter;
+        if (!bsf || av::av_bsf_send_packet(bsf, nullptr) < 0)
+            continue;
+        AVFormatContext* os = s.OutputFiles[ost->FileIndex];
+        av::av_packet_unref(pkt);
+        int ret;
+        while ((ret = av::av_bsf_receive_packet(bsf, pkt)) >= 0) {
+            pkt->stream_index = ost->Index;
+            WriteInterleaved(s, os, pkt);
+            av::av_packet_unref(pkt);
+        }
+        if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
+            ReportFilterFailure(s, bsf, pkt, ost->Enc, ret);
+    }
+}
+
+} // namespace mobivert::engine

@@ -1,0 +1,219 @@
+// Second half of a transcode run: the packet loop, the flush, the trailers and the closing.
+
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVFormatHlpr.h"
+#include "binding/AVUtilHlpr.h"
+#include "engine/session/CodecLock.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/open/OpenErrorText.h"
+#include "engine/transcode/TranscodeSteps.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace mobivert::engine {
+
+double OutputTime(const OutputStream& ost) {
+    if (ost.Enc->codec_type == AVMEDIA_TYPE_VIDEO && ost.EncodingNeeded)
+        return static_cast<double>(ost.SyncOpts) * av_q2d(ost.Enc->time_base);
+    return static_cast<double>(ost.CurrentPts) * av_q2d(ost.St->time_base);
+}
+
+namespace {
+
+int MediaTypeIndex(AVMediaType type) {
+    switch (type) {
+    case AVMEDIA_TYPE_VIDEO:
+        return 0;
+    case AVMEDIA_TYPE_AUDIO:
+        return 1;
+    case AVMEDIA_TYPE_DATA:
+        return 2;
+    default:
+        return 3;
+    }
+}
+
+// By default the file feeding the output stream that lags most is read next; with InputSync
+// the file with the smallest input timestamp. Returns -1 when nothing is left to read or a
+// frame limit was reached; minOutputTime receives the smallest output time.
+int ChooseInputFile(TCustomFFmpeg& s, TranscodeTables& t, double& minOutputTime) {
+    double minInputTs = 1e100;
+    minOutputTime = 1e100;
+    int chosen = -1;
+    for (auto& ost : t.OutputStreams) {
+        InputStream& ist = *t.InputStreams[ost->SourceIndex];
+        double outputTime = OutputTime(*ost);
+        double inputTs = static_cast<double>(ist.Pts);
+        if (!t.Files[ist.FileIndex].EofReached) {
+            if (inputTs < minInputTs) {
+                minInputTs = inputTs;
+                if (s.InputSync)
+                    chosen = ist.FileIndex;
+            }
+            if (outputTime < minOutputTime) {
+                minOutputTime = outputTime;
+                if (!s.InputSync)
+                    chosen = ist.FileIndex;
+            }
+        }
+        if (ost->FrameNumber >= s.MaxFrames[MediaTypeIndex(ost->Enc->codec_type)])
+            return -1;
+    }
+    return chosen;
+}
+
+bool OutputSizeLimitReached(TCustomFFmpeg& s) {
+    if (s.LimitFileSize == 0)
+        return false;
+    AVIOContext* pb = s.OutputFiles[0]->pb;
+    return pb && av::avio_seek(pb, 0, SEEK_CUR) > static_cast<int64_t>(s.LimitFileSize);
+}
+
+int64_t RoundHalfEven(double value) {
+    return static_cast<int64_t>(std::nearbyint(value));
+}
+
+void ApplyOffsetAndScale(TCustomFFmpeg& s, AVPacket* pkt, const AVStream* st, int file) {
+    int64_t offset = av::av_rescale_q(s.InputTsOffsets[file], MicrosecondBase, st->time_base);
+    if (pkt->dts != NoPts)
+        pkt->dts += offset;
+    if (pkt->pts != NoPts)
+        pkt->pts += offset;
+    double scale = pkt->stream_index < MAX_STREAMS ? s.InputTsScales[file][pkt->stream_index] : 0.0;
+    if (scale != 0.0) {
+        if (pkt->pts != NoPts)
+            pkt->pts = RoundHalfEven(static_cast<double>(pkt->pts) * scale);
+        if (pkt->dts != NoPts)
+            pkt->dts = RoundHalfEven(static_cast<double>(pkt->dts) * scale);
+    }
+}
+
+// A jump larger than the threshold, or a step back behind the current position, is absorbed
+// into the file's offset so that the output has no gap.
+void AbsorbDiscontinuity(TCustomFFmpeg& s, AVPacket* pkt, const InputStream& ist, int file) {
+    if (pkt->dts == NoPts || ist.NextPts == NoPts || s.CopyTs)
+        return;
+    int64_t pktDts = av::av_rescale_q(pkt->dts, ist.St->time_base, MicrosecondBase);
+    int64_t delta = pktDts - ist.NextPts;
+    if (std::llabs(delta) <= static_cast<int64_t>(s.DtsDeltaThreshold * 1000000.0) &&
+        pktDts + 1 >= ist.Pts)
+        return;
+    s.InputTsOffsets[file] -= delta;
+    if (s.Verbose >= 3 && s.OnLog)
+        s.Log(1, Format("timestamp discontinuity %lld, new offset= %lld",
+                        static_cast<long long>(delta),
+                        static_cast<long long>(s.InputTsOffsets[file])));
+    int64_t shift = av::av_rescale_q(delta, MicrosecondBase, ist.St->time_base);
+    pkt->dts -= shift;
+    if (pkt->pts != NoPts)
+        pkt->pts -= shift;
+}
+
+void DumpPacket(TCustomFFmpeg& s, AVPacket* pkt, AVFormatContext* ic) {
+    if (s.DoPktDump)
+        av::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt, s.DoHexDump,
+                             ic->streams[pkt->stream_index]);
+}
+
+// Reads and handles one packet of the file; false when the loop must end.
+bool ProcessOnePacket(TCustomFFmpeg& s, TranscodeTables& t, int file, AVPacket* pkt) {
+    AVFormatContext* ic = s.InputFiles[file];
+    if (av::av_read_frame(ic, pkt) < 0) {
+        t.Files[file].EofReached = 1;
+        return !s.Shortest;
+    }
+    DumpPacket(s, pkt, ic);
+    const InputFile& inputFile = t.Files[file];
+    if (pkt->stream_index >= inputFile.NbStreams ||
+        t.InputStreams[inputFile.IstIndex + pkt->stream_index]->Discard) {
+        av::av_packet_unref(pkt);
+        return true;
+    }
+    int istIndex = inputFile.IstIndex + pkt->stream_index;
+    InputStream& ist = *t.InputStreams[istIndex];
+    ApplyOffsetAndScale(s, pkt, ist.St, file);
+    AbsorbDiscontinuity(s, pkt, ist, file);
+    if (DecodePacket(s, t, ist, istIndex, pkt) < 0) {
+        std::string message =
+            Format("Error while decoding stream #%d.%d", ist.FileIndex, ist.Index);
+        av::av_packet_unref(pkt);
+        if (s.ExitOnError)
+            throw FFMpegException(message);
+        if (s.Verbose >= 0 && s.OnLog)
+            s.Log(1, message);
+        return true;
+    }
+    av::av_packet_unref(pkt);
+    return true;
+}
+
+struct PacketHolder {
+    AVPacket* pkt = av::av_packet_alloc();
+    ~PacketHolder() { av::av_packet_free(&pkt); }
+};
+
+void CloseCodecsAtEnd(TCustomFFmpeg& s, TranscodeTables& t) {
+    for (auto& ost : t.OutputStreams) {
+        if (!ost->EncodingNeeded)
+            continue;
+        av::av_freep(&ost->Enc->stats_in);
+        std::lock_guard lock(CodecLock());
+        av::avcodec_close(ost->Enc);
+        s.OpenEncoders.remove(ost.get());
+    }
+    for (auto& ist : t.InputStreams) {
+        if (!ist->DecodingNeeded)
+            continue;
+        std::lock_guard lock(CodecLock());
+        av::avcodec_close(ist->Dec);
+        s.OpenDecoders.remove(ist.get());
+    }
+}
+
+} // namespace
+
+void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
+    PacketHolder holder;
+    if (!holder.pkt)
+        throw FFMpegException("av_mallocz fail");
+    int64_t lastReport = s.TimerStart;
+    while (!s.StopRequested) {
+        s.PausePoint();
+        if (s.StopRequested)
+            break;
+        double minOutputTime = 0;
+        int file = ChooseInputFile(s, t, minOutputTime);
+        if (file < 0)
+            break;
+        if (static_cast<double>(s.RecordingTime) / 1000000.0 <= minOutputTime)
+            break;
+        if (OutputSizeLimitReached(s))
+            break;
+        bool eofBefore = t.Files[file].EofReached;
+        if (!ProcessOnePacket(s, t, file, holder.pkt))
+            break;
+        if (t.Files[file].EofReached != eofBefore)
+            continue;
+        int64_t now = av::av_gettime();
+        if (now - lastReport > s.ProgressInterval) {
+            lastReport = now;
+            s.PrintReport(false);
+        }
+    }
+
+    for (size_t i = 0; i < t.InputStreams.size(); ++i)
+        if (t.InputStreams[i]->DecodingNeeded)
+            DecodePacket(s, t, *t.InputStreams[i], static_cast<int>(i), nullptr);
+    DrainBitstreamFilters(s, t);
+    for (int k = 0; k < s.OutputFileCount; ++k) {
+        int ret = av::av_write_trailer(s.OutputFiles[k]);
+        if (ret < 0)
+            throw FFMpegException(OpenErrorText(ret, "av_write_trailer()"));
+    }
+    s.PrintReport(true);
+    CloseCodecsAtEnd(s, t);
+    s.Finished = !s.StopRequested;
+}
+
+} // namespace mobivert::engine

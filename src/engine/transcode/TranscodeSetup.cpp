@@ -1,0 +1,564 @@
+// First half of a transcode run: tables, source choice, codec parameters, codec opening,
+// meta-data and headers.
+
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVFormatHlpr.h"
+#include "binding/AVUtilHlpr.h"
+#include "binding/SwScaleHlpr.h"
+#include "engine/session/CodecLock.h"
+#include "engine/session/FFMpegException.h"
+#include "engine/transcode/TranscodeSteps.h"
+
+#include <cstdarg>
+#include <cstring>
+
+namespace mobivert::engine {
+
+std::string Format(const char* format, ...) {
+    char buffer[2048];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    return buffer;
+}
+
+namespace {
+
+AVMediaType InputType(const InputStream& ist) {
+    return ist.St->codecpar->codec_type;
+}
+AVMediaType OutputType(const OutputStream& ost) {
+    return ost.Enc->codec_type;
+}
+
+void BuildInputTables(TCustomFFmpeg& s, TranscodeTables& t) {
+    int streamIndex = 0;
+    for (int i = 0; i < s.InputFileCount; ++i) {
+        AVFormatContext* ic = s.InputFiles[i];
+        InputFile file;
+        file.IstIndex = streamIndex;
+        file.NbStreams = static_cast<int32_t>(ic->nb_streams);
+        t.Files.push_back(file);
+        for (unsigned k = 0; k < ic->nb_streams; ++k) {
+            auto ist = std::make_unique<InputStream>();
+            ist->St = ic->streams[k];
+            ist->FileIndex = i;
+            ist->Index = static_cast<int32_t>(k);
+            ist->Discard = 1;
+            ist->Dec = k < s.InputDecoders[i].size() ? s.InputDecoders[i][k] : nullptr;
+            ist->Start = av::av_gettime();
+            t.InputStreams.push_back(std::move(ist));
+            ++streamIndex;
+        }
+    }
+}
+
+int CountOutputStreams(TCustomFFmpeg& s) {
+    int total = 0;
+    for (int k = 0; k < s.OutputFileCount; ++k) {
+        if (s.OutputFiles[k]->nb_streams == 0)
+            throw FFMpegException("Output file does not contain any stream");
+        total += static_cast<int>(s.OutputFiles[k]->nb_streams);
+    }
+    return total;
+}
+
+void CheckStreamMaps(TCustomFFmpeg& s, const TranscodeTables& t, int outputStreamCount) {
+    if (s.StreamMapCount > 0 && s.StreamMapCount != outputStreamCount)
+        throw FFMpegException("Number of stream maps must match number of output streams");
+    auto valid = [&](int file, int stream) {
+        return file >= 0 && file < s.InputFileCount && stream >= 0 &&
+               stream < t.Files[file].NbStreams;
+    };
+    for (int i = 0; i < s.StreamMapCount; ++i) {
+        const StreamMap& map = s.StreamMaps[i];
+        if (!valid(map.FileIndex, map.StreamIndex))
+            throw FFMpegException(
+                Format("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
+        if (!valid(map.SyncFileIndex, map.SyncStreamIndex))
+            throw FFMpegException(Format("Could not find sync stream #%d.%d", map.SyncFileIndex,
+                                         map.SyncStreamIndex));
+    }
+}
+
+int FindProgramSource(TCustomFFmpeg& s, TranscodeTables& t, AVMediaType type) {
+    for (int j = 0; j < s.InputFileCount; ++j) {
+        AVFormatContext* ic = s.InputFiles[j];
+        for (unsigned p = 0; p < ic->nb_programs; ++p) {
+            AVProgram* program = ic->programs[p];
+            if (program->id != s.ProgramId)
+                continue;
+            for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
+                int index = t.Files[j].IstIndex + static_cast<int>(program->stream_index[k]);
+                InputStream& ist = *t.InputStreams[index];
+                if (ist.Discard && InputType(ist) == type)
+                    return index;
+            }
+        }
+    }
+    return -1;
+}
+
+int FindFirstUnusedSource(TranscodeTables& t, AVMediaType type) {
+    for (size_t i = 0; i < t.InputStreams.size(); ++i)
+        if (t.InputStreams[i]->Discard && InputType(*t.InputStreams[i]) == type)
+            return static_cast<int>(i);
+    return -1;
+}
+
+// A stream already taken by another output is shared: the last one of the type wins.
+int FindSharedSource(TranscodeTables& t, AVMediaType type) {
+    int found = -1;
+    for (size_t i = 0; i < t.InputStreams.size(); ++i)
+        if (InputType(*t.InputStreams[i]) == type)
+            found = static_cast<int>(i);
+    return found;
+}
+
+void ChooseSource(TCustomFFmpeg& s, TranscodeTables& t, OutputStream& ost, int n) {
+    AVFormatContext* oc = s.OutputFiles[ost.FileIndex];
+    AVMediaType type = OutputType(ost);
+    int source = -1;
+    if (s.StreamMapCount > 0) {
+        const StreamMap& map = s.StreamMaps[n];
+        source = t.Files[map.FileIndex].IstIndex + map.StreamIndex;
+        if (InputType(*t.InputStreams[source]) != type) {
+            av::av_dump_format(oc, ost.FileIndex, oc->url, 1);
+            throw FFMpegException(Format("Codec type mismatch for mapping #%d.%d -> #%d.%d",
+                                         map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index));
+        }
+    } else {
+        source = s.ProgramId ? FindProgramSource(s, t, type) : FindFirstUnusedSource(t, type);
+        if (source < 0 && s.ProgramId == 0)
+            source = FindSharedSource(t, type);
+        if (source < 0) {
+            av::av_dump_format(oc, ost.FileIndex, oc->url, 1);
+            throw FFMpegException(
+                Format("Could not find input stream matching output stream #%d.%d", ost.FileIndex,
+                       ost.Index));
+        }
+    }
+    ost.SourceIndex = source;
+    InputStream& ist = *t.InputStreams[source];
+    ist.Discard = 0;
+    if (s.StreamMapCount > 0) {
+        const StreamMap& map = s.StreamMaps[n];
+        ost.SyncIst =
+            t.InputStreams[t.Files[map.SyncFileIndex].IstIndex + map.SyncStreamIndex].get();
+    } else {
+        ost.SyncIst = &ist;
+    }
+}
+
+void BuildOutputTable(TCustomFFmpeg& s, TranscodeTables& t) {
+    int n = 0;
+    for (int k = 0; k < s.OutputFileCount; ++k) {
+        AVFormatContext* oc = s.OutputFiles[k];
+        for (unsigned i = 0; i < oc->nb_streams; ++i, ++n) {
+            auto ost = std::make_unique<OutputStream>();
+            ost->FileIndex = k;
+            ost->Index = static_cast<int32_t>(i);
+            ost->St = oc->streams[i];
+            ost->Enc = i < s.OutputEncoders[k].size() ? s.OutputEncoders[k][i] : nullptr;
+            if (!ost->Enc)
+                throw FFMpegException("invalid codec_type of output stream");
+            ChooseSource(s, t, *ost, n);
+            t.OutputStreams.push_back(std::move(ost));
+        }
+    }
+}
+
+void CopyLanguageAndDisposition(OutputStream& ost, const InputStream& ist) {
+    if (!av::av_dict_get(ost.St->metadata, "language", nullptr, 0)) {
+        if (AVDictionaryEntry* language = av::av_dict_get(ist.St->metadata, "language", nullptr, 0))
+            av::av_dict_set(&ost.St->metadata, "language",
+                            std::string(language->value).substr(0, 3).c_str(), 0);
+    }
+    ost.St->disposition = ist.St->disposition;
+}
+
+// The input tag is kept when the output container has no tag table, knows the same codec for
+// that tag, or has no tag of its own for the codec.
+uint32_t CopiedCodecTag(const AVFormatContext* oc, const AVCodecParameters* in) {
+    const AVCodecTag* const* tags = oc->oformat->codec_tag;
+    if (!tags || av::av_codec_get_id(tags, in->codec_tag) == in->codec_id ||
+        av::av_codec_get_tag(tags, in->codec_id) <= 0)
+        return in->codec_tag;
+    return 0;
+}
+
+void SetupStreamCopy(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
+    AVFormatContext* oc = s.OutputFiles[ost.FileIndex];
+    AVCodecParameters* out = ost.St->codecpar;
+    const AVCodecParameters* in = ist.St->codecpar;
+    uint32_t forcedTag = ost.Enc->codec_tag;
+    if (av::avcodec_parameters_copy(out, in) < 0)
+        throw FFMpegException("av_mallocz fail");
+    out->codec_tag = forcedTag ? forcedTag : CopiedCodecTag(oc, in);
+    ost.St->time_base = ist.St->time_base;
+    ost.St->avg_frame_rate = ist.St->avg_frame_rate;
+    ost.St->r_frame_rate = ist.St->r_frame_rate;
+    ost.St->sample_aspect_ratio = ist.St->sample_aspect_ratio;
+    switch (out->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+        if (s.OnCustomHook)
+            throw FFMpegException(
+                "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+        if (s.UsingVhook)
+            throw FFMpegException(
+                "-vcodec copy and -vhook are incompatible (frames are not decoded)");
+        break;
+    case AVMEDIA_TYPE_AUDIO:
+        if (s.AudioVolume != 256)
+            throw FFMpegException(
+                "-acodec copy and -vol are incompatible (frames are not decoded)");
+        if ((out->block_align == 1 && out->codec_id == AV_CODEC_ID_MP3) ||
+            out->codec_id == AV_CODEC_ID_AC3)
+            out->block_align = 0;
+        break;
+    case AVMEDIA_TYPE_SUBTITLE:
+        break;
+    default:
+        throw FFMpegException("invalid codec_type of output stream");
+    }
+}
+
+AVFrame* AllocPicture(int format, int width, int height) {
+    AVFrame* picture = av::av_frame_alloc();
+    if (!picture)
+        return nullptr;
+    picture->format = format;
+    picture->width = width;
+    picture->height = height;
+    if (av::av_frame_get_buffer(picture, 0) < 0)
+        av::av_frame_free(&picture);
+    return picture;
+}
+
+void SetupVideoEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
+    AVCodecContext* enc = ost.Enc;
+    const AVCodecParameters* in = ist.St->codecpar;
+    int inFormat = ist.Dec ? ist.Dec->pix_fmt : in->format;
+    ost.VideoCrop = (s.FrameTopBand + s.FrameBottomBand + s.FrameLeftBand + s.FrameRightBand) != 0;
+    ost.VideoPad = (s.FramePadTop + s.FramePadBottom + s.FramePadLeft + s.FramePadRight) != 0;
+    ost.VideoResample = (s.FrameLeftBand + s.FrameRightBand + enc->width) !=
+                            (in->width + s.FramePadLeft + s.FramePadRight) ||
+                        (s.FrameTopBand + s.FrameBottomBand + enc->height) !=
+                            (in->height + s.FramePadTop + s.FramePadBottom) ||
+                        inFormat != enc->pix_fmt;
+    if (ost.VideoCrop) {
+        ost.TopBand = s.FrameTopBand;
+        ost.LeftBand = s.FrameLeftBand;
+    }
+    if (ost.VideoPad) {
+        ost.PadTop = s.FramePadTop;
+        ost.PadLeft = s.FramePadLeft;
+        ost.PadBottom = s.FramePadBottom;
+        ost.PadRight = s.FramePadRight;
+        if (!ost.VideoResample) {
+            ost.PictTmp = AllocPicture(enc->pix_fmt, enc->width, enc->height);
+            if (!ost.PictTmp)
+                throw FFMpegException("avpicture_alloc fail");
+        }
+    }
+    if (ost.VideoResample) {
+        ost.PictTmp = AllocPicture(enc->pix_fmt, enc->width, enc->height);
+        if (!ost.PictTmp)
+            throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+        int64_t flags = s.SwsFlags;
+        if (s.ScalerOptContext && av::av_opt_get_int(s.ScalerOptContext, "sws_flags",
+                                                     AV_OPT_SEARCH_CHILDREN, &flags) >= 0)
+            s.SwsFlags = static_cast<int32_t>(flags);
+        ost.ImgResampleCtx = av::sws_getContext(
+            in->width - (s.FrameLeftBand + s.FrameRightBand),
+            in->height - (s.FrameTopBand + s.FrameBottomBand), static_cast<AVPixelFormat>(inFormat),
+            enc->width - (s.FramePadLeft + s.FramePadRight),
+            enc->height - (s.FramePadTop + s.FramePadBottom), enc->pix_fmt, s.SwsFlags, nullptr,
+            nullptr, nullptr);
+        if (!ost.ImgResampleCtx)
+            throw FFMpegException("Cannot get resampling context");
+        ost.ResampleHeight =
+            s.FiltersEnabled ? in->height : in->height - (s.FrameTopBand + s.FrameBottomBand);
+    }
+    ost.EncodingNeeded = 1;
+    ist.DecodingNeeded = 1;
+    s.SetupError.clear();
+    if (s.FiltersEnabled && !s.BuildFilterGraph(ist, ost)) {
+        if (!s.SetupError.empty())
+            throw FFMpegException("Error opening filters: " + s.SetupError);
+        throw FFMpegException("Error opening filters!");
+    }
+}
+
+void SetupAudioEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
+    ost.Fifo = av::av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW);
+    if (!ost.Fifo)
+        throw FFMpegException("av_fifo_init fail");
+    s.ChooseAudioEncoderFormat(ost);
+    ost.ReformatPair = -6;
+    ost.AudioResample =
+        ost.Enc->sample_rate != ist.St->codecpar->sample_rate || s.AudioSyncMethod >= 2;
+    ost.EncodingNeeded = 1;
+    ist.DecodingNeeded = 1;
+}
+
+std::string PassLogFileName(const TCustomFFmpeg& s, int n) {
+    std::string name = (s.PassLogFileName.empty() ? "ffmpeg2pass" : s.PassLogFileName) + "-" +
+                       std::to_string(n) + ".log";
+    return name.substr(0, 1023);
+}
+
+void OpenPassLog(TCustomFFmpeg& s, OutputStream& ost, int n) {
+    AVCodecContext* enc = ost.Enc;
+    if (!(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+        return;
+    std::string name = PassLogFileName(s, n);
+    if (enc->flags & AV_CODEC_FLAG_PASS1) {
+        ost.LogFile = fopen(name.c_str(), "w");
+        if (!ost.LogFile)
+            throw FFMpegException("creat file fail: " + name);
+        return;
+    }
+    FILE* log = fopen(name.c_str(), "r");
+    if (!log)
+        throw FFMpegException("creat open fail: " + name);
+    fseek(log, 0, SEEK_END);
+    long size = ftell(log);
+    fseek(log, 0, SEEK_SET);
+    char* text =
+        size >= 0 ? static_cast<char*>(av::av_malloc(static_cast<size_t>(size) + 1)) : nullptr;
+    if (!text) {
+        fclose(log);
+        throw FFMpegException("Could not allocate log buffer");
+    }
+    size_t read = fread(text, 1, static_cast<size_t>(size), log);
+    fclose(log);
+    text[read] = 0;
+    av::av_freep(&enc->stats_in);
+    enc->stats_in = text;
+}
+
+void SetupCodecParameters(TCustomFFmpeg& s, TranscodeTables& t) {
+    for (size_t n = 0; n < t.OutputStreams.size(); ++n) {
+        OutputStream& ost = *t.OutputStreams[n];
+        InputStream& ist = *t.InputStreams[ost.SourceIndex];
+        CopyLanguageAndDisposition(ost, ist);
+        if (s.OutputStreamCopy[ost.FileIndex][ost.Index]) {
+            SetupStreamCopy(s, ost, ist);
+        } else {
+            switch (OutputType(ost)) {
+            case AVMEDIA_TYPE_AUDIO:
+                SetupAudioEncoding(s, ost, ist);
+                break;
+            case AVMEDIA_TYPE_VIDEO:
+                SetupVideoEncoding(s, ost, ist);
+                break;
+            case AVMEDIA_TYPE_SUBTITLE:
+                ost.EncodingNeeded = 1;
+                ist.DecodingNeeded = 1;
+                break;
+            default:
+                throw FFMpegException("invalid codec_type of output stream");
+            }
+            OpenPassLog(s, ost, static_cast<int>(n));
+        }
+        if (OutputType(ost) == AVMEDIA_TYPE_VIDEO) {
+            int64_t needed = 4LL * ost.Enc->width * ost.Enc->height;
+            if (s.BitBufferSize < needed)
+                s.BitBufferSize = static_cast<int32_t>(needed);
+        }
+    }
+}
+
+void ReportStreamMapping(TCustomFFmpeg& s, TranscodeTables& t) {
+    if (s.Verbose < 0 || !s.OnLog)
+        return;
+    s.Log(1, "Stream mapping:");
+    for (auto& ost : t.OutputStreams) {
+        const InputStream& source = *t.InputStreams[ost->SourceIndex];
+        s.Log(1, Format("  Stream #%d.%d -> #%d.%d", source.FileIndex, source.Index, ost->FileIndex,
+                        ost->Index));
+        if (ost->SyncIst != &source)
+            s.Log(1, Format(" [sync #%d.%d]", ost->SyncIst->FileIndex, ost->SyncIst->Index));
+    }
+}
+
+// Opens one input stream's decoder, once. The codec is the one its context was made for, which
+// may be a named decoder rather than the default for the stream's codec id.
+void OpenDecoder(TCustomFFmpeg& s, InputStream& ist) {
+    if (ist.DecodedFrame)
+        return;
+    AVCodecID id = ist.St->codecpar->codec_id;
+    const AVCodec* codec = nullptr;
+    if (ist.Dec)
+        codec = ist.Dec->codec ? ist.Dec->codec : av::avcodec_find_decoder(ist.Dec->codec_id);
+    if (!codec)
+        throw FFMpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d",
+                                     static_cast<int>(id), ist.FileIndex, ist.Index));
+    {
+        std::lock_guard lock(CodecLock());
+        if (av::avcodec_open2(ist.Dec, codec, nullptr) < 0)
+            throw FFMpegException(Format("Error while opening codec for input stream #%d.%d",
+                                         ist.FileIndex, ist.Index));
+        s.OpenDecoders.push_front(&ist);
+    }
+    ist.DecodedFrame = av::av_frame_alloc();
+    if (!ist.DecodedFrame)
+        throw FFMpegException("av_mallocz fail");
+}
+
+// A text subtitle encoder (SubRip, ASS, ...) writes its events in the style its source decoder
+// describes, so it needs that decoder's header before it opens; the decoder makes the header
+// when it opens.
+void CopySubtitleHeader(TCustomFFmpeg& s, TranscodeTables& t, OutputStream& ost) {
+    InputStream& source = *t.InputStreams[ost.SourceIndex];
+    if (!source.DecodingNeeded || !source.Dec)
+        return;
+    OpenDecoder(s, source);
+    const int size = source.Dec->subtitle_header_size;
+    if (size <= 0 || !source.Dec->subtitle_header)
+        return;
+    auto* header = static_cast<uint8_t*>(av::av_mallocz(static_cast<size_t>(size) + 1));
+    if (!header)
+        throw FFMpegException("av_mallocz fail");
+    std::memcpy(header, source.Dec->subtitle_header, static_cast<size_t>(size));
+    av::av_freep(&ost.Enc->subtitle_header);
+    ost.Enc->subtitle_header = header; // freed with the encoder context
+    ost.Enc->subtitle_header_size = size;
+}
+
+// Opens each encoder with the codec its context was made for: a named encoder such as libxvid
+// is not the default for its codec id, and the library refuses to open a context with another.
+void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
+    for (auto& ost : t.OutputStreams) {
+        if (!ost->EncodingNeeded)
+            continue;
+        const AVCodec* codec =
+            ost->Enc->codec ? ost->Enc->codec : av::avcodec_find_encoder(ost->Enc->codec_id);
+        if (!codec)
+            throw FFMpegException(
+                Format("Unsupported codec for output stream #%d.%d", ost->FileIndex, ost->Index));
+        if (ost->Enc->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+            // Subtitle times are kept in microseconds until the muxer takes them.
+            if (ost->Enc->time_base.num <= 0 || ost->Enc->time_base.den <= 0)
+                ost->Enc->time_base = AVRational{1, AV_TIME_BASE};
+            CopySubtitleHeader(s, t, *ost);
+        }
+        {
+            std::lock_guard lock(CodecLock());
+            if (av::avcodec_open2(ost->Enc, codec, nullptr) < 0)
+                throw FFMpegException(
+                    Format("Error while opening codec for output stream #%d.%d - maybe incorrect "
+                           "parameters such as bit_rate, rate, width or height",
+                           ost->FileIndex, ost->Index));
+            s.OpenEncoders.push_front(ost.get());
+        }
+        if (av::avcodec_parameters_from_context(ost->St->codecpar, ost->Enc) < 0)
+            throw FFMpegException("av_mallocz fail");
+        ost->St->time_base = ost->Enc->time_base;
+        if (ost->Enc->codec_type == AVMEDIA_TYPE_VIDEO)
+            ost->St->avg_frame_rate = ost->Enc->framerate;
+        ost->EncoderFrame = av::av_frame_alloc();
+        if (!ost->EncoderFrame)
+            throw FFMpegException("av_mallocz fail");
+        s.ExtraSize += ost->Enc->extradata_size;
+    }
+}
+
+void OpenDecoders(TCustomFFmpeg& s, TranscodeTables& t) {
+    for (auto& ist : t.InputStreams)
+        if (ist->DecodingNeeded)
+            OpenDecoder(s, *ist);
+}
+
+// Bitstream filters are initialised once the stream's final parameters are known; what they
+// put out becomes the stream's parameters.
+void OpenBitstreamFilters(TCustomFFmpeg& s, TranscodeTables& t) {
+    for (auto& ost : t.OutputStreams) {
+        const std::string& chain = s.BitstreamFilters[ost->FileIndex][ost->Index];
+        if (chain.empty())
+            continue;
+        AVBSFContext* bsf = nullptr;
+        int ret = av::av_bsf_list_parse_str(chain.c_str(), &bsf);
+        if (ret >= 0) {
+            ost->BitstreamFilter = bsf;
+            ret = av::avcodec_parameters_copy(bsf->par_in, ost->St->codecpar);
+        }
+        if (ret >= 0) {
+            bsf->time_base_in = ost->St->time_base;
+            ret = av::av_bsf_init(bsf);
+        }
+        if (ret < 0)
+            throw FFMpegException(Format("Error initializing bitstream filter: %s", chain.c_str()));
+        av::avcodec_parameters_copy(ost->St->codecpar, bsf->par_out);
+        ost->St->time_base = bsf->time_base_out;
+    }
+}
+
+void ResetInputTimestamps(TranscodeTables& t) {
+    for (auto& ist : t.InputStreams) {
+        ist->Pts = 0;
+        ist->NextPts = NoPts;
+        ist->IsStart = 1;
+    }
+}
+
+void CopyMetaDataMaps(TCustomFFmpeg& s) {
+    static const char* const keys[] = {"title", "artist", "copyright", "comment",
+                                       "album", "date",   "track",     "genre"};
+    for (int i = 0; i < s.MetaDataMapCount; ++i) {
+        const MetaDataMap& map = s.MetaDataMaps[i];
+        if (map.OutFile < 0 || map.OutFile >= s.OutputFileCount)
+            throw FFMpegException(Format("Invalid output file index %d map_meta_data(%d,%d)",
+                                         map.OutFile, map.OutFile, map.InFile));
+        if (map.InFile < 0 || map.InFile >= s.InputFileCount)
+            throw FFMpegException(Format("Invalid input file index %d map_meta_data(%d,%d)",
+                                         map.InFile, map.OutFile, map.InFile));
+        AVFormatContext* in = s.InputFiles[map.InFile];
+        AVFormatContext* out = s.OutputFiles[map.OutFile];
+        for (const char* key : keys)
+            if (AVDictionaryEntry* entry = av::av_dict_get(in->metadata, key, nullptr, 0))
+                av::av_dict_set(&out->metadata, key, entry->value, 0);
+    }
+}
+
+void WriteHeaders(TCustomFFmpeg& s) {
+    bool allRtp = s.OutputFileCount > 0;
+    for (int k = 0; k < s.OutputFileCount; ++k) {
+        AVFormatContext* oc = s.OutputFiles[k];
+        if (av::avformat_write_header(oc, nullptr) < 0)
+            throw FFMpegException(Format(
+                "Could not write header for output file #%d (incorrect codec parameters ?)", k));
+        allRtp = allRtp && std::strcmp(oc->oformat->name, "rtp") == 0;
+    }
+    if (allRtp && s.OnLog) {
+        char sdp[2048] = {};
+        av::av_sdp_create(s.OutputFiles.data(), s.OutputFileCount, sdp, sizeof sdp);
+        std::string text = sdp;
+        text.erase(text.find_last_not_of(" \r\n\t") + 1);
+        s.Log(1, "SDP: " + text);
+    }
+}
+
+} // namespace
+
+void SetupTranscode(TCustomFFmpeg& s, TranscodeTables& t) {
+    BuildInputTables(s, t);
+    int outputStreamCount = CountOutputStreams(s);
+    CheckStreamMaps(s, t, outputStreamCount);
+    BuildOutputTable(s, t);
+    SetupCodecParameters(s, t);
+    for (int k = 0; k < s.OutputFileCount; ++k)
+        av::av_dump_format(s.OutputFiles[k], k, s.OutputFiles[k]->url, 1);
+    ReportStreamMapping(s, t);
+    OpenEncoders(s, t);
+    OpenDecoders(s, t);
+    OpenBitstreamFilters(s, t);
+    ResetInputTimestamps(t);
+    CopyMetaDataMaps(s);
+    WriteHeaders(s);
+    s.TimerStart = av::av_gettime();
+}
+
+} // namespace mobivert::engine

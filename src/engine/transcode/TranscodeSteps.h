@@ -1,0 +1,45 @@
+#pragma once
+// The steps of one transcode run, shared by the files that implement them.
+
+#include "engine/session/FFmpeg.h"
+#include "engine/transcode/TranscodeTables.h"
+
+#include <string>
+
+namespace mobivert::engine {
+
+// Set-up: builds the tables, chooses sources, derives codec parameters, opens the codecs,
+// copies meta-data and writes the headers. Failures are raised as FFMpegException.
+void SetupTranscode(TCustomFFmpeg& session, TranscodeTables& tables);
+
+// The packet loop, then the flush, the trailers, the last report and the codec closing.
+void RunTranscodeLoop(TCustomFFmpeg& session, TranscodeTables& tables);
+
+// At the end of the input: the packets each output stream's bitstream filters still hold are
+// written before the trailer.
+void DrainBitstreamFilters(TCustomFFmpeg& session, TranscodeTables& tables);
+
+// Decodes one packet of an input stream (or flushes it, with pkt == nullptr) and feeds every
+// output stream that takes it. Returns -1 when decoding failed.
+int DecodePacket(TCustomFFmpeg& session, TranscodeTables& tables, InputStream& ist, int istIndex,
+                 AVPacket* pkt);
+
+// Hands a decoded (and pre-processed) picture to every encoded video output of the stream.
+void FeedVideoOutputs(TCustomFFmpeg& session, TranscodeTables& tables, InputStream& ist,
+                      int istIndex, AVFrame* picture);
+
+// Passes a picture (nullptr at the end of the stream) through the stream's filter graph and
+// feeds every picture the graph gives back to the outputs.
+void FilterVideoFrame(TCustomFFmpeg& session, TranscodeTables& tables, InputStream& ist,
+                      int istIndex, AVFrame* picture);
+
+// The output stream's current time in seconds, as the loop compares streams.
+double OutputTime(const OutputStream& ost);
+
+// Text formatting with printf conventions, for the engine's fixed messages.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+constexpr int64_t NoPts = AV_NOPTS_VALUE;
+constexpr AVRational MicrosecondBase{1, 1000000};
+
+} // namespace mobivert::engine
