@@ -3,6 +3,7 @@
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "converter/LogRouting.h"
+#include "converter/OutputPublishing.h"
 
 namespace mobivert::converter {
 
@@ -86,6 +87,7 @@ int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOp
         } else {
             task->InputOptions = TInputOptions{};
         }
+        task->InputStartUs = task->StartTime;
         if (!task->OpenInputFile(fileName)) {
             task->OnLog = nullptr;
             lastError_ = task->SetupError;
@@ -211,13 +213,19 @@ bool TCustomAVConverter::SetOutputFile(int index, const std::string& fileName,
         } else {
             task->OutputOptions = TOutputOptions{};
         }
-        if (!task->OpenOutputFile(fileName)) {
+        task->OutputName = fileName;
+        if (PublishOutputs && !PrepareWorkFile(*task, fileName, lastError_))
+            return false;
+        if (!task->OpenOutputFile(task->PartName.empty() ? fileName : task->PartName)) {
             lastError_ = task->SetupError;
+            DropWorkFile(*task, lastError_);
             return false;
         }
+        task->Expected = ExpectedOutput(*task, task->InputStartUs);
         return true;
     } catch (const std::exception& e) {
         lastError_ = e.what();
+        DropWorkFile(*task, lastError_);
         return false;
     }
 }

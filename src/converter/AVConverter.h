@@ -47,6 +47,10 @@ public:
     int ProgressInterval() const { return progressInterval_; }
     void SetProgressInterval(int milliseconds);
     TConvertPriority ThreadPriority = tpNormal;
+    // Outputs are written under hidden work names and take the names given to SetOutputFile
+    // only when complete (see OutputPublishing.h); the name they got is the task's
+    // PublishedName when its end is reported.
+    bool PublishOutputs = false;
     static const char* Version() { return "2.2"; }
 
     TBeforeHookEvent OnBeforeHook;

@@ -4,6 +4,7 @@
 
 #include "converter/AVProbe.h"
 #include "converter/OptionRecords.h"
+#include "converter/OutputCheck.h"
 #include "engine/session/FFmpeg.h"
 
 #include <memory>
@@ -22,6 +23,20 @@ public:
     TInputOptions InputOptions;
     TOutputOptions OutputOptions;
     TAVProbe Probe;
+
+    // The output as asked (the name given to SetOutputFile) and, when the component publishes
+    // outputs, the hidden work file the run writes instead.
+    std::string OutputName;
+    std::string PartName;
+    // The start time the input was opened at, and what the output should hold.
+    int64_t InputStartUs = 0;
+    TOutputExpectation Expected;
+    // Set by the end step, before the task's end is reported: what differs from what was asked
+    // (empty when nothing does), the name the output has now (empty when none was kept) and
+    // whether that is a cancelled run's partial output.
+    std::string Warnings;
+    std::string PublishedName;
+    bool PartialOutput = false;
 };
 
 class TFFmpegList {

@@ -3,6 +3,7 @@
 
 #include "converter/AVConverter.h"
 #include "converter/LogRouting.h"
+#include "converter/OutputPublishing.h"
 #include "engine/session/FFmpegThread.h"
 
 #include <chrono>
@@ -88,13 +89,20 @@ void TCustomAVConverter::StartTask(int index) {
 
 void TCustomAVConverter::EngineTerminate(engine::TCustomFFmpeg& engine) {
     bool batchEnded = false;
+    TFFmpeg& task = static_cast<TFFmpeg&>(engine);
+    // Checked, and published or removed, before anyone hears of the end. Outside Lock: reading
+    // the output back takes the codec lock, which a run opening a codec holds while its library
+    // lines wait for Lock.
+    FinishTaskOutput(task);
     {
         std::lock_guard lock(lock_);
         if (destroying_)
             return;
+        // A completed run's message tells what differs from what was asked.
+        const bool completed = engine.Finished && !engine.Failed;
         if (OnTerminate)
-            OnTerminate(static_cast<TFFmpeg&>(engine).Index, engine.Finished, engine.Failed,
-                        engine.ErrorMessage);
+            OnTerminate(task.Index, engine.Finished, engine.Failed,
+                        completed ? task.Warnings : engine.ErrorMessage);
         ++finishedCount_;
         if (pendingCount_ > 0) {
             StartNextTask();

@@ -62,6 +62,7 @@ std::string UsageText() {
     return "usage: mobivert-cli -p PRESET [options] FILE...\n"
            "       mobivert-cli --list-presets\n"
            "       mobivert-cli --info FILE...\n"
+           "       mobivert-cli --resume [-j N] [-q|-v]\n"
            "       mobivert-cli --version\n"
            "\n"
            "Converts every FILE with the output preset PRESET (its exact text or its number\n"
@@ -83,10 +84,17 @@ std::string UsageText() {
            "  -j N                    N conversions at once (default 1)\n"
            "  -q                      no log lines\n"
            "  -v                      more log lines (-vv, -vvv for more still)\n"
+           "      --resume            finish the files of batches that did not end (the program\n"
+           "                          was killed or the machine went down)\n"
            "  -h, --help              this text\n"
            "\n"
-           "Exit status: 0 every file converted, 1 a file failed, was refused or canceled,\n"
-           "2 usage error.\n";
+           "Outputs are written under a hidden name ending in .part and take their own name\n"
+           "only when complete; a canceled output is kept as \"... [partial].ext\".\n"
+           "Each output is read back and checked: a missing stream or one much shorter or\n"
+           "longer than its source is reported as \"Done with warnings: <what differs>\".\n"
+           "\n"
+           "Exit status: 0 every file converted, 3 every file converted but some with\n"
+           "warnings, 1 a file failed, was refused or canceled, 2 usage error.\n";
 }
 
 bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error) {
@@ -212,6 +220,7 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
                 return false;
             }
             o.Jobs = *jobs;
+            o.JobsGiven = true;
         } else if (arg == "-q" || arg == "--quiet") {
             o.LogLevel = converter::llQuiet;
         } else if (arg == "-v" || arg == "-vv" || arg == "-vvv" || arg == "--verbose") {
@@ -222,6 +231,8 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
             o.Command = TCommand::ListPresets;
         } else if (arg == "--info") {
             o.Command = TCommand::Info;
+        } else if (arg == "--resume") {
+            o.Command = TCommand::Resume;
         } else if (arg == "--version") {
             o.Command = TCommand::Version;
         } else if (arg == "-h" || arg == "--help") {
@@ -234,6 +245,10 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
 
     if (o.Command == TCommand::Info && o.Files.empty()) {
         error = "--info needs a file";
+        return false;
+    }
+    if (o.Command == TCommand::Resume && !o.Files.empty()) {
+        error = "--resume takes no files";
         return false;
     }
     if (o.Command != TCommand::Convert)

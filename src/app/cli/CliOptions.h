@@ -9,7 +9,7 @@
 
 namespace mobivert::cli {
 
-enum class TCommand { Convert, ListPresets, Info, Version, Help };
+enum class TCommand { Convert, ListPresets, Info, Version, Help, Resume };
 
 struct TCliOptions {
     TCommand Command = TCommand::Convert;
@@ -21,6 +21,7 @@ struct TCliOptions {
     std::vector<std::string> OutputExtLines;
     std::vector<std::string> InputExtLines;
     int Jobs = 1;
+    bool JobsGiven = false;
     converter::TLogLevel LogLevel = converter::llError;
     std::vector<std::string> Files;
 };

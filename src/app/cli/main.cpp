@@ -3,6 +3,7 @@
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/ProgressDisplay.h"
+#include "app/shared/BatchJournal.h"
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Presets.h"
 #include "app/shared/Settings.h"
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <pthread.h>
 #include <string>
@@ -163,6 +165,7 @@ struct Event {
     int TotalMs = -1;
     bool Finished = false;
     bool Failed = false;
+    std::string Output = {}; // the name the output has after its end step
 };
 
 class EventQueue {
@@ -231,11 +234,18 @@ private:
 };
 
 struct SourceState {
-    std::string Status; // "Done", "Failed: ...", "Canceled", "Error found: ..."
+    // "Done", "Done with warnings: ...", "Failed: ...", "Canceled", "Error found: ..."
+    std::string Status;
     bool Converted = false;
+    bool Warned = false;
+    std::string Output; // the output's name, when one was kept
 };
 
-int Convert(const cli::TCliOptions& options) {
+// Converts the files with the settings, jobs at once, recording the batch in a journal until
+// it ends; begun is called once the new journal is written.
+int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& settings,
+             const std::vector<std::string>& files, int jobs,
+             const std::function<void()>& begun = {}) {
     std::atomic<bool> stopRequested{false};
     EventQueue queue;
     // Before any other thread exists, so that every thread inherits the blocked signals.
@@ -254,33 +264,8 @@ int Convert(const cli::TCliOptions& options) {
         return 1;
     }
 
-    app::TBatchSettings settings;
-    settings.PresetText = options.PresetText;
-    settings.Choices = options.Choices;
-    settings.ReserveOutputNames = true;
-    if (options.OutputFolderGiven) {
-        settings.OutputFolder = options.OutputFolder;
-    } else if (options.SameFolder) {
-        settings.SameFolder = true;
-    } else {
-        app::TMainSettings stored = app::LoadMainSettings(app::ConfigFilePath());
-        settings.OutputFolder = stored.OutputFolder;
-        settings.SameFolder = stored.SameFolder;
-    }
-    if (!settings.SameFolder) {
-        // Reported output paths are whole paths, whatever folder the program runs in.
-        std::error_code ec;
-        fs::path folder = fs::absolute(settings.OutputFolder, ec);
-        if (!ec)
-            settings.OutputFolder = folder.lexically_normal().string();
-    }
-    for (const std::string& line : options.InputExtLines)
-        settings.InputExtOptions += line + "\n";
-    for (const std::string& line : options.OutputExtLines)
-        settings.OutputExtOptions += line + "\n";
-
     std::vector<app::TBatchSource> sources;
-    for (const std::string& file : options.Files) {
+    for (const std::string& file : files) {
         std::error_code ec;
         fs::path absolute = fs::absolute(file, ec);
         app::TBatchSource source;
@@ -295,13 +280,25 @@ int Convert(const cli::TCliOptions& options) {
                                     int totalMs) {
         queue.Push({Event::Progress, index, converter::llInfo, "", currentMs, totalMs});
     };
-    converter.OnTerminate = [&queue](int index, bool finished, bool failed,
-                                     const std::string& message) {
-        queue.Push({Event::Terminate, index, converter::llInfo, message, 0, -1, finished, failed});
+    converter.PublishOutputs = true;
+    app::TBatchJournal journal;
+    converter.OnTerminate = [&queue, &converter, &journal](int index, bool finished, bool failed,
+                                                           const std::string& message) {
+        const converter::TFFmpeg* task = converter.Tasks(index);
+        if (task)
+            journal.TaskEnded(index, *task);
+        queue.Push({Event::Terminate, index, converter::llInfo, message, 0, -1, finished, failed,
+                    task ? task->PublishedName : std::string()});
     };
 
     driver.LoadSources(sources, settings);
     driver.ConfigureOutputs(sources, settings);
+    std::string journalError;
+    if (!journal.Begin(app::JournalOf("mobivert-cli", settings, jobs, sources, converter),
+                       journalError))
+        display.Message(journalError);
+    if (begun)
+        begun();
 
     std::vector<SourceState> states(sources.size());
     std::vector<int> sourceOfTask(converter.TaskCount(), -1);
@@ -347,9 +344,12 @@ int Convert(const cli::TCliOptions& options) {
             if (!label(e.Index).empty()) {
                 SourceState& state = states[sourceOfTask[e.Index]];
                 state.Converted = !e.Failed && e.Finished;
-                state.Status = e.Failed     ? "Failed: " + OneLine(e.Text)
-                               : e.Finished ? "Done"
-                                            : "Canceled";
+                state.Warned = state.Converted && !e.Text.empty();
+                state.Output = e.Output;
+                state.Status = e.Failed       ? "Failed: " + OneLine(e.Text)
+                               : state.Warned ? "Done with warnings: " + OneLine(e.Text)
+                               : e.Finished   ? "Done"
+                                              : "Canceled";
                 display.Finish(e.Index, label(e.Index), state.Status, state.Converted);
             }
             break;
@@ -368,7 +368,7 @@ int Convert(const cli::TCliOptions& options) {
         batchEnded = true;
     }
     if (!batchEnded) {
-        converter.StartConvert(options.Jobs);
+        converter.StartConvert(jobs);
         while (!batchEnded) {
             if (stopRequested.exchange(false)) {
                 display.Message("Stopping (press Ctrl+C again to quit at once)...");
@@ -380,19 +380,90 @@ int Convert(const cli::TCliOptions& options) {
     }
     // Frees the sessions; an output that never received data is deleted with its session.
     converter.ClearTasks();
+    journal.End();
 
+    // 0 all converted cleanly, 3 all converted but some with warnings, 1 anything else.
     int status = 0;
     for (size_t i = 0; i < sources.size(); ++i) {
         const app::TBatchSource& source = sources[i];
         std::error_code ec;
-        bool haveOutput = !source.OutputPath.empty() && fs::exists(source.OutputPath, ec);
+        bool haveOutput = !states[i].Output.empty() && fs::exists(states[i].Output, ec);
         std::printf("%s%s: %s\n", source.Path.c_str(),
-                    haveOutput ? (" -> " + source.OutputPath).c_str() : "",
+                    haveOutput ? (" -> " + states[i].Output).c_str() : "",
                     states[i].Status.c_str());
         if (!states[i].Converted)
             status = 1;
+        else if (states[i].Warned && status == 0)
+            status = 3;
     }
     std::fflush(stdout);
+    return status;
+}
+
+int Convert(const cli::TCliOptions& options) {
+    app::TBatchSettings settings;
+    settings.PresetText = options.PresetText;
+    settings.Choices = options.Choices;
+    if (options.OutputFolderGiven) {
+        settings.OutputFolder = options.OutputFolder;
+    } else if (options.SameFolder) {
+        settings.SameFolder = true;
+    } else {
+        app::TMainSettings stored = app::LoadMainSettings(app::ConfigFilePath());
+        settings.OutputFolder = stored.OutputFolder;
+        settings.SameFolder = stored.SameFolder;
+    }
+    if (!settings.SameFolder) {
+        // Reported output paths are whole paths, whatever folder the program runs in.
+        std::error_code ec;
+        fs::path folder = fs::absolute(settings.OutputFolder, ec);
+        if (!ec)
+            settings.OutputFolder = folder.lexically_normal().string();
+    }
+    for (const std::string& line : options.InputExtLines)
+        settings.InputExtOptions += line + "\n";
+    for (const std::string& line : options.OutputExtLines)
+        settings.OutputExtOptions += line + "\n";
+
+    std::vector<app::TBatchSource> sources;
+    for (const std::string& file : options.Files) {
+        std::error_code ec;
+        fs::path absolute = fs::absolute(file, ec);
+        app::TBatchSource source;
+        source.Path = ec ? file : absolute.lexically_normal().string();
+        sources.push_back(source);
+    }
+
+    return RunBatch(options, settings, options.Files, options.Jobs);
+}
+
+// Finishes the files of every batch whose program is gone, each with its own settings; the work
+// files the dead run left are removed.
+int Resume(const cli::TCliOptions& options) {
+    std::vector<std::string> messages;
+    std::vector<app::TUnfinishedBatch> batches = app::FindUnfinishedBatches(messages);
+    for (const std::string& message : messages)
+        std::fprintf(stderr, "mobivert-cli: %s\n", message.c_str());
+    if (batches.empty()) {
+        std::fprintf(stderr, "mobivert-cli: no unfinished batch to resume\n");
+        return messages.empty() ? 0 : 1;
+    }
+    int status = 0;
+    for (app::TUnfinishedBatch& batch : batches) {
+        std::vector<std::string> files = batch.PendingSources();
+        std::fprintf(stderr, "mobivert-cli: resuming %zu file(s) to %s\n", files.size(),
+                     batch.Batch.Settings.PresetText.c_str());
+        for (const app::TJournalFile& file : batch.Batch.Files)
+            if (!file.Part.empty())
+                unlink(file.Part.c_str());
+        int result = files.empty() ? 0
+                                   : RunBatch(options, batch.Batch.Settings, files,
+                                              options.JobsGiven ? options.Jobs : batch.Batch.Jobs,
+                                              [&batch] { app::DiscardUnfinishedBatch(batch); });
+        app::DiscardUnfinishedBatch(batch);
+        if (result == 1 || (result == 3 && status == 0))
+            status = result;
+    }
     return status;
 }
 
@@ -415,6 +486,8 @@ int main(int argc, char** argv) {
         return ListPresets();
     case cli::TCommand::Info:
         return Info(options);
+    case cli::TCommand::Resume:
+        return Resume(options);
     case cli::TCommand::Convert:
         break;
     }

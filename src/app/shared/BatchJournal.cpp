@@ -1,0 +1,462 @@
+#include "app/shared/BatchJournal.h"
+
+#include "app/shared/Presets.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <sys/file.h>
+#include <unistd.h>
+#include <utility>
+
+namespace mobivert::app {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kHeader = "Corvel Mobivert batch journal ";
+constexpr int kVersion = 1;
+constexpr const char* kSuffix = ".journal";
+
+const std::map<TJournalState, std::string>& StateNames() {
+    static const std::map<TJournalState, std::string> names{
+        {TJournalState::Pending, "pending"},   {TJournalState::Done, "done"},
+        {TJournalState::Warnings, "warnings"}, {TJournalState::Failed, "failed"},
+        {TJournalState::Canceled, "canceled"}, {TJournalState::Refused, "refused"}};
+    return names;
+}
+
+// Values keep to one line: backslash, line break and tab are escaped.
+std::string Escape(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+bool Unescape(const std::string& text, std::string& out) {
+    out.clear();
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\') {
+            out += text[i];
+            continue;
+        }
+        if (++i >= text.size())
+            return false;
+        switch (text[i]) {
+        case '\\':
+            out += '\\';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+        parts.push_back(line.substr(start, tab - start));
+    parts.push_back(line.substr(start));
+    return parts;
+}
+
+bool WriteWhole(int fd, const std::string& text) {
+    for (size_t done = 0; done < text.size();) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void SyncFolder(const std::string& folder) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+}
+
+// Replaces the file with the text: written beside it, flushed, renamed over it.
+bool ReplaceFile(const std::string& path, const std::string& text, std::string& error) {
+    const std::string temporary = path + ".new";
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    bool ok = fd >= 0 && WriteWhole(fd, text) && fsync(fd) == 0;
+    int saved = errno;
+    if (fd >= 0)
+        close(fd);
+    if (ok && rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        saved = errno;
+    }
+    if (!ok) {
+        unlink(temporary.c_str());
+        error = "Cannot write the batch journal " + path + ": " + std::strerror(saved);
+        return false;
+    }
+    SyncFolder(fs::path(path).parent_path().string());
+    return true;
+}
+
+std::string LockPathOf(const std::string& journal) {
+    return journal.substr(0, journal.size() - std::strlen(kSuffix)) + ".lock";
+}
+
+bool ParseBool(const std::string& text, bool& value) {
+    if (text != "0" && text != "1")
+        return false;
+    value = text == "1";
+    return true;
+}
+
+bool ParseInt(const std::string& text, int& value) {
+    std::optional<int> number = ParseIntegerText(text);
+    if (!number || text.find_first_not_of("-0123456789") != std::string::npos)
+        return false;
+    value = *number;
+    return true;
+}
+
+} // namespace
+
+std::string JournalFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    fs::path base;
+    if (state && *state && fs::path(state).is_absolute()) {
+        base = state;
+    } else {
+        const char* home = std::getenv("HOME");
+        base = fs::path(home && *home ? home : "/tmp") / ".local" / "state";
+    }
+    return (base / "Corvel" / "Mobivert").string();
+}
+
+TJournalBatch JournalOf(const std::string& program, const TBatchSettings& settings, int jobs,
+                        const std::vector<TBatchSource>& sources,
+                        const converter::TAVConverter& converter) {
+    TJournalBatch batch;
+    batch.Program = program;
+    batch.Settings = settings;
+    batch.Jobs = jobs;
+    for (const TBatchSource& source : sources) {
+        TJournalFile file;
+        file.Source = source.Path;
+        file.Output = source.OutputPath;
+        file.Task = source.Task;
+        if (const converter::TFFmpeg* task = converter.Tasks(source.Task))
+            file.Part = task->PartName;
+        else
+            file.State = TJournalState::Refused;
+        batch.Files.push_back(file);
+    }
+    return batch;
+}
+
+std::string FormatJournal(const TJournalBatch& b) {
+    const TBatchSettings& s = b.Settings;
+    const TStoredChoices& c = s.Choices;
+    std::ostringstream out;
+    out << kHeader << kVersion << "\n";
+    out << "program=" << Escape(b.Program) << "\n";
+    out << "preset=" << Escape(s.PresetText) << "\n";
+    out << "same-folder=" << (s.SameFolder ? 1 : 0) << "\n";
+    out << "output-folder=" << Escape(s.OutputFolder) << "\n";
+    out << "jobs=" << b.Jobs << "\n";
+    out << "channels=" << c.AudioChannelChoice << "\n";
+    out << "sample-rate=" << c.SampleRateChoice << "\n";
+    out << "aspect=" << c.AspectChoice << "\n";
+    out << "frame-rate=" << c.FrameRateChoice << "\n";
+    out << "video-bitrate-default=" << (c.VideoBitRateDefault ? 1 : 0) << "\n";
+    out << "video-bitrate=" << Escape(c.VideoBitRateText) << "\n";
+    out << "audio-bitrate-default=" << (c.AudioBitRateDefault ? 1 : 0) << "\n";
+    out << "audio-bitrate=" << Escape(c.AudioBitRateText) << "\n";
+    out << "size-default=" << (c.ResolutionDefault ? 1 : 0) << "\n";
+    out << "width=" << Escape(c.WidthText) << "\n";
+    out << "height=" << Escape(c.HeightText) << "\n";
+    out << "input-options=" << Escape(s.InputExtOptions) << "\n";
+    out << "output-options=" << Escape(s.OutputExtOptions) << "\n";
+    for (const TJournalFile& f : b.Files)
+        out << "file=" << StateNames().at(f.State) << "\t" << Escape(f.Source) << "\t"
+            << Escape(f.Output) << "\t" << Escape(f.Part) << "\n";
+    out << "end\n";
+    return out.str();
+}
+
+bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason) {
+    b = TJournalBatch{};
+    std::istringstream in(text);
+    std::string line;
+    if (!std::getline(in, line) || line.rfind(kHeader, 0) != 0) {
+        reason = "not a batch journal";
+        return false;
+    }
+    if (line != kHeader + std::to_string(kVersion)) {
+        reason = "written by an unknown version";
+        return false;
+    }
+    std::map<std::string, std::string> values;
+    bool ended = false;
+    while (std::getline(in, line)) {
+        if (line == "end") {
+            ended = true;
+            break;
+        }
+        size_t equals = line.find('=');
+        if (equals == std::string::npos) {
+            reason = "a line cannot be read";
+            return false;
+        }
+        std::string key = line.substr(0, equals);
+        std::string value = line.substr(equals + 1);
+        if (key == "file") {
+            std::vector<std::string> parts = SplitTabs(value);
+            TJournalFile file;
+            bool known = false;
+            for (const auto& [state, name] : StateNames())
+                if (parts[0] == name) {
+                    file.State = state;
+                    known = true;
+                }
+            if (parts.size() != 4 || !known || !Unescape(parts[1], file.Source) ||
+                !Unescape(parts[2], file.Output) || !Unescape(parts[3], file.Part) ||
+                !fs::path(file.Source).is_absolute()) {
+                reason = "a file line cannot be read";
+                return false;
+            }
+            b.Files.push_back(file);
+            continue;
+        }
+        std::string unescaped;
+        if (!Unescape(value, unescaped) || !values.emplace(key, unescaped).second) {
+            reason = "a line cannot be read";
+            return false;
+        }
+    }
+    if (!ended || in.peek() != std::char_traits<char>::eof()) {
+        reason = "it is incomplete";
+        return false;
+    }
+    TBatchSettings& s = b.Settings;
+    TStoredChoices& c = s.Choices;
+    auto text_ = [&values](const char* key, std::string& out) {
+        auto it = values.find(key);
+        if (it == values.end())
+            return false;
+        out = it->second;
+        return true;
+    };
+    auto number = [&values](const char* key, int& out) {
+        auto it = values.find(key);
+        return it != values.end() && ParseInt(it->second, out);
+    };
+    auto flag = [&values](const char* key, bool& out) {
+        auto it = values.find(key);
+        return it != values.end() && ParseBool(it->second, out);
+    };
+    bool complete =
+        values.size() == 18 && text_("program", b.Program) && text_("preset", s.PresetText) &&
+        flag("same-folder", s.SameFolder) && text_("output-folder", s.OutputFolder) &&
+        number("jobs", b.Jobs) && number("channels", c.AudioChannelChoice) &&
+        number("sample-rate", c.SampleRateChoice) && number("aspect", c.AspectChoice) &&
+        number("frame-rate", c.FrameRateChoice) &&
+        flag("video-bitrate-default", c.VideoBitRateDefault) &&
+        text_("video-bitrate", c.VideoBitRateText) &&
+        flag("audio-bitrate-default", c.AudioBitRateDefault) &&
+        text_("audio-bitrate", c.AudioBitRateText) && flag("size-default", c.ResolutionDefault) &&
+        text_("width", c.WidthText) && text_("height", c.HeightText) &&
+        text_("input-options", s.InputExtOptions) && text_("output-options", s.OutputExtOptions);
+    if (!complete) {
+        reason = "a setting is missing or cannot be read";
+        return false;
+    }
+    // Whatever would be handed to a conversion must be what this version accepts.
+    if (!FindPreset(s.PresetText) || b.Jobs < 1 || b.Jobs > 64 || !CheckChoices(c).empty() ||
+        c.AudioChannelChoice < 0 || c.AudioChannelChoice > 2 || c.SampleRateChoice < 0 ||
+        c.SampleRateChoice >= static_cast<int>(SampleRateItems().size()) || c.AspectChoice < 0 ||
+        c.AspectChoice >= static_cast<int>(AspectItems().size()) || c.FrameRateChoice < 0 ||
+        c.FrameRateChoice >= static_cast<int>(FrameRateItems().size())) {
+        reason = "a setting has a value this version does not accept";
+        return false;
+    }
+    return true;
+}
+
+TFileLock::TFileLock(TFileLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+TFileLock& TFileLock::operator=(TFileLock&& other) noexcept {
+    if (this != &other) {
+        Release();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+bool TFileLock::TryLock(const std::string& path) {
+    Release();
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+void TFileLock::Release() {
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
+}
+
+bool TBatchJournal::Begin(const TJournalBatch& batch, std::string& error) {
+    std::lock_guard lock(mutex_);
+    const std::string folder = JournalFolder();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    // The lock file is made first, under a name no one else has, and held for the whole run.
+    std::string base = (fs::path(folder) / "batch-XXXXXX").string();
+    int fd = mkstemp(base.data());
+    if (fd < 0) {
+        error = "Cannot write the batch journal in " + folder + ": " + std::strerror(errno);
+        return false;
+    }
+    close(fd);
+    const std::string lockPath = base + ".lock";
+    if (rename(base.c_str(), lockPath.c_str()) != 0 || !lock_.TryLock(lockPath)) {
+        error = "Cannot write the batch journal in " + folder + ": " + std::strerror(errno);
+        unlink(base.c_str());
+        return false;
+    }
+    batch_ = batch;
+    path_ = base + kSuffix;
+    if (!Write(error)) {
+        lock_.Release();
+        unlink(lockPath.c_str());
+        path_.clear();
+        return false;
+    }
+    return true;
+}
+
+bool TBatchJournal::Write(std::string& error) {
+    return ReplaceFile(path_, FormatJournal(batch_), error);
+}
+
+void TBatchJournal::TaskEnded(int task, const converter::TFFmpeg& ended) {
+    std::lock_guard lock(mutex_);
+    if (path_.empty())
+        return;
+    for (TJournalFile& file : batch_.Files) {
+        if (file.Task != task)
+            continue;
+        const bool completed = ended.Finished && !ended.Failed;
+        file.State = ended.Failed             ? TJournalState::Failed
+                     : !completed             ? TJournalState::Canceled
+                     : ended.Warnings.empty() ? TJournalState::Done
+                                              : TJournalState::Warnings;
+        if (!ended.PublishedName.empty())
+            file.Output = ended.PublishedName;
+        file.Part.clear();
+        std::string error;
+        Write(error);
+        return;
+    }
+}
+
+void TBatchJournal::End() {
+    std::lock_guard lock(mutex_);
+    if (path_.empty())
+        return;
+    unlink(path_.c_str());
+    unlink(LockPathOf(path_).c_str());
+    lock_.Release();
+    path_.clear();
+}
+
+std::vector<std::string> TUnfinishedBatch::PendingSources() const {
+    std::vector<std::string> sources;
+    for (const TJournalFile& file : Batch.Files)
+        if (file.State == TJournalState::Pending)
+            sources.push_back(file.Source);
+    return sources;
+}
+
+std::vector<TUnfinishedBatch> FindUnfinishedBatches(std::vector<std::string>& messages) {
+    std::vector<TUnfinishedBatch> found;
+    std::error_code ec;
+    std::vector<std::string> journals;
+    for (const fs::directory_entry& entry : fs::directory_iterator(JournalFolder(), ec))
+        if (entry.path().extension() == kSuffix && entry.is_regular_file(ec))
+            journals.push_back(entry.path().string());
+    std::sort(journals.begin(), journals.end());
+    for (const std::string& path : journals) {
+        TUnfinishedBatch batch;
+        batch.Path = path;
+        // A held lock: that batch's program still runs.
+        if (!batch.Lock.TryLock(LockPathOf(path)))
+            continue;
+        unlink((path + ".new").c_str());
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string reason;
+        if (!in || !ParseJournal(text.str(), batch.Batch, reason)) {
+            if (reason.empty())
+                reason = "it cannot be read";
+            std::string aside = path + ".damaged";
+            rename(path.c_str(), aside.c_str());
+            unlink(LockPathOf(path).c_str());
+            messages.push_back("The batch journal " + path + " was set aside as " + aside +
+                               " because " + reason + ".");
+            continue;
+        }
+        found.push_back(std::move(batch));
+    }
+    return found;
+}
+
+void DiscardUnfinishedBatch(TUnfinishedBatch& batch) {
+    for (const TJournalFile& file : batch.Batch.Files)
+        if (!file.Part.empty())
+            unlink(file.Part.c_str());
+    unlink(batch.Path.c_str());
+    unlink(LockPathOf(batch.Path).c_str());
+    batch.Lock.Release();
+}
+
+} // namespace mobivert::app

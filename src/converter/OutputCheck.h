@@ -1,0 +1,42 @@
+#pragma once
+// Checking a finished output against what was asked of it: every stream the output was set up
+// with is there, and each lasts as long as its source allows (the source stream's duration,
+// limited by the start time, the recording time and the frame limits) within the larger of
+// 0.5 s and 2 %. The check reads the output's headers and indexes, not its media.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+namespace mobivert::engine {
+class TCustomFFmpeg;
+}
+
+namespace mobivert::converter {
+
+struct TExpectedStream {
+    AVMediaType Type = AVMEDIA_TYPE_UNKNOWN;
+    int64_t DurationUs = -1; // -1: not known, so not compared
+};
+
+// The streams of one output in their order.
+struct TOutputExpectation {
+    std::vector<TExpectedStream> Streams;
+};
+
+// What the session's last output should hold once converted, read while its input and output
+// are set up. inputStartUs is the start time the input was opened at ("ss" before the input).
+TOutputExpectation ExpectedOutput(const engine::TCustomFFmpeg& session, int64_t inputStartUs);
+
+// How far a stream's duration may be from the expected one.
+int64_t DurationToleranceUs(int64_t expectedUs);
+
+// What differs between the file and the expectation, as "video 0.4 s of 4.2 s" or "audio
+// missing", several joined by ", "; empty when the output is as asked.
+std::string CheckOutput(const std::string& path, const TOutputExpectation& expected);
+
+} // namespace mobivert::converter
