@@ -293,6 +293,20 @@ gen fps15.mp4 \
     "$(video 320 240 15 30 ball) ! $(x264 15) ! mp4mux ! filesink location=@OUT@"
 
 # ---------------------------------------------------------------------------
+# Damaged files.
+
+# truncate_half FILE : keeps the first half of the file.
+truncate_half() {
+    truncate -s $(($(stat -c %s "$1") / 2)) "$1"
+}
+
+# An MP4 whose index (written first) promises 4 s of video and audio while only the first
+# half of the media data is there: both streams end early, at about 2 s.
+gen cut_short.mp4 --post truncate_half \
+    "$(video 160 120 25 100 ball) ! $(x264 25) ! mp4mux faststart=true name=m ! filesink location=@OUT@" \
+    "$(audio 44100 1 4 440) ! $AAC ! m."
+
+# ---------------------------------------------------------------------------
 # The demo clip shipped with the program.
 
 gen sample.mp4 \

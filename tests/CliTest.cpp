@@ -466,7 +466,8 @@ TEST_F(CliTest, InterruptDuringTheFirstOfThreeCancelsAllAndKeepsAReadablePartial
     EXPECT_EQ(r.Status, 1) << r.Err;
     std::vector<std::string> lines = Lines(r.Out);
     ASSERT_EQ(lines.size(), 3u) << r.Out << r.Err;
-    std::string partial = out + "/sample (AVI Video).avi";
+    // Kept under a name that says it is partial.
+    std::string partial = out + "/sample (AVI Video) [partial].avi";
     EXPECT_EQ(lines[0], Fixture("sample.mp4") + " -> " + partial + ": Canceled");
     EXPECT_EQ(lines[1], Fixture("h264_aac.mp4") + ": Canceled");
     EXPECT_EQ(lines[2], Fixture("fps30.mp4") + ": Canceled");
@@ -489,7 +490,8 @@ TEST_F(CliTest, SigtermStopsLikeInterruptAndASecondSignalQuitsAtOnce) {
     term.Signals = {SIGTERM};
     CliResult r = Run({"-p", "8", "-i", "re=1", "-o", out, Fixture("sample.mp4")}, term);
     EXPECT_EQ(r.Status, 1);
-    EXPECT_EQ(r.Out, Fixture("sample.mp4") + " -> " + out + "/sample (AVI Video).avi: Canceled\n");
+    EXPECT_EQ(r.Out, Fixture("sample.mp4") + " -> " + out +
+                         "/sample (AVI Video) [partial].avi: Canceled\n");
 
     // A second signal while the first is being honoured ends the program at once, without a
     // report. (Two different signals, so that neither can merge into the other while pending.)

@@ -115,6 +115,12 @@ TOutputExpectation ExpectedOutput(const engine::TCustomFFmpeg& s, int64_t inputS
     }
 
     const int64_t skipped = std::max<int64_t>(0, inputStartUs) + std::max<int64_t>(0, s.StartTime);
+    auto limited = [&s, skipped](int64_t duration) {
+        return std::min(std::max<int64_t>(0, duration - skipped), s.RecordingTime);
+    };
+    const bool guessed = ic->duration_estimation_method == AVFMT_DURATION_FROM_PTS;
+    if (guessed && ic->duration != AV_NOPTS_VALUE && ic->duration > 0)
+        expected.LongestUs = limited(ic->duration);
     for (unsigned i = 0; i < oc->nb_streams; ++i, ++n) {
         const AVCodecContext* enc =
             i < s.OutputEncoders[last].size() ? s.OutputEncoders[last][i] : nullptr;
@@ -123,11 +129,10 @@ TOutputExpectation ExpectedOutput(const engine::TCustomFFmpeg& s, int64_t inputS
         const AVStream* source = SourceOf(s, n, stream.Type, used);
         int64_t duration = source ? StatedDurationUs(ic, source) : -1;
         // Subtitles last as long as their last cue, which says nothing about the source's end.
-        if (stream.Type == AVMEDIA_TYPE_SUBTITLE)
+        if (stream.Type == AVMEDIA_TYPE_SUBTITLE || guessed)
             duration = -1;
         if (duration >= 0) {
-            duration = std::max<int64_t>(0, duration - skipped);
-            duration = std::min(duration, s.RecordingTime);
+            duration = limited(duration);
             int limit = s.MaxFrames[stream.Type == AVMEDIA_TYPE_VIDEO ? 0 : 1];
             if (limit != std::numeric_limits<int32_t>::max()) {
                 double rate = stream.Type == AVMEDIA_TYPE_VIDEO ? FrameRateOf(enc, source) : 0.0;
@@ -142,6 +147,7 @@ TOutputExpectation ExpectedOutput(const engine::TCustomFFmpeg& s, int64_t inputS
     }
     // With "shortest" every stream ends with the shortest one.
     if (s.Shortest) {
+        expected.LongestUs = -1;
         int64_t shortest = -1;
         for (const TExpectedStream& stream : expected.Streams)
             if (stream.DurationUs >= 0 && (shortest < 0 || stream.DurationUs < shortest))
@@ -210,6 +216,16 @@ std::string CheckOutput(const std::string& path, const TOutputExpectation& expec
             continue; // the container states no length: nothing to compare
         if (std::llabs(actual - want.DurationUs) > DurationToleranceUs(want.DurationUs))
             add(name + " " + SecondsText(actual) + " of " + SecondsText(want.DurationUs));
+    }
+    if (expected.LongestUs >= 0) {
+        int64_t longest = -1;
+        for (unsigned j = 0; j < oc->nb_streams; ++j)
+            if (matched[j])
+                longest = std::max(longest, StatedDurationUs(oc, oc->streams[j]));
+        if (longest >= 0 &&
+            std::llabs(longest - expected.LongestUs) > DurationToleranceUs(expected.LongestUs))
+            add("the output lasts " + SecondsText(longest) + " of " +
+                SecondsText(expected.LongestUs));
     }
     return differences;
 }

@@ -26,6 +26,10 @@ struct TExpectedStream {
 // The streams of one output in their order.
 struct TOutputExpectation {
     std::vector<TExpectedStream> Streams;
+    // For sources whose stream lengths are guessed from the timestamps found near their start
+    // and end (program and transport streams), only the whole length is sure: the longest
+    // stream of the output is held to it. -1 when not used.
+    int64_t LongestUs = -1;
 };
 
 // What the session's last output should hold once converted, read while its input and output

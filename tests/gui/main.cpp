@@ -4,6 +4,7 @@
 #include "app/gui/Look.h"
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QTest>
 #include <functional>
 #include <map>
@@ -15,6 +16,9 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setOrganizationName("Corvel");
     QApplication::setApplicationName("Mobivert");
+    // Batch journals of the window's conversions go to a folder of the tests' own.
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());
 
     const auto& registry = mobivert::guitest::TestClasses();
     QStringList names;

@@ -39,6 +39,7 @@ constexpr const char* CAPTION_RESUME = "Resume";
 
 constexpr const char* STATUS_READY = "Ready";
 constexpr const char* STATUS_DONE = "Done";
+constexpr const char* STATUS_DONE_WARNINGS = "Done (warnings)";
 constexpr const char* STATUS_FAILED = "Failed";
 constexpr const char* STATUS_CANCELED = "Canceled";
 
@@ -226,17 +227,28 @@ void TfrmMain::ConnectConverter() {
             },
             Qt::QueuedConnection);
     };
+    converter_->PublishOutputs = true;
     converter_->OnTerminate = [this](int index, bool finished, bool failed,
                                      const std::string& message) {
+        // Recorded before anything else, on the thread that ends the task.
+        QString partial;
+        if (const converter::TFFmpeg* task = converter_->Tasks(index)) {
+            journal_->TaskEnded(index, *task);
+            if (task->PartialOutput)
+                partial = FromStd(task->PublishedName);
+        }
         if (closing_)
             return;
         int generation = generation_;
         QString text = FromStd(message);
         QMetaObject::invokeMethod(
             this,
-            [this, generation, index, finished, failed, text] {
-                if (generation == generation_)
-                    ConverterTerminate(index, finished, failed, text);
+            [this, generation, index, finished, failed, text, partial] {
+                if (generation != generation_)
+                    return;
+                ConverterTerminate(index, finished, failed, text);
+                if (int row = lvFiles->RowOfTask(index); row >= 0 && !partial.isEmpty())
+                    lvFiles->SetStatus(row, STATUS_CANCELED, "Partial output kept as " + partial);
             },
             Qt::QueuedConnection);
     };
@@ -461,6 +473,12 @@ void TfrmMain::btnConvertClick() {
     if (converter_->TaskCount() == 0)
         return;
 
+    std::string journalError;
+    journal_->End();
+    if (!journal_->Begin(app::JournalOf("mobivert", settings, 1, sources, *converter_),
+                         journalError))
+        std::fprintf(stderr, "mobivert: %s\n", journalError.c_str());
+
     ++generation_;
     converter_->StartConvert(1);
     Cancelled = false;
@@ -501,6 +519,8 @@ void TfrmMain::ConverterProgress(int index, int currentDuration, int totalOutput
 }
 
 void TfrmMain::ConverterTerminate(int index, bool, bool failed, const QString& message) {
+    if (index == -1)
+        journal_->End();
     const int row = lvFiles->RowOfTask(index);
     if (row >= 0 && failed)
         lvFiles->SetStatus(row, STATUS_FAILED, message);
@@ -510,7 +530,8 @@ void TfrmMain::ConverterTerminate(int index, bool, bool failed, const QString& m
         SetIdle();
         for (int r = 0; r < lvFiles->rowCount(); ++r) {
             const QString status = lvFiles->Status(r);
-            if (status != STATUS_DONE && status != STATUS_FAILED)
+            if (!status.startsWith(STATUS_DONE) && status != STATUS_FAILED &&
+                status != STATUS_CANCELED)
                 lvFiles->SetStatus(r, STATUS_CANCELED);
         }
     } else if (index == -1) {
@@ -519,8 +540,11 @@ void TfrmMain::ConverterTerminate(int index, bool, bool failed, const QString& m
         ClearTasks();
         LastPreset = selFormat->currentText();
     } else {
-        if (row >= 0 && !failed)
+        // A finished task's message tells what its output lacks.
+        if (row >= 0 && !failed && message.isEmpty())
             lvFiles->SetStatus(row, STATUS_DONE);
+        else if (row >= 0 && !failed)
+            lvFiles->SetStatus(row, QString(STATUS_DONE_WARNINGS) + ": " + message, message);
         // The component starts the next task from this task's end; a paused batch holds it too.
         if (state_ == TWindowState::Paused)
             converter_->PauseConvert();

@@ -3,6 +3,7 @@
 // controls and the buttons that run a batch through the converter component.
 
 #include "app/gui/Dialogs.h"
+#include "app/shared/BatchJournal.h"
 #include "app/shared/StoredChoices.h"
 #include "converter/AVConverter.h"
 
@@ -131,6 +132,9 @@ private:
     std::atomic<int> generation_{0};
     std::atomic<bool> closing_{false};
     std::unique_ptr<converter::TAVConverter> converter_;
+    // The running batch's record, kept until the batch ends so that a killed window's batch can
+    // be resumed at the next start.
+    std::unique_ptr<app::TBatchJournal> journal_ = std::make_unique<app::TBatchJournal>();
 };
 
 } // namespace mobivert::gui

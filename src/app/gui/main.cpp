@@ -3,6 +3,7 @@
 #include "app/gui/Dialogs.h"
 #include "app/gui/Look.h"
 #include "app/gui/MainForm.h"
+#include "app/gui/ResumeOffer.h"
 #include "app/shared/Settings.h"
 #include "binding/AVLibs.h"
 
@@ -27,5 +28,6 @@ int main(int argc, char* argv[]) {
         window.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window.size(),
                                                screen->availableGeometry()));
     window.show();
+    mobivert::gui::OfferToResume(window, dialogs);
     return application.exec();
 }
