@@ -12,10 +12,12 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <map>
 #include <poll.h>
+#include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -175,6 +177,7 @@ protected:
         run.Args = std::move(args);
         run.Env.push_back({"HOME", home.Path().string()});
         run.Env.push_back({"XDG_CONFIG_HOME", home.File("config")});
+        run.Env.push_back({"XDG_STATE_HOME", home.File("state")});
         return RunCli(run);
     }
     void WriteConfig(const std::string& text) {
@@ -503,4 +506,86 @@ TEST_F(CliTest, SigtermStopsLikeInterruptAndASecondSignalQuitsAtOnce) {
     EXPECT_EQ(quit.Status, 130);
     EXPECT_EQ(quit.Out, "");
     EXPECT_NE(quit.Err.find("interrupted"), std::string::npos) << quit.Err;
+}
+
+TEST_F(CliTest, OutputsThatDifferFromTheirSourceAreDoneWithWarningsAndExitThree) {
+    std::string out = work.File("out");
+    CliResult r = Run({"-p", "8", "-o", out, Fixture("cut_short.mp4"), Fixture("h264_aac.mp4")});
+    EXPECT_EQ(r.Status, 3) << r.Err;
+    std::vector<std::string> lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 2u) << r.Out;
+    std::string head = Fixture("cut_short.mp4") + " -> " + out +
+                       "/cut_short (AVI Video).avi: Done with warnings: video ";
+    EXPECT_EQ(lines[0].substr(0, head.size()), head) << lines[0];
+    EXPECT_NE(lines[0].find(" s of 4.0 s, audio "), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[1], Fixture("h264_aac.mp4") + " -> " + out + "/h264_aac (AVI Video).avi: Done");
+}
+
+TEST_F(CliTest, KilledMidBatchLeavesNoIncompleteFinalNameAndResumeFinishesTheRest) {
+    std::string out = work.File("out");
+    CliRun run;
+    // Killed once the second of three files shows progress (the inputs are read at their own
+    // pace, so each file takes seconds).
+    run.SignalWhen = "h264_aac.mp4: ";
+    run.Signals = {SIGKILL};
+    CliResult killed = Run({"-p", "8", "-i", "re=1", "-o", out, Fixture("sample.mp4"),
+                            Fixture("h264_aac.mp4"), Fixture("fps30.mp4")},
+                           run);
+    ASSERT_EQ(killed.Status, 128 + SIGKILL) << killed.Err;
+    std::vector<std::string> visible, hidden;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        std::string name = entry.path().filename().string();
+        (name[0] == '.' ? hidden : visible).push_back(name);
+    }
+    // Under a final name only what is complete: the first file, all 3 s of it.
+    EXPECT_EQ(visible, std::vector<std::string>{"sample (AVI Video).avi"});
+    EXPECT_GT(std::stod(MediaInfoField(out + "/sample (AVI Video).avi", "General;%Duration%")),
+              2900);
+    EXPECT_FALSE(hidden.empty());
+
+    CliResult resumed = Run({"--resume"});
+    EXPECT_EQ(resumed.Status, 0) << resumed.Err;
+    EXPECT_EQ(resumed.Out, Fixture("h264_aac.mp4") + " -> " + out +
+                               "/h264_aac (AVI Video).avi: Done\n" + Fixture("fps30.mp4") + " -> " +
+                               out + "/fps30 (AVI Video).avi: Done\n");
+    // Exactly the unfinished files, nothing twice, no work file left, no batch left to resume.
+    EXPECT_EQ(FileCount(out), 3u);
+    for (const char* name : {"h264_aac (AVI Video).avi", "fps30 (AVI Video).avi"})
+        EXPECT_GT(std::stod(MediaInfoField(out + "/" + name, "General;%Duration%")), 1900) << name;
+    CliResult again = Run({"--resume"});
+    EXPECT_EQ(again.Status, 0);
+    EXPECT_EQ(again.Out, "");
+}
+
+TEST_F(CliTest, TwoProgramsConvertingIntoTheSameFolderNeverShareAnOutput) {
+    std::string out = work.File("out");
+    std::vector<std::string> args{
+        "-p", "8", "-o", out, Fixture("h264_aac.mp4"), Fixture("fps30.mp4")};
+    auto first = std::async(std::launch::async, [&] { return Run(args); });
+    CliResult second = Run(args);
+    CliResult one = first.get();
+    EXPECT_EQ(one.Status, 0) << one.Err;
+    EXPECT_EQ(second.Status, 0) << second.Err;
+    std::set<std::string> outputs;
+    for (const std::string& line : Lines(one.Out + second.Out)) {
+        size_t arrow = line.find(" -> "), end = line.rfind(": Done");
+        ASSERT_TRUE(arrow != std::string::npos && end != std::string::npos) << line;
+        outputs.insert(line.substr(arrow + 4, end - arrow - 4));
+    }
+    EXPECT_EQ(outputs.size(), 4u);
+    EXPECT_EQ(FileCount(out), 4u);
+    for (const std::string& output : outputs)
+        EXPECT_GT(std::stod(MediaInfoField(output, "General;%Duration%")), 1900) << output;
+}
+
+TEST_F(CliTest, ResumeSetsADamagedJournalAside) {
+    fs::path folder = home.Path() / "state" / "Corvel" / "Mobivert";
+    fs::create_directories(folder);
+    std::ofstream(folder / "batch-old.journal") << "Corvel Mobivert batch journal 7\n";
+    CliResult r = Run({"--resume"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("set aside"), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("unknown version"), std::string::npos) << r.Err;
+    EXPECT_TRUE(fs::exists(folder / "batch-old.journal.damaged"));
+    EXPECT_FALSE(fs::exists(folder / "batch-old.journal"));
 }

@@ -220,6 +220,8 @@ TEST_P(PresetConversionTest, OutputHasWhatThePresetAsks) {
     }
     converter.ClearTasks();
     ASSERT_TRUE(done) << "Failed: " << error;
+    // The output was read back and found as asked: no warning.
+    EXPECT_EQ(error, "");
 
     const std::string& output = sources[0].OutputPath;
     auto info = MediaInfo(output);

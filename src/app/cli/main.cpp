@@ -453,9 +453,7 @@ int Resume(const cli::TCliOptions& options) {
         std::vector<std::string> files = batch.PendingSources();
         std::fprintf(stderr, "mobivert-cli: resuming %zu file(s) to %s\n", files.size(),
                      batch.Batch.Settings.PresetText.c_str());
-        for (const app::TJournalFile& file : batch.Batch.Files)
-            if (!file.Part.empty())
-                unlink(file.Part.c_str());
+        app::RemoveLeftoverWorkFiles(batch);
         int result = files.empty() ? 0
                                    : RunBatch(options, batch.Batch.Settings, files,
                                               options.JobsGiven ? options.Jobs : batch.Batch.Jobs,

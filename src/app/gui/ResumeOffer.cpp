@@ -6,7 +6,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
 #include <QLineEdit>
 
 namespace mobivert::gui {
@@ -41,9 +40,7 @@ void OfferToResume(TfrmMain& window, TDialogs& dialogs) {
             window.txtOutput->setText(QString::fromStdString(settings.OutputFolder));
         window.Choices = settings.Choices;
         // The killed run's work files go before the new run names its own.
-        for (const app::TJournalFile& file : batch.Batch.Files)
-            if (!file.Part.empty())
-                QFile::remove(QString::fromStdString(file.Part));
+        app::RemoveLeftoverWorkFiles(batch);
         window.btnConvertClick();
         app::DiscardUnfinishedBatch(batch);
     }

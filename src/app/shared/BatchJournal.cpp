@@ -450,10 +450,16 @@ std::vector<TUnfinishedBatch> FindUnfinishedBatches(std::vector<std::string>& me
     return found;
 }
 
-void DiscardUnfinishedBatch(TUnfinishedBatch& batch) {
-    for (const TJournalFile& file : batch.Batch.Files)
+void RemoveLeftoverWorkFiles(TUnfinishedBatch& batch) {
+    for (TJournalFile& file : batch.Batch.Files) {
         if (!file.Part.empty())
             unlink(file.Part.c_str());
+        file.Part.clear();
+    }
+}
+
+void DiscardUnfinishedBatch(TUnfinishedBatch& batch) {
+    RemoveLeftoverWorkFiles(batch);
     unlink(batch.Path.c_str());
     unlink(LockPathOf(batch.Path).c_str());
     batch.Lock.Release();

@@ -103,8 +103,12 @@ struct TUnfinishedBatch {
 // unknown version is set aside (renamed to end in ".damaged") and a message says so.
 std::vector<TUnfinishedBatch> FindUnfinishedBatches(std::vector<std::string>& messages);
 
-// Removes the work files the dead run left, then the journal itself; for a batch that was
-// resumed (under a new journal) or that the user declined.
+// Removes the work files the dead run left (before a new run may create files of the same
+// names) and forgets them.
+void RemoveLeftoverWorkFiles(TUnfinishedBatch& batch);
+
+// Removes the leftover work files, then the journal itself; for a batch that was resumed
+// (under a new journal) or that the user declined.
 void DiscardUnfinishedBatch(TUnfinishedBatch& batch);
 
 } // namespace mobivert::app

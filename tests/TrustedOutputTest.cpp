@@ -1,0 +1,269 @@
+// Checked and published outputs through the converter and the driver: no warning for any
+// fixture, a warning for a source cut short, a name taken while converting, a failed output,
+// and the helpers for numbered names and the batch journal.
+
+#include "app/shared/BatchJournal.h"
+#include "app/shared/ConversionDriver.h"
+#include "binding/AVLibs.h"
+#include "converter/OutputPublishing.h"
+#include "support/TempDir.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <regex>
+
+using namespace mobivert::app;
+using mobivert::converter::MoveToFreeName;
+using mobivert::converter::NumberedName;
+using mobivert::converter::PartialName;
+using mobivert::converter::TAVConverter;
+using mobivert::test::Fixture;
+using mobivert::test::TempDir;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Ended {
+    bool Finished = false;
+    bool Failed = false;
+    std::string Message;
+    std::string Published;
+};
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class TrustedOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+        ASSERT_TRUE(driver.LoadLibraries(""));
+        converter.SetLogLevel(mobivert::converter::llQuiet);
+        converter.PublishOutputs = true;
+        converter.OnTerminate = [this](int index, bool finished, bool failed,
+                                       const std::string& message) {
+            std::lock_guard lock(mutex);
+            if (index < 0)
+                batchEnded = true;
+            else
+                ended[index] = {finished, failed, message, converter.Tasks(index)->PublishedName};
+            changed.notify_all();
+        };
+    }
+
+    // Names and configures the outputs; Run converts them.
+    std::vector<TBatchSource> Configure(const std::vector<std::string>& files,
+                                        const std::string& preset) {
+        settings.PresetText = preset;
+        settings.OutputFolder = out.Path().string();
+        std::vector<TBatchSource> sources;
+        for (const std::string& file : files) {
+            TBatchSource source;
+            source.Path = file;
+            sources.push_back(source);
+        }
+        driver.LoadSources(sources, settings);
+        driver.ConfigureOutputs(sources, settings);
+        return sources;
+    }
+    void Run(int jobs) {
+        converter.StartConvert(jobs);
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 120s, [this] { return batchEnded; }));
+    }
+    std::vector<std::string> HiddenFiles() const {
+        std::vector<std::string> hidden;
+        for (const auto& entry : fs::directory_iterator(out.Path()))
+            if (entry.path().filename().string()[0] == '.')
+                hidden.push_back(entry.path().string());
+        return hidden;
+    }
+
+    TempDir out;
+    TAVConverter converter;
+    TConversionDriver driver{converter};
+    TBatchSettings settings;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool batchEnded = false;
+    std::map<int, Ended> ended;
+};
+
+} // namespace
+
+TEST_F(TrustedOutputTest, EveryFixtureConvertsWithoutWarningsUnderItsChosenName) {
+    std::vector<std::string> files;
+    for (const char* name :
+         {"h264_aac.mp4", "mpeg4_mp3.avi", "vp8_vorbis.webm", "theora_vorbis.ogg", "wmv2_wma.asf",
+          "mpeg2_mp2.mpg", "h264.ts", "h264_pcm.mov", "h264_mp3.flv", "mono8k.wav",
+          "sine_stereo_44k.wav", "tone.mp3", "surround51_48k.flac", "odd_size.mp4", "sar_8_9.mp4",
+          "fps30.mp4", "fps15.mp4", "sample.mp4"})
+        files.push_back(Fixture(name));
+    std::vector<TBatchSource> sources = Configure(files, "AVI Video (*.avi)");
+    ASSERT_EQ(converter.TaskCount(), static_cast<int>(files.size()));
+    Run(2);
+    for (const TBatchSource& source : sources) {
+        const Ended& end = ended[source.Task];
+        EXPECT_TRUE(end.Finished && !end.Failed) << source.Path << ": " << end.Message;
+        EXPECT_EQ(end.Message, "") << source.Path;
+        EXPECT_EQ(end.Published, source.OutputPath);
+        EXPECT_TRUE(fs::file_size(source.OutputPath) > 0) << source.OutputPath;
+    }
+    EXPECT_EQ(HiddenFiles(), std::vector<std::string>{});
+}
+
+TEST_F(TrustedOutputTest, SourceCutShortFinishesWithAWarningNamingEachStreamAndBothDurations) {
+    std::vector<TBatchSource> sources = Configure({Fixture("cut_short.mp4")}, "AVI Video (*.avi)");
+    ASSERT_EQ(converter.TaskCount(), 1) << sources[0].Error;
+    Run(1);
+    const Ended& end = ended[0];
+    EXPECT_TRUE(end.Finished);
+    EXPECT_FALSE(end.Failed);
+    // The index promises 4 s; about half of the media is there.
+    EXPECT_TRUE(std::regex_match(end.Message, std::regex("video [12]\\.[0-9] s of 4\\.0 s, "
+                                                         "audio [12]\\.[0-9] s of 4\\.0 s")))
+        << end.Message;
+    EXPECT_EQ(converter.Tasks(0)->Warnings, end.Message);
+    // A warning is no failure: the output is published as usual.
+    EXPECT_EQ(end.Published, sources[0].OutputPath);
+    EXPECT_TRUE(fs::exists(end.Published));
+}
+
+TEST_F(TrustedOutputTest, ANameTakenDuringTheConversionKeepsItsFileAndTheOutputTakesTheNext) {
+    std::vector<TBatchSource> sources = Configure({Fixture("h264_aac.mp4")}, "AVI Video (*.avi)");
+    ASSERT_EQ(converter.TaskCount(), 1);
+    const std::string chosen = sources[0].OutputPath;
+    EXPECT_FALSE(fs::exists(chosen)); // only the hidden work file exists while converting
+    std::ofstream(chosen) << "precious";
+    Run(1);
+    EXPECT_EQ(ended[0].Published, out.File("h264_aac (AVI Video [1]).avi"));
+    EXPECT_EQ(ReadText(chosen), "precious");
+    EXPECT_EQ(HiddenFiles(), std::vector<std::string>{});
+}
+
+TEST_F(TrustedOutputTest, AFailedConversionLeavesNothing) {
+    // RealVideo 1 takes only sizes that are multiples of 16; this source is 322x242.
+    Configure({Fixture("odd_size.mp4")}, "RM Real Media Video (*.rm)");
+    ASSERT_EQ(converter.TaskCount(), 1);
+    Run(1);
+    EXPECT_TRUE(ended[0].Failed);
+    EXPECT_EQ(ended[0].Published, "");
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
+TEST(OutputNames, NumberedAndPartialNamesAndMovesThatNeverReplace) {
+    EXPECT_EQ(NumberedName("/o/clip (MPEG-4 Video).mp4", 0), "/o/clip (MPEG-4 Video).mp4");
+    EXPECT_EQ(NumberedName("/o/clip (MPEG-4 Video).mp4", 2), "/o/clip (MPEG-4 Video [2]).mp4");
+    EXPECT_EQ(NumberedName("/o/clip.mp4", 1), "/o/clip [1].mp4");
+    EXPECT_EQ(PartialName("/o/clip (MPEG-4 Video).mp4", 0), "/o/clip (MPEG-4 Video) [partial].mp4");
+    EXPECT_EQ(PartialName("/o/clip (AVI Video).avi", 1), "/o/clip (AVI Video) [partial 1].avi");
+
+    TempDir dir;
+    std::ofstream(dir.File("new")) << "new";
+    std::ofstream(dir.File("a (X).avi")) << "first";
+    std::ofstream(dir.File("a (X [1]).avi")) << "second";
+    std::string error;
+    std::string moved = MoveToFreeName(
+        dir.File("new"), [&](int n) { return NumberedName(dir.File("a (X).avi"), n); }, error);
+    EXPECT_EQ(moved, dir.File("a (X [2]).avi")) << error;
+    EXPECT_EQ(ReadText(dir.File("a (X).avi")), "first");
+    EXPECT_EQ(ReadText(dir.File("a (X [1]).avi")), "second");
+    EXPECT_EQ(ReadText(moved), "new");
+    EXPECT_FALSE(fs::exists(dir.File("new")));
+}
+
+TEST(BatchJournal, RoundTripsAndRefusesDamagedOrUnknownJournals) {
+    TJournalBatch batch;
+    batch.Program = "mobivert-cli";
+    batch.Settings.PresetText = "AVI Video (*.avi)";
+    batch.Settings.OutputFolder = "/out/with\ttab";
+    batch.Settings.OutputExtOptions = "t=10\nss=1\n";
+    batch.Settings.Choices.AudioChannelChoice = 2;
+    batch.Settings.Choices.VideoBitRateDefault = false;
+    batch.Settings.Choices.VideoBitRateText = "800";
+    batch.Jobs = 3;
+    batch.Files = {{"/in/a\\b.mp4", "/out/a (AVI Video).avi", "/out/.a.part", TJournalState::Done},
+                   {"/in/b\nc.mp4", "/out/b (AVI Video).avi", "", TJournalState::Pending}};
+    const std::string text = FormatJournal(batch);
+    TJournalBatch read;
+    std::string reason;
+    ASSERT_TRUE(ParseJournal(text, read, reason)) << reason;
+    EXPECT_EQ(FormatJournal(read), text);
+    EXPECT_EQ(read.Files[1].Source, "/in/b\nc.mp4");
+    EXPECT_EQ(read.Settings.OutputExtOptions, "t=10\nss=1\n");
+    EXPECT_EQ(read.Settings.Choices.VideoBitRateText, "800");
+
+    auto replaced = [&text](const std::string& from, const std::string& to) {
+        std::string changed = text;
+        changed.replace(changed.find(from), from.size(), to);
+        return changed;
+    };
+    for (const std::string& damaged :
+         {text.substr(0, text.size() / 2), replaced("journal 1", "journal 2"),
+          replaced("file=done", "file=half-done"), replaced("AVI Video (*.avi)", "Nothing"),
+          replaced("jobs=3", "jobs=0"), replaced("channels=2", "channels=x"),
+          replaced("video-bitrate=800", "video-bitrate=fast"), text + "more\n",
+          replaced("program=", "programme=")}) {
+        EXPECT_FALSE(ParseJournal(damaged, read, reason)) << damaged;
+        EXPECT_FALSE(reason.empty());
+    }
+    ParseJournal(replaced("journal 1", "journal 2"), read, reason);
+    EXPECT_EQ(reason, "written by an unknown version");
+}
+
+TEST(BatchJournal, OnlyBatchesOfProgramsThatAreGoneAreFoundAndDamagedOnesAreSetAside) {
+    TempDir state;
+    const char* previous = std::getenv("XDG_STATE_HOME");
+    std::string saved = previous ? previous : "";
+    setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
+
+    TJournalBatch batch;
+    batch.Program = "mobivert";
+    batch.Settings.PresetText = "Wave Audio (*.wav)";
+    batch.Files = {{"/in/a.mp4", "/o/a.wav", "", TJournalState::Done},
+                   {"/in/b.mp4", "/o/b.wav", state.File("b.part"), TJournalState::Pending}};
+    std::ofstream(state.File("b.part")) << "left by the dead run";
+    TBatchJournal running;
+    std::string error;
+    ASSERT_TRUE(running.Begin(batch, error)) << error;
+    EXPECT_EQ(fs::path(running.Path()).parent_path(), fs::path(JournalFolder()));
+    std::ofstream(JournalFolder() + "/batch-bad.journal") << "Corvel Mobivert batch journal 1\n";
+
+    // The running batch holds its lock: only the damaged journal is dealt with.
+    std::vector<std::string> messages;
+    EXPECT_TRUE(FindUnfinishedBatches(messages).empty());
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("set aside"), std::string::npos) << messages[0];
+    EXPECT_TRUE(fs::exists(JournalFolder() + "/batch-bad.journal.damaged"));
+    EXPECT_FALSE(fs::exists(JournalFolder() + "/batch-bad.journal"));
+
+    // As if the program were killed: the journal stays, its lock is free.
+    const std::string path = running.Path();
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    running.End();
+    std::ofstream(path) << text;
+    messages.clear();
+    std::vector<TUnfinishedBatch> found = FindUnfinishedBatches(messages);
+    EXPECT_TRUE(messages.empty());
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].PendingSources(), std::vector<std::string>{"/in/b.mp4"});
+    // Taken by one resumer at a time.
+    EXPECT_TRUE(FindUnfinishedBatches(messages).empty());
+    DiscardUnfinishedBatch(found[0]);
+    EXPECT_FALSE(fs::exists(state.File("b.part")));
+    EXPECT_FALSE(fs::exists(path));
+
+    if (previous)
+        setenv("XDG_STATE_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_STATE_HOME");
+}
