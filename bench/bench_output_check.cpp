@@ -33,9 +33,8 @@ int main(int argc, char** argv) {
     // The expectation comes from a task set up like the conversion (its output is never run).
     converter.PublishOutputs = true;
     const std::string probeOutput =
-        (std::filesystem::path(output).parent_path() / ("expect-" + std::filesystem::path(output)
-                                                                        .filename()
-                                                                        .string()))
+        (std::filesystem::path(output).parent_path() /
+         ("expect-" + std::filesystem::path(output).filename().string()))
             .string();
     if (!converter.SetOutputFile(0, probeOutput)) {
         std::fprintf(stderr, "cannot set up %s: %s\n", probeOutput.c_str(),
