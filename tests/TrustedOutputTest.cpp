@@ -137,6 +137,30 @@ TEST_F(TrustedOutputTest, SourceCutShortFinishesWithAWarningNamingEachStreamAndB
     EXPECT_TRUE(fs::exists(end.Published));
 }
 
+TEST_F(TrustedOutputTest, StartTimeRecordingTimeAndFrameLimitsShortenWhatIsExpected) {
+    // Each cuts the 3 s source short; the check must know it did.
+    struct Case {
+        std::string Input, Output;
+    };
+    const std::vector<Case> cases{
+        {"ss=1\n", ""}, {"", "t=1\n"}, {"", "ss=1\n"}, {"", "vframes=10\n"}};
+    for (const Case& c : cases) {
+        settings.InputExtOptions = c.Input;
+        settings.OutputExtOptions = c.Output;
+        Configure({Fixture("sample.mp4")}, "AVI Video (*.avi)");
+        ASSERT_EQ(converter.TaskCount(), 1) << c.Input << c.Output;
+        const mobivert::converter::TOutputExpectation expected = converter.Tasks(0)->Expected;
+        batchEnded = false;
+        Run(1);
+        EXPECT_TRUE(ended[0].Finished) << c.Input << c.Output;
+        EXPECT_EQ(ended[0].Message, "") << c.Input << c.Output;
+        ASSERT_EQ(expected.Streams.size(), 2u);
+        for (const auto& stream : expected.Streams)
+            EXPECT_LT(stream.DurationUs, 2100000) << c.Input << c.Output;
+        converter.ClearTasks();
+    }
+}
+
 TEST_F(TrustedOutputTest, ANameTakenDuringTheConversionKeepsItsFileAndTheOutputTakesTheNext) {
     std::vector<TBatchSource> sources = Configure({Fixture("h264_aac.mp4")}, "AVI Video (*.avi)");
     ASSERT_EQ(converter.TaskCount(), 1);

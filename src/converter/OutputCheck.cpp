@@ -121,6 +121,9 @@ TOutputExpectation ExpectedOutput(const engine::TCustomFFmpeg& s, int64_t inputS
     const bool guessed = ic->duration_estimation_method == AVFMT_DURATION_FROM_PTS;
     if (guessed && ic->duration != AV_NOPTS_VALUE && ic->duration > 0)
         expected.LongestUs = limited(ic->duration);
+    // The length a frame limit allows: kNoCap without one, -1 when it gives no length.
+    constexpr int64_t kNoCap = std::numeric_limits<int64_t>::max();
+    int64_t frameCap = kNoCap;
     for (unsigned i = 0; i < oc->nb_streams; ++i, ++n) {
         const AVCodecContext* enc =
             i < s.OutputEncoders[last].size() ? s.OutputEncoders[last][i] : nullptr;
@@ -131,19 +134,25 @@ TOutputExpectation ExpectedOutput(const engine::TCustomFFmpeg& s, int64_t inputS
         // Subtitles last as long as their last cue, which says nothing about the source's end.
         if (stream.Type == AVMEDIA_TYPE_SUBTITLE || guessed)
             duration = -1;
-        if (duration >= 0) {
+        if (duration >= 0)
             duration = limited(duration);
-            int limit = s.MaxFrames[stream.Type == AVMEDIA_TYPE_VIDEO ? 0 : 1];
-            if (limit != std::numeric_limits<int32_t>::max()) {
-                double rate = stream.Type == AVMEDIA_TYPE_VIDEO ? FrameRateOf(enc, source) : 0.0;
-                // Audio frames have the encoder's own size: their limit gives no length.
-                duration = rate > 0.0 ? std::min<int64_t>(duration,
-                                                          static_cast<int64_t>(limit / rate * 1e6))
-                                      : -1;
-            }
+        // The run ends for every stream as soon as one stream reaches its frame limit. Audio
+        // frames have the encoder's own size, so an audio limit gives no length at all.
+        int limit = s.MaxFrames[stream.Type == AVMEDIA_TYPE_VIDEO   ? 0
+                                : stream.Type == AVMEDIA_TYPE_AUDIO ? 1
+                                                                    : 2];
+        if (limit != std::numeric_limits<int32_t>::max()) {
+            double rate = stream.Type == AVMEDIA_TYPE_VIDEO ? FrameRateOf(enc, source) : 0.0;
+            int64_t cap = rate > 0.0 ? static_cast<int64_t>(limit / rate * 1e6) : -1;
+            frameCap = cap < 0 || frameCap < 0 ? -1 : std::min(frameCap, cap);
         }
         stream.DurationUs = duration;
         expected.Streams.push_back(stream);
+    }
+    if (frameCap != kNoCap) {
+        for (TExpectedStream& stream : expected.Streams)
+            stream.DurationUs = frameCap < 0 ? -1 : std::min(stream.DurationUs, frameCap);
+        expected.LongestUs = frameCap < 0 ? -1 : std::min(expected.LongestUs, frameCap);
     }
     // With "shortest" every stream ends with the shortest one.
     if (s.Shortest) {
