@@ -348,20 +348,21 @@ bool TBatchJournal::Begin(const TJournalBatch& batch, std::string& error) {
     const std::string folder = JournalFolder();
     std::error_code ec;
     fs::create_directories(folder, ec);
-    // The lock file is made first, under a name no one else has, and held for the whole run.
-    std::string base = (fs::path(folder) / "batch-XXXXXX").string();
-    int fd = mkstemp(base.data());
+    // The lock file is made first, under a name no one else has while it exists, and held for
+    // the whole run; the journal takes its name.
+    std::string lockPath = (fs::path(folder) / "batch-XXXXXX.lock").string();
+    int fd = mkstemps(lockPath.data(), 5);
     if (fd < 0) {
         error = "Cannot write the batch journal in " + folder + ": " + std::strerror(errno);
         return false;
     }
     close(fd);
-    const std::string lockPath = base + ".lock";
-    if (rename(base.c_str(), lockPath.c_str()) != 0 || !lock_.TryLock(lockPath)) {
-        error = "Cannot write the batch journal in " + folder + ": " + std::strerror(errno);
-        unlink(base.c_str());
+    if (!lock_.TryLock(lockPath)) {
+        error = "Cannot lock the batch journal " + lockPath + ": " + std::strerror(errno);
+        unlink(lockPath.c_str());
         return false;
     }
+    const std::string base = lockPath.substr(0, lockPath.size() - 5);
     batch_ = batch;
     path_ = base + kSuffix;
     if (!Write(error)) {
