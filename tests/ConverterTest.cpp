@@ -157,12 +157,18 @@ TEST_F(ConverterTest, LibraryLinesWithAContextCarryItsPrefix) {
     EXPECT_THAT(events.Logs[0].Text, testing::MatchesRegex(R"(\[NULL @ [0-9A-F]{8,}\]prefixed)"));
 }
 
-TEST_F(ConverterTest, LibraryLinesAboveTheLevelAreNotRouted) {
-    av::av_log(nullptr, AV_LOG_ERROR, "not shown\n");
+// The library's errors reach the log as errors whenever errors are shown; its other lines
+// only within the level, and nothing at all when the log is quiet.
+TEST_F(ConverterTest, LibraryErrorsAreRoutedAsErrorsOtherLinesFollowTheLevel) {
+    av::av_log(nullptr, AV_LOG_ERROR, "shown\n");
+    av::av_log(nullptr, AV_LOG_WARNING, "not shown\n");
     converter.SetLogLevel(llQuiet);
-    av::av_log(nullptr, AV_LOG_PANIC, "not shown either\n");
+    av::av_log(nullptr, AV_LOG_ERROR, "not shown either\n");
+    av::av_log(nullptr, AV_LOG_PANIC, "nor this\n");
     std::lock_guard lock(events.Mutex);
-    EXPECT_TRUE(events.Logs.empty());
+    ASSERT_EQ(events.Logs.size(), 1u);
+    EXPECT_EQ(events.Logs[0].Text, "shown");
+    EXPECT_EQ(events.Logs[0].Level, llError);
 }
 
 TEST_F(ConverterTest, LongLibraryLinesAreCutSafely) {

@@ -3,6 +3,7 @@
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "converter/AVConverter.h"
+#include "engine/session/LibraryReason.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -28,7 +29,10 @@ ProcessWideLog& Shared() {
 }
 
 void LibraryLogCallback(void* context, int level, const char* format, va_list args) {
-    if (level > binding::CachedLogLevel())
+    // A failure being explained on this thread takes the library's error lines whatever the
+    // log level.
+    engine::LibraryReason::Note(level, format, args);
+    if (!LibraryLineShown(level, binding::CachedLogLevel()))
         return;
     ProcessWideLog& shared = Shared();
     std::lock_guard lock(shared.Mutex);
@@ -37,10 +41,23 @@ void LibraryLogCallback(void* context, int level, const char* format, va_list ar
         SplitLibraryMessage(shared.Pending.PendingText(thread), context, format, args);
     for (const std::string& line : lines)
         for (TCustomAVConverter* component : shared.Components)
-            component->EngineLog(component->FindTaskByThread(thread), level, line);
+            component->EngineLog(component->FindTaskByThread(thread), LibraryLineLevel(level),
+                                 line);
 }
 
 } // namespace
+
+bool LibraryLineShown(int level, int libraryLevel) {
+    if (level <= libraryLevel)
+        return true;
+    // Errors reach the log whenever the component shows errors (library level 0 or more),
+    // although the library's own numbering puts them above every level the component sets.
+    return libraryLevel >= 0 && level >= 0 && level <= AV_LOG_ERROR;
+}
+
+int LibraryLineLevel(int level) {
+    return level >= 0 && level <= AV_LOG_ERROR ? 0 : level;
+}
 
 std::string& TLogList::PendingText(pid_t threadId) {
     if (first_.ThreadID == 0 || first_.ThreadID == threadId) {

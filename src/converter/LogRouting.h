@@ -30,6 +30,14 @@ void RegisterComponent(TCustomAVConverter* component);
 void UnregisterComponent(TCustomAVConverter* component);
 void ClearPendingLogLines();
 
+// Whether a library message of the given level is routed, the libraries' own level being
+// libraryLevel (the component's level - 1): what that level lets through, and the library's
+// errors (panic, fatal and error) whenever the component shows errors at all.
+bool LibraryLineShown(int level, int libraryLevel);
+// The engine level a routed library message is reported at: the library's errors as the
+// engine's errors (0), so that they arrive as llError; other levels unchanged.
+int LibraryLineLevel(int level);
+
 // Installed as the libraries' log callback by LoadAVLib.
 void InstallLibraryLogCallback();
 

@@ -3,6 +3,7 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "engine/session/FFMpegException.h"
+#include "engine/session/LibraryReason.h"
 #include "engine/transcode/TranscodeSteps.h"
 
 #include <cstring>
@@ -39,11 +40,12 @@ const char* EncodingFailure(const AVCodecContext* enc) {
 
 int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* frame) {
     AVCodecContext* enc = ost.Enc;
+    LibraryReason reason;
     int ret = av::avcodec_send_frame(enc, frame);
     if (ret == AVERROR_EOF)
         return 0;
     if (ret < 0)
-        throw FFMpegException(EncodingFailure(enc));
+        throw FFMpegException(reason.Explain(EncodingFailure(enc)));
     AVPacket* pkt = Tables->CopyPacket;
     int written = 0;
     while (true) {
@@ -51,7 +53,7 @@ int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* 
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return written;
         if (ret < 0)
-            throw FFMpegException(EncodingFailure(enc));
+            throw FFMpegException(reason.Explain(EncodingFailure(enc)));
         TakeQualityStats(ost, pkt);
         if (ost.LogFile && enc->stats_out)
             fprintf(ost.LogFile, "%s", enc->stats_out);

@@ -5,6 +5,7 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "engine/session/FFMpegException.h"
+#include "engine/session/LibraryReason.h"
 #include "engine/open/OpenErrorText.h"
 #include "engine/transcode/TranscodeRecords.h"
 #include "engine/transcode/TranscodeSteps.h"
@@ -28,12 +29,13 @@ void NoteStreamPosition(TCustomFFmpeg& s, AVFormatContext* os, const AVPacket* p
 
 void WriteInterleaved(TCustomFFmpeg& s, AVFormatContext* os, AVPacket* pkt) {
     NoteStreamPosition(s, os, pkt);
+    LibraryReason reason;
     int ret = av::av_interleaved_write_frame(os, pkt);
     // Byte stream errors (a full disk) surface on the context rather than in the result.
     if (ret >= 0 && os->pb && os->pb->error < 0)
         ret = os->pb->error;
     if (ret < 0)
-        throw FFMpegException(OpenErrorText(ret, "av_interleaved_write_frame()"));
+        throw FFMpegException(reason.Explain(OpenErrorText(ret, "av_interleaved_write_frame()")));
 }
 
 void ReportFilterFailure(TCustomFFmpeg& s, const AVBSFContext* bsf, const AVPacket* pkt,

@@ -5,6 +5,7 @@
 #include "binding/AVUtilHlpr.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/FFMpegException.h"
+#include "engine/session/LibraryReason.h"
 #include "engine/open/OpenErrorText.h"
 #include "engine/transcode/TranscodeSteps.h"
 
@@ -207,9 +208,10 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
             DecodePacket(s, t, *t.InputStreams[i], static_cast<int>(i), nullptr);
     DrainBitstreamFilters(s, t);
     for (int k = 0; k < s.OutputFileCount; ++k) {
+        LibraryReason reason;
         int ret = av::av_write_trailer(s.OutputFiles[k]);
         if (ret < 0)
-            throw FFMpegException(OpenErrorText(ret, "av_write_trailer()"));
+            throw FFMpegException(reason.Explain(OpenErrorText(ret, "av_write_trailer()")));
     }
     s.PrintReport(true);
     CloseCodecsAtEnd(s, t);

@@ -7,6 +7,7 @@
 #include "binding/SwScaleHlpr.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/FFMpegException.h"
+#include "engine/session/LibraryReason.h"
 #include "engine/transcode/TranscodeSteps.h"
 
 #include <cstdarg>
@@ -284,10 +285,11 @@ void SetupVideoEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
     ost.EncodingNeeded = 1;
     ist.DecodingNeeded = 1;
     s.SetupError.clear();
+    LibraryReason reason;
     if (s.FiltersEnabled && !s.BuildFilterGraph(ist, ost)) {
         if (!s.SetupError.empty())
-            throw FFMpegException("Error opening filters: " + s.SetupError);
-        throw FFMpegException("Error opening filters!");
+            throw FFMpegException(reason.Explain("Error opening filters: " + s.SetupError));
+        throw FFMpegException(reason.Explain("Error opening filters!"));
     }
 }
 
@@ -398,9 +400,10 @@ void OpenDecoder(TCustomFFmpeg& s, InputStream& ist) {
                                      static_cast<int>(id), ist.FileIndex, ist.Index));
     {
         std::lock_guard lock(CodecLock());
+        LibraryReason reason;
         if (av::avcodec_open2(ist.Dec, codec, nullptr) < 0)
-            throw FFMpegException(Format("Error while opening codec for input stream #%d.%d",
-                                         ist.FileIndex, ist.Index));
+            throw FFMpegException(reason.Explain(Format(
+                "Error while opening codec for input stream #%d.%d", ist.FileIndex, ist.Index)));
         s.OpenDecoders.push_front(&ist);
     }
     ist.DecodedFrame = av::av_frame_alloc();
@@ -447,11 +450,12 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
         }
         {
             std::lock_guard lock(CodecLock());
+            LibraryReason reason;
             if (av::avcodec_open2(ost->Enc, codec, nullptr) < 0)
-                throw FFMpegException(
+                throw FFMpegException(reason.Explain(
                     Format("Error while opening codec for output stream #%d.%d - maybe incorrect "
                            "parameters such as bit_rate, rate, width or height",
-                           ost->FileIndex, ost->Index));
+                           ost->FileIndex, ost->Index)));
             s.OpenEncoders.push_front(ost.get());
         }
         if (av::avcodec_parameters_from_context(ost->St->codecpar, ost->Enc) < 0)
@@ -480,6 +484,7 @@ void OpenBitstreamFilters(TCustomFFmpeg& s, TranscodeTables& t) {
         if (chain.empty())
             continue;
         AVBSFContext* bsf = nullptr;
+        LibraryReason reason;
         int ret = av::av_bsf_list_parse_str(chain.c_str(), &bsf);
         if (ret >= 0) {
             ost->BitstreamFilter = bsf;
@@ -490,7 +495,8 @@ void OpenBitstreamFilters(TCustomFFmpeg& s, TranscodeTables& t) {
             ret = av::av_bsf_init(bsf);
         }
         if (ret < 0)
-            throw FFMpegException(Format("Error initializing bitstream filter: %s", chain.c_str()));
+            throw FFMpegException(
+                reason.Explain(Format("Error initializing bitstream filter: %s", chain.c_str())));
         av::avcodec_parameters_copy(ost->St->codecpar, bsf->par_out);
         ost->St->time_base = bsf->time_base_out;
     }
@@ -527,9 +533,10 @@ void WriteHeaders(TCustomFFmpeg& s) {
     bool allRtp = s.OutputFileCount > 0;
     for (int k = 0; k < s.OutputFileCount; ++k) {
         AVFormatContext* oc = s.OutputFiles[k];
+        LibraryReason reason;
         if (av::avformat_write_header(oc, nullptr) < 0)
-            throw FFMpegException(Format(
-                "Could not write header for output file #%d (incorrect codec parameters ?)", k));
+            throw FFMpegException(reason.Explain(Format(
+                "Could not write header for output file #%d (incorrect codec parameters ?)", k)));
         allRtp = allRtp && std::strcmp(oc->oformat->name, "rtp") == 0;
     }
     if (allRtp && s.OnLog) {
