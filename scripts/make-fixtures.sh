@@ -307,6 +307,63 @@ gen cut_short.mp4 --post truncate_half \
     "$(audio 44100 1 4 440) ! $AAC ! m."
 
 # ---------------------------------------------------------------------------
+# Sources for the encoder limits: the picture sizes and audio shapes every
+# preset must take (0.32 s each: 8 pictures, 32 audio buffers), in several
+# containers. GStreamer's channel masks: 0x3f 5.1, 0xd0f 6.1, 0xc3f 7.1.
+
+# limits_video W H, limits_audio RATE CHANNELS [MASK] : 0.32 s of raw pictures or sound.
+limits_video() {
+    printf 'videotestsrc is-live=false pattern=ball num-buffers=8 ! video/x-raw,format=I420,width=%s,height=%s,framerate=25/1,pixel-aspect-ratio=1/1' "$1" "$2"
+}
+limits_audio() {
+    local rate=$1 ch=$2 mask=${3:-}
+    printf 'audiotestsrc is-live=false wave=sine freq=440 volume=0.5 samplesperbuffer=%s num-buffers=32 ! audioconvert ! ' $((rate / 100))
+    printf 'audio/x-raw,format=S16LE,layout=interleaved,rate=%s,channels=%s%s' "$rate" "$ch" "${mask:+,channel-mask=(bitmask)$mask}"
+}
+FAST264='x264enc threads=1 speed-preset=ultrafast key-int-max=25 bitrate=600 ! h264parse'
+
+gen limits_1920x1080_96k_8ch.mkv \
+    "$(limits_video 1920 1080) ! $FAST264 ! matroskamux name=m ! filesink location=@OUT@" \
+    "$(limits_audio 96000 8 0xc3f) ! flacenc ! m."
+gen limits_960x540_8k_1ch.webm \
+    "$(limits_video 960 540) ! vp8enc deadline=1 cpu-used=8 ! webmmux name=m ! filesink location=@OUT@" \
+    "$(limits_audio 8000 1) ! $VORBIS ! m."
+gen limits_854x480_44k_6ch.mkv \
+    "$(limits_video 854 480) ! theoraenc ! matroskamux name=m ! filesink location=@OUT@" \
+    "$(limits_audio 44100 6 0x3f) ! $VORBIS ! m."
+gen limits_720x576_32k_2ch.avi \
+    "$(limits_video 720 576) ! jpegenc ! avimux name=m ! filesink location=@OUT@" \
+    "$(limits_audio 32000 2) ! m."
+gen limits_352x288_48k_2ch.mp4 \
+    "$(limits_video 352 288) ! $FAST264 ! mp4mux name=m ! filesink location=@OUT@" \
+    "$(limits_audio 48000 2) ! $AAC ! m."
+gen limits_322x242_11k_7ch.mkv \
+    "$(limits_video 322 242) ! $FAST264 ! matroskamux name=m ! filesink location=@OUT@" \
+    "$(limits_audio 11025 7 0xd0f) ! $VORBIS ! m."
+gen limits_22k_3ch.wav \
+    "$(limits_audio 22050 3 0x7) ! wavenc ! filesink location=@OUT@"
+gen limits_24k_5ch.ogg \
+    "$(limits_audio 24000 5 0x37) ! flacenc ! oggmux ! filesink location=@OUT@"
+
+# ---------------------------------------------------------------------------
+# Timing shapes for the engine options a user types.
+
+# Audio that starts 0.5 s after the video and ends with it.
+gen late_audio.mkv \
+    "$(video 320 240 25 50 ball) ! $(x264 25) ! matroskamux name=m ! filesink location=@OUT@" \
+    "audiotestsrc is-live=false timestamp-offset=500000000 samplesperbuffer=441 num-buffers=150 ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! $VORBIS ! m."
+
+# Two 2 s transport streams one after the other, the second stamped 14 s
+# later than the first: a forward timestamp jump of 12 s.
+prepend_mid() {
+    local part=$1 mid=${1%.part}.mid
+    cat -- "$mid" "$part" >"$part.joined" && mv -f -- "$part.joined" "$part"
+}
+gen ts_jump.ts --post prepend_mid \
+    --pre "$(video 160 120 25 50 ball) ! $(x264 25) ! mpegtsmux ! filesink location=@MID@" \
+    "videotestsrc is-live=false pattern=ball num-buffers=50 timestamp-offset=14000000000 ! video/x-raw,format=I420,width=160,height=120,framerate=25/1 ! $(x264 25) ! mpegtsmux ! filesink location=@OUT@"
+
+# ---------------------------------------------------------------------------
 # The demo clip shipped with the program.
 
 gen sample.mp4 \

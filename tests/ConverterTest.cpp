@@ -228,6 +228,29 @@ TEST_F(ConverterTest, ExtraOptionsWithCrLfApplyInOrderWithoutTheirCr) {
     EXPECT_EQ(audio, 64000);
 }
 
+// ExtOptions come before the record's always-assigned fields, which overwrite them;
+// OverrideOptions come after everything, the target included, and win.
+TEST_F(ConverterTest, OverrideOptionsWinOverTheRecordsFieldsAndTarget) {
+    TInputOptions input;
+    input.StartTime = 500;
+    input.OverrideOptions = "ss=1";
+    int index = converter.AddInputFile(Fixture("h264_aac.mp4"), &input);
+    ASSERT_GE(index, 0);
+    TOutputOptions output;
+    output.ExtOptions = "async=1\nvsync=0";
+    output.OverrideOptions = "vsync=2\ncopyts\ns=176x144";
+    output.Target = 1; // vcd: 352x288 MPEG-1 at PAL
+    ASSERT_TRUE(converter.SetOutputFile(index, dir.File("vcd.mpg"), &output))
+        << converter.LastError();
+    TFFmpeg* task = converter.Tasks(index);
+    EXPECT_EQ(task->AudioSyncMethod, 0);
+    EXPECT_EQ(task->VideoSyncMethod, 2);
+    EXPECT_TRUE(task->CopyTs);
+    EXPECT_EQ(task->InputTsOffsets[0], -1000000); // the input was read from 1 s, not 0.5 s
+    EXPECT_EQ(task->OutputEncoders[0].front()->codec_id, AV_CODEC_ID_MPEG1VIDEO);
+    EXPECT_EQ(task->OutputEncoders[0].front()->width, 176);
+}
+
 TEST_F(ConverterTest, TargetRecordCallsTheTargetPresetWithItsNorms) {
     int index = converter.AddInputFile(Fixture("h264_aac.mp4")); // 25 fps: PAL
     ASSERT_GE(index, 0);
@@ -405,6 +428,30 @@ TEST_F(ConverterTest, AFailedTaskReportsItsMessageAndTheBatchGoesOn) {
         quietLine |=
             log.Level == llQuiet && log.Index == 0 && log.Text == events.Terminates[0].Message;
     EXPECT_TRUE(quietLine);
+}
+
+// An encoder that refuses its parameters explains why only in the library's log: the task's end
+// message carries that reason, and the log shows the library's line as an error.
+TEST_F(ConverterTest, AnEncoderRefusalEndsTheTaskWithTheLibrarysReason) {
+    int index = converter.AddInputFile(Fixture("tone.mp3"));
+    TOutputOptions wma;
+    wma.AudioCodec = "wmav2";
+    wma.AudioBitRate = 16000; // the encoder takes 24 kbit/s or more
+    ASSERT_TRUE(converter.SetOutputFile(index, dir.File("low.wma"), &wma));
+    converter.StartConvert(1);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    std::lock_guard lock(events.Mutex);
+    ASSERT_EQ(events.Terminates.size(), 2u);
+    EXPECT_TRUE(events.Terminates[0].Exception);
+    EXPECT_EQ(events.Terminates[0].Message,
+              "Error while opening codec for output stream #0.0 - maybe incorrect parameters such "
+              "as bit_rate, rate, width or height: bitrate too low: got 16000, need 24000 or "
+              "higher");
+    bool libraryLine = false;
+    for (auto& log : events.Logs)
+        libraryLine |= log.Level == llError && log.Index == 0 && log.Text.find("[wmav2 @ ") == 0 &&
+                       log.Text.find("bitrate too low") != std::string::npos;
+    EXPECT_TRUE(libraryLine);
 }
 
 // Stop, pause and resume pressed while events are being raised must neither race nor deadlock.

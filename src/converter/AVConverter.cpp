@@ -68,6 +68,7 @@ void TCustomAVConverter::ApplyInputOptions(TFFmpeg& task, const TInputOptions& o
     if (static_cast<int64_t>(options.StartTime) * 1000 > 0)
         task.SetStartTimeUs(static_cast<int64_t>(options.StartTime) * 1000);
     task.SetProgramId(options.ProgramNumber);
+    task.ApplyOptionText(options.OverrideOptions);
 }
 
 int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOptions* options) {
@@ -179,6 +180,7 @@ void TCustomAVConverter::ApplyOutputOptions(TFFmpeg& task, const TOutputOptions&
     if (o.Target >= 1 && o.Target <= 3)
         task.SetTarget(TargetName(o.Target), TargetNormName(o.TargetNorm),
                        TargetFallbackNormName(o.TargetFallbackNorm));
+    task.ApplyOptionText(o.OverrideOptions);
 }
 
 void TCustomAVConverter::ConnectHooks(TFFmpeg& task, const TOutputOptions& options) {

@@ -15,6 +15,9 @@ struct TInputOptions {
     int32_t StartTime = -1; // milliseconds
     int32_t ProgramNumber = -1;
     std::string ExtOptions;
+    // Extra options like ExtOptions, applied after every other field of the record so that they
+    // win over the record's own values (a command line's typed options).
+    std::string OverrideOptions;
 };
 
 struct TOutputOptions {
@@ -77,6 +80,9 @@ struct TOutputOptions {
     bool BeforeHook = false;
     std::string HookRanges;
     std::string ExtOptions;
+    // Extra options like ExtOptions, applied after every other field of the record and after
+    // the target, so that they win over the record's always-assigned values and the preset's.
+    std::string OverrideOptions;
 };
 
 // The date-time (days since 1899-12-30, local time) as Unix seconds; 0 is the current time.

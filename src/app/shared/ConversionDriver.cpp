@@ -166,7 +166,7 @@ void TConversionDriver::LoadSources(std::vector<TBatchSource>& sources,
         }
         converter::TInputOptions input;
         input.FileName = source.Path;
-        input.ExtOptions = settings.InputExtOptions;
+        input.OverrideOptions = settings.InputExtOptions;
         source.Task = converter_.AddInputFile(source.Path, &input);
         if (source.Task < 0)
             source.Error = converter_.LastError();
@@ -204,7 +204,7 @@ int TConversionDriver::ConfigureOutputs(std::vector<TBatchSource>& sources,
         }
         TOutputOptions options =
             BuildOutputOptions(settings.PresetText, task->Probe, settings.Choices);
-        options.ExtOptions = settings.OutputExtOptions;
+        options.OverrideOptions = settings.OutputExtOptions;
         if (!converter_.SetOutputFile(source.Task, output, &options)) {
             DropTask(sources, source, converter_.LastError());
             namer.ReleaseReservation(output);

@@ -36,8 +36,10 @@ struct TBatchSettings {
     bool SameFolder = false;
     std::string OutputFolder; // used when SameFolder is false; created when missing
     TStoredChoices Choices;
-    std::string InputExtOptions;  // name=value lines for every input
-    std::string OutputExtOptions; // name=value lines for every output
+    // name=value lines for every input and every output, applied after everything else the
+    // record sets (preset, choices, source values), so that they win.
+    std::string InputExtOptions;
+    std::string OutputExtOptions;
     // Create each output name as an empty file when it is chosen (see TOutputNamer).
     bool ReserveOutputNames = false;
 };

@@ -4,9 +4,9 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
+#include "engine/open/OpenErrorText.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/LibraryReason.h"
-#include "engine/open/OpenErrorText.h"
 #include "engine/transcode/TranscodeRecords.h"
 #include "engine/transcode/TranscodeSteps.h"
 

@@ -3,10 +3,10 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
+#include "engine/open/OpenErrorText.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/LibraryReason.h"
-#include "engine/open/OpenErrorText.h"
 #include "engine/transcode/TranscodeSteps.h"
 
 #include <cmath>
