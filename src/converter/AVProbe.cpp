@@ -4,8 +4,8 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
-#include "engine/open/OpenErrorText.h"
 #include "engine/session/CodecLock.h"
+#include "engine/open/OpenErrorText.h"
 
 #include <cstring>
 #include <mutex>
