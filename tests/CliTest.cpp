@@ -596,6 +596,38 @@ TEST_F(CliTest, ResumeSetsADamagedJournalAside) {
     EXPECT_FALSE(fs::exists(folder / "batch-old.journal"));
 }
 
+// A value the user asked for that the encoder does not take refuses the file, naming what the
+// encoder takes; the same value derived from a source would have been fitted.
+TEST_F(CliTest, AskedForValuesAnEncoderRefusesNameItsLimit) {
+    std::string out = work.File("out");
+    std::string clip = Fixture("h264_aac.mp4");
+    struct Case {
+        std::vector<std::string> Args;
+        std::string Reason;
+    };
+    for (const Case& c : std::vector<Case>{
+             {{"-p", "2", "--size", "320x240"},
+              "new_video_stream fail: Video encoder h263 takes only the picture sizes 128x96, "
+              "176x144, 352x288, 704x576 and 1408x1152, not 320x240"},
+             {{"-p", "14", "--size", "328x240"},
+              "new_video_stream fail: Video encoder rv10 takes only picture sizes whose width and "
+              "height are multiples of 16, not 328x240"},
+             {{"-p", "20", "--sample-rate", "44100"},
+              "new_audio_stream fail: Audio encoder libopencore_amrnb takes only 8000 Hz, not "
+              "44100 Hz"},
+             {{"-p", "20", "--channels", "stereo"},
+              "new_audio_stream fail: Audio encoder libopencore_amrnb takes only mono, not "
+              "stereo"},
+         }) {
+        std::vector<std::string> args = c.Args;
+        args.insert(args.end(), {"-q", "-o", out, clip});
+        CliResult r = Run(args);
+        EXPECT_EQ(r.Status, 1);
+        EXPECT_EQ(r.Out, clip + ": Error found: " + c.Reason + "\n");
+    }
+    EXPECT_FALSE(fs::exists(out) && FileCount(out) > 0);
+}
+
 // Options typed with -x win over the output record's always-assigned values and the preset's.
 // Each is checked in what MediaInfo or GStreamer read from the output.
 TEST_F(CliTest, TypedOptionsWinOverTheRecordAndThePreset) {

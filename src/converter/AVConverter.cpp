@@ -133,6 +133,10 @@ void TCustomAVConverter::ApplyOutputOptions(TFFmpeg& task, const TOutputOptions&
     task.SetAudioVolume(o.AudioVolume);
     task.SetAudioChannels(o.AudioChannels);
     task.SetAudioSampleRate(o.AudioSampleRate);
+    if (o.AudioChannels > 0 && o.AudioChannelsDerived)
+        task.AudioChannelsDerived = true;
+    if (o.AudioSampleRate > 0 && o.AudioSampleRateDerived)
+        task.AudioSampleRateDerived = true;
     generic("ab", o.AudioBitRate);
     generic("abt", o.AudioBitRateTolerance);
     task.AudioLanguage = o.AudioLanguage;
@@ -143,6 +147,8 @@ void TCustomAVConverter::ApplyOutputOptions(TFFmpeg& task, const TOutputOptions&
         task.VideoDisable = 1;
     task.SetFrameRate(o.FrameRate);
     task.SetFrameSize(o.FrameSize);
+    if (!o.FrameSize.empty() && o.FrameSizeDerived)
+        task.FrameSizeDerived = true;
     task.SetFrameAspectRatio(o.FrameAspect);
     task.SetFrameCropTop(o.CropTop);
     task.SetFrameCropBottom(o.CropBottom);

@@ -79,6 +79,12 @@ struct TOutputOptions {
     bool CustomHook = false;
     bool BeforeHook = false;
     std::string HookRanges;
+    // Set when FrameSize, AudioSampleRate or AudioChannels was derived (from the source or a
+    // preset) rather than asked for: an encoder that does not take a derived value gets the
+    // nearest one it takes, while an asked-for value it does not take refuses the output.
+    bool FrameSizeDerived = false;
+    bool AudioSampleRateDerived = false;
+    bool AudioChannelsDerived = false;
     std::string ExtOptions;
     // Extra options like ExtOptions, applied after every other field of the record and after
     // the target, so that they win over the record's always-assigned values and the preset's.

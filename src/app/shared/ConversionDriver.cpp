@@ -79,15 +79,23 @@ TOutputOptions BuildOutputOptions(const std::string& presetText, const TAVProbe&
         o.AudioBitRate = preset->AudioBitRate;
     }
 
-    if (choices.AudioChannelChoice == 1 || choices.AudioChannelChoice == 2)
+    // What the user chose is asked for; the preset's and the source's values are derived, and
+    // the encoder may take the nearest value it can instead.
+    o.AudioChannelsDerived = true;
+    if (choices.AudioChannelChoice == 1 || choices.AudioChannelChoice == 2) {
         o.AudioChannels = choices.AudioChannelChoice;
-    else if (o.AudioChannels == -1)
+        o.AudioChannelsDerived = false;
+    } else if (o.AudioChannels == -1) {
         o.AudioChannels = values.Audio().Channels;
+    }
 
-    if (int rate = SampleRateOfChoice(choices.SampleRateChoice); rate > 0)
+    o.AudioSampleRateDerived = true;
+    if (int rate = SampleRateOfChoice(choices.SampleRateChoice); rate > 0) {
         o.AudioSampleRate = rate;
-    else if (o.AudioSampleRate == -1)
+        o.AudioSampleRateDerived = false;
+    } else if (o.AudioSampleRate == -1) {
         o.AudioSampleRate = values.Audio().SampleRate;
+    }
 
     if (choices.AudioBitRateDefault) {
         if (o.AudioBitRate == -1)
@@ -104,6 +112,7 @@ TOutputOptions BuildOutputOptions(const std::string& presetText, const TAVProbe&
     if (auto rate = ChosenItem(FrameRateItems(), choices.FrameRateChoice))
         o.FrameRate = *rate;
 
+    o.FrameSizeDerived = choices.ResolutionDefault;
     if (choices.ResolutionDefault) {
         if (o.FrameSize.empty())
             o.FrameSize =

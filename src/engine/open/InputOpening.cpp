@@ -232,6 +232,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
                               AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
             AudioChannels = dec->ch_layout.nb_channels;
             AudioSampleRate = dec->sample_rate;
+            AudioChannelsDerived = AudioSampleRateDerived = true;
             AudioSampleFmt = dec->sample_fmt;
             if (AudioDisable)
                 st->discard = AVDISCARD_ALL;
@@ -241,6 +242,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
                               AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
             FrameHeight = dec->height;
             FrameWidth = dec->width;
+            FrameSizeDerived = true;
             FrameAspectRatio = StreamAspectRatio(st, dec);
             // RealMedia video reports no pixel format before decoding; it decodes to 4:2:0.
             if (dec->pix_fmt == AV_PIX_FMT_NONE && LowerExtension(fileName).rfind(".rmvb", 0) == 0)

@@ -4,6 +4,7 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
+#include "engine/open/EncoderLimits.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
 
@@ -137,6 +138,54 @@ AVCodecContext* AttachEncoder(std::vector<AVCodecContext*>& encoders, AVStream* 
     return enc;
 }
 
+// The picture size the encoder gets. An asked-for size it does not take refuses the stream with
+// what it takes; a derived one becomes the nearest size it takes, the difference going to the
+// picture inside the pads. The result is the display aspect ratio the stream keeps: the option's,
+// or else that of the derived size, so that the picture is not stretched.
+float FitPictureSize(TCustomFFmpeg& s, AVCodecContext* enc, const AVCodec* codec) {
+    float aspect = s.FrameAspectRatio;
+    if (enc->width <= 0 || enc->height <= 0)
+        return aspect;
+    std::string refusal = PictureSizeRefusal(codec, enc->width, enc->height);
+    if (refusal.empty())
+        return aspect;
+    if (!s.FrameSizeDerived) {
+        s.VideoCodecName.clear();
+        throw FFMpegException(refusal);
+    }
+    PictureSize size = NearestPictureSize(codec, enc->width, enc->height);
+    if (aspect == 0.0f)
+        aspect = static_cast<float>(static_cast<double>(enc->width) / enc->height);
+    if (s.Verbose >= 0 && s.OnLog)
+        s.Log(1, "Video encoder " + std::string(codec->name) + " does not take " +
+                     std::to_string(enc->width) + "x" + std::to_string(enc->height) + ": using " +
+                     std::to_string(size.Width) + "x" + std::to_string(size.Height));
+    s.FrameWidth += size.Width - enc->width;
+    s.FrameHeight += size.Height - enc->height;
+    enc->width = size.Width;
+    enc->height = size.Height;
+    return aspect;
+}
+
+// An asked-for sample rate or channel count that the encoder does not take refuses the stream
+// with what it takes. Derived ones are fitted when the encoder is set up.
+void CheckAudioValues(TCustomFFmpeg& s, const AVCodec* codec) {
+    std::string refusal;
+    if (!s.AudioSampleRateDerived && s.AudioSampleRate > 0)
+        refusal = SampleRateRefusal(codec, s.AudioSampleRate);
+    if (refusal.empty() && !s.AudioChannelsDerived && s.AudioChannels > 0) {
+        AVChannelLayout layout{};
+        av::av_channel_layout_default(&layout, s.AudioChannels);
+        refusal = ChannelLayoutRefusal(codec, layout);
+        av::av_channel_layout_uninit(&layout);
+    }
+    if (refusal.empty())
+        return;
+    s.AudioCodecName.clear();
+    s.AudioLanguage.clear();
+    throw FFMpegException(refusal);
+}
+
 } // namespace
 
 void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int fileIndex) {
@@ -205,9 +254,10 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int fileIndex) {
 
         enc->width = FrameWidth + FramePadLeft + FramePadRight;
         enc->height = FrameHeight + FramePadTop + FramePadBottom;
+        const float aspect = FitPictureSize(*this, enc, codec);
         double ratio = static_cast<int64_t>(enc->width) * enc->height != 0
-                           ? static_cast<double>(FrameAspectRatio) * enc->height / enc->width
-                           : static_cast<double>(FrameAspectRatio) * 3 / 4;
+                           ? static_cast<double>(aspect) * enc->height / enc->width
+                           : static_cast<double>(aspect) * 3 / 4;
         enc->sample_aspect_ratio = AspectFraction(ratio);
         st->sample_aspect_ratio = enc->sample_aspect_ratio;
 
@@ -305,6 +355,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc, int fileIndex) {
         enc->sample_fmt = static_cast<AVSampleFormat>(AudioSampleFmt);
         if (codec && codec->sample_fmts && !Lists(codec->sample_fmts, AudioSampleFmt))
             enc->sample_fmt = codec->sample_fmts[0];
+        CheckAudioValues(*this, codec);
     }
     enc->sample_rate = AudioSampleRate;
     if (AudioSampleRate > 0) {

@@ -81,13 +81,17 @@ void TCustomFFmpeg::SetPass(int32_t pass) {
 }
 
 void TCustomFFmpeg::SetAudioSampleRate(int32_t rate) {
-    if (rate > 0)
+    if (rate > 0) {
         AudioSampleRate = rate;
+        AudioSampleRateDerived = false;
+    }
 }
 
 void TCustomFFmpeg::SetAudioChannels(int32_t channels) {
-    if (channels > 0)
+    if (channels > 0) {
         AudioChannels = channels;
+        AudioChannelsDerived = false;
+    }
 }
 
 } // namespace mobivert::engine

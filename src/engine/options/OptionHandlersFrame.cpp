@@ -1,9 +1,9 @@
 // Picture geometry and rate of the next output: frame rate, frame size and display aspect ratio.
 
 #include "binding/AVUtilHlpr.h"
+#include "engine/options/ValueConversion.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/options/ValueConversion.h"
 
 namespace mobivert::engine {
 
@@ -25,6 +25,7 @@ void TCustomFFmpeg::SetFrameSize(const std::string& text) {
         throw FFMpegException("Incorrect frame size");
     FrameWidth = width;
     FrameHeight = height;
+    FrameSizeDerived = false;
     if ((FrameWidth % 2) != 0 || (FrameHeight % 2) != 0)
         throw FFMpegException("Frame size must be a multiple of 2");
 }

@@ -333,6 +333,14 @@ public:
     std::string InputFilterName;
     std::string OutputFilterName;
 
+    // Whether the output's picture size, sample rate and channel count were derived (from the
+    // source, a preset or a target) rather than asked for by an option ("s", "ar", "ac"): an
+    // encoder that does not take a derived value gets the nearest one it takes; an asked-for
+    // value it does not take refuses the output.
+    bool FrameSizeDerived = true;
+    bool AudioSampleRateDerived = true;
+    bool AudioChannelsDerived = true;
+
     // ---- Audio and subtitle options
     int32_t IntraOnly = 0;
     int32_t AudioSampleRate = 44100;
