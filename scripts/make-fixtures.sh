@@ -340,6 +340,10 @@ gen limits_352x288_48k_2ch.mp4 \
 gen limits_322x242_11k_7ch.mkv \
     "$(limits_video 322 242) ! $FAST264 ! matroskamux name=m ! filesink location=@OUT@" \
     "$(limits_audio 11025 7 0xd0f) ! $VORBIS ! m."
+# A phone's clip: H.264 with AMR-NB speech at 12.8 kbit/s in 3GPP.
+gen limits_176x144_8k_amr.3gp \
+    "$(limits_video 176 144) ! $FAST264 ! 3gppmux name=m ! filesink location=@OUT@" \
+    "audiotestsrc is-live=false samplesperbuffer=80 num-buffers=32 ! audio/x-raw,format=S16LE,rate=8000,channels=1 ! amrnbenc ! m."
 gen limits_22k_3ch.wav \
     "$(limits_audio 22050 3 0x7) ! wavenc ! filesink location=@OUT@"
 gen limits_24k_5ch.ogg \

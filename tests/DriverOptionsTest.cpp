@@ -64,6 +64,11 @@ TEST_F(DriverOptionsTest, WindowsMediaVideoAtDefaultsTakesTheSourcesValues) {
     EXPECT_EQ(o.VideoBitRate, 1500000);
     EXPECT_EQ(o.FrameRate, "");
     EXPECT_EQ(o.FrameAspect, "");
+    // The source's values are derived: an encoder may take the nearest it can instead.
+    EXPECT_TRUE(o.AudioChannelsDerived);
+    EXPECT_TRUE(o.AudioSampleRateDerived);
+    EXPECT_TRUE(o.AudioBitRateDerived);
+    EXPECT_TRUE(o.FrameSizeDerived);
 }
 
 TEST_F(DriverOptionsTest, ChannelAndSampleRateChoicesReplaceThePresetsValues) {
@@ -71,8 +76,11 @@ TEST_F(DriverOptionsTest, ChannelAndSampleRateChoicesReplaceThePresetsValues) {
     stereo.AudioChannelChoice = 2;
     TOutputOptions o = Build(Fixture("h264_aac.mp4"), "3GPP 176*144 (*.3gp)", stereo);
     EXPECT_EQ(o.AudioChannels, 2);
+    EXPECT_FALSE(o.AudioChannelsDerived); // chosen: asked for
     EXPECT_EQ(o.AudioSampleRate, 8000);
+    EXPECT_TRUE(o.AudioSampleRateDerived); // the preset's
     EXPECT_EQ(o.FrameSize, "176x144");
+    EXPECT_TRUE(o.FrameSizeDerived);
     EXPECT_EQ(o.VideoCodec, "h263");
     EXPECT_EQ(o.AudioCodec, "libopencore_amrnb");
     EXPECT_EQ(o.AudioBitRate, 10200);
@@ -102,8 +110,10 @@ TEST_F(DriverOptionsTest, VideoChoicesApplyAsTyped) {
     EXPECT_EQ(o.FrameAspect, "37:20");
     EXPECT_EQ(o.FrameRate, "30");
     EXPECT_EQ(o.FrameSize, "320x240"); // replaces the preset's 128x96
+    EXPECT_FALSE(o.FrameSizeDerived);
     EXPECT_EQ(o.VideoBitRate, 800000);
     EXPECT_EQ(o.AudioBitRate, 96000);
+    EXPECT_FALSE(o.AudioBitRateDerived);
     EXPECT_EQ(o.AudioCodec, "aac");
 }
 

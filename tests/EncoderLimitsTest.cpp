@@ -41,6 +41,7 @@ const Source Sources[] = {
     {"limits_720x576_32k_2ch.avi", 720, 576, 32000, 2},
     {"limits_352x288_48k_2ch.mp4", 352, 288, 48000, 2},
     {"limits_322x242_11k_7ch.mkv", 322, 242, 11025, 7},
+    {"limits_176x144_8k_amr.3gp", 176, 144, 8000, 1}, // speech at 12.8 kbit/s
     {"limits_22k_3ch.wav", 0, 0, 22050, 3},
     {"limits_24k_5ch.ogg", 0, 0, 24000, 5},
 };

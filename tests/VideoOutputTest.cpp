@@ -299,11 +299,16 @@ TEST_F(VideoOutputTest, StatisticsFileThatCannotBeCreatedStopsTheRun) {
     EXPECT_EQ(run->Error(), "fopen fail: " + stats);
 }
 
+// H.261 takes only 176x144 and 352x288 and refuses other sizes when it opens (the library's
+// reason follows the message when the library's log is routed).
 TEST_F(VideoOutputTest, EncoderThatRefusesTheSizeFailsTheRun) {
-    auto run = Convert(Fixture("mpeg4_mp3.avi"), dir.File("h263.avi"), "vcodec=h263\nan");
+    auto run = Convert(Fixture("mpeg4_mp3.avi"), dir.File("h261.avi"), "vcodec=h261\nan");
     EXPECT_TRUE(run->Failed());
-    EXPECT_EQ(run->Error(), "Error while opening codec for output stream #0.0 - maybe incorrect "
-                            "parameters such as bit_rate, rate, width or height");
+    EXPECT_EQ(run->Error().rfind("Error while opening codec for output stream #0.0 - maybe "
+                                 "incorrect parameters such as bit_rate, rate, width or height",
+                                 0),
+              0u)
+        << run->Error();
 }
 
 // ---- Bad input

@@ -138,6 +138,8 @@ void TCustomAVConverter::ApplyOutputOptions(TFFmpeg& task, const TOutputOptions&
     if (o.AudioSampleRate > 0 && o.AudioSampleRateDerived)
         task.AudioSampleRateDerived = true;
     generic("ab", o.AudioBitRate);
+    if (o.AudioBitRate > 0)
+        task.AudioBitRateDerived = o.AudioBitRateDerived;
     generic("abt", o.AudioBitRateTolerance);
     task.AudioLanguage = o.AudioLanguage;
     task.SetAudioSyncMethod(o.AudioSync);

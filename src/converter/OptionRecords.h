@@ -85,6 +85,7 @@ struct TOutputOptions {
     bool FrameSizeDerived = false;
     bool AudioSampleRateDerived = false;
     bool AudioChannelsDerived = false;
+    bool AudioBitRateDerived = false; // a derived AudioBitRate below the encoder's least is raised
     std::string ExtOptions;
     // Extra options like ExtOptions, applied after every other field of the record and after
     // the target, so that they win over the record's always-assigned values and the preset's.

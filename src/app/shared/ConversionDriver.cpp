@@ -97,11 +97,13 @@ TOutputOptions BuildOutputOptions(const std::string& presetText, const TAVProbe&
         o.AudioSampleRate = values.Audio().SampleRate;
     }
 
+    o.AudioBitRateDerived = true;
     if (choices.AudioBitRateDefault) {
         if (o.AudioBitRate == -1)
             o.AudioBitRate = values.Audio().BitRate;
     } else if (std::optional<int32_t> bits = KbitText(choices.AudioBitRateText)) {
         o.AudioBitRate = *bits;
+        o.AudioBitRateDerived = false;
     }
 
     if (o.DisableVideo)

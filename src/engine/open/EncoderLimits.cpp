@@ -12,7 +12,7 @@ namespace mobivert::engine {
 
 namespace {
 
-// Picture sizes beyond the even sizes every 4:2:0 encoder needs.
+// Picture sizes an encoder takes; encoders not in the table take any size.
 struct PictureLimit {
     AVCodecID Id;
     int Multiple;                         // width and height are multiples of this
@@ -32,6 +32,10 @@ const std::vector<PictureLimit>& PictureLimits() {
         // RealVideo 1 codes a picture as one slice, and fewer than 4096 blocks make one.
         {AV_CODEC_ID_RV10, 16, 4080, 4080, {}, 4095},
         {AV_CODEC_ID_RV20, 4, 2048, 1152},
+        // 4:2:0 pictures of even sizes only.
+        {AV_CODEC_ID_H264, 2, 0, 0},
+        {AV_CODEC_ID_WMV1, 2, 0, 0},
+        {AV_CODEC_ID_WMV2, 2, 0, 0},
     };
     return limits;
 }
@@ -40,7 +44,7 @@ PictureLimit LimitOf(const AVCodec* codec) {
     for (const PictureLimit& limit : PictureLimits())
         if (codec && limit.Id == codec->id)
             return limit;
-    return {codec ? codec->id : AV_CODEC_ID_NONE, 2, 0, 0};
+    return {codec ? codec->id : AV_CODEC_ID_NONE, 1, 0, 0};
 }
 
 // Audio encoders that list no rates or layouts but take only some.
@@ -49,13 +53,14 @@ struct AudioLimit {
     int OnlyRate;    // 0: any rate up to MaxRate
     int MaxRate;     // 0: no limit of its own
     int MaxChannels; // 0: no limit of its own
+    int MinBitRate;  // bit/s; 0: no limit of its own
 };
 
 constexpr AudioLimit AudioLimits[] = {
-    {AV_CODEC_ID_AMR_NB, 8000, 8000, 1},
-    {AV_CODEC_ID_AMR_WB, 16000, 16000, 1},
-    {AV_CODEC_ID_WMAV1, 0, 48000, 2},
-    {AV_CODEC_ID_WMAV2, 0, 48000, 2},
+    {AV_CODEC_ID_AMR_NB, 8000, 8000, 1, 0},
+    {AV_CODEC_ID_AMR_WB, 16000, 16000, 1, 0},
+    {AV_CODEC_ID_WMAV1, 0, 48000, 2, 24000},
+    {AV_CODEC_ID_WMAV2, 0, 48000, 2, 24000},
 };
 
 const AudioLimit* AudioLimitOf(const AVCodec* codec) {
@@ -201,6 +206,11 @@ int NearestSampleRate(const AVCodec* codec, int rate) {
             above = *p;
     }
     return below ? below : above;
+}
+
+int64_t LeastBitRate(const AVCodec* codec) {
+    const AudioLimit* limit = AudioLimitOf(codec);
+    return limit ? limit->MinBitRate : 0;
 }
 
 std::string ChannelLayoutRefusal(const AVCodec* codec, const AVChannelLayout& layout) {

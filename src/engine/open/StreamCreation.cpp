@@ -186,6 +186,19 @@ void CheckAudioValues(TCustomFFmpeg& s, const AVCodec* codec) {
     throw FFMpegException(refusal);
 }
 
+// A derived bit rate below the least the encoder takes (a phone's speech track made into WMA)
+// is raised to that least. An asked-for one is left to the encoder, which names its least.
+void FitAudioBitRate(TCustomFFmpeg& s, AVCodecContext* enc, const AVCodec* codec) {
+    int64_t least = LeastBitRate(codec);
+    if (!s.AudioBitRateDerived || enc->bit_rate <= 0 || enc->bit_rate >= least)
+        return;
+    if (s.Verbose >= 0 && s.OnLog)
+        s.Log(1, "Audio encoder " + std::string(codec->name) + " does not take " +
+                     std::to_string(enc->bit_rate) + " bit/s: using " + std::to_string(least) +
+                     " bit/s");
+    enc->bit_rate = least;
+}
+
 } // namespace
 
 void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int fileIndex) {
@@ -356,6 +369,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* oc, int fileIndex) {
         if (codec && codec->sample_fmts && !Lists(codec->sample_fmts, AudioSampleFmt))
             enc->sample_fmt = codec->sample_fmts[0];
         CheckAudioValues(*this, codec);
+        FitAudioBitRate(*this, enc, codec);
     }
     enc->sample_rate = AudioSampleRate;
     if (AudioSampleRate > 0) {

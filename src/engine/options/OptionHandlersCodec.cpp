@@ -57,6 +57,8 @@ void TCustomFFmpeg::SetAudioTag(const std::string& tag) {
 }
 
 void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value) {
+    if (name == "ab")
+        AudioBitRateDerived = false;
     if (!SetGenericOption(name, value) || !OnLog)
         return;
     // Bit rates are given in bit/s; a small number was probably meant as kbit/s.

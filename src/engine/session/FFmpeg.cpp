@@ -92,7 +92,7 @@ void TCustomFFmpeg::ResetOptions() {
     AudioQScale = -99999.0f;
     AudioDisable = 0;
     AudioChannels = 2;
-    FrameSizeDerived = AudioSampleRateDerived = AudioChannelsDerived = true;
+    FrameSizeDerived = AudioSampleRateDerived = AudioChannelsDerived = AudioBitRateDerived = true;
     AudioCodecName.clear();
     AudioCodecTag = 0;
     AudioLanguage.clear();

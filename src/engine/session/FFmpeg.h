@@ -340,6 +340,7 @@ public:
     bool FrameSizeDerived = true;
     bool AudioSampleRateDerived = true;
     bool AudioChannelsDerived = true;
+    bool AudioBitRateDerived = true; // "ab": a derived one below the encoder's least is raised
 
     // ---- Audio and subtitle options
     int32_t IntraOnly = 0;

@@ -20,6 +20,11 @@ std::string Trimmed(const std::string& text) {
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
+bool EndsSentence(const std::string& text) {
+    char last = text.back();
+    return last == '.' || last == ':' || last == '!' || last == '?';
+}
+
 } // namespace
 
 LibraryReason::LibraryReason() : outer_(current) {
@@ -41,7 +46,7 @@ void LibraryReason::Add(const std::string& text) {
         size_t end = text.find('\n', start);
         std::string line = Trimmed(text.substr(start, end - start));
         if (!line.empty() && text_.find(line) == std::string::npos)
-            text_ += (text_.empty() ? "" : "; ") + line;
+            text_ += (text_.empty() ? "" : EndsSentence(text_) ? " " : "; ") + line;
         if (end == std::string::npos)
             break;
         start = end + 1;

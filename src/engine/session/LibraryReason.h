@@ -15,7 +15,8 @@ public:
     LibraryReason(const LibraryReason&) = delete;
     LibraryReason& operator=(const LibraryReason&) = delete;
 
-    // The error lines logged so far, each trimmed, joined by "; "; empty when there were none.
+    // The error lines logged so far, each trimmed, joined by "; " (by a space after a full stop);
+    // empty when there were none.
     const std::string& Text() const { return text_; }
     // The message followed by ": " and the library's reason, or the message alone.
     std::string Explain(const std::string& message) const;
