@@ -221,15 +221,26 @@ private slots:
         TWindowRig rig;
         gui::TfrmMain& w = rig.Open();
         w.txtOutput->setText(rig.OutputFolder());
-        // RealVideo 1 takes only sizes that are multiples of 16; the first source is 322x242.
-        rig.Add({Fixture("odd_size.mp4"), Fixture("h264_aac.mp4")});
-        rig.SelectPreset("RM Real Media Video (*.rm)");
+        // The WMA v2 encoder takes 24 kbit/s or more; the chosen 16 reaches it for both sources
+        // and it refuses to open, saying why in its log.
+        rig.Add({Fixture("tone.mp3"), Fixture("h264_aac.mp4")});
+        rig.SelectPreset("Windows Media Audio (*.wma)");
+        gui::TfrmOptions& d = *w.frmOptions;
+        d.show();
+        d.chkAudioBitRateSame->click();
+        d.txtAudioBitRate->setText("16");
+        d.btnOK->click();
         w.btnConvert->click();
         QVERIFY(rig.WaitForTitle(" [Done]"));
-        QCOMPARE(rig.Statuses(), (QStringList{"Failed", "Done"}));
-        const QString reason = w.lvFiles->item(0, gui::fcStatus)->toolTip();
-        QVERIFY2(reason.contains("Error while opening codec"), qPrintable(reason));
-        QCOMPARE(w.lvFiles->item(1, gui::fcStatus)->toolTip(), QString());
+        QCOMPARE(rig.Statuses(), (QStringList{"Failed", "Failed"}));
+        // The reason is the engine's message followed by the library's own.
+        for (int row : {0, 1}) {
+            const QString reason = w.lvFiles->item(row, gui::fcStatus)->toolTip();
+            QVERIFY2(reason.startsWith("Error while opening codec for output stream #0.0"),
+                     qPrintable(reason));
+            QVERIFY2(reason.endsWith(": bitrate too low: got 16000, need 24000 or higher"),
+                     qPrintable(reason));
+        }
         QVERIFY(rig.dialogs.Messages.empty());
     }
 
