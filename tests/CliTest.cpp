@@ -400,6 +400,14 @@ TEST_F(CliTest, OptionChoicesReachTheOutput) {
     EXPECT_EQ(MediaInfoField(output, "Video;%Width%x%Height%"), "320x240");
     EXPECT_EQ(MediaInfoField(output, "Audio;%Channel(s)% %SamplingRate%"), "1 22050");
 
+    // The MPEG-1 preset's 224 kbit/s does not exist for MPEG audio at 22050 Hz: the nearest
+    // rate that does (160) is used.
+    CliResult mpeg1 = Run({"-p", "12", "--sample-rate", "22050", "-o", out, Fixture("tone.mp3")});
+    EXPECT_EQ(mpeg1.Status, 0) << mpeg1.Out << mpeg1.Err;
+    EXPECT_EQ(MediaInfoField(out + "/tone (MPEG-1 Video).mpg",
+                             "Audio;%Format_Profile% %SamplingRate% %BitRate%"),
+              "Layer 2 22050 160000");
+
     // An odd width passes the integer check but refuses every file with video.
     CliResult odd = Run(
         {"-p", "15", "--size", "321x240", "-o", out, Fixture("h264_aac.mp4"), Fixture("tone.mp3")});

@@ -208,9 +208,26 @@ int NearestSampleRate(const AVCodec* codec, int rate) {
     return below ? below : above;
 }
 
-int64_t LeastBitRate(const AVCodec* codec) {
-    const AudioLimit* limit = AudioLimitOf(codec);
-    return limit ? limit->MinBitRate : 0;
+int64_t NearestBitRate(const AVCodec* codec, int sampleRate, int64_t bitRate) {
+    if (!codec)
+        return 0;
+    if (const AudioLimit* limit = AudioLimitOf(codec))
+        return bitRate < limit->MinBitRate ? limit->MinBitRate : 0;
+    if (codec->id != AV_CODEC_ID_MP2)
+        return 0;
+    // Layer 2 takes the kbit/s of its table, a lower table at half the sample rates.
+    static const int full[] = {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384};
+    static const int half[] = {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160};
+    const int* table = sampleRate < 32000 ? half : full;
+    int64_t kbit = bitRate / 1000;
+    int best = table[0];
+    for (int i = 0; i < 14; ++i) {
+        if (table[i] == kbit)
+            return 0;
+        if (std::llabs(table[i] - kbit) < std::llabs(best - kbit))
+            best = table[i];
+    }
+    return int64_t{best} * 1000;
 }
 
 std::string ChannelLayoutRefusal(const AVCodec* codec, const AVChannelLayout& layout) {

@@ -32,8 +32,10 @@ std::string ChannelLayoutRefusal(const AVCodec* codec, const AVChannelLayout& la
 // The rate the audio encoder takes instead of the given one, or 0 when it takes that one: the
 // highest taken rate not above it, else the lowest above it.
 int NearestSampleRate(const AVCodec* codec, int rate);
-// The least bit rate the audio encoder takes, or 0 when it has no least of its own.
-int64_t LeastBitRate(const AVCodec* codec);
+// The bit rate (bit/s) the audio encoder takes at the sample rate instead of the given one, or 0
+// when it takes that one: the least it takes for a lower one, the nearest of the rates it
+// takes for one it does not (MPEG audio layer 2).
+int64_t NearestBitRate(const AVCodec* codec, int sampleRate, int64_t bitRate);
 // The layout the audio encoder takes instead of the given one, or nothing when it takes that
 // one: a taken layout with the same channel count, else mono for an encoder that takes only
 // mono, else stereo (or its first layout when it takes no stereo).

@@ -186,17 +186,20 @@ void CheckAudioValues(TCustomFFmpeg& s, const AVCodec* codec) {
     throw FFMpegException(refusal);
 }
 
-// A derived bit rate below the least the encoder takes (a phone's speech track made into WMA)
-// is raised to that least. An asked-for one is left to the encoder, which names its least.
+// A derived bit rate the encoder does not take (a phone's speech track made into WMA, a
+// preset's MPEG audio rate at a lower sample rate) becomes the nearest it takes. An asked-for
+// one is left to the encoder, which names what it takes when it refuses.
 void FitAudioBitRate(TCustomFFmpeg& s, AVCodecContext* enc, const AVCodec* codec) {
-    int64_t least = LeastBitRate(codec);
-    if (!s.AudioBitRateDerived || enc->bit_rate <= 0 || enc->bit_rate >= least)
+    if (!s.AudioBitRateDerived || enc->bit_rate <= 0)
+        return;
+    int64_t nearest = NearestBitRate(codec, s.AudioSampleRate, enc->bit_rate);
+    if (nearest == 0)
         return;
     if (s.Verbose >= 0 && s.OnLog)
         s.Log(1, "Audio encoder " + std::string(codec->name) + " does not take " +
-                     std::to_string(enc->bit_rate) + " bit/s: using " + std::to_string(least) +
+                     std::to_string(enc->bit_rate) + " bit/s: using " + std::to_string(nearest) +
                      " bit/s");
-    enc->bit_rate = least;
+    enc->bit_rate = nearest;
 }
 
 } // namespace
