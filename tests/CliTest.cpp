@@ -452,7 +452,7 @@ TEST_F(CliTest, SeveralConversionsAtOnceAllFinish) {
     EXPECT_EQ(FileCount(out), 4u);
 }
 
-TEST_F(CliTest, EncoderThatRefusesItsParametersIsReportedFailedWithTheLibrarysReason) {
+TEST_F(CliTest, LibraryRefusalsReachTheUserWithTheLibrarysReason) {
     // The WMA v2 encoder takes no bit rate below 24 kbit/s and says so only in its log; even
     // with the log quiet the Failed line carries that reason.
     std::string out = work.File("out");
@@ -469,6 +469,18 @@ TEST_F(CliTest, EncoderThatRefusesItsParametersIsReportedFailedWithTheLibrarysRe
     CliResult logged = Run({"-p", "16", "--audio-bitrate", "16", "-o", out, Fixture("tone.mp3")});
     EXPECT_EQ(logged.Status, 1);
     EXPECT_NE(logged.Err.find("[wmav2 @ "), std::string::npos) << logged.Err;
+
+    // A source the demuxer refuses: its reason follows the header error.
+    std::string truncated = work.File("truncated.mp4");
+    {
+        std::ifstream in(Fixture("h264_aac.mp4"), std::ios::binary);
+        std::vector<char> head(20000);
+        in.read(head.data(), static_cast<std::streamsize>(head.size()));
+        std::ofstream(truncated, std::ios::binary).write(head.data(), in.gcount());
+    }
+    CliResult refused = Run({"-q", "-p", "16", "-o", out, truncated});
+    EXPECT_EQ(refused.Out, truncated + ": Error found: " + truncated +
+                               ": Error while parsing header: moov atom not found\n");
 }
 
 TEST_F(CliTest, InterruptDuringTheFirstOfThreeCancelsAllAndKeepsAReadablePartialOutput) {

@@ -6,6 +6,7 @@
 #include "binding/SwScaleHlpr.h"
 #include "engine/session/CodecLock.h"
 #include "engine/open/OpenErrorText.h"
+#include "engine/session/LibraryReason.h"
 
 #include <cstring>
 #include <mutex>
@@ -100,11 +101,12 @@ bool TAVProbe::Open(const std::string& fileName, const std::string& formatName) 
         lastError_ = engine::OpenErrorText(AVERROR(ENOMEM), fileName);
         return false;
     }
-    // On failure the library frees the context itself.
+    // On failure the library frees the context itself, and says why in its log.
+    engine::LibraryReason reason;
     int ret = av::avformat_open_input(&context, fileName.c_str(), format, nullptr);
     if (ret < 0) {
-        lastError_ =
-            engine::OpenErrorText(engine::ClassifyOpenError(ret, fileName, format), fileName);
+        lastError_ = reason.Explain(
+            engine::OpenErrorText(engine::ClassifyOpenError(ret, fileName, format), fileName));
         return false;
     }
     context_ = context;

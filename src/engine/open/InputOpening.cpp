@@ -10,6 +10,7 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
 #include "engine/open/OpenErrorText.h"
+#include "engine/session/LibraryReason.h"
 
 #include <algorithm>
 #include <cctype>
@@ -165,10 +166,12 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
 
     // On failure avformat_open_input frees the context itself.
     AVDictionary* demuxerOptions = DemuxerOptions(*this);
+    LibraryReason reason;
     int ret = av::avformat_open_input(&ic, fileName.c_str(), ForcedInputFormat, &demuxerOptions);
     av::av_dict_free(&demuxerOptions);
     if (ret < 0)
-        return refuse(OpenErrorText(ClassifyOpenError(ret, fileName, ForcedInputFormat), fileName));
+        return refuse(reason.Explain(
+            OpenErrorText(ClassifyOpenError(ret, fileName, ForcedInputFormat), fileName)));
 
     if (ProgramId != 0)
         DiscardOtherPrograms(ic, ProgramId);
