@@ -174,8 +174,9 @@ TEST_F(TrustedOutputTest, ANameTakenDuringTheConversionKeepsItsFileAndTheOutputT
 }
 
 TEST_F(TrustedOutputTest, AFailedConversionLeavesNothing) {
-    // RealVideo 1 takes only sizes that are multiples of 16; this source is 322x242.
-    Configure({Fixture("odd_size.mp4")}, "RM Real Media Video (*.rm)");
+    // The WMA v2 encoder refuses to open below 24 kbit/s.
+    settings.OutputExtOptions = "ab=16000";
+    Configure({Fixture("tone.mp3")}, "Windows Media Audio (*.wma)");
     ASSERT_EQ(converter.TaskCount(), 1);
     Run(1);
     EXPECT_TRUE(ended[0].Failed);
