@@ -4,9 +4,9 @@
 
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
+#include "engine/options/ValueConversion.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/options/ValueConversion.h"
 #include "support/TempDir.h"
 
 #include <clocale>
@@ -209,7 +209,7 @@ TEST_F(OptionTextTest, DurationsAndDates) {
     EXPECT_EQ(session.RecordingTime, 1002000);
 }
 
-TEST_F(OptionTextTest, IgnoredNamesOnlyLogAndThreadsIsRefused) {
+TEST_F(OptionTextTest, IgnoredNamesOnlyLogAndThreadsTakesACountOrZero) {
     session.ApplyOptionText("y\nbenchmark=1\ni=input.avi");
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[0].level, 1);
@@ -217,8 +217,14 @@ TEST_F(OptionTextTest, IgnoredNamesOnlyLogAndThreadsIsRefused) {
     EXPECT_EQ(log[1].text, "Do nothing: option - benchmark");
     EXPECT_EQ(log[2].text, "Do nothing: option - i");
 
-    EXPECT_EQ(Refusal("threads=2"), "TODO: option - threads");
-    EXPECT_EQ(session.ThreadCount, 1);
+    EXPECT_EQ(session.ThreadCount, 0); // automatic unless asked for
+    session.ApplyOptionText("threads=2");
+    EXPECT_EQ(session.ThreadCount, 2);
+    EXPECT_EQ(Refusal("threads=-1"), "threads must be 0 (automatic) or more");
+    EXPECT_EQ(Refusal("threads=two"), "'two' is not a valid integer value");
+    EXPECT_EQ(session.ThreadCount, 2);
+    session.ApplyOptionText("threads=0");
+    EXPECT_EQ(session.ThreadCount, 0);
 
     session.OnLog = nullptr;
     EXPECT_NO_THROW(session.ApplyOptionText("version\nh"));

@@ -6,6 +6,7 @@
 #include "converter/OutputPublishing.h"
 #include "engine/session/FFmpegThread.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <unistd.h>
@@ -72,6 +73,8 @@ void TCustomAVConverter::StartTask(int index) {
         return;
     task->ProgressInterval = static_cast<int64_t>(progressInterval_) * 1000;
     task->Verbose = static_cast<int>(logLevel_) - 1;
+    // Automatic codec threads share the cores among the conversions that run at once.
+    task->ConcurrentRuns = Threaded() ? std::max(1, std::min(threadCount_, TaskCount())) : 1;
     if (Threaded()) {
         engine::TFFmpegThread* worker = task->StartConvert(true, ThreadPriority);
         if (worker) {

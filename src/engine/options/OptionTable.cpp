@@ -2,9 +2,9 @@
 // handler does. Names the table does not know go to the generic fallback, which hands them to
 // FFmpeg's own option system or drops them silently.
 
+#include "engine/options/ValueConversion.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/options/ValueConversion.h"
 
 #include <unordered_map>
 
@@ -31,8 +31,12 @@ void DoNothing(TCustomFFmpeg& s, const std::string& name, const std::string&) {
     s.Log(1, "Do nothing: option - " + name);
 }
 
-void Refuse(TCustomFFmpeg&, const std::string& name, const std::string&) {
-    throw FFMpegException("TODO: option - " + name);
+// Codec threads: a count, or 0 for as many as the cores allow.
+void SetThreadCount(TCustomFFmpeg& s, const std::string&, const std::string& value) {
+    int32_t count = StrToInt(value);
+    if (count < 0)
+        throw FFMpegException("threads must be 0 (automatic) or more");
+    s.ThreadCount = count;
 }
 
 // The table. Flags ignore their value; plain values are converted and stored without range
@@ -50,8 +54,6 @@ const std::unordered_map<std::string, Handler>& OptionTable() {
         {"apre", DoNothing},
         {"vpre", DoNothing},
         {"spre", DoNothing},
-        // The codec thread count is fixed.
-        {"threads", Refuse},
 
         // Flags.
         {"dump", [](TCustomFFmpeg& s, auto&, auto&) { s.DoPktDump = 1; }},
@@ -125,6 +127,7 @@ const std::unordered_map<std::string, Handler>& OptionTable() {
                  auto& v) { s.SetRecordingTimeMs(ParseTimeValue(n, v, true) / 1000); }},
 
         // Handlers with rules of their own.
+        {"threads", SetThreadCount},
         {"f", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetFormat(v); }},
         {"map", [](TCustomFFmpeg& s, auto&, auto& v) { s.AddStreamMap(v); }},
         {"map_meta_data", [](TCustomFFmpeg& s, auto&, auto& v) { s.AddMetaDataMap(v); }},

@@ -137,7 +137,7 @@ void TCustomFFmpeg::ResetOptions() {
     ExitOnError = false;
     UsingVhook = false;
     Verbose = 1;
-    ThreadCount = 1;
+    ThreadCount = 0;
 
     VideoSize = 0;
     AudioSize = 0;

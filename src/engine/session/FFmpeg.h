@@ -3,8 +3,8 @@
 // set, the running statistics, the worker thread and the session's events.
 
 #include "engine/hooks/HookTypes.h"
-#include "engine/session/SessionThreads.h"
 #include "engine/hooks/TBitmap.h"
+#include "engine/session/SessionThreads.h"
 #include "engine/session/ThreadPriority.h"
 #include "engine/transcode/TranscodeRecords.h"
 
@@ -394,7 +394,11 @@ public:
     bool ExitOnError = false;
     bool UsingVhook = false;
     int32_t Verbose = 1;
-    int32_t ThreadCount = 1;
+    // Codec threads asked for by "threads"; 0 chooses them from the cores (CodecThreads.h).
+    int32_t ThreadCount = 0;
+    // Conversions the owner runs at the same time as this one; automatic codec threads share
+    // the cores among them. Set by the owner before the run starts; options leave it alone.
+    int32_t ConcurrentRuns = 1;
 
     // ---- Run statistics and scaler settings
     int64_t VideoSize = 0;

@@ -6,6 +6,7 @@
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
 #include "engine/session/CodecLock.h"
+#include "engine/session/CodecThreads.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/LibraryReason.h"
 #include "engine/transcode/TranscodeSteps.h"
@@ -398,6 +399,7 @@ void OpenDecoder(TCustomFFmpeg& s, InputStream& ist) {
     if (!codec)
         throw FFMpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d",
                                      static_cast<int>(id), ist.FileIndex, ist.Index));
+    ist.Dec->thread_count = CodecThreadCount(codec, ist.Dec->thread_count, s.ConcurrentRuns);
     {
         std::lock_guard lock(CodecLock());
         LibraryReason reason;
@@ -448,6 +450,7 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
                 ost->Enc->time_base = AVRational{1, AV_TIME_BASE};
             CopySubtitleHeader(s, t, *ost);
         }
+        ost->Enc->thread_count = CodecThreadCount(codec, ost->Enc->thread_count, s.ConcurrentRuns);
         {
             std::lock_guard lock(CodecLock());
             LibraryReason reason;

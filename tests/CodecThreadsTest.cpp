@@ -1,0 +1,177 @@
+// Codec threads: the count each decoder and encoder is opened with (asked for by "threads", or
+// chosen from the cores and the conversions running at once), and real conversions with several
+// threads that must give the same streams as with one. libx264 records the thread count it used
+// in the options it writes into the stream, which tells what reached the encoder.
+
+#include "engine/session/CodecThreads.h"
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVLibs.h"
+#include "converter/AVConverter.h"
+#include "support/EngineRun.h"
+#include "support/MediaReader.h"
+#include "support/TempDir.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <mutex>
+#include <regex>
+
+using namespace mobivert::engine;
+using namespace mobivert::test;
+
+namespace {
+
+// The "threads=N" libx264 wrote into the stream's options, -1 when there is none.
+int X264Threads(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::smatch match;
+    if (!std::regex_search(bytes, match, std::regex(" threads=([0-9]+) ")))
+        return -1;
+    return std::stoi(match[1]);
+}
+
+class CodecThreadsTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
+            << mobivert::binding::AVLibsLastError();
+    }
+
+    // Converts the 2 s 640x480 H.264 + AAC fixture with the thread option given to the input
+    // (decoders) and to the output (encoders).
+    MediaSummary Convert(const std::string& threads, const std::string& codecOptions,
+                         const std::string& output) {
+        EngineRun run;
+        EXPECT_TRUE(run.AddInput(Fixture("h264_aac.mp4"), threads)) << run.Error();
+        EXPECT_TRUE(run.SetOutput(output, codecOptions + "\n" + threads)) << run.Error();
+        run.Run();
+        EXPECT_FALSE(run.Failed()) << threads << ": " << run.Error();
+        return ReadMedia(output);
+    }
+
+    // Output of several threads against the output of one: same codecs, size, picture count,
+    // audio and duration.
+    void ExpectSameStreams(const MediaSummary& many, const MediaSummary& one,
+                           const std::string& what) {
+        ASSERT_TRUE(many.Opened) << what;
+        const StreamSummary* video = many.First(AVMEDIA_TYPE_VIDEO);
+        const StreamSummary* audio = many.First(AVMEDIA_TYPE_AUDIO);
+        const StreamSummary* video1 = one.First(AVMEDIA_TYPE_VIDEO);
+        const StreamSummary* audio1 = one.First(AVMEDIA_TYPE_AUDIO);
+        ASSERT_TRUE(video && audio && video1 && audio1) << what;
+        EXPECT_EQ(video->Codec, video1->Codec) << what;
+        EXPECT_EQ(video->Width, 640) << what;
+        EXPECT_EQ(video->Height, 480) << what;
+        EXPECT_EQ(video->Packets, video1->Packets) << what;
+        EXPECT_EQ(video->Packets, 50) << what;
+        EXPECT_NEAR(video->Duration(), video1->Duration(), 0.001) << what;
+        EXPECT_EQ(audio->Codec, audio1->Codec) << what;
+        EXPECT_EQ(audio->Packets, audio1->Packets) << what;
+        EXPECT_EQ(audio->SampleRate, 44100) << what;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(CodecThreadsTest, CountFollowsTheRequestTheCoresAndTheCodecsAbilities) {
+    const int cores = UsableCores();
+    ASSERT_GE(cores, 1);
+    const AVCodec* aac = av::avcodec_find_encoder_by_name("aac");
+    const AVCodec* pcm = av::avcodec_find_encoder_by_name("pcm_s16le");
+    ASSERT_TRUE(aac && pcm);
+    for (const AVCodec* single : {aac, pcm, static_cast<const AVCodec*>(nullptr)})
+        for (int requested : {0, 2, 8})
+            EXPECT_EQ(CodecThreadCount(single, requested, 1), 1)
+                << (single ? single->name : "none") << " " << requested;
+
+    // Slice threads (mpeg4 encoder), frame and slice threads (h264 decoder), and a library
+    // with threads of its own (libx264).
+    const AVCodec* threaded[] = {av::avcodec_find_encoder_by_name("mpeg4"),
+                                 av::avcodec_find_decoder(AV_CODEC_ID_H264),
+                                 av::avcodec_find_encoder_by_name("libx264")};
+    for (const AVCodec* codec : threaded) {
+        ASSERT_NE(codec, nullptr);
+        SCOPED_TRACE(codec->name);
+        EXPECT_EQ(CodecThreadCount(codec, 3, 1), 3);
+        EXPECT_EQ(CodecThreadCount(codec, 3, 4), 3); // an asked-for count is not shared
+        EXPECT_EQ(CodecThreadCount(codec, 100000, 1), MaxCodecThreads);
+        EXPECT_EQ(CodecThreadCount(codec, 0, 1), std::min(cores, MaxCodecThreads));
+        EXPECT_EQ(CodecThreadCount(codec, 0, 0), std::min(cores, MaxCodecThreads));
+        EXPECT_EQ(CodecThreadCount(codec, 0, 2), std::max(1, cores / 2));
+        EXPECT_EQ(CodecThreadCount(codec, 0, 2 * cores + 1), 1);
+    }
+}
+
+TEST_F(CodecThreadsTest, SeveralThreadsGiveTheSameStreamsAsOne) {
+    const std::string x264 = "vcodec=libx264\nb=400k\nacodec=aac\nab=64k";
+    MediaSummary one = Convert("threads=1", x264, dir.File("x1.mp4"));
+    EXPECT_EQ(X264Threads(dir.File("x1.mp4")), 1);
+    MediaSummary two = Convert("threads=2", x264, dir.File("x2.mp4"));
+    EXPECT_EQ(X264Threads(dir.File("x2.mp4")), 2);
+    ExpectSameStreams(two, one, "libx264, threads=2");
+    MediaSummary automatic = Convert("threads=0", x264, dir.File("x0.mp4"));
+    EXPECT_EQ(X264Threads(dir.File("x0.mp4")), std::min(UsableCores(), MaxCodecThreads));
+    ExpectSameStreams(automatic, one, "libx264, threads=0");
+    // No option at all is the automatic count.
+    MediaSummary plain = Convert("", x264, dir.File("xd.mp4"));
+    EXPECT_EQ(X264Threads(dir.File("xd.mp4")), std::min(UsableCores(), MaxCodecThreads));
+    ExpectSameStreams(plain, one, "libx264, no option");
+
+    // The mpeg4 encoder splits its pictures into slices, one per thread.
+    const std::string mpeg4 = "vcodec=mpeg4\nb=800k\nacodec=libmp3lame\nab=64k";
+    MediaSummary mpeg4One = Convert("threads=1", mpeg4, dir.File("m1.avi"));
+    MediaSummary mpeg4Two = Convert("threads=2", mpeg4, dir.File("m2.avi"));
+    ExpectSameStreams(mpeg4Two, mpeg4One, "mpeg4, threads=2");
+}
+
+// The component tells each task how many conversions run at once, so that automatic threads
+// share the cores: two at once get half the cores each, a batch of one gets them all.
+TEST_F(CodecThreadsTest, ConcurrentConversionsShareTheCores) {
+    using namespace mobivert::converter;
+    TAVConverter converter;
+    ASSERT_TRUE(converter.LoadAVLib("", true)) << converter.LastError();
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool batchEnded = false;
+    converter.OnTerminate = [&](int index, bool, bool, const std::string&) {
+        std::lock_guard lock(mutex);
+        batchEnded = batchEnded || index == -1;
+        ended.notify_all();
+    };
+    auto runBatch = [&](int tasks, int atOnce) {
+        converter.ClearTasks();
+        batchEnded = false;
+        std::vector<std::string> outputs;
+        for (int i = 0; i < tasks; ++i) {
+            int index = converter.AddInputFile(Fixture("h264_aac.mp4"));
+            EXPECT_GE(index, 0) << converter.LastError();
+            TOutputOptions output;
+            output.ExtOptions = "vcodec=libx264\nb=300k\nacodec=aac\nt=1";
+            outputs.push_back(dir.File("batch" + std::to_string(atOnce) + "_" +
+                                       std::to_string(tasks) + "_" + std::to_string(i) + ".mp4"));
+            EXPECT_TRUE(converter.SetOutputFile(index, outputs.back(), &output))
+                << converter.LastError();
+        }
+        converter.StartConvert(atOnce);
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(ended.wait_for(lock, std::chrono::seconds(60), [&] { return batchEnded; }));
+        return outputs;
+    };
+
+    const int shared = std::max(1, UsableCores() / 2);
+    for (const std::string& output : runBatch(2, 2))
+        EXPECT_EQ(X264Threads(output), shared) << output;
+    for (int i = 0; i < converter.TaskCount(); ++i)
+        EXPECT_EQ(converter.Tasks(i)->ConcurrentRuns, 2);
+
+    // Two at once allowed, but only one task: it has the cores to itself.
+    std::vector<std::string> alone = runBatch(1, 2);
+    EXPECT_EQ(converter.Tasks(0)->ConcurrentRuns, 1);
+    EXPECT_EQ(X264Threads(alone[0]), std::min(UsableCores(), MaxCodecThreads));
+}
+
+} // namespace
