@@ -69,9 +69,20 @@ protected:
 };
 
 TEST_F(BindingTest, LoadsEveryLibraryFromTheSystemAndBindsEveryEntry) {
+    std::string filterError;
+    EXPECT_FALSE(LoadAVFilter(filterError));
+    EXPECT_EQ(filterError, "LibAVFilter not loaded.");
+    EXPECT_FALSE(AVFilterBinder().IsLoaded());
+
     ASSERT_TRUE(LoadAVLibs("", true)) << AVLibsLastError();
     EXPECT_TRUE(AVLibsLoaded());
     EXPECT_EQ(AVLibsLastError(), "");
+    // libavfilter waits until a filter graph is needed.
+    EXPECT_FALSE(AVFilterBinder().IsLoaded());
+    EXPECT_EQ(av::av_buffersink_get_frame, nullptr);
+    filterError.clear();
+    ASSERT_TRUE(LoadAVFilter(filterError)) << filterError;
+    EXPECT_TRUE(LoadAVFilter(filterError)); // once
     for (LibraryBinder* binder : AllBinders())
         EXPECT_TRUE(binder->IsBound()) << binder->FileName();
     EXPECT_EQ(AVCodecBinder().FileName(),
@@ -128,6 +139,20 @@ TEST_F(BindingTest, CorruptLibraryInTheLibFolderFailsAndLeavesNothingLoaded) {
     EXPECT_EQ(std::getenv("PATH") ? std::getenv("PATH") : "", path);
 }
 
+TEST_F(BindingTest, BrokenFilterLibraryFailsOnlyItsOwnLoad) {
+    TempDir lib;
+    WriteFile(lib.File(AVFilterBinder().FileName()), std::string(4096, '\x7f'));
+    ASSERT_TRUE(LoadAVLibs(lib.Path().string(), true)) << AVLibsLastError();
+    std::string error;
+    EXPECT_FALSE(LoadAVFilter(error));
+    EXPECT_THAT(error, StartsWith("Load libraray " + AVFilterBinder().FileName() + " error: "));
+    EXPECT_THAT(error, HasSubstr(lib.Path().string()));
+    EXPECT_FALSE(AVFilterBinder().IsLoaded());
+    EXPECT_TRUE(AVCodecBinder().IsBound());
+    UnloadAVLibs();
+    EXPECT_TRUE(NothingLoaded());
+}
+
 TEST_F(BindingTest, LibraryWithoutAnEntryNamesTheEntryAndIsUnloadedAgain) {
     TempDir lib;
     std::filesystem::copy_file(MOBIVERT_STANDIN_LIBRARY, lib.File(AVCodecBinder().FileName()));
@@ -162,6 +187,9 @@ TEST_F(BindingTest, RetryingAnUnboundLibraryBindsWithoutReloadingIt) {
 std::string LoadFromFolderAndCheck(const std::string& folder) {
     if (!LoadAVLibs(folder, true))
         return AVLibsLastError();
+    // libavfilter, loaded later, comes from the same folder.
+    if (std::string error; !LoadAVFilter(error))
+        return error;
     for (LibraryBinder* binder : AllBinders())
         if (binder->LoadedPath().rfind(folder, 0) != 0)
             return binder->FileName() + " came from " + binder->LoadedPath();

@@ -11,21 +11,26 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 
 namespace mobivert::binding {
 
 namespace {
 
-bool allLoaded = false;
+std::atomic<bool> allLoaded{false};
 std::string lastError;
 std::atomic<int> cachedLogLevel{AV_LOG_INFO};
+// Where the set was loaded from, for libavfilter's later load; guarded by filterMutex.
+std::mutex filterMutex;
+std::string loadedDirectory;
+bool loadedVersioned = true;
 
 // Dependencies come first: a library loaded by full path from the "lib" folder is matched by its
 // soname when a later library names it as a dependency, so the bundled copies are the ones the
-// others link against instead of a second, system-wide copy.
-std::array<std::reference_wrapper<LibraryBinder>, 6> LoadOrder() {
-    return {AVUtilBinder(),  SwResampleBinder(), SwScaleBinder(),
-            AVCodecBinder(), AVFormatBinder(),   AVFilterBinder()};
+// others link against instead of a second, system-wide copy. libavfilter is not among them: it
+// is loaded by LoadAVFilter when a conversion first needs a filter graph.
+std::array<std::reference_wrapper<LibraryBinder>, 5> LoadOrder() {
+    return {AVUtilBinder(), SwResampleBinder(), SwScaleBinder(), AVCodecBinder(), AVFormatBinder()};
 }
 
 } // namespace
@@ -43,6 +48,11 @@ bool LoadAVLibs(const std::string& directory, bool versioned) {
             break;
         }
     }
+    if (ok) {
+        std::lock_guard lock(filterMutex);
+        loadedDirectory = directory;
+        loadedVersioned = versioned;
+    }
     allLoaded = ok;
     if (ok)
         RefreshCachedLogLevel();
@@ -51,8 +61,27 @@ bool LoadAVLibs(const std::string& directory, bool versioned) {
     return ok;
 }
 
+bool LoadAVFilter(std::string& error) {
+    std::lock_guard lock(filterMutex);
+    LibraryBinder& binder = AVFilterBinder();
+    if (binder.IsBound())
+        return true;
+    if (!allLoaded) {
+        error = "LibAVFilter not loaded.";
+        return false;
+    }
+    if (binder.LoadLib(loadedDirectory, loadedVersioned, error))
+        return true;
+    binder.UnloadLib();
+    return false;
+}
+
 void UnloadAVLibs() {
     allLoaded = false;
+    {
+        std::lock_guard lock(filterMutex);
+        AVFilterBinder().UnloadLib();
+    }
     auto order = LoadOrder();
     for (auto it = order.rbegin(); it != order.rend(); ++it)
         it->get().UnloadLib();

@@ -46,8 +46,11 @@ std::string VersionText(unsigned version) {
 
 int PrintLibraryVersions() {
     using namespace mobivert::binding;
-    if (!LoadAVLibs(ProgramLibDirectory(), true)) {
-        std::fprintf(stderr, "%s\n", AVLibsLastError().c_str());
+    std::string filterError;
+    if (!LoadAVLibs(ProgramLibDirectory(), true) || !LoadAVFilter(filterError)) {
+        std::fprintf(stderr, "%s\n",
+                     filterError.empty() ? AVLibsLastError().c_str() : filterError.c_str());
+        UnloadAVLibs();
         return 1;
     }
     std::printf("libavcodec    %s\n", VersionText(av::avcodec_version()).c_str());

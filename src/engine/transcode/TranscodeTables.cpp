@@ -15,8 +15,11 @@ void Release(InputStream& ist) {
     av::av_frame_free(&ist.FilterFrame);
     av::av_frame_free(&ist.PicRef);
     av::swr_free(&ist.PackedConverter);
-    av::avfilter_graph_free(&ist.FilterGraph);
-    av::avfilter_graph_free(&ist.DeinterlaceGraph);
+    // A graph exists only when libavfilter was loaded for it.
+    if (ist.FilterGraph)
+        av::avfilter_graph_free(&ist.FilterGraph);
+    if (ist.DeinterlaceGraph)
+        av::avfilter_graph_free(&ist.DeinterlaceGraph);
     av::av_frame_free(&ist.DeinterlacedFrame);
 }
 

@@ -2,6 +2,7 @@
 // input stream and an encoder, built from the "vfilters" description.
 
 #include "binding/AVFilterHlpr.h"
+#include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/transcode/TranscodeSteps.h"
@@ -73,6 +74,8 @@ bool TCustomFFmpeg::BuildFilterGraph(InputStream& ist, OutputStream& ost) {
     if (width <= 0 || height <= 0 || format == AV_PIX_FMT_NONE)
         return false;
 
+    if (!binding::LoadAVFilter(SetupError))
+        return false;
     // One graph per input stream; a later output of the same stream replaces it.
     av::avfilter_graph_free(&ist.FilterGraph);
     ist.InputVideoFilter = ist.OutVideoFilter = nullptr;

@@ -2,6 +2,7 @@
 // copy, deinterlacing, and the frame hooks that act on the working copy.
 
 #include "binding/AVFilterHlpr.h"
+#include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "engine/transcode/TranscodeSteps.h"
 
@@ -24,6 +25,9 @@ bool SameGeometry(const InputStream& ist, const AVFrame* picture) {
 bool PrepareDeinterlacer(InputStream& ist, const AVFrame* picture) {
     if (ist.DeinterlaceGraph && SameGeometry(ist, picture))
         return true;
+    std::string error;
+    if (!binding::LoadAVFilter(error))
+        return false;
     av::avfilter_graph_free(&ist.DeinterlaceGraph);
     ist.DeinterlaceSource = ist.DeinterlaceSink = nullptr;
     ist.DeinterlaceFormat = -1;
