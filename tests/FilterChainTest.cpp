@@ -198,7 +198,9 @@ protected:
         ost.Enc = encoder;
     }
     void TearDown() override {
-        av::avfilter_graph_free(&ist.FilterGraph);
+        // libavfilter is loaded with the first graph: a refused chain may leave it unloaded.
+        if (ist.FilterGraph)
+            av::avfilter_graph_free(&ist.FilterGraph);
         av::avcodec_free_context(&encoder);
     }
 
