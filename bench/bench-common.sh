@@ -24,7 +24,7 @@ print_machine() {
 print_medians() {
     local name
     for name in "$@"; do
-        printf "  %-14s %7s %7s %7s\n" "$name" "$(median "$name" 1)" "$(median "$name" 2)" \
+        printf "  %-18s %7s %7s %7s\n" "$name" "$(median "$name" 1)" "$(median "$name" 2)" \
             "$(awk -v k="$(median "$name" 3)" 'BEGIN { printf "%.1f", k / 1024 }')"
     done
 }
@@ -45,8 +45,14 @@ build_bench_programs() {
 # (x264, High profile) + AAC stereo 44.1 kHz.
 # The zone plate moves in every picture and covers the whole frame, so neither the decoder
 # nor the encoders get an easy picture.
+# With MOBIVERT_BENCH_CACHE set to a folder, inputs are kept there and reused by later runs.
 make_input() {
     local seconds=$1 file=$2 width=${3:-1280} height=${4:-720}
+    local cached=${MOBIVERT_BENCH_CACHE:+$MOBIVERT_BENCH_CACHE/in-${seconds}s-${width}x${height}.mp4}
+    if [[ -n $cached && -s $cached ]]; then
+        cp "$cached" "$file"
+        return
+    fi
     gst-launch-1.0 -q \
         videotestsrc is-live=false pattern=zone-plate kx2=20 ky2=20 kt=1 \
         num-buffers=$((seconds * 25)) \
@@ -57,6 +63,10 @@ make_input() {
         num-buffers=$((seconds * 100)) \
         ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! audioconvert \
         ! voaacenc bitrate=128000 ! aacparse ! queue ! m.
+    if [[ -n $cached ]]; then
+        mkdir -p "$MOBIVERT_BENCH_CACHE"
+        cp "$file" "$cached"
+    fi
 }
 
 # measure NAME COMMAND...: appends "cpu wall maxrss_kB" to $WORK/NAME.

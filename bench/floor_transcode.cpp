@@ -3,6 +3,8 @@
 // nothing else (no frame-rate keeping, no option layer, no hooks, no progress reports).
 //
 // Usage: floor_transcode INPUT OUTPUT VIDEO_ENCODER VIDEO_BITRATE AUDIO_ENCODER AUDIO_BITRATE
+//                        [THREADS]
+// THREADS is the thread count of every decoder and encoder (default 1).
 //
 // Linked against FFmpeg directly: it is a measuring stick, not part of the program.
 
@@ -33,6 +35,8 @@ struct Lane {
     AVCodecContext* enc = nullptr;
 };
 
+int threads = 1;
+
 AVCodecContext* OpenDecoder(AVStream* st) {
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
     if (!codec)
@@ -40,8 +44,7 @@ AVCodecContext* OpenDecoder(AVStream* st) {
     AVCodecContext* dec = avcodec_alloc_context3(codec);
     avcodec_parameters_to_context(dec, st->codecpar);
     dec->pkt_timebase = st->time_base;
-    // One thread, as the engine's default.
-    dec->thread_count = 1;
+    dec->thread_count = threads;
     if (int ret = avcodec_open2(dec, codec, nullptr); ret < 0)
         Fail("open decoder", ret);
     return dec;
@@ -68,10 +71,13 @@ void Encode(AVFormatContext* oc, Lane& lane, AVFrame* frame, AVPacket* pkt) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 7) {
-        std::fprintf(stderr, "usage: %s INPUT OUTPUT VENC VBITRATE AENC ABITRATE\n", argv[0]);
+    if (argc != 7 && argc != 8) {
+        std::fprintf(stderr, "usage: %s INPUT OUTPUT VENC VBITRATE AENC ABITRATE [THREADS]\n",
+                     argv[0]);
         return 2;
     }
+    if (argc == 8)
+        threads = std::atoi(argv[7]);
     AVFormatContext* ic = nullptr;
     if (int ret = avformat_open_input(&ic, argv[1], nullptr, nullptr); ret < 0)
         Fail("open input", ret);
@@ -102,7 +108,7 @@ int main(int argc, char** argv) {
         enc->sample_aspect_ratio = video.dec->sample_aspect_ratio;
         enc->pix_fmt = AV_PIX_FMT_YUV420P;
         enc->bit_rate = std::atoll(argv[4]);
-        enc->thread_count = 1;
+        enc->thread_count = threads;
         if (oc->oformat->flags & AVFMT_GLOBALHEADER)
             enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         if (int ret = avcodec_open2(enc, codec, nullptr); ret < 0)
@@ -123,7 +129,7 @@ int main(int argc, char** argv) {
         av_channel_layout_copy(&enc->ch_layout, &audio.dec->ch_layout);
         enc->time_base = {1, enc->sample_rate};
         enc->bit_rate = std::atoll(argv[6]);
-        enc->thread_count = 1;
+        enc->thread_count = threads;
         if (oc->oformat->flags & AVFMT_GLOBALHEADER)
             enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         if (int ret = avcodec_open2(enc, codec, nullptr); ret < 0)
@@ -146,8 +152,8 @@ int main(int argc, char** argv) {
         while (avcodec_receive_frame(lane.dec, frame) >= 0) {
             AVRational from = ic->streams[lane.input]->time_base;
             int64_t ts = frame->best_effort_timestamp;
-            frame->pts = ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
-                                              : av_rescale_q(ts, from, lane.enc->time_base);
+            frame->pts =
+                ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE : av_rescale_q(ts, from, lane.enc->time_base);
             frame->pict_type = AV_PICTURE_TYPE_NONE;
             Encode(oc, lane, frame, out);
             av_frame_unref(frame);
