@@ -112,6 +112,10 @@ TEST_F(CodecThreadsTest, SeveralThreadsGiveTheSameStreamsAsOne) {
     MediaSummary mpeg4One = Convert("threads=1", mpeg4, dir.File("m1.avi"));
     MediaSummary mpeg4Two = Convert("threads=2", mpeg4, dir.File("m2.avi"));
     ExpectSameStreams(mpeg4Two, mpeg4One, "mpeg4, threads=2");
+
+    // GStreamer reads the threaded outputs as what they claim to be.
+    EXPECT_NE(Discover(dir.File("x2.mp4")).find("H.264"), std::string::npos);
+    EXPECT_NE(Discover(dir.File("m2.avi")).find("MPEG-4 Video"), std::string::npos);
 }
 
 // The component tells each task how many conversions run at once, so that automatic threads
