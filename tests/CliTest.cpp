@@ -533,8 +533,8 @@ TEST_F(CliTest, SigtermStopsLikeInterruptAndASecondSignalQuitsAtOnce) {
     CliResult stopped =
         Run({"-p", "8", "-i", "re=1", "-o", together, Fixture("sample.mp4")}, twice);
     EXPECT_EQ(stopped.Status, 1) << stopped.Err;
-    EXPECT_EQ(stopped.Out,
-              Fixture("sample.mp4") + " -> " + together + "/sample (AVI Video).avi: Canceled\n");
+    EXPECT_EQ(stopped.Out, Fixture("sample.mp4") + " -> " + together +
+                               "/sample (AVI Video) [partial].avi: Canceled\n");
 
     // A second signal half a second or more after the first quits at once; one within that
     // time is the same request again.
