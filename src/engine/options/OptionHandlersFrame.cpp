@@ -1,9 +1,9 @@
 // Picture geometry and rate of the next output: frame rate, frame size and display aspect ratio.
 
 #include "binding/AVUtilHlpr.h"
+#include "engine/options/ValueConversion.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/options/ValueConversion.h"
 
 namespace mobivert::engine {
 
