@@ -4,8 +4,8 @@
 set -euo pipefail
 
 packages=(
-    # toolchain
-    build-essential cmake ninja-build pkg-config clang-format
+    # toolchain; clang with its run-time libraries (libFuzzer, sanitizers) for the fuzz targets
+    build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev
     # FFmpeg 5.1 headers, libraries and the encoder-rich codec build
     libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev libavfilter-dev
     libavcodec-extra ffmpeg-doc

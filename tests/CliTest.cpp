@@ -2,6 +2,7 @@
 // output folder it picks, bad input files, never overwriting or changing a file, extra engine
 // options, several conversions at once, and a graceful stop on SIGINT.
 
+#include "app/cli/StopSignals.h"
 #include "app/shared/Presets.h"
 #include "support/TempDir.h"
 
@@ -522,16 +523,38 @@ TEST_F(CliTest, SigtermStopsLikeInterruptAndASecondSignalQuitsAtOnce) {
     EXPECT_EQ(r.Out, Fixture("sample.mp4") + " -> " + out +
                          "/sample (AVI Video) [partial].avi: Canceled\n");
 
-    // A second signal while the first is being honoured ends the program at once, without a
-    // report. (Two different signals, so that neither can merge into the other while pending.)
+    // Two signals at once, as timeout(1) sends them to the process and to its group, are one
+    // request to stop. (Two different signals, so that neither can merge into the other while
+    // pending.)
     CliRun twice;
     twice.SignalWhen = "sample.mp4: ";
-    twice.Signals = {SIGINT, SIGTERM};
-    CliResult quit =
-        Run({"-p", "8", "-i", "re=1", "-o", work.File("quit"), Fixture("sample.mp4")}, twice);
-    EXPECT_EQ(quit.Status, 130);
-    EXPECT_EQ(quit.Out, "");
-    EXPECT_NE(quit.Err.find("interrupted"), std::string::npos) << quit.Err;
+    twice.Signals = {SIGTERM, SIGINT};
+    std::string together = work.File("together");
+    CliResult stopped =
+        Run({"-p", "8", "-i", "re=1", "-o", together, Fixture("sample.mp4")}, twice);
+    EXPECT_EQ(stopped.Status, 1) << stopped.Err;
+    EXPECT_EQ(stopped.Out, Fixture("sample.mp4") + " -> " + together +
+                               "/sample (AVI Video) [partial].avi: Canceled\n");
+
+    // A second signal half a second or more after the first quits at once; one within that
+    // time is the same request again.
+    using mobivert::cli::TStopSignals;
+    TStopSignals requests;
+    TStopSignals::Clock::time_point first{std::chrono::seconds(100)};
+    EXPECT_EQ(requests.Receive(first), TStopSignals::TAction::Stop);
+    EXPECT_EQ(requests.Receive(first + 499ms), TStopSignals::TAction::Ignore);
+    EXPECT_EQ(requests.Receive(first + 500ms), TStopSignals::TAction::Quit);
+}
+
+TEST_F(CliTest, ANewlineInAFileNameNeverSplitsAReportLine) {
+    std::string source = work.File("two\nlines.mp3");
+    fs::copy_file(Fixture("tone.mp3"), source);
+    std::string out = work.File("out");
+    CliResult r = Run({"-p", "21", "-o", out, source});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, work.File("two\\nlines.mp3") + " -> " + out +
+                         "/two\\nlines (Wave Audio).wav: Done\n");
+    EXPECT_TRUE(fs::exists(out + "/two\nlines (Wave Audio).wav"));
 }
 
 TEST_F(CliTest, OutputsThatDifferFromTheirSourceAreDoneWithWarningsAndExitThree) {

@@ -2,7 +2,10 @@
 // values, read through a probe of the real source file.
 
 #include "app/shared/ConversionDriver.h"
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
+#include "binding/AVUtilHlpr.h"
 #include "support/TempDir.h"
 
 #include <climits>
@@ -14,6 +17,75 @@ using mobivert::converter::TAVProbe;
 using mobivert::converter::TOutputOptions;
 using mobivert::test::Fixture;
 using mobivert::test::TempDir;
+
+namespace {
+
+// A 16x16 PNG picture, encoded by the library's PNG encoder.
+AVPacket* PngPicture() {
+    const AVCodec* png = av::avcodec_find_encoder(AV_CODEC_ID_PNG);
+    AVCodecContext* enc = av::avcodec_alloc_context3(png);
+    enc->width = enc->height = 16;
+    enc->pix_fmt = AV_PIX_FMT_RGB24;
+    enc->time_base = {1, 25};
+    AVFrame* frame = av::av_frame_alloc();
+    frame->format = AV_PIX_FMT_RGB24;
+    frame->width = frame->height = 16;
+    AVPacket* pkt = av::av_packet_alloc();
+    if (av::avcodec_open2(enc, png, nullptr) < 0 || av::av_frame_get_buffer(frame, 0) < 0 ||
+        av::avcodec_send_frame(enc, frame) < 0 || av::avcodec_receive_packet(enc, pkt) < 0)
+        av::av_packet_free(&pkt);
+    av::av_frame_free(&frame);
+    av::avcodec_free_context(&enc);
+    return pkt;
+}
+
+// An MP3 with a picture attached to it (cover art): the tone fixture's audio packets and a PNG,
+// written by the library's MP3 muxer (an ID3 picture frame). Empty on success.
+std::string WriteMp3WithCover(const std::string& path) {
+    AVFormatContext* in = nullptr;
+    if (av::avformat_open_input(&in, Fixture("tone.mp3").c_str(), nullptr, nullptr) < 0)
+        return "cannot open the tone";
+    av::avformat_find_stream_info(in, nullptr);
+    AVFormatContext* out = nullptr;
+    av::avformat_alloc_output_context2(&out, nullptr, "mp3", path.c_str());
+    AVStream* audio = av::avformat_new_stream(out, nullptr);
+    av::avcodec_parameters_copy(audio->codecpar, in->streams[0]->codecpar);
+    audio->codecpar->codec_tag = 0;
+    AVStream* cover = av::avformat_new_stream(out, nullptr);
+    cover->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+    cover->codecpar->codec_id = AV_CODEC_ID_PNG;
+    cover->codecpar->width = cover->codecpar->height = 16;
+    cover->disposition = AV_DISPOSITION_ATTACHED_PIC;
+    std::string error;
+    AVPacket* picture = PngPicture();
+    int ret = 0;
+    if (!picture)
+        error = "cannot encode the picture";
+    else if (av::avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) < 0)
+        error = "cannot create the file";
+    else if ((ret = av::avformat_write_header(out, nullptr)) < 0)
+        error = "cannot write the header: " + std::to_string(ret);
+    else {
+        picture->stream_index = 1;
+        av::av_interleaved_write_frame(out, picture);
+        AVPacket* pkt = av::av_packet_alloc();
+        while (av::av_read_frame(in, pkt) >= 0) {
+            pkt->stream_index = 0;
+            av::av_packet_rescale_ts(pkt, in->streams[0]->time_base, audio->time_base);
+            av::av_interleaved_write_frame(out, pkt);
+        }
+        av::av_packet_free(&pkt);
+        if (av::av_write_trailer(out) < 0)
+            error = "cannot write the trailer";
+    }
+    av::av_packet_free(&picture);
+    av::avio_closep(&out->pb);
+    av::avformat_free_context(out);
+    av::avformat_close_input(&in);
+    return error;
+}
+
+} // namespace
 
 class DriverOptionsTest : public ::testing::Test {
 protected:
@@ -128,12 +200,44 @@ TEST_F(DriverOptionsTest, BitRatesBeyond32BitsAreHeldAtTheLimitNotWrapped) {
     EXPECT_EQ(o.AudioBitRate, INT_MAX);
 }
 
-TEST_F(DriverOptionsTest, SourceWithAnAudioExtensionGetsNoVideoEvenWithVideo) {
-    // The Ogg file holds Theora video, but ".ogg" is an audio extension.
+TEST_F(DriverOptionsTest, RealVideoIsKeptWhateverTheSourcesExtension) {
+    // The Ogg file holds Theora video: ".ogg" is an audio extension, but moving pictures win.
     TOutputOptions o = Build(Fixture("theora_vorbis.ogg"), "DivX Video (*.avi)");
+    EXPECT_FALSE(o.DisableVideo);
+    EXPECT_EQ(o.FrameSize, "320x240");
+    EXPECT_EQ(o.VideoBitRate, 1500000);
+
+    // Names that hold only part of an audio extension (".m", ".mp", ".ac") keep their video too,
+    // and an audio-only source with an audio extension still gets none.
+    TempDir dir;
+    for (const char* name : {"clip.m", "clip.mp", "clip.ac"}) {
+        std::string copy = dir.File(name);
+        std::filesystem::copy_file(Fixture("h264_aac.mp4"), copy);
+        o = Build(copy, "AVI Video (*.avi)");
+        EXPECT_FALSE(o.DisableVideo) << name;
+        EXPECT_EQ(o.FrameSize, "640x480") << name;
+    }
+    o = Build(Fixture("tone.mp3"), "AVI Video (*.avi)");
     EXPECT_TRUE(o.DisableVideo);
     EXPECT_EQ(o.FrameSize, "");
-    EXPECT_EQ(o.VideoBitRate, -1);
+}
+
+TEST_F(DriverOptionsTest, APictureAttachedToTheSourceNeverBecomesVideo) {
+    TempDir dir;
+    std::string withCover = dir.File("cover.mp3");
+    ASSERT_EQ(WriteMp3WithCover(withCover), "");
+    // Under a name that says nothing about audio, the cover art is still no video to convert.
+    std::string renamed = dir.File("cover.dat");
+    std::filesystem::copy_file(withCover, renamed);
+    for (const std::string& source : {withCover, renamed}) {
+        TAVProbe probe;
+        ASSERT_TRUE(probe.Open(source)) << probe.LastError();
+        EXPECT_EQ(probe.VideoStreamCount(), 1) << source;
+        EXPECT_EQ(probe.MovingVideoStreamCount(), 0) << source;
+        TOutputOptions o = BuildOutputOptions("AVI Video (*.avi)", probe, {});
+        EXPECT_TRUE(o.DisableVideo) << source;
+        EXPECT_EQ(o.FrameSize, "") << source;
+    }
 }
 
 TEST_F(DriverOptionsTest, AudioOnlySourceWithOtherExtensionGetsTheProbesMissingSize) {

@@ -63,14 +63,16 @@ TEST_F(PresetTableTest, GoneCodecNamesMapToTheirSuccessorsOnly) {
     EXPECT_EQ(av::avcodec_find_encoder_by_name("libfaac"), nullptr);
 }
 
-TEST_F(PresetTableTest, AudioExtensionsAreCaseSensitiveSubstringsAndEmptyMatchesNothing) {
+TEST_F(PresetTableTest, AudioExtensionsAreWholeCaseSensitiveWordsAndEmptyMatchesNothing) {
     for (const char* audio :
          {".aac", ".ac3", ".mp2", ".mp3", ".wav", ".wma", ".amr", ".ogg", ".flac", ".ra"})
         EXPECT_TRUE(IsAudioExtension(audio)) << audio;
     for (const char* video : {".avi", ".mp4", ".rm", ".mkv", ".3gp", ".WAV", ".Mp3", ""})
         EXPECT_FALSE(IsAudioExtension(video)) << video;
-    // A plain substring test: a fragment of an audio extension counts.
-    EXPECT_TRUE(IsAudioExtension(".fla"));
+    // Fragments of an audio extension, or of two of them with the blank between, are not one.
+    for (const char* fragment :
+         {".fla", ".m", ".mp", ".ac", ".a", ".", "aac", ".aac .ac3", "c3 .mp"})
+        EXPECT_FALSE(IsAudioExtension(fragment)) << fragment;
 }
 
 TEST_F(PresetTableTest, OnlyTheTwo3gpPresetsRefuseTheOptions) {

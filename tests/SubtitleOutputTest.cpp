@@ -12,6 +12,7 @@
 #include "support/TempDir.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -236,15 +237,21 @@ TEST_F(SubtitleOutputTest, TextSubtitlesGoIntoTheContainersOwnCodec) {
 
 TEST_F(SubtitleOutputTest, EncoderRefusalsAreSkipped) {
     // Text cannot become DVD bitmaps: the encoder refuses each subtitle, which is skipped and
-    // logged, and the run goes on.
+    // logged, and the run goes on to the end. An output that then holds nothing at all is not
+    // a conversion: it fails with that reason and is removed.
     EngineRun run;
     ASSERT_TRUE(run.AddInput(srt)) << run.Error();
     std::string out = dir.File("refused.mkv");
     ASSERT_TRUE(run.SetOutput(out, "scodec=dvdsub")) << run.Error();
     run.Run();
-    ASSERT_FALSE(run.Failed()) << run.Error();
-    EXPECT_TRUE(run.Logged("Subtitle encoding failed"));
-    EXPECT_TRUE(SubtitlePackets(out).empty());
+    int refusals = 0;
+    for (const LoggedLine& line : run.Lines())
+        refusals += line.Text.find("Subtitle encoding failed") != std::string::npos;
+    EXPECT_GE(refusals, 2);
+    EXPECT_TRUE(run.Failed());
+    EXPECT_EQ(run.Error(), out + ": no media was written (nothing in the source could be "
+                                 "converted)");
+    EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 TEST_F(DvbSubtitleTest, BitmapSubtitlesAreLeftOutOfATextOnlyContainer) {

@@ -4,8 +4,8 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
-#include "engine/session/CodecLock.h"
 #include "engine/open/OpenErrorText.h"
+#include "engine/session/CodecLock.h"
 #include "engine/session/LibraryReason.h"
 
 #include <cstring>
@@ -101,9 +101,17 @@ bool TAVProbe::Open(const std::string& fileName, const std::string& formatName) 
         lastError_ = engine::OpenErrorText(AVERROR(ENOMEM), fileName);
         return false;
     }
+    context->probesize = engine::PROBE_SIZE;
+    context->max_analyze_duration = engine::ANALYZE_DURATION_US;
+    guard_.Install(context);
+    guard_.Begin(engine::OPEN_READ_BUDGET, engine::OPEN_TIME_LIMIT_US);
     // On failure the library frees the context itself, and says why in its log.
     engine::LibraryReason reason;
     int ret = av::avformat_open_input(&context, fileName.c_str(), format, nullptr);
+    if (ret < 0 && guard_.LastCause() != engine::TReadGuard::Cause::None) {
+        lastError_ = fileName + ": " + guard_.Reason();
+        return false;
+    }
     if (ret < 0) {
         lastError_ = reason.Explain(
             engine::OpenErrorText(engine::ClassifyOpenError(ret, fileName, format), fileName));
@@ -116,6 +124,13 @@ bool TAVProbe::Open(const std::string& fileName, const std::string& formatName) 
         std::lock_guard lock(engine::CodecLock());
         ret = av::avformat_find_stream_info(context_, nullptr);
     }
+    // An interrupted probe may still report success, with streams it could not describe.
+    if (guard_.LastCause() != engine::TReadGuard::Cause::None) {
+        lastError_ = fileName + ": " + guard_.Reason();
+        Close();
+        return false;
+    }
+    guard_.End();
     if (ret < 0) {
         lastError_ = fileName + ": could not find codec parameters";
         Close();
@@ -145,7 +160,7 @@ void TAVProbe::Close() {
 
 void TAVProbe::ClearCounts() {
     streamCount_ = programCount_ = -1;
-    audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = -1;
+    audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = movingVideoStreamCount_ = -1;
     firstAudioStreamIndex_ = firstVideoStreamIndex_ = firstSubtitleStreamIndex_ = -1;
 }
 
@@ -155,7 +170,7 @@ void TAVProbe::Count() {
         return;
     streamCount_ = static_cast<int>(context_->nb_streams);
     programCount_ = static_cast<int>(context_->nb_programs);
-    audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = 0;
+    audioStreamCount_ = videoStreamCount_ = subtitleStreamCount_ = movingVideoStreamCount_ = 0;
     for (int i = 0; i < streamCount_; ++i) {
         switch (context_->streams[i]->codecpar->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
@@ -163,7 +178,11 @@ void TAVProbe::Count() {
                 firstAudioStreamIndex_ = i;
             break;
         case AVMEDIA_TYPE_VIDEO:
+            // The first moving pictures win over a picture attached before them.
             if (videoStreamCount_++ == 0)
+                firstVideoStreamIndex_ = i;
+            if (!(context_->streams[i]->disposition & AV_DISPOSITION_ATTACHED_PIC) &&
+                movingVideoStreamCount_++ == 0)
                 firstVideoStreamIndex_ = i;
             break;
         case AVMEDIA_TYPE_SUBTITLE:

@@ -3,6 +3,9 @@
 // The converter keeps one for checking files the user adds; every conversion task keeps one
 // attached to its opened input so the window can ask about that task's source.
 
+#include "engine/open/ReadGuard.h"
+
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -62,12 +65,16 @@ public:
     // Loads the codec, format, util and scale libraries; nothing when they are already bound.
     // On failure LastError() holds the loader's text and the four are unloaded again.
     bool LoadLibs(const std::string& directory, bool versioned);
-    // Opens a file, with an optional forced format name; false with LastError() set.
+    // Opens a file, with an optional forced format name; false with LastError() set. Opening
+    // and probing are bounded in time and bytes read, and end early when the flag given to
+    // WatchStop is set.
     bool Open(const std::string& fileName, const std::string& formatName = std::string());
     // Takes over a context opened elsewhere without owning it.
     void Attach(AVFormatContext* context);
     // Forgets the context, closing it when the probe opened it.
     void Close();
+    // A flag that, once set, makes a running Open give up (null: none).
+    void WatchStop(const std::atomic<bool>* stop) { guard_.WatchStop(stop); }
 
     // Index -1 means the first stream of that kind. Problems are logged and give the preset
     // record.
@@ -83,8 +90,11 @@ public:
     int ProgramCount() const { return programCount_; }
     int AudioStreamCount() const { return audioStreamCount_; }
     int VideoStreamCount() const { return videoStreamCount_; }
+    // Video streams that are moving pictures, not a picture attached to the file (cover art).
+    int MovingVideoStreamCount() const { return movingVideoStreamCount_; }
     int SubtitleStreamCount() const { return subtitleStreamCount_; }
     int FirstAudioStreamIndex() const { return firstAudioStreamIndex_; }
+    // The first moving-picture stream, or the first video stream when all are attached pictures.
     int FirstVideoStreamIndex() const { return firstVideoStreamIndex_; }
     int FirstSubtitleStreamIndex() const { return firstSubtitleStreamIndex_; }
 
@@ -103,10 +113,12 @@ private:
     int programCount_ = -1;
     int audioStreamCount_ = -1;
     int videoStreamCount_ = -1;
+    int movingVideoStreamCount_ = -1;
     int subtitleStreamCount_ = -1;
     int firstAudioStreamIndex_ = -1;
     int firstVideoStreamIndex_ = -1;
     int firstSubtitleStreamIndex_ = -1;
+    engine::TReadGuard guard_;
 };
 
 } // namespace mobivert::converter

@@ -3,6 +3,7 @@
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/ProgressDisplay.h"
+#include "app/cli/StopSignals.h"
 #include "app/shared/BatchJournal.h"
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Presets.h"
@@ -76,6 +77,29 @@ std::string OneLine(std::string text) {
     return line;
 }
 
+// A file name as one line of text: control characters (a newline in a name, for one) are
+// written as escapes, so that a name never splits a report line.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7f) {
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", u);
+            out += escape;
+        }
+    }
+    return out;
+}
+
 int ListPresets() {
     const auto& presets = app::Presets();
     for (size_t i = 0; i < presets.size(); ++i)
@@ -145,11 +169,11 @@ int Info(const cli::TCliOptions& options) {
         if (reason.empty() && !probe.Open(file))
             reason = probe.LastError();
         if (!reason.empty()) {
-            std::printf("%s: Error found: %s\n", file.c_str(), OneLine(reason).c_str());
+            std::printf("%s: Error found: %s\n", Printable(file).c_str(), OneLine(reason).c_str());
             status = 1;
             continue;
         }
-        std::printf("%s\n", file.c_str());
+        std::printf("%s\n", Printable(file).c_str());
         PrintInfo(probe);
         probe.Close();
     }
@@ -194,30 +218,67 @@ private:
     std::deque<Event> events_;
 };
 
+// The work files of the tasks that have not ended: a program that quits at once removes them,
+// so that no unfinished file is left behind. Shared by the thread that takes the signals and the
+// threads that end the tasks.
+class UnfinishedOutputs {
+public:
+    void Set(std::vector<std::string> outputs) {
+        std::lock_guard lock(mutex_);
+        outputs_ = std::move(outputs);
+    }
+    void Finished(int task) {
+        std::lock_guard lock(mutex_);
+        if (task >= 0 && task < static_cast<int>(outputs_.size()))
+            outputs_[task].clear();
+    }
+    void RemoveAll() {
+        std::lock_guard lock(mutex_);
+        for (const std::string& output : outputs_)
+            if (!output.empty())
+                unlink(output.c_str());
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> outputs_; // by task index; empty once the task ended
+};
+
 // SIGINT and SIGTERM are blocked in every thread and taken by one thread of their own: the
-// first asks the batch to stop, a second one ends the program at once.
+// first asks the batch to stop, a later one ends the program at once (see TStopSignals).
 class SignalWatcher {
 public:
-    SignalWatcher(std::atomic<bool>& stopRequested, EventQueue& queue) {
+    SignalWatcher(std::atomic<bool>& stopRequested, EventQueue& queue,
+                  UnfinishedOutputs& unfinished) {
         sigemptyset(&signals_);
         sigaddset(&signals_, SIGINT);
         sigaddset(&signals_, SIGTERM);
         sigaddset(&signals_, SIGUSR2); // ends the watcher itself
         pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
-        thread_ = std::thread([this, &stopRequested, &queue] {
-            for (int received = 0;;) {
-                int signal = 0;
-                if (sigwait(&signals_, &signal) != 0)
+        thread_ = std::thread([this, &stopRequested, &queue, &unfinished] {
+            cli::TStopSignals requests;
+            for (;;) {
+                siginfo_t info{};
+                int signal = sigwaitinfo(&signals_, &info);
+                if (signal < 0)
                     continue;
-                if (signal == SIGUSR2)
+                if (signal == SIGUSR2 && info.si_pid == getpid())
                     return;
-                if (++received == 1) {
+                if (signal == SIGUSR2)
+                    continue;
+                switch (requests.Receive(cli::TStopSignals::Clock::now())) {
+                case cli::TStopSignals::TAction::Ignore:
+                    break;
+                case cli::TStopSignals::TAction::Stop:
                     stopRequested = true;
                     queue.Wake();
-                } else {
+                    break;
+                case cli::TStopSignals::TAction::Quit: {
+                    unfinished.RemoveAll();
                     const char text[] = "\nmobivert-cli: interrupted\n";
                     [[maybe_unused]] ssize_t written = write(STDERR_FILENO, text, sizeof text - 1);
                     _exit(130);
+                }
                 }
             }
         });
@@ -251,8 +312,9 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
              const std::function<void()>& begun = {}) {
     std::atomic<bool> stopRequested{false};
     EventQueue queue;
+    UnfinishedOutputs unfinished;
     // Before any other thread exists, so that every thread inherits the blocked signals.
-    SignalWatcher watcher(stopRequested, queue);
+    SignalWatcher watcher(stopRequested, queue, unfinished);
 
     bool terminal = isatty(STDERR_FILENO);
     cli::TProgressDisplay display(stderr, terminal,
@@ -285,8 +347,9 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
     };
     converter.PublishOutputs = true;
     app::TBatchJournal journal;
-    converter.OnTerminate = [&queue, &converter, &journal](int index, bool finished, bool failed,
-                                                           const std::string& message) {
+    converter.OnTerminate = [&queue, &converter, &journal, &unfinished](
+                                int index, bool finished, bool failed, const std::string& message) {
+        unfinished.Finished(index);
         const converter::TFFmpeg* task = converter.Tasks(index);
         if (task)
             journal.TaskEnded(index, *task);
@@ -294,14 +357,23 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
                     task ? task->PublishedName : std::string()});
     };
 
-    driver.LoadSources(sources, settings);
-    driver.ConfigureOutputs(sources, settings);
+    // A stop request while the sources are loaded ends the loading.
+    app::TBatchSettings batchSettings = settings;
+    batchSettings.Cancel = &stopRequested;
+    driver.LoadSources(sources, batchSettings);
+    driver.ConfigureOutputs(sources, batchSettings);
     std::string journalError;
     if (!journal.Begin(app::JournalOf("mobivert-cli", settings, jobs, sources, converter),
                        journalError))
         display.Message(journalError);
     if (begun)
         begun();
+    // The work files of the tasks, removed if the program quits at once.
+    std::vector<std::string> workFiles(converter.TaskCount());
+    for (int task = 0; task < converter.TaskCount(); ++task)
+        if (const converter::TFFmpeg* t = converter.Tasks(task))
+            workFiles[task] = t->PartName;
+    unfinished.Set(std::move(workFiles));
 
     std::vector<SourceState> states(sources.size());
     std::vector<int> sourceOfTask(converter.TaskCount(), -1);
@@ -314,7 +386,8 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
     auto label = [&](int task) {
         int source =
             task >= 0 && task < static_cast<int>(sourceOfTask.size()) ? sourceOfTask[task] : -1;
-        return source < 0 ? std::string() : fs::path(sources[source].Path).filename().string();
+        return source < 0 ? std::string()
+                          : Printable(fs::path(sources[source].Path).filename().string());
     };
 
     size_t labelWidth = 0;
@@ -363,10 +436,11 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
     for (const Event& e : queue.Take(std::chrono::milliseconds(0), stopRequested))
         handle(e);
 
-    if (!batchEnded && stopRequested.exchange(false)) {
-        // Stopped before anything ran: no task starts.
+    if (stopRequested.exchange(false)) {
+        // Stopped before anything ran: no task starts, and the sources not yet loaded are
+        // canceled too.
         for (size_t i = 0; i < sources.size(); ++i)
-            if (sources[i].Task >= 0)
+            if (sources[i].Task >= 0 || sources[i].Error.empty())
                 states[i].Status = "Canceled";
         batchEnded = true;
     }
@@ -391,8 +465,8 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
         const app::TBatchSource& source = sources[i];
         std::error_code ec;
         bool haveOutput = !states[i].Output.empty() && fs::exists(states[i].Output, ec);
-        std::printf("%s%s: %s\n", source.Path.c_str(),
-                    haveOutput ? (" -> " + states[i].Output).c_str() : "",
+        std::printf("%s%s: %s\n", Printable(source.Path).c_str(),
+                    haveOutput ? (" -> " + Printable(states[i].Output)).c_str() : "",
                     states[i].Status.c_str());
         if (!states[i].Converted)
             status = 1;

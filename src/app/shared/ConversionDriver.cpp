@@ -64,8 +64,14 @@ TOutputOptions BuildOutputOptions(const std::string& presetText, const TAVProbe&
     TOutputOptions o;
     SourceValues values(source);
 
+    // Audio outputs get no video. Nor do sources without moving pictures: an audio file's
+    // extension, or a picture attached to the file (cover art), never makes a video; but a real
+    // video stream is kept whatever the source's extension says (a Theora .ogg, say).
     std::string sourceExtension = std::filesystem::path(source.FileName()).extension().string();
-    if (IsAudioExtension(PresetExtension(presetText)) || IsAudioExtension(sourceExtension))
+    bool onlyAttachedPictures =
+        source.VideoStreamCount() > 0 && source.MovingVideoStreamCount() == 0;
+    bool audioSource = IsAudioExtension(sourceExtension) && source.MovingVideoStreamCount() <= 0;
+    if (IsAudioExtension(PresetExtension(presetText)) || audioSource || onlyAttachedPictures)
         o.DisableVideo = true;
 
     if (const TPreset* preset = FindPreset(presetText)) {
@@ -160,15 +166,20 @@ void TConversionDriver::LoadSources(std::vector<TBatchSource>& sources,
                                     const TBatchSettings& settings) {
     converter_.ClearTasks();
     TAVProbe& probe = converter_.Probe();
+    probe.WatchStop(settings.Cancel);
     for (TBatchSource& source : sources) {
         source.Task = -1;
         source.OutputPath.clear();
+        source.Error.clear();
+        if (settings.Cancel && settings.Cancel->load())
+            continue;
         source.Error = CheckSourceFile(source.Path);
         if (!source.Error.empty())
             continue;
         try {
             if (!probe.Open(source.Path)) {
-                source.Error = probe.LastError();
+                // A source whose opening was cut short by the cancel flag is not in error.
+                source.Error = settings.Cancel && settings.Cancel->load() ? "" : probe.LastError();
                 continue;
             }
         } catch (const std::exception& e) {
@@ -183,6 +194,7 @@ void TConversionDriver::LoadSources(std::vector<TBatchSource>& sources,
             source.Error = converter_.LastError();
         probe.Close();
     }
+    probe.WatchStop(nullptr);
 }
 
 void TConversionDriver::DropTask(std::vector<TBatchSource>& sources, TBatchSource& source,

@@ -7,6 +7,7 @@
 #include "app/shared/StoredChoices.h"
 #include "converter/AVConverter.h"
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,9 @@ struct TBatchSettings {
     std::string OutputExtOptions;
     // Create each output name as an empty file when it is chosen (see TOutputNamer).
     bool ReserveOutputNames = false;
+    // When set (by another thread), LoadSources stops: the opening under way gives up and the
+    // sources not loaded keep Task -1 with an empty Error.
+    const std::atomic<bool>* Cancel = nullptr;
 };
 
 // One source file of the batch and what became of it.

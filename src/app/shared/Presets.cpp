@@ -1,6 +1,7 @@
 #include "app/shared/Presets.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace mobivert::app {
 
@@ -65,7 +66,11 @@ std::string PresetName(const std::string& text) {
 }
 
 bool IsAudioExtension(const std::string& extension) {
-    return !extension.empty() && std::string(AUDIO_EXTENSIONS).find(extension) != std::string::npos;
+    std::istringstream list(AUDIO_EXTENSIONS);
+    for (std::string item; list >> item;)
+        if (item == extension)
+            return true;
+    return false;
 }
 
 bool PresetAcceptsOptions(const std::string& text) {

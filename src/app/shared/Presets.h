@@ -39,7 +39,8 @@ const TPreset* FindPreset(const std::string& text);
 std::string PresetExtension(const std::string& text);
 // "3GPP 128x96" for "3GPP 128*96 (*.3gp)": the text before " (", every "*" made an "x".
 std::string PresetName(const std::string& text);
-// True when the extension occurs in AUDIO_EXTENSIONS. An empty extension occurs nowhere.
+// True when the extension (dot included, case as listed) is one of AUDIO_EXTENSIONS as a whole:
+// ".m" or ".mp" is not ".mp3". An empty extension is none of them.
 bool IsAudioExtension(const std::string& extension);
 // The options dialog can change every preset but the two whose text contains "3gp".
 bool PresetAcceptsOptions(const std::string& text);

@@ -6,6 +6,7 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
+#include "engine/open/OpenErrorText.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
@@ -16,6 +17,7 @@
 #include <cctype>
 #include <cstdio>
 #include <mutex>
+#include <utility>
 
 namespace mobivert::engine {
 
@@ -153,6 +155,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     AVFormatContext* ic = av::avformat_alloc_context();
     if (!ic)
         return refuse(OpenErrorText(AVERROR(ENOMEM), fileName));
+    // Bounded probing; the input's own options may change the bounds.
+    ic->probesize = PROBE_SIZE;
+    ic->max_analyze_duration = ANALYZE_DURATION_US;
     SetContextOptions(ic, FormatOptContext, AV_OPT_FLAG_DECODING_PARAM);
     ic->video_codec_id = videoId;
     ic->audio_codec_id = audioId;
@@ -164,11 +169,23 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     if (!SubtitleCodecName.empty())
         ic->subtitle_codec = av::avcodec_find_decoder_by_name(SubtitleCodecName.c_str());
 
+    // Opening and probing stop on a stop request, after a time limit and after a read budget.
+    TReadGuard& guard = InputReadGuards[InputFileCount];
+    guard.WatchStop(&StopRequested);
+    guard.Install(ic);
+    guard.Begin(OPEN_READ_BUDGET, OPEN_TIME_LIMIT_US);
+    if (InputIO) {
+        ic->pb = std::exchange(InputIO, nullptr);
+        ic->flags |= AVFMT_FLAG_CUSTOM_IO;
+    }
+
     // On failure avformat_open_input frees the context itself.
     AVDictionary* demuxerOptions = DemuxerOptions(*this);
     LibraryReason reason;
     int ret = av::avformat_open_input(&ic, fileName.c_str(), ForcedInputFormat, &demuxerOptions);
     av::av_dict_free(&demuxerOptions);
+    if (ret < 0 && guard.LastCause() != TReadGuard::Cause::None)
+        return refuse(fileName + ": " + guard.Reason());
     if (ret < 0)
         return refuse(reason.Explain(
             OpenErrorText(ClassifyOpenError(ret, fileName, ForcedInputFormat), fileName)));
@@ -180,6 +197,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         // Probing may open decoders while other sessions open or close codecs.
         std::lock_guard lock(CodecLock());
         ret = av::avformat_find_stream_info(ic, nullptr);
+    }
+    // An interrupted probe may still report success, with streams it could not describe.
+    if (guard.LastCause() != TReadGuard::Cause::None) {
+        av::avformat_close_input(&ic);
+        return refuse(fileName + ": " + guard.Reason());
     }
     if (ret < 0 && Verbose >= 0) {
         av::avformat_close_input(&ic);
@@ -193,7 +215,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         timestamp += ic->start_time;
     if (StartTime != 0) {
         // Backwards to the key frame at or before the position; a failed seek leaves reading
-        // wherever the demuxer is.
+        // wherever the demuxer is. A seek may read its way through the file: bounded as the
+        // reading of one packet is.
+        guard.Begin(PACKET_READ_BUDGET, 0);
         av::av_seek_frame(ic, -1, timestamp, AVSEEK_FLAG_BACKWARD);
         StartTime = 0;
     }
@@ -297,6 +321,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
             TotalOutputDuration = static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
     }
 
+    guard.End();
     InputFiles[InputFileCount] = ic;
     FreeDecoders(InputDecoders[InputFileCount]);
     InputDecoders[InputFileCount] = std::move(decoders);

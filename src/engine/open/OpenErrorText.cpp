@@ -33,10 +33,16 @@ std::string OpenErrorText(int errorCode, const std::string& fileName) {
         return fileName + ": no such file or directory";
     case AVERROR(ENOSPC):
     case AVERROR(EFBIG):
+    case AVERROR(EDQUOT):
         return fileName + ": no space left on the device";
     default:
         return fileName + ": Error while opening file";
     }
+}
+
+bool IsOutOfSpace(int errorCode) {
+    return errorCode == AVERROR(ENOSPC) || errorCode == AVERROR(EFBIG) ||
+           errorCode == AVERROR(EDQUOT);
 }
 
 int ClassifyOpenError(int errorCode, const std::string& fileName,

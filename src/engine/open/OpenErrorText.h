@@ -15,6 +15,9 @@ namespace mobivert::engine {
 // any other code gives "<name>: Error while opening file".
 std::string OpenErrorText(int errorCode, const std::string& fileName);
 
+// True for the error codes of a full disk or a file grown beyond what the system allows.
+bool IsOutOfSpace(int errorCode);
+
 // Refines the code of a failed opening by looking at the file itself: a directory gives
 // AVERROR(EISDIR); where FFmpeg reports invalid data, a file whose first read fails gives that
 // read's error, and (when no format was forced) data that no demuxer recognises by its content

@@ -210,14 +210,16 @@ void TCustomFFmpeg::FreeOptionHolders() {
 
 namespace {
 
-// An output that never received a byte is not left behind; a partial one is kept.
-void RemoveIfEmpty(const char* url) {
+// An output that never received a byte, or whose run wrote no media into it (a header alone
+// plays nothing), is not left behind; a partial one is kept.
+void RemoveIfEmpty(const char* url, bool noMedia) {
     if (!url || !*url)
         return;
     std::error_code ec;
     std::filesystem::path path(url);
-    if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) == 0 &&
-        !ec)
+    if (!std::filesystem::is_regular_file(path, ec))
+        return;
+    if (noMedia || (std::filesystem::file_size(path, ec) == 0 && !ec))
         std::filesystem::remove(path, ec);
 }
 
@@ -229,10 +231,11 @@ void TCustomFFmpeg::FreeOutputFiles() {
         if (context) {
             if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE))
                 av::avio_closep(&context->pb);
-            RemoveIfEmpty(context->url);
+            RemoveIfEmpty(context->url, OutputPacketCounts[i] == 0);
             av::avformat_free_context(context);
         }
         OutputFiles[i] = nullptr;
+        OutputPacketCounts[i] = -1;
     }
     for (std::vector<AVCodecContext*>& encoders : OutputEncoders) {
         for (AVCodecContext*& encoder : encoders)

@@ -4,6 +4,7 @@
 
 #include "engine/hooks/HookTypes.h"
 #include "engine/hooks/TBitmap.h"
+#include "engine/open/ReadGuard.h"
 #include "engine/session/SessionThreads.h"
 #include "engine/session/ThreadPriority.h"
 #include "engine/transcode/TranscodeRecords.h"
@@ -171,6 +172,19 @@ public:
     std::array<std::array<bool, MAX_STREAMS>, MAX_FILES> OutputStreamCopy{};
     // Rate emulation ("re") asked for when each input was opened; the transcode reads it.
     std::array<int32_t, MAX_FILES> InputRateEmu{};
+    // When set, the next OpenInputFile reads the input through this byte stream instead of
+    // opening the named file (the name then only labels it); the caller keeps it alive and
+    // frees it after the session. Consumed by the opening.
+    AVIOContext* InputIO = nullptr;
+    // The bounds on reading each opened input (see TReadGuard).
+    std::array<TReadGuard, MAX_FILES> InputReadGuards{};
+    // Media packets the run wrote to each output file, counted from its header on; -1 while no
+    // run has written the header. An output whose run wrote none is removed with the session.
+    std::array<int64_t, MAX_FILES> OutputPacketCounts = [] {
+        std::array<int64_t, MAX_FILES> counts;
+        counts.fill(-1);
+        return counts;
+    }();
 
     // Add one stream to the container of output file fileIndex from the current option state and
     // consume that type's per-stream options; failures are raised as FFMpegException.

@@ -36,6 +36,9 @@ void WriteInterleaved(TCustomFFmpeg& s, AVFormatContext* os, AVPacket* pkt) {
         ret = os->pb->error;
     if (ret < 0)
         throw FFMpegException(reason.Explain(OpenErrorText(ret, "av_interleaved_write_frame()")));
+    for (int k = 0; k < s.OutputFileCount; ++k)
+        if (s.OutputFiles[k] == os && s.OutputPacketCounts[k] >= 0)
+            ++s.OutputPacketCounts[k];
 }
 
 void ReportFilterFailure(TCustomFFmpeg& s, const AVBSFContext* bsf, const AVPacket* pkt,

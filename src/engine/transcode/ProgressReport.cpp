@@ -4,6 +4,7 @@
 #include "binding/AVUtilHlpr.h"
 #include "engine/transcode/TranscodeSteps.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cmath>
@@ -69,6 +70,14 @@ void AppendQuantiserHistogram(ReportLine& line, float quality) {
         line.Append("%X", static_cast<int>(std::nearbyint(std::log2(quantiserHistogram[j] + 1))));
 }
 
+// The output time handed to the progress handler in milliseconds. An output may end a little
+// past the expected total (encoder padding, a length the source underestimates); progress
+// never goes past the total.
+int32_t ReportedTime(double seconds, int32_t totalMs) {
+    auto ms = static_cast<int32_t>(std::min(seconds * 1000.0, 2147483647.0));
+    return totalMs > 0 ? std::min(ms, totalMs) : ms;
+}
+
 } // namespace
 
 void TCustomFFmpeg::PrintReport(bool isLastReport) {
@@ -118,8 +127,8 @@ void TCustomFFmpeg::PrintReport(bool isLastReport) {
         if (Verbose > 1)
             line.Append(" dup=%d drop=%d", FramesDup, FramesDrop);
         if (OnProgress)
-            OnProgress(*this, frameNumber, fps, static_cast<int32_t>(outputTime * 1000), quality,
-                       static_cast<float>(bitRate), totalSize, TotalOutputDuration);
+            OnProgress(*this, frameNumber, fps, ReportedTime(outputTime, TotalOutputDuration),
+                       quality, static_cast<float>(bitRate), totalSize, TotalOutputDuration);
         else if (Verbose >= 0 && OnLog)
             Log(1, line.Text());
     }

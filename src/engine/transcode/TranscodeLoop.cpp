@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 namespace mobivert::engine {
 
@@ -117,10 +118,42 @@ void DumpPacket(TCustomFFmpeg& s, AVPacket* pkt, AVFormatContext* ic) {
                              ic->streams[pkt->stream_index]);
 }
 
+std::string ReadErrorReason(TCustomFFmpeg& s, int file, int error) {
+    std::string reason = s.InputReadGuards[file].Reason();
+    if (!reason.empty())
+        return reason;
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    if (av::av_strerror(error, text, sizeof text) < 0)
+        return "error " + std::to_string(error);
+    return text;
+}
+
+// Only the end of the file ends an input. A file that became shorter than it was when the run
+// began was cut while it was read: its end is not the end of the source.
+void CheckEndOfInput(TCustomFFmpeg& s, const InputFile& inputFile, int file, int error) {
+    AVFormatContext* ic = s.InputFiles[file];
+    std::string name = ic->url ? ic->url : "";
+    if (error != AVERROR_EOF)
+        throw FFMpegException("Error while reading " + name + ": " +
+                              ReadErrorReason(s, file, error));
+    int64_t size = ic->pb ? av::avio_size(ic->pb) : -1;
+    if (inputFile.SizeAtStart > 0 && size >= 0 && size < inputFile.SizeAtStart)
+        throw FFMpegException("Error while reading " + name +
+                              ": the file became shorter while it was converted");
+}
+
 // Reads and handles one packet of the file; false when the loop must end.
 bool ProcessOnePacket(TCustomFFmpeg& s, TranscodeTables& t, int file, AVPacket* pkt) {
     AVFormatContext* ic = s.InputFiles[file];
-    if (av::av_read_frame(ic, pkt) < 0) {
+    s.InputReadGuards[file].Begin(PACKET_READ_BUDGET, 0);
+    int ret = av::av_read_frame(ic, pkt);
+    if (ret == AVERROR(EAGAIN))
+        return true; // nothing yet; the next iteration reads again
+    if (ret < 0) {
+        // A stop request interrupts a read; the loop then ends as for any stop.
+        if (s.StopRequested)
+            return false;
+        CheckEndOfInput(s, t.Files[file], file, ret);
         t.Files[file].EofReached = 1;
         return !s.Shortest;
     }
@@ -147,6 +180,36 @@ bool ProcessOnePacket(TCustomFFmpeg& s, TranscodeTables& t, int file, AVPacket* 
     }
     av::av_packet_unref(pkt);
     return true;
+}
+
+// The local path of an output's URL, or empty when the URL names another protocol.
+std::string LocalPath(const char* url) {
+    std::string text = url ? url : "";
+    if (text.rfind("file:", 0) == 0)
+        return text.substr(5);
+    size_t colon = text.find(':');
+    if (colon != std::string::npos && text.find('/') > colon)
+        return {};
+    return text;
+}
+
+// A finished run has put media into every output, and every output file is still where it was
+// written (its folder may have been removed meanwhile).
+void CheckOutputsWritten(TCustomFFmpeg& s) {
+    for (int k = 0; k < s.OutputFileCount; ++k) {
+        AVFormatContext* oc = s.OutputFiles[k];
+        std::string name = oc->url ? oc->url : "";
+        if (s.OutputPacketCounts[k] == 0)
+            throw FFMpegException(name + ": no media was written (nothing in the source could "
+                                         "be converted)");
+        std::string path = LocalPath(oc->url);
+        std::error_code ec;
+        if ((oc->oformat->flags & AVFMT_NOFILE) || path.empty())
+            continue;
+        if (!std::filesystem::exists(path, ec) && !ec)
+            throw FFMpegException(name + ": the output file is gone (its folder was removed or "
+                                         "renamed during the conversion)");
+    }
 }
 
 struct PacketHolder {
@@ -208,13 +271,19 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
             DecodePacket(s, t, *t.InputStreams[i], static_cast<int>(i), nullptr);
     DrainBitstreamFilters(s, t);
     for (int k = 0; k < s.OutputFileCount; ++k) {
+        AVFormatContext* oc = s.OutputFiles[k];
         LibraryReason reason;
-        int ret = av::av_write_trailer(s.OutputFiles[k]);
+        int ret = av::av_write_trailer(oc);
+        // A muxer may report a failed final write as bad parameters; the byte stream knows.
+        if (oc->pb && oc->pb->error < 0 && (ret >= 0 || IsOutOfSpace(oc->pb->error)))
+            ret = oc->pb->error;
         if (ret < 0)
             throw FFMpegException(reason.Explain(OpenErrorText(ret, "av_write_trailer()")));
     }
     s.PrintReport(true);
     CloseCodecsAtEnd(s, t);
+    if (!s.StopRequested)
+        CheckOutputsWritten(s);
     s.Finished = !s.StopRequested;
 }
 

@@ -25,6 +25,7 @@ struct InputFile {
     int32_t EofReached = 0;
     int32_t IstIndex = 0;
     int32_t NbStreams = 0;
+    int64_t SizeAtStart = -1; // bytes, when the input's size is known
 };
 
 struct InputStream {

@@ -5,6 +5,7 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
+#include "engine/open/OpenErrorText.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/CodecThreads.h"
 #include "engine/session/FFMpegException.h"
@@ -41,6 +42,8 @@ void BuildInputTables(TCustomFFmpeg& s, TranscodeTables& t) {
         InputFile file;
         file.IstIndex = streamIndex;
         file.NbStreams = static_cast<int32_t>(ic->nb_streams);
+        if (ic->pb)
+            file.SizeAtStart = av::avio_size(ic->pb);
         t.Files.push_back(file);
         for (unsigned k = 0; k < ic->nb_streams; ++k) {
             auto ist = std::make_unique<InputStream>();
@@ -102,11 +105,24 @@ int FindProgramSource(TCustomFFmpeg& s, TranscodeTables& t, AVMediaType type) {
     return -1;
 }
 
+bool IsAttachedPicture(const InputStream& ist) {
+    return (ist.St->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
+// Moving pictures before a picture attached to the file (cover art), which is a video stream
+// too but only the last resort for a video output.
 int FindFirstUnusedSource(TranscodeTables& t, AVMediaType type) {
-    for (size_t i = 0; i < t.InputStreams.size(); ++i)
-        if (t.InputStreams[i]->Discard && InputType(*t.InputStreams[i]) == type)
+    int attached = -1;
+    for (size_t i = 0; i < t.InputStreams.size(); ++i) {
+        const InputStream& ist = *t.InputStreams[i];
+        if (!ist.Discard || InputType(ist) != type)
+            continue;
+        if (!IsAttachedPicture(ist))
             return static_cast<int>(i);
-    return -1;
+        if (attached < 0)
+            attached = static_cast<int>(i);
+    }
+    return attached;
 }
 
 // A stream already taken by another output is shared: the last one of the type wins.
@@ -238,10 +254,33 @@ AVFrame* AllocPicture(int format, int width, int height) {
     return picture;
 }
 
+// A damaged or cut source may leave a stream whose pictures or samples were never seen; the
+// scaler, resampler and encoders must not be set up from unknown values.
+void CheckVideoSourceKnown(const InputStream& ist, int format) {
+    const AVCodecParameters* in = ist.St->codecpar;
+    if (format == AV_PIX_FMT_NONE || !av::av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format)) ||
+        in->width <= 0 || in->height <= 0)
+        throw FFMpegException(
+            Format("Video stream #%d.%d cannot be converted: its picture size or pixel format is "
+                   "unknown (the file is damaged or incomplete)",
+                   ist.FileIndex, ist.Index));
+}
+
+void CheckAudioSourceKnown(const InputStream& ist) {
+    const AVCodecParameters* in = ist.St->codecpar;
+    int format = ist.Dec ? ist.Dec->sample_fmt : in->format;
+    if (format == AV_SAMPLE_FMT_NONE || in->sample_rate <= 0 || in->ch_layout.nb_channels <= 0)
+        throw FFMpegException(
+            Format("Audio stream #%d.%d cannot be converted: its sample rate, channels or sample "
+                   "format is unknown (the file is damaged or incomplete)",
+                   ist.FileIndex, ist.Index));
+}
+
 void SetupVideoEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
     AVCodecContext* enc = ost.Enc;
     const AVCodecParameters* in = ist.St->codecpar;
     int inFormat = ist.Dec ? ist.Dec->pix_fmt : in->format;
+    CheckVideoSourceKnown(ist, inFormat);
     ost.VideoCrop = (s.FrameTopBand + s.FrameBottomBand + s.FrameLeftBand + s.FrameRightBand) != 0;
     ost.VideoPad = (s.FramePadTop + s.FramePadBottom + s.FramePadLeft + s.FramePadRight) != 0;
     ost.VideoResample = (s.FrameLeftBand + s.FrameRightBand + enc->width) !=
@@ -295,6 +334,7 @@ void SetupVideoEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
 }
 
 void SetupAudioEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
+    CheckAudioSourceKnown(ist);
     ost.Fifo = av::av_fifo_alloc2(1024, 1, AV_FIFO_FLAG_AUTO_GROW);
     if (!ost.Fifo)
         throw FFMpegException("av_fifo_init fail");
@@ -537,9 +577,16 @@ void WriteHeaders(TCustomFFmpeg& s) {
     for (int k = 0; k < s.OutputFileCount; ++k) {
         AVFormatContext* oc = s.OutputFiles[k];
         LibraryReason reason;
-        if (av::avformat_write_header(oc, nullptr) < 0)
+        int ret = av::avformat_write_header(oc, nullptr);
+        if (ret >= 0 && oc->pb && oc->pb->error < 0)
+            ret = oc->pb->error;
+        if (ret < 0 && IsOutOfSpace(ret))
+            throw FFMpegException(Format(
+                "Could not write header for output file #%d: no space left on the device", k));
+        if (ret < 0)
             throw FFMpegException(reason.Explain(Format(
                 "Could not write header for output file #%d (incorrect codec parameters ?)", k)));
+        s.OutputPacketCounts[k] = 0;
         allRtp = allRtp && std::strcmp(oc->oformat->name, "rtp") == 0;
     }
     if (allRtp && s.OnLog) {
