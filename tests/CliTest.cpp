@@ -707,6 +707,7 @@ TEST_F(CliTest, TypedOptionsWinOverTheRecordAndThePreset) {
         EXPECT_LT(pixel[2], 60) << "row " << row;
     }
 }
+
 TEST_F(CliTest, ProgressLinesShowTheSpeedAndTheTimeLeft) {
     // Read at the input's own pace: about real time, and the 3 s file's end is a second or
     // two away when the second line is printed.
