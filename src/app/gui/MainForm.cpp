@@ -357,7 +357,9 @@ void TfrmMain::ConnectConverter() {
                 if (int row = lvFiles->RowOfTask(index); row >= 0 && !published.isEmpty())
                     lvFiles->SetOutput(row, published);
                 ConverterTerminate(index, finished, failed, text);
-                if (int row = lvFiles->RowOfTask(index); row >= 0 && !partial.isEmpty())
+                // A row that already ended otherwise keeps what it says.
+                if (int row = lvFiles->RowOfTask(index);
+                    row >= 0 && !partial.isEmpty() && lvFiles->Status(row) == STATUS_CANCELED)
                     lvFiles->SetStatus(row, STATUS_CANCELED, "Partial output kept as " + partial);
             },
             Qt::QueuedConnection);
