@@ -3,9 +3,11 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QToolTip>
 #include <QUrl>
 
 #include <algorithm>
@@ -218,6 +220,23 @@ void TFileListView::dropEvent(QDropEvent* event) {
     }
     event->acceptProposedAction();
     emit FilesDropped(files);
+}
+
+bool TFileListView::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QTableWidget::viewportEvent(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QTableWidgetItem* cell = itemAt(help->pos());
+    const QString text = cell ? cell->toolTip() : QString();
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    // Rich text is wrapped by the tooltip; plain text would stay on one line.
+    QToolTip::showText(help->globalPos(), "<p>" + text.toHtmlEscaped() + "</p>", viewport(),
+                       visualItemRect(cell));
+    return true;
 }
 
 void TFileListView::resizeEvent(QResizeEvent* event) {

@@ -61,6 +61,9 @@ signals:
     void FilesDropped(const QStringList& files);
 
 protected:
+    // A cell's tooltip is wrapped to lines of a readable length: a failure's reason can be
+    // longer than the screen is wide.
+    bool viewportEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
