@@ -13,6 +13,8 @@ packages=(
     qt6-base-dev qt6-qpa-plugins fonts-dejavu-core
     # tests
     libgtest-dev libgmock-dev googletest xvfb xauth x11-apps imagemagick
+    # the window's notification test (a private session bus) and the desktop entry's check
+    dbus-daemon desktop-file-utils
     # independent readers and the test-media generator
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav

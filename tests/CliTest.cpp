@@ -20,6 +20,7 @@
 #include <iterator>
 #include <map>
 #include <poll.h>
+#include <regex>
 #include <set>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -728,4 +729,14 @@ TEST_F(CliTest, TypedOptionsWinOverTheRecordAndThePreset) {
         EXPECT_LT(pixel[1], 60) << "row " << row;
         EXPECT_LT(pixel[2], 60) << "row " << row;
     }
+}
+
+TEST_F(CliTest, ProgressLinesShowTheSpeedAndTheTimeLeft) {
+    // Read at the input's own pace: about real time, and the 3 s file's end is a second or
+    // two away when the second line is printed.
+    CliResult r = Run({"-p", "21", "-i", "re=1", "-o", work.File("out"), Fixture("sample.mp4")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_TRUE(std::regex_search(
+        r.Err, std::regex(R"(sample\.mp4: \d+% \((0\.9|1\.0|1\.1)x, 0:0[0-2] left\)\n)")))
+        << r.Err;
 }

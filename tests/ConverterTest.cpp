@@ -454,6 +454,24 @@ TEST_F(ConverterTest, AnEncoderRefusalEndsTheTaskWithTheLibrarysReason) {
     EXPECT_TRUE(libraryLine);
 }
 
+// The report at the end of a run comes after the trailer: a stop that arrives then finds a
+// complete output, and the run is reported finished.
+TEST_F(ConverterTest, AStopAfterTheLastPacketLeavesTheRunFinished) {
+    AddCopyTask("tone.mp3");
+    converter.SetProgressInterval(1000000); // no report but the one at the end
+    std::atomic<int> reports{0};
+    converter.OnProgress = [this, &reports](int, int, int, int, float, float, int64_t, int) {
+        ++reports;
+        converter.StopConvert();
+    };
+    converter.StartConvert(1);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(events.TerminateOrder(), (std::vector<int>{0, -1}));
+    EXPECT_TRUE(events.Terminates[0].Finished);
+    EXPECT_EQ(ReadFirstStream(outputs[0], AVMEDIA_TYPE_AUDIO).Codec, "mp3");
+}
+
 // Stop, pause and resume pressed while events are being raised must neither race nor deadlock.
 TEST_F(ConverterTest, ControlsHammeredDuringABatchNeverDeadlock) {
     for (int i = 0; i < 4; ++i)
@@ -518,3 +536,84 @@ TEST_F(ConverterTest, StopRacingATasksOwnEndReportsItOnce) {
 }
 
 } // namespace
+
+namespace {
+
+constexpr int STOP_STRESS_ROUNDS = 200;
+
+// Runs the step on another thread; a step that does not return within the limit is a hang,
+// and the blocked threads can be neither joined nor abandoned.
+void WithinLimit(const char* step, int round, const std::function<void()>& body) {
+    auto done = std::async(std::launch::async, body);
+    if (done.wait_for(30s) != std::future_status::ready) {
+        std::fprintf(stderr, "round %d: %s after a stop never returned\n", round, step);
+        std::_Exit(1);
+    }
+    done.get();
+}
+
+} // namespace
+
+// Stop, then at once clear, remove, convert again or drop the component, at every moment of a
+// short batch (before a task starts, while it runs, while it writes its trailer, after it
+// ended): nothing may wait for a worker that waits for the caller, and a new batch after the
+// stopped one reports only its own tasks.
+TEST_F(ConverterTest, ActionsRightAfterAStopNeverHang) {
+    for (int round = 0; round < STOP_STRESS_ROUNDS; ++round) {
+        auto converter = std::make_unique<TAVConverter>();
+        ASSERT_TRUE(converter->LoadAVLib("", true));
+        converter->SetLogLevel(llQuiet);
+        Events events;
+        events.Attach(*converter);
+        auto addTask = [&](int n) {
+            int index = converter->AddInputFile(Fixture(n % 2 ? "mono8k.wav" : "tone.mp3"));
+            ASSERT_GE(index, 0) << converter->LastError();
+            TOutputOptions output;
+            output.ExtOptions = "acodec=pcm_s16le";
+            std::string name = "r" + std::to_string(round) + "-" + std::to_string(n) + ".wav";
+            ASSERT_TRUE(converter->SetOutputFile(index, dir.File(name), &output));
+        };
+        for (int n = 0; n < 3; ++n)
+            addTask(n);
+        converter->StartConvert(1 + round % 2);
+        std::this_thread::sleep_for(std::chrono::microseconds(250 * (round % 40)));
+        converter->StopConvert();
+
+        switch (round % 4) {
+        case 0:
+            WithinLimit("clear", round, [&] { converter->ClearTasks(); });
+            EXPECT_EQ(converter->TaskCount(), 0);
+            break;
+        case 1:
+            WithinLimit("remove", round, [&] {
+                converter->RemoveTask(1);
+                converter->RemoveTask(0);
+            });
+            EXPECT_EQ(converter->TaskCount(), 1);
+            EXPECT_EQ(converter->Tasks(0)->Index, 0);
+            break;
+        case 2: {
+            WithinLimit("convert", round, [&] {
+                converter->ClearTasks();
+                std::lock_guard lock(events.Mutex);
+                events.Terminates.clear();
+            });
+            addTask(3);
+            converter->StartConvert(1);
+            ASSERT_TRUE(events.WaitBatchEnd()) << "round " << round;
+            std::lock_guard lock(events.Mutex);
+            ASSERT_EQ(events.Terminates.size(), 2u) << "round " << round;
+            EXPECT_EQ(events.Terminates[0].Index, 0);
+            EXPECT_TRUE(events.Terminates[0].Finished) << events.Terminates[0].Message;
+            EXPECT_FALSE(events.Terminates[0].Exception);
+            break;
+        }
+        case 3:
+            WithinLimit("close", round, [&] { converter.reset(); });
+            break;
+        }
+        WithinLimit("release", round, [&] { converter.reset(); });
+        std::filesystem::remove_all(dir.Path());
+        std::filesystem::create_directories(dir.Path());
+    }
+}

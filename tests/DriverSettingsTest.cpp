@@ -1,6 +1,7 @@
 // The settings kept between runs in config.ini and the INI file that holds them; the checks of
 // the stored output choices.
 
+#include "app/shared/ConversionDriver.h"
 #include "app/shared/Settings.h"
 #include "app/shared/StoredChoices.h"
 #include "support/TempDir.h"
@@ -79,7 +80,9 @@ TEST(DriverSettingsTest, ReadsMainSectionCaseInsensitivelyAndKeepsOtherContentOn
     EXPECT_TRUE(settings.SameFolder);
 
     std::string error;
-    ASSERT_TRUE(SaveMainSettings(path, {"/new folder", false}, error)) << error;
+    TMainSettings changed;
+    changed.OutputFolder = "/new folder";
+    ASSERT_TRUE(SaveMainSettings(path, changed, error)) << error;
     std::string text = ReadFile(path);
     EXPECT_NE(text.find("; written by hand\n[Other]\nstrOutput=/not/this/one\n"), std::string::npos)
         << text;
@@ -89,12 +92,20 @@ TEST(DriverSettingsTest, ReadsMainSectionCaseInsensitivelyAndKeepsOtherContentOn
     EXPECT_FALSE(again.SameFolder);
 }
 
-TEST(DriverSettingsTest, SavingIntoAFreshFolderWritesSectionMainWithBothKeys) {
+TEST(DriverSettingsTest, SavingIntoAFreshFolderWritesSectionsMainAndOptions) {
     TempDir dir;
     std::string path = dir.File("deep/er/config.ini");
     std::string error;
-    ASSERT_TRUE(SaveMainSettings(path, {"/out", true}, error)) << error;
-    EXPECT_EQ(ReadFile(path), "[Main]\nstrOutput=/out\nbooSameFolder=1\n");
+    TMainSettings settings;
+    settings.OutputFolder = "/out";
+    settings.SameFolder = true;
+    ASSERT_TRUE(SaveMainSettings(path, settings, error)) << error;
+    EXPECT_EQ(ReadFile(path), "[Main]\nstrOutput=/out\nbooSameFolder=1\nstrPreset=\n"
+                              "intConversions=1\n[Options]\nintAudioChannel=0\nintSampleRate=0\n"
+                              "intAspect=0\nintFrameRate=0\nstrVideoBitRate=\n"
+                              "booVideoBitRateDefault=1\nstrAudioBitRate=\n"
+                              "booAudioBitRateDefault=1\nstrWidth=\nstrHeight=\n"
+                              "booResolutionDefault=1\n");
     EXPECT_FALSE(fs::exists(path + ".tmp"));
 }
 
@@ -145,4 +156,87 @@ TEST(DriverSettingsTest, ChoiceChecksRunInTheDialogsOrderAndSkipDefaults) {
     EXPECT_EQ(CheckChoices(choices), "The audio bit rate must be an integer value");
     choices.AudioBitRateText = "64";
     EXPECT_EQ(CheckChoices(choices), "");
+}
+
+TEST(DriverSettingsTest, PresetChoicesAndConversionsAtOnceSurviveARestart) {
+    TempDir dir;
+    std::string path = dir.File("config.ini");
+    TMainSettings settings;
+    settings.OutputFolder = "/out";
+    settings.Preset = "AVI Video (*.avi)";
+    settings.ConversionsAtOnce = 2;
+    settings.Choices.AudioChannelChoice = 1;
+    settings.Choices.SampleRateChoice = 3;
+    settings.Choices.AspectChoice = 2;
+    settings.Choices.FrameRateChoice = 4;
+    settings.Choices.VideoBitRateDefault = false;
+    settings.Choices.VideoBitRateText = "800";
+    settings.Choices.AudioBitRateText = "96"; // kept as typed while the box says Default
+    settings.Choices.ResolutionDefault = false;
+    settings.Choices.WidthText = "320";
+    settings.Choices.HeightText = "240";
+    std::string error;
+    ASSERT_TRUE(SaveMainSettings(path, settings, error)) << error;
+
+    TMainSettings again = LoadMainSettings(path);
+    EXPECT_EQ(again.Preset, "AVI Video (*.avi)");
+    EXPECT_EQ(again.ConversionsAtOnce, 2);
+    const TStoredChoices& c = again.Choices;
+    EXPECT_EQ(c.AudioChannelChoice, 1);
+    EXPECT_EQ(c.SampleRateChoice, 3);
+    EXPECT_EQ(c.AspectChoice, 2);
+    EXPECT_EQ(c.FrameRateChoice, 4);
+    EXPECT_FALSE(c.VideoBitRateDefault);
+    EXPECT_EQ(c.VideoBitRateText, "800");
+    EXPECT_TRUE(c.AudioBitRateDefault);
+    EXPECT_EQ(c.AudioBitRateText, "96");
+    EXPECT_FALSE(c.ResolutionDefault);
+    EXPECT_EQ(c.WidthText + "x" + c.HeightText, "320x240");
+}
+
+TEST(DriverSettingsTest, StoredChoicesTheDialogWouldRefuseFallBackGroupByGroup) {
+    TempDir dir;
+    std::string path = dir.File("config.ini");
+    std::ofstream(path) << "[Main]\nintConversions=0\n"
+                           "[Options]\nintAudioChannel=3\nintSampleRate=-1\nintAspect=4\n"
+                           "intFrameRate=x\nstrVideoBitRate=12a\nbooVideoBitRateDefault=0\n"
+                           "strAudioBitRate=64\nbooAudioBitRateDefault=0\n"
+                           "strWidth=320\nstrHeight=\nbooResolutionDefault=0\n";
+    TMainSettings settings = LoadMainSettings(path);
+    EXPECT_EQ(settings.ConversionsAtOnce, 1);
+    const TStoredChoices& c = settings.Choices;
+    EXPECT_EQ(c.AudioChannelChoice, 0);
+    EXPECT_EQ(c.SampleRateChoice, 0);
+    EXPECT_EQ(c.AspectChoice, 4); // the last item is still one
+    EXPECT_EQ(c.FrameRateChoice, 0);
+    EXPECT_TRUE(c.VideoBitRateDefault);
+    EXPECT_FALSE(c.AudioBitRateDefault);
+    EXPECT_EQ(c.AudioBitRateText, "64");
+    EXPECT_TRUE(c.ResolutionDefault);
+    EXPECT_EQ(CheckChoices(c), "");
+}
+
+TEST(DriverSettingsTest, ChoicesAreDescribedAndApplyOnlyWhereTheDialogCanChangeThem) {
+    TStoredChoices c;
+    EXPECT_EQ(DescribeChoices(c, true), "");
+    c.AudioChannelChoice = 1;
+    c.SampleRateChoice = 3;
+    c.AspectChoice = 2;
+    c.FrameRateChoice = 3;
+    c.ResolutionDefault = false;
+    c.WidthText = "321";
+    c.HeightText = "240";
+    c.VideoBitRateDefault = false;
+    c.VideoBitRateText = "800";
+    c.AudioBitRateDefault = false;
+    c.AudioBitRateText = "64";
+    EXPECT_EQ(DescribeChoices(c, true),
+              "Mono, 22050Hz, 16:9, 25 fps, 321x240, video 800 kbit/s, audio 64 kbit/s");
+    EXPECT_EQ(DescribeChoices(c, false), "Mono, 22050Hz, audio 64 kbit/s");
+
+    // A 3GPP preset locks the dialog: nothing stored applies to it, even a size it would take.
+    for (const char* locked : {"3GPP 128*96 (*.3gp)", "3GPP 176*144 (*.3gp)"})
+        EXPECT_EQ(DescribeChoices(ChoicesForPreset(locked, c), true), "") << locked;
+    for (const char* open : {"3GPP2 128*96 (*.3g2)", "AVI Video (*.avi)", "Wave Audio (*.wav)"})
+        EXPECT_EQ(DescribeChoices(ChoicesForPreset(open, c), true), DescribeChoices(c, true));
 }

@@ -22,6 +22,10 @@ TCustomAVConverter::TCustomAVConverter() {
 }
 
 TCustomAVConverter::~TCustomAVConverter() {
+    ReleaseAll();
+}
+
+void TCustomAVConverter::ReleaseAll() {
     UnregisterComponent(this);
     {
         // A handler still running on another thread finishes first; from now on no task starts
@@ -240,16 +244,32 @@ bool TCustomAVConverter::SetOutputFile(int index, const std::string& fileName,
     }
 }
 
+// Freeing a task waits for its threads, and a task's end report takes Lock and then the task
+// list: the tasks are taken out under the locks and freed after both are released, as the
+// destructor does, so that a worker still reporting its end is never waited for by a holder.
 void TCustomAVConverter::ClearTasks() {
-    std::lock_guard lock(tasksMutex_);
-    tasks_.Clear();
+    TFFmpegList doomed;
+    {
+        std::lock_guard lock(lock_);
+        std::lock_guard tasksLock(tasksMutex_);
+        doomed = std::move(tasks_);
+        tasks_ = TFFmpegList{};
+        // A late end report of a cleared task must not start a task of the next list.
+        pendingCount_ = 0;
+        threadCount_ = 0;
+    }
     lastError_.clear();
-    threadCount_ = 0;
+    doomed.Clear();
 }
 
 void TCustomAVConverter::RemoveTask(int index) {
-    std::lock_guard lock(tasksMutex_);
-    tasks_.Delete(index);
+    std::unique_ptr<TFFmpeg> doomed;
+    {
+        // Lock too, so that no end report starts a task while the later ones move down.
+        std::lock_guard lock(lock_);
+        std::lock_guard tasksLock(tasksMutex_);
+        doomed = tasks_.Take(index);
+    }
 }
 
 int TCustomAVConverter::TaskCount() const {

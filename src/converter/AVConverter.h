@@ -76,6 +76,13 @@ public:
     // The task running on the given kernel thread, if any (for the library log routing).
     TFFmpeg* FindTaskByThread(pid_t threadId) const;
 
+protected:
+    // Stops every task and waits for its threads, once no event can reach the owner any more.
+    // The most derived class calls it first thing in its destructor: a worker still raising an
+    // event calls the handlers through the object's virtual table, which the destructors of
+    // the classes below it change.
+    void ReleaseAll();
+
 private:
     void ApplyInputOptions(TFFmpeg& task, const TInputOptions& options);
     void ApplyOutputOptions(TFFmpeg& task, const TOutputOptions& options);
@@ -99,6 +106,10 @@ private:
     bool destroying_ = false;
 };
 
-class TAVConverter : public TCustomAVConverter {};
+class TAVConverter : public TCustomAVConverter {
+public:
+    TAVConverter() = default;
+    ~TAVConverter() override { ReleaseAll(); }
+};
 
 } // namespace mobivert::converter

@@ -9,11 +9,17 @@ int TFFmpegList::Add(std::unique_ptr<TFFmpeg> task) {
 }
 
 void TFFmpegList::Delete(int index) {
+    Take(index);
+}
+
+std::unique_ptr<TFFmpeg> TFFmpegList::Take(int index) {
     if (index < 0 || index >= Count())
-        return;
+        return nullptr;
+    std::unique_ptr<TFFmpeg> task = std::move(tasks_[index]);
     tasks_.erase(tasks_.begin() + index);
     for (int i = index; i < Count(); ++i)
         tasks_[i]->Index = i;
+    return task;
 }
 
 void TFFmpegList::Clear() {

@@ -46,6 +46,9 @@ public:
     TFFmpegList& operator=(TFFmpegList&&) = default;
     int Add(std::unique_ptr<TFFmpeg> task);
     void Delete(int index);
+    // Takes the task out of the list (later tasks move down) without freeing it, so that the
+    // caller can free it where no lock is held: freeing waits for the task's threads.
+    std::unique_ptr<TFFmpeg> Take(int index);
     void Clear();
     int Count() const { return static_cast<int>(tasks_.size()); }
     TFFmpeg* operator[](int index) const;

@@ -12,12 +12,16 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTest>
+#include <QThread>
 #include <chrono>
+#include <cmath>
 #include <map>
 #include <thread>
 
@@ -202,19 +206,24 @@ private slots:
         TWindowRig rig;
         gui::TfrmMain& w = rig.Open();
         w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("mono8k.wav"), Fixture("tone.mp3")});
+        rig.Add({Fixture("mono8k.wav"), Fixture("tone.mp3"), Fixture("sine_stereo_44k.wav")});
         rig.SelectPreset("Wave Audio (*.wav)");
         w.btnConvert->click();
         w.btnPause->click();
+        // A file may have ended before the pause reached it (its report comes late); after
+        // that nothing ends while paused.
         QTest::qWait(300);
-        QVERIFY(!rig.Statuses().contains("Done"));
+        const QStringList paused = rig.Statuses();
+        QVERIFY(paused.count("Done") < 3);
+        QTest::qWait(400);
+        QCOMPARE(rig.Statuses(), paused);
         w.btnPause->click();
         QCOMPARE(w.State(), gui::TWindowState::Converting);
         QCOMPARE(w.btnPause->text(), QString("Pause"));
         QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Converting...]"));
         QVERIFY(rig.WaitForTitle(" [Done]"));
-        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done"}));
-        QCOMPARE(rig.OutputFiles().size(), 2);
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done", "Done"}));
+        QCOMPARE(rig.OutputFiles().size(), 3);
     }
 
     void failedConversionShowsFailedWithItsReason() {
@@ -232,16 +241,21 @@ private slots:
         d.btnOK->click();
         w.btnConvert->click();
         QVERIFY(rig.WaitForTitle(" [Done]"));
-        QCOMPARE(rig.Statuses(), (QStringList{"Failed", "Failed"}));
-        // The reason is the engine's message followed by the library's own.
+        // The reason is the engine's message followed by the library's own, in the cell (cut to
+        // the column) and whole in its tooltip.
         for (int row : {0, 1}) {
             const QString reason = w.lvFiles->item(row, gui::fcStatus)->toolTip();
             QVERIFY2(reason.startsWith("Error while opening codec for output stream #0.0"),
                      qPrintable(reason));
             QVERIFY2(reason.endsWith(": bitrate too low: got 16000, need 24000 or higher"),
                      qPrintable(reason));
+            QCOMPARE(w.lvFiles->Status(row), "Failed: " + reason);
         }
         QVERIFY(rig.dialogs.Messages.empty());
+        // The window is not the active one: the desktop is told how the batch went.
+        QCOMPARE(rig.dialogs.Notifications,
+                 QStringList{"Conversion finished: 0 files converted, 2 failed"});
+        QVERIFY(w.sbStatus->currentMessage().startsWith("0 files converted, 2 failed in 0:"));
     }
 
     void oddWidthRefusesEveryTaskWithVideo() {
@@ -259,23 +273,60 @@ private slots:
         // The audio source gets no video, so the size does not concern it.
         rig.Add({Fixture("h264_aac.mp4"), Fixture("mono8k.wav"), Fixture("fps30.mp4")});
         rig.SelectPreset("AVI Video (*.avi)");
+        QCOMPARE(w.lblOverrides->text(), QString("Options: 321x240"));
+        QVERIFY(!w.lblOverrides->isHidden());
         w.btnConvert->click();
+        // One box for the press, naming each refused file with its reason.
+        const QString reason = w.lvFiles->item(0, gui::fcStatus)->toolTip();
+        QVERIFY(!reason.isEmpty());
         QCOMPARE(rig.dialogs.Texts(TShownMessage::Plain),
-                 (QStringList{"Error found", "Error found"}));
-        QVERIFY(!w.lvFiles->item(0, gui::fcStatus)->toolTip().isEmpty());
+                 QStringList{"Error found\n\nh264_aac.mp4: " + reason + "\nfps30.mp4: " + reason});
         QVERIFY(rig.WaitForTitle(" [Done]"));
-        QCOMPARE(rig.Statuses(), (QStringList{"Ready", "Done", "Ready"}));
+        QCOMPARE(rig.Statuses(), (QStringList{"Failed: " + reason, "Done", "Failed: " + reason}));
         QCOMPARE(rig.OutputFiles(), QStringList{"mono8k (AVI Video).avi"});
 
         // When every task is refused nothing runs and the window stays idle.
         w.btnClear->click();
         rig.Add({Fixture("h264_aac.mp4"), Fixture("fps30.mp4")});
         w.btnConvert->click();
-        QCOMPARE(rig.dialogs.Texts(TShownMessage::Plain).size(), 4);
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Plain).size(), 2);
+        QCOMPARE(rig.Statuses(), (QStringList{"Failed: " + reason, "Failed: " + reason}));
         VerifyIdle(w);
         QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Ready]"));
         QCOMPARE(w.Converter().TaskCount(), 0);
         QCOMPARE(rig.OutputFiles().size(), 1);
+    }
+
+    void storedOptionsDoNotReachPresetsWhoseOptionsAreLocked() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        w.Choices.ResolutionDefault = false;
+        w.Choices.WidthText = "321";
+        w.Choices.HeightText = "240";
+        w.Choices.FrameRateChoice = 4;
+        w.Choices.VideoBitRateDefault = false;
+        w.Choices.VideoBitRateText = "900";
+        rig.Add({Fixture("h264_aac.mp4")});
+        rig.SelectPreset("3GPP 176*144 (*.3gp)");
+        QVERIFY(!w.btnOptions->isEnabled());
+        QVERIFY(w.lblOverrides->isHidden());
+        w.btnConvert->click();
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), QStringList{"Done"});
+        QVERIFY(rig.dialogs.Messages.empty());
+        converter::TAVProbe probe;
+        QVERIFY(probe.Open(
+            QDir(rig.OutputFolder()).filePath("h264_aac (3GPP 176x144).3gp").toStdString()));
+        QCOMPARE(probe.VideoInfo().Width, 176);
+        QCOMPARE(probe.VideoInfo().Height, 144);
+
+        // The same choices show under an unlocked preset, the video ones only with video.
+        rig.SelectPreset("3GPP2 176*144 (*.3g2)");
+        QCOMPARE(w.lblOverrides->text(), QString("Options: 30 fps, 321x240, video 900 kbit/s"));
+        QVERIFY(!w.lblOverrides->isHidden());
+        rig.SelectPreset("Wave Audio (*.wav)");
+        QVERIFY(w.lblOverrides->isHidden());
     }
 
     void chosenOptionsReachTheOutputs() {
@@ -328,7 +379,35 @@ private slots:
             QCOMPARE(texts.last(), QString("Done"));
     }
 
-    void closingTheWindowDuringABatchStopsItCleanly() {
+    void closingTheWindowDuringABatchAsksThenStopsGracefully() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        rig.Add({Fixture("sample.mp4"), Fixture("h264_aac.mp4")});
+        rig.SelectPreset("AVI Video (*.avi)");
+        w.show();
+        w.btnConvert->click();
+        QTest::qWait(30);
+        // No: the batch goes on.
+        QVERIFY(!w.close());
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Question),
+                 QStringList{"A conversion is running.\nStop it and close the window?"});
+        QCOMPARE(w.State(), gui::TWindowState::Converting);
+        // Yes: the window stays until the running output is complete, then closes.
+        rig.dialogs.Answers = {true};
+        QVERIFY(!w.close());
+        QCOMPARE(w.State(), gui::TWindowState::Stopping);
+        QVERIFY(!w.close()); // a second close while stopping asks nothing
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Question).size(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.isVisible(), 60000);
+        QVERIFY(QFile::exists(rig.ConfigPath()));
+        for (const QString& status : rig.Statuses())
+            QVERIFY2(status == "Done" || status == "Canceled", qPrintable(status));
+        QVERIFY(rig.dialogs.Notifications.isEmpty());
+        rig.window.reset();
+    }
+
+    void closingWithoutABatchAndDroppingTheWindowMidBatchNeedNoQuestion() {
         TWindowRig rig;
         gui::TfrmMain& w = rig.Open();
         w.txtOutput->setText(rig.OutputFolder());
@@ -336,11 +415,87 @@ private slots:
         rig.SelectPreset("AVI Video (*.avi)");
         w.btnConvert->click();
         QTest::qWait(30);
-        w.close();
+        // Destroying the window (the program ends) stops and waits for the workers.
         rig.window.reset();
-        // Reports queued for the closed window are dropped with it.
         QTest::qWait(300);
-        QVERIFY(QFile::exists(rig.ConfigPath()));
+        TWindowRig second;
+        second.Open();
+        QVERIFY(second.window->close());
+        QVERIFY(QFile::exists(second.ConfigPath()));
+        QVERIFY(second.dialogs.Messages.empty());
+    }
+
+    void runningRowsShowSpeedAndTimeLeftAndTheStatusBarTheBatch() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        rig.Add({Fixture("tone.mp3"), Fixture("mono8k.wav")});
+        // 1.2 s of output in at least 0.6 s: at most twice real time, and the 8.3 s left take
+        // the time that speed gives.
+        w.ConverterProgress(1, 500, 10000);
+        QCOMPARE(rig.Statuses().value(1), QString("{|5"));
+        QElapsedTimer wall;
+        wall.start();
+        QTest::qWait(600);
+        w.ConverterProgress(1, 1700, 10000);
+        const double slowest = 1200.0 / static_cast<double>(wall.elapsed());
+        const QRegularExpressionMatch figures =
+            QRegularExpression(R"(^\{\|17\|(\d+\.\d)x, 0:(\d\d) left$)")
+                .match(rig.Statuses().value(1));
+        QVERIFY2(figures.hasMatch(), qPrintable(rig.Statuses().value(1)));
+        const double speed = figures.captured(1).toDouble();
+        QVERIFY2(speed <= 2.05 && speed >= slowest - 0.05, qPrintable(figures.captured(0)));
+        QVERIFY(std::abs(figures.captured(2).toInt() - 8.3 / speed) <= 1.0);
+
+        // A real batch: the status bar counts the files and the time, paused rows say so.
+        w.btnClear->click();
+        w.txtOutput->setText(rig.OutputFolder());
+        rig.Add({Fixture("sample.mp4"), Fixture("h264_aac.mp4")});
+        rig.SelectPreset("MPEG-4 Video (*.mp4)");
+        w.btnConvert->click();
+        QVERIFY(w.sbStatus->currentMessage().startsWith(
+            "Converting: 0 of 2 files done, 0%, 0:00 elapsed"));
+        QTRY_VERIFY_WITH_TIMEOUT(w.lvFiles->Status(0).startsWith("{|"), 60000);
+        w.btnPause->click();
+        QVERIFY2(QRegularExpression(R"(^\{\|\d+\|Paused$)").match(w.lvFiles->Status(0)).hasMatch(),
+                 qPrintable(w.lvFiles->Status(0)));
+        QVERIFY2(w.sbStatus->currentMessage().startsWith("Paused: 0 of 2 files done, "),
+                 qPrintable(w.sbStatus->currentMessage()));
+        w.btnPause->click();
+        QVERIFY(!w.lvFiles->Status(0).contains("Paused"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            w.sbStatus->currentMessage().startsWith("Converting: 1 of 2 files done, "), 60000);
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QVERIFY2(QRegularExpression(R"(^2 files converted in \d+:\d\d$)")
+                     .match(w.sbStatus->currentMessage())
+                     .hasMatch(),
+                 qPrintable(w.sbStatus->currentMessage()));
+    }
+
+    void conversionsAtOnceRunTogetherAndTheirRowsEndApart() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        QCOMPARE(w.spnConversions->value(), 1);
+        QCOMPARE(w.spnConversions->maximum(), std::max(1, QThread::idealThreadCount()));
+        rig.Add({Fixture("sample.mp4"), Fixture("h264_aac.mp4"), Fixture("tone.mp3")});
+        rig.SelectPreset("AVI Video (*.avi)");
+        // One at a time: the second task has not started when Convert returns.
+        w.btnConvert->click();
+        QVERIFY(!w.Converter().Tasks(1)->Running && !w.Converter().Tasks(1)->Terminated);
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        if (w.spnConversions->maximum() < 2)
+            QSKIP("one core: one conversion at a time");
+        w.spnConversions->setValue(2);
+        TStatusHistory history(w);
+        rig.dialogs.Answers = {true};
+        w.btnConvert->click();
+        QVERIFY(w.Converter().Tasks(1)->Running || w.Converter().Tasks(1)->Terminated);
+        QVERIFY(!w.Converter().Tasks(2)->Running && !w.Converter().Tasks(2)->Terminated);
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done", "Done"}));
+        for (auto& [row, texts] : history.rows)
+            QCOMPARE(texts.last(), QString("Done"));
+        QCOMPARE(rig.OutputFiles().size(), 6);
     }
 
     void progressCellNeedsAKnownLength() {

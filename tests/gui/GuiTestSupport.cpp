@@ -42,6 +42,12 @@ void TFakeDialogs::Open(const QString& path) {
     Opened << path;
 }
 
+void TFakeDialogs::Notify(QWidget* parent, const QString& summary, const QString& body) {
+    Notifications << summary + ": " + body;
+    if (Notifier)
+        Notifier->Notify(parent, summary, body);
+}
+
 QStringList TFakeDialogs::Texts(TShownMessage::Kind kind) const {
     QStringList texts;
     for (const TShownMessage& m : Messages)

@@ -3,10 +3,14 @@
 // the fixture media, a private settings file and output folder per test, and waiting for the
 // window with its events running.
 
+#include "app/gui/DesktopNotifier.h"
 #include "app/gui/Dialogs.h"
 #include "app/gui/MainForm.h"
 
 #include <QDir>
+#include <QLabel>
+#include <QSpinBox>
+#include <QStatusBar>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
@@ -28,6 +32,7 @@ public:
     QStringList OpenFiles(QWidget*, const QStringList& filters) override;
     QString ChooseFolder(QWidget*, const QString& prompt) override;
     void Open(const QString& path) override;
+    void Notify(QWidget* parent, const QString& summary, const QString& body) override;
 
     // Texts of the messages of one kind, in the order shown.
     QStringList Texts(TShownMessage::Kind kind) const;
@@ -40,6 +45,9 @@ public:
     QString FolderToChoose;
     QString LastPrompt;
     QStringList Opened;
+    QStringList Notifications; // "summary: body"
+    // When set, notifications also go to the desktop through it.
+    gui::TDesktopNotifier* Notifier = nullptr;
 };
 
 QString Fixture(const char* name);

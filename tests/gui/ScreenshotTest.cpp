@@ -12,10 +12,14 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTest>
+#include <QToolTip>
 
 using namespace mobivert;
 using guitest::Fixture;
@@ -80,6 +84,65 @@ private slots:
         QTest::qWait(100);
         Save(*w.frmOptions, "options.png");
         w.frmOptions->reject();
+    }
+
+    void realWindowShowsTheBatchInItsStatusBarAndAFailedRowWithItsReason() {
+        if (QGuiApplication::platformName() != "xcb")
+            QSKIP("needs an X server (the test is run under xvfb-run)");
+        qApp->setStyleSheet(gui::StyleSheet());
+
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        w.Choices.AudioChannelChoice = 1;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // The WMA v2 encoder takes 24 kbit/s or more: with 16 both files fail, saying why.
+        w.Choices.AudioBitRateDefault = false;
+        w.Choices.AudioBitRateText = "16";
+        rig.Add({Fixture("h264_aac.mp4"), Fixture("tone.mp3")});
+        rig.SelectPreset("Windows Media Audio (*.wma)");
+        w.btnConvert->click();
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QVERIFY(rig.Statuses().value(1).startsWith("Failed: Error while opening codec"));
+        QVERIFY(
+            rig.Statuses().value(1).endsWith("bitrate too low: got 16000, need 24000 or higher"));
+        w.lvFiles->selectRow(1);
+        QTest::qWait(100);
+        Save(w, "failed-row.png");
+        // The whole reason, in the tooltip of the cell, as the X server shows it.
+        const QRect cell = w.lvFiles->visualItemRect(w.lvFiles->item(1, gui::fcStatus));
+        QHelpEvent hover(QEvent::ToolTip, cell.center(),
+                         w.lvFiles->viewport()->mapToGlobal(cell.center()));
+        QCoreApplication::sendEvent(w.lvFiles->viewport(), &hover);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QVERIFY(QToolTip::text().contains("Error while opening codec"));
+        QVERIFY(QToolTip::text().contains("need 24000 or higher"));
+        QTest::qWait(300);
+        const QPixmap tip = w.screen()->grabWindow(0);
+        QVERIFY(tip.save(QDir(MOBIVERT_SCREENSHOT_DIR).filePath("failed-reason-tooltip.png")));
+        QToolTip::hideText();
+
+        // A slower preset: a running row with its speed and time left, the batch in the status
+        // bar.
+        w.btnClear->click();
+        w.Choices.AudioBitRateDefault = true;
+        w.Choices.ResolutionDefault = false; // bigger pictures take long enough to be measured
+        w.Choices.WidthText = "640";
+        w.Choices.HeightText = "480";
+        rig.Add({Fixture("h264_aac.mp4"), Fixture("sample.mp4"), Fixture("fps30.mp4"),
+                 Fixture("h264_mp3.flv"), Fixture("fps15.mp4")});
+        rig.SelectPreset("MPEG-4 Video (*.mp4)");
+        w.btnConvert->click();
+        const QRegularExpression figures(R"(^\{\|\d+\|.+x)");
+        QDeadlineTimer deadline(60000);
+        while (!QStringList(rig.Statuses()).filter(figures).size() &&
+               !w.windowTitle().endsWith("[Done]") && !deadline.hasExpired())
+            QTest::qWait(2);
+        QVERIFY2(w.sbStatus->currentMessage().startsWith("Converting: "),
+                 qPrintable(w.sbStatus->currentMessage()));
+        Save(w, "batch-running.png");
+        QVERIFY(rig.WaitForTitle(" [Done]"));
     }
 };
 

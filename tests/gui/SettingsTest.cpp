@@ -4,6 +4,7 @@
 #include "GuiTestSupport.h"
 #include "TestRegistry.h"
 #include "app/gui/FileListView.h"
+#include "app/gui/OptionsForm.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -146,6 +147,43 @@ private slots:
                                      "*.mid *.mka *.mp2 *.mpa *.mpc *.ape *.ofr *.ogg *.ra *.wv "
                                      "*.tta *.ac3 *.dts *.amr)"));
         QCOMPARE(filters[3], QString("All Files (*)"));
+    }
+
+    void presetChoicesAndConversionsAtOnceAreKeptForTheNextStart() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        rig.SelectPreset("DivX Video (*.avi)");
+        w.spnConversions->setValue(std::min(2, w.spnConversions->maximum()));
+        w.frmOptions->show();
+        w.frmOptions->rdgAudioChannel->SetItemIndex(2);
+        w.frmOptions->chkResolutionSame->click();
+        w.frmOptions->txtResolutionWidth->setEditText("320");
+        w.frmOptions->txtResolutionHeight->setEditText("240");
+        w.frmOptions->btnOK->click();
+        QCOMPARE(w.lblOverrides->text(), QString("Options: Stereo, 320x240"));
+        QVERIFY(w.close());
+        const QByteArray stored = ReadFile(rig.ConfigPath());
+        QVERIFY2(stored.contains("strPreset=DivX Video (*.avi)\n"), stored.constData());
+        QVERIFY2(stored.contains("[Options]\nintAudioChannel=2\n"), stored.constData());
+
+        rig.window.reset();
+        gui::TfrmMain& again = rig.Open();
+        QCOMPARE(again.selFormat->currentText(), QString("DivX Video (*.avi)"));
+        QCOMPARE(again.spnConversions->value(), std::min(2, again.spnConversions->maximum()));
+        QCOMPARE(again.Choices.AudioChannelChoice, 2);
+        QVERIFY(!again.Choices.ResolutionDefault);
+        QCOMPARE(again.lblOverrides->text(), QString("Options: Stereo, 320x240"));
+        again.frmOptions->show();
+        QCOMPARE(again.frmOptions->rdgAudioChannel->ItemIndex(), 2);
+        QCOMPARE(again.frmOptions->txtResolutionWidth->currentText(), QString("320"));
+        again.frmOptions->reject();
+
+        // A preset the program no longer offers and more conversions than cores start plainly.
+        WriteFile(rig.ConfigPath(), "[Main]\nstrPreset=Betamax (*.bm)\nintConversions=999\n");
+        rig.window.reset();
+        gui::TfrmMain& third = rig.Open();
+        QCOMPARE(third.selFormat->currentIndex(), 0);
+        QCOMPARE(third.spnConversions->value(), third.spnConversions->maximum());
     }
 };
 

@@ -6,10 +6,16 @@
 #include "app/gui/FileListView.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
 
@@ -147,18 +153,112 @@ private slots:
         TWindowRig rig;
         gui::TfrmMain& w = rig.Open();
         const QList<QAction*> entries = w.mnuList->actions();
-        QCOMPARE(entries.size(), 4);
+        QCOMPARE(entries.size(), 7);
         QCOMPARE(entries[0]->text(), QString("Add File(s)"));
         QVERIFY(entries[1]->isSeparator());
-        QCOMPARE(entries[2]->text(), QString("Remove"));
-        QCOMPARE(entries[3]->text(), QString("Clear All"));
+        QCOMPARE(entries[2]->text(), QString("Open output"));
+        QCOMPARE(entries[3]->text(), QString("Open output folder"));
+        QVERIFY(entries[4]->isSeparator());
+        QCOMPARE(entries[5]->text(), QString("Remove"));
+        QCOMPARE(entries[6]->text(), QString("Clear All"));
 
         rig.dialogs.FilesToOpen = {Fixture("tone.mp3")};
         entries[0]->trigger();
         QCOMPARE(w.lvFiles->rowCount(), 1);
         w.lvFiles->selectRow(0);
-        entries[2]->trigger();
+        entries[5]->trigger();
         QCOMPARE(w.lvFiles->rowCount(), 0);
+    }
+
+    void keysAddRemoveConvertAndOpenTheOutputs() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        w.show();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+
+        rig.dialogs.FilesToOpen = {Fixture("tone.mp3"), Fixture("mono8k.wav"),
+                                   Fixture("sample.mp4")};
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(rig.dialogs.OpenDialogCount, 1);
+        QCOMPARE(w.lvFiles->rowCount(), 3);
+        // Delete removes every selected row with its task.
+        w.lvFiles->setFocus();
+        w.lvFiles->selectRow(0);
+        w.lvFiles->selectionModel()->select(w.lvFiles->model()->index(2, 0),
+                                            QItemSelectionModel::Select |
+                                                QItemSelectionModel::Rows);
+        QTest::keyClick(w.lvFiles, Qt::Key_Delete);
+        QCOMPARE(w.lvFiles->rowCount(), 1);
+        QCOMPARE(w.lvFiles->item(0, gui::fcSource)->text(), QString("mono8k.wav"));
+        QCOMPARE(w.Converter().TaskCount(), 1);
+        QCOMPARE(w.lvFiles->Task(0), 0);
+
+        rig.SelectPreset("Wave Audio (*.wav)");
+        QTest::keyClick(&w, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(w.State(), gui::TWindowState::Converting);
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        // The window was in front: no notification.
+        QVERIFY(rig.dialogs.Notifications.isEmpty());
+
+        // Enter, a double-click and the pop-up menu open the output or its folder.
+        const QString output = QDir(rig.OutputFolder()).filePath("mono8k (Wave Audio).wav");
+        w.lvFiles->setFocus();
+        w.lvFiles->setCurrentCell(0, gui::fcSource);
+        QTest::keyClick(w.lvFiles, Qt::Key_Return);
+        QCOMPARE(rig.dialogs.Opened, QStringList{output});
+        const QPoint row = w.lvFiles->visualItemRect(w.lvFiles->item(0, gui::fcSource)).center();
+        QTest::mouseClick(w.lvFiles->viewport(), Qt::LeftButton, Qt::NoModifier, row);
+        QTest::mouseDClick(w.lvFiles->viewport(), Qt::LeftButton, Qt::NoModifier, row);
+        QCOMPARE(rig.dialogs.Opened, (QStringList{output, output}));
+        emit w.lvFiles->customContextMenuRequested(row);
+        QVERIFY(w.actOpenOutput->isEnabled() && w.actOpenFolder->isEnabled());
+        w.actOpenFolder->trigger();
+        w.mnuList->close();
+        QCOMPARE(rig.dialogs.Opened.last(), rig.OutputFolder());
+
+        // An output that is gone is not offered.
+        QVERIFY(QFile::remove(output));
+        emit w.lvFiles->customContextMenuRequested(row);
+        QVERIFY(!w.actOpenOutput->isEnabled() && !w.actOpenFolder->isEnabled());
+        w.mnuList->close();
+        QTest::keyClick(w.lvFiles, Qt::Key_Return);
+        QCOMPARE(rig.dialogs.Opened.size(), 3);
+    }
+
+    void filesNamedAtStartAreAddedAndTheDesktopEntryOffersThem() {
+        QCOMPARE(gui::FilesFromArguments({"mobivert", Fixture("tone.mp3"), "-x",
+                                          QUrl::fromLocalFile(Fixture("mono8k.wav")).toString(),
+                                          "--", "-dash.wav"}),
+                 (QStringList{Fixture("tone.mp3"), Fixture("mono8k.wav"), "-dash.wav"}));
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.AddFiles(
+            gui::FilesFromArguments({"mobivert", Fixture("tone.mp3"), Fixture("sample.mp4")}));
+        QCOMPARE(w.lvFiles->rowCount(), 2);
+        QCOMPARE(w.Converter().TaskCount(), 2);
+
+        QFile entry(QString(MOBIVERT_SOURCE_DIR) + "/src/app/gui/resources/mobivert.desktop");
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(entry.readAll()).split('\n');
+        QVERIFY(lines.contains("Exec=mobivert %F"));
+        const QStringList types = lines.filter(QRegularExpression("^MimeType="))
+                                      .value(0)
+                                      .mid(9)
+                                      .split(';', Qt::SkipEmptyParts);
+        for (const char* type : {"video/mp4", "video/x-msvideo", "video/x-matroska", "video/mpeg",
+                                 "video/quicktime", "video/3gpp", "video/x-ms-wmv", "audio/mpeg",
+                                 "audio/x-wav", "audio/flac", "audio/ogg", "audio/AMR"})
+            QVERIFY2(types.contains(type), type);
+        for (const QString& type : types)
+            QVERIFY2(QRegularExpression(R"(^(audio|video|application)/[\w.+-]+$)")
+                         .match(type)
+                         .hasMatch(),
+                     qPrintable(type));
+        const QString validate = QStandardPaths::findExecutable("desktop-file-validate");
+        if (!validate.isEmpty())
+            QCOMPARE(QProcess::execute(validate, {entry.fileName()}), 0);
     }
 };
 

@@ -71,10 +71,18 @@ void TProgressDisplay::Redraw(const std::string& permanent) {
     std::fflush(out_);
 }
 
-void TProgressDisplay::Update(int key, const std::string& label, int percent, int currentMs) {
+std::string TProgressDisplay::PlainLine(const std::string& label, int percent, int currentMs,
+                                        const std::string& detail) {
+    std::string line =
+        label + ": " + (percent >= 0 ? std::to_string(percent) + "%" : Clock(currentMs));
+    return detail.empty() ? line : line + " (" + detail + ")";
+}
+
+void TProgressDisplay::Update(int key, const std::string& label, int percent, int currentMs,
+                              const std::string& detail) {
     if (terminal_) {
         lastPercent_[key] = percent;
-        live_[key] = BarLine(Padded(label), percent, currentMs, "", width_);
+        live_[key] = BarLine(Padded(label), percent, currentMs, detail, width_);
         Redraw("");
         return;
     }
@@ -82,10 +90,7 @@ void TProgressDisplay::Update(int key, const std::string& label, int percent, in
     if (percent >= 0 && last != lastPercent_.end() && last->second == percent)
         return;
     lastPercent_[key] = percent;
-    if (percent >= 0)
-        std::fprintf(out_, "%s: %d%%\n", label.c_str(), percent);
-    else
-        std::fprintf(out_, "%s: %s\n", label.c_str(), Clock(currentMs).c_str());
+    std::fprintf(out_, "%s\n", PlainLine(label, percent, currentMs, detail).c_str());
     std::fflush(out_);
 }
 

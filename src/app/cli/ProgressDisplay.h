@@ -1,7 +1,7 @@
 #pragma once
 // The progress of a batch on the command line: on a terminal, one line per running conversion
-// with a percentage bar redrawn in place below everything printed so far; otherwise plain
-// lines, one per change.
+// with a percentage bar, the speed and the time left, redrawn in place below everything printed
+// so far; otherwise plain lines, one per change of the percentage.
 
 #include <cstdio>
 #include <map>
@@ -15,8 +15,9 @@ public:
     TProgressDisplay(FILE* out, bool terminal, int width);
 
     // percent: 0..100, or -1 while the length of the output is unknown; currentMs is the
-    // output time reached.
-    void Update(int key, const std::string& label, int percent, int currentMs);
+    // output time reached; detail is the speed and time left ("2.5x, 0:12 left") or empty.
+    void Update(int key, const std::string& label, int percent, int currentMs,
+                const std::string& detail = "");
     // The conversion's last line, with its final status; its live line goes away.
     void Finish(int key, const std::string& label, const std::string& status, bool complete);
     // A line printed above the live lines.
@@ -24,9 +25,12 @@ public:
     // On a terminal, labels are padded to this many columns so that the bars line up.
     void SetLabelWidth(int columns) { labelWidth_ = columns; }
 
-    // "label [#####-----]  50%" cut to width columns.
+    // "label [#####-----]  50% status" cut to width columns.
     static std::string BarLine(const std::string& label, int percent, int currentMs,
                                const std::string& status, int width);
+    // "label: 50% (2.5x, 0:12 left)", the plain line of one change.
+    static std::string PlainLine(const std::string& label, int percent, int currentMs,
+                                 const std::string& detail);
 
 private:
     void Redraw(const std::string& permanent);

@@ -7,6 +7,7 @@
 #include "app/shared/BatchJournal.h"
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Presets.h"
+#include "app/shared/ProgressClock.h"
 #include "app/shared/Settings.h"
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFilterHlpr.h"
@@ -26,6 +27,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <pthread.h>
 #include <string>
@@ -35,6 +37,12 @@
 #include <vector>
 
 namespace {
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 namespace fs = std::filesystem;
 using namespace mobivert;
@@ -396,6 +404,7 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
     display.SetLabelWidth(static_cast<int>(std::min<size_t>(labelWidth, 40)));
 
     bool batchEnded = converter.TaskCount() == 0;
+    std::map<int, app::TFileClock> clocks; // speed and time left of each running task
     auto handle = [&](const Event& e) {
         switch (e.Type) {
         case Event::Log:
@@ -405,12 +414,11 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
             }
             break;
         case Event::Progress:
-            if (!label(e.Index).empty())
-                display.Update(e.Index, label(e.Index),
-                               e.TotalMs > 0 ? static_cast<int>(static_cast<int64_t>(e.CurrentMs) *
-                                                                100 / e.TotalMs)
-                                             : -1,
-                               e.CurrentMs);
+            if (!label(e.Index).empty()) {
+                app::TFileFigures figures = clocks[e.Index].Update(e.CurrentMs, e.TotalMs, NowMs());
+                display.Update(e.Index, label(e.Index), figures.Percent, e.CurrentMs,
+                               app::FormatFileFigures(figures));
+            }
             break;
         case Event::Terminate:
             if (e.Index < 0) {

@@ -1,5 +1,7 @@
 #include "app/gui/Dialogs.h"
 
+#include "app/gui/DesktopNotifier.h"
+
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -43,6 +45,14 @@ QString TQtDialogs::ChooseFolder(QWidget* parent, const QString& prompt) {
 
 void TQtDialogs::Open(const QString& path) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+TQtDialogs::TQtDialogs() : notifier_(std::make_unique<TDesktopNotifier>()) {}
+
+TQtDialogs::~TQtDialogs() = default;
+
+void TQtDialogs::Notify(QWidget* parent, const QString& summary, const QString& body) {
+    notifier_->Notify(parent, summary, body);
 }
 
 } // namespace mobivert::gui

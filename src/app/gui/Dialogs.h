@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 class QWidget;
 
@@ -31,17 +32,27 @@ public:
     virtual QString ChooseFolder(QWidget* parent, const QString& prompt) = 0;
     // Hands a file or folder to the desktop's default handler.
     virtual void Open(const QString& path) = 0;
+    // A desktop notification (see TDesktopNotifier); it never waits for the desktop.
+    virtual void Notify(QWidget* parent, const QString& summary, const QString& body) = 0;
 };
+
+class TDesktopNotifier;
 
 // The real dialogs and the desktop's handlers.
 class TQtDialogs : public TDialogs {
 public:
+    TQtDialogs();
+    ~TQtDialogs() override;
     void Plain(QWidget* parent, const QString& text) override;
     void Information(QWidget* parent, const QString& text) override;
     bool Question(QWidget* parent, const QString& text) override;
     QStringList OpenFiles(QWidget* parent, const QStringList& filters) override;
     QString ChooseFolder(QWidget* parent, const QString& prompt) override;
     void Open(const QString& path) override;
+    void Notify(QWidget* parent, const QString& summary, const QString& body) override;
+
+private:
+    std::unique_ptr<TDesktopNotifier> notifier_;
 };
 
 } // namespace mobivert::gui

@@ -3,25 +3,40 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QMimeData>
 #include <QPainter>
 #include <QResizeEvent>
+#include <QToolTip>
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 namespace mobivert::gui {
 
 namespace {
 
 constexpr int TASK_ROLE = Qt::UserRole + 1;
+constexpr int OUTPUT_ROLE = Qt::UserRole + 2;
 constexpr int ROW_HEIGHT = 22;
 // Source and Status take these shares of the list's width, Path the rest, so that no column
 // is pushed out of sight when the window is made small.
-constexpr double SOURCE_SHARE = 0.45;
-constexpr double STATUS_SHARE = 0.27;
+constexpr double SOURCE_SHARE = 0.38;
+constexpr double STATUS_SHARE = 0.37;
 
 } // namespace
+
+QString ProgressStatus(int percent, const QString& detail) {
+    QString text = PROGRESS_MARK + QString::number(percent);
+    return detail.isEmpty() ? text : text + "|" + detail;
+}
+
+void TProgressDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                        const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->textElideMode = Qt::ElideRight;
+}
 
 void TProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
@@ -30,8 +45,9 @@ void TProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         QStyledItemDelegate::paint(painter, option, index);
         return;
     }
+    const QStringList parts = text.mid(2).split('|');
     bool ok = false;
-    int percent = text.mid(2).toInt(&ok);
+    int percent = parts.first().toInt(&ok);
     percent = ok ? std::clamp(percent, 0, 100) : 0;
 
     painter->save();
@@ -50,11 +66,27 @@ void TProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         painter->setBrush(gradient);
         painter->drawRoundedRect(filled, 2, 2);
     }
-    painter->setPen(percent >= 50 ? Qt::white : QColor(0x1d, 0x2b, 0x3a));
     QFont font = option.font;
     font.setBold(true);
     painter->setFont(font);
-    painter->drawText(frame, Qt::AlignCenter, QString::number(percent) + "%");
+    QString caption = QString::number(percent) + "%";
+    if (parts.size() > 1)
+        caption += "  " + parts.mid(1).join('|');
+    caption = QFontMetrics(font).elidedText(caption, Qt::ElideRight, int(frame.width()) - 6);
+    // Light on the filled part, dark on the rest, so that a long caption reads across both.
+    const qreal edge = frame.left() + 1 + (frame.width() - 2) * percent / 100.0;
+    QRectF filledPart = frame;
+    filledPart.setRight(edge);
+    QRectF emptyPart = frame;
+    emptyPart.setLeft(edge);
+    for (const auto& [part, color] : {std::pair{filledPart, QColor(Qt::white)},
+                                      std::pair{emptyPart, QColor(0x1d, 0x2b, 0x3a)}}) {
+        painter->save();
+        painter->setClipRect(part);
+        painter->setPen(color);
+        painter->drawText(frame, Qt::AlignCenter, caption);
+        painter->restore();
+    }
     painter->restore();
 }
 
@@ -62,7 +94,7 @@ TFileListView::TFileListView(QWidget* parent) : QTableWidget(0, 3, parent) {
     setHorizontalHeaderLabels({"Source", "Status", "Path"});
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setShowGrid(true);
     setWordWrap(false);
     setTextElideMode(Qt::ElideMiddle);
@@ -133,9 +165,27 @@ int TFileListView::RowOfTask(int task) const {
     return -1;
 }
 
+QString TFileListView::Output(int row) const {
+    const QTableWidgetItem* source = item(row, fcSource);
+    return source ? source->data(OUTPUT_ROLE).toString() : QString();
+}
+
+void TFileListView::SetOutput(int row, const QString& path) {
+    if (QTableWidgetItem* source = item(row, fcSource))
+        source->setData(OUTPUT_ROLE, path);
+}
+
 int TFileListView::SelectedRow() const {
-    const QList<QTableWidgetItem*> chosen = selectedItems();
-    return chosen.isEmpty() ? -1 : chosen.first()->row();
+    const QList<int> rows = SelectedRows();
+    return rows.isEmpty() ? -1 : rows.first();
+}
+
+QList<int> TFileListView::SelectedRows() const {
+    QList<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    return rows;
 }
 
 QStringList LocalFiles(const QMimeData* data) {
@@ -170,6 +220,23 @@ void TFileListView::dropEvent(QDropEvent* event) {
     }
     event->acceptProposedAction();
     emit FilesDropped(files);
+}
+
+bool TFileListView::viewportEvent(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QTableWidget::viewportEvent(event);
+    auto* help = static_cast<QHelpEvent*>(event);
+    const QTableWidgetItem* cell = itemAt(help->pos());
+    const QString text = cell ? cell->toolTip() : QString();
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    // Rich text is wrapped by the tooltip; plain text would stay on one line.
+    QToolTip::showText(help->globalPos(), "<p>" + text.toHtmlEscaped() + "</p>", viewport(),
+                       visualItemRect(cell));
+    return true;
 }
 
 void TFileListView::resizeEvent(QResizeEvent* event) {

@@ -1,7 +1,8 @@
 #pragma once
 // The source list: a read-only, whole-row list with grid lines and the columns Source, Status and
 // Path. A status text starting with "{|" is drawn as a progress bar filled to the percentage
-// that follows. Local files dropped onto the list are handed on through FilesDropped.
+// that follows, with the text after a further "|" (speed, time left, "Paused") beside the
+// percentage. Local files dropped onto the list are handed on through FilesDropped.
 
 #include <QStringList>
 #include <QStyledItemDelegate>
@@ -20,7 +21,14 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
+
+protected:
+    // A long status such as a failure's reason is cut at its end, where the tooltip goes on.
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 };
+
+// The text of a progress cell: the mark, the percentage and, when not empty, the detail.
+QString ProgressStatus(int percent, const QString& detail = QString());
 
 class TFileListView : public QTableWidget {
     Q_OBJECT
@@ -38,8 +46,13 @@ public:
     void SetTask(int row, int task);
     // The row whose task is the given one, or -1.
     int RowOfTask(int task) const;
-    // The selected row, or -1.
+    // The output file written for the row's source, empty while it has none.
+    QString Output(int row) const;
+    void SetOutput(int row, const QString& path);
+    // The selected row (the first one when several are), or -1.
     int SelectedRow() const;
+    // Every selected row, in ascending order.
+    QList<int> SelectedRows() const;
 
     // Drops are taken only while this is set (the window clears it during a batch).
     void SetAcceptFiles(bool accept) { acceptFiles_ = accept; }
@@ -48,6 +61,9 @@ signals:
     void FilesDropped(const QStringList& files);
 
 protected:
+    // A cell's tooltip is wrapped to lines of a readable length: a failure's reason can be
+    // longer than the screen is wide.
+    bool viewportEvent(QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;

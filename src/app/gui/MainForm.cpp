@@ -22,7 +22,12 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
 #include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -42,12 +47,56 @@ constexpr const char* STATUS_DONE = "Done";
 constexpr const char* STATUS_DONE_WARNINGS = "Done (warnings)";
 constexpr const char* STATUS_FAILED = "Failed";
 constexpr const char* STATUS_CANCELED = "Canceled";
+constexpr const char* DETAIL_PAUSED = "Paused";
 
 QString FromStd(const std::string& text) {
     return QString::fromStdString(text);
 }
 
+// "Failed: <reason>", on one line.
+QString FailedStatus(const QString& reason) {
+    const QString line = reason.simplified();
+    return line.isEmpty() ? QString(STATUS_FAILED) : QString(STATUS_FAILED) + ": " + line;
+}
+
+// Whether the row's status says how its conversion ended.
+bool Ended(const QString& status) {
+    return status.startsWith(STATUS_DONE) || status == STATUS_CANCELED ||
+           status.startsWith(STATUS_FAILED);
+}
+
+int MaxConversionsAtOnce() {
+    return std::max(1, QThread::idealThreadCount());
+}
+
 } // namespace
+
+QStringList FilesFromArguments(const QStringList& arguments) {
+    QStringList files;
+    bool options = true;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (options && argument == "--") {
+            options = false;
+            continue;
+        }
+        if (argument.isEmpty() || (options && argument.startsWith('-')))
+            continue;
+        const QUrl url(argument);
+        files << (url.isLocalFile() ? url.toLocalFile() : argument);
+    }
+    return files;
+}
+
+QString BatchSummary(int converted, int failed, int canceled) {
+    QString text =
+        converted == 1 ? QString("1 file converted") : QString("%1 files converted").arg(converted);
+    if (failed > 0)
+        text += QString(", %1 failed").arg(failed);
+    if (canceled > 0)
+        text += QString(", %1 canceled").arg(canceled);
+    return text;
+}
 
 QStringList OpenDialogFilters() {
     QStringList filters;
@@ -67,16 +116,21 @@ TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& 
     : QWidget(parent), dialogs_(dialogs), configPath_(configPath), libraryFolder_(libraryFolder),
       converter_(std::make_unique<converter::TAVConverter>()) {
     // FormCreate.
+    clock_.start();
     AppDir = QDir(QCoreApplication::applicationDirPath()).absolutePath() + "/";
     BuildControls();
     selFormat->setCurrentIndex(0);
-    Choices = app::TStoredChoices{};
     setWindowTitle(WindowTitle);
 
+    // The folder, the last preset and the options dialog's choices as they were left.
     app::TMainSettings settings = app::LoadMainSettings(configPath_.toStdString());
+    Choices = settings.Choices;
     txtOutput->setText(FromStd(settings.OutputFolder));
     chkSameFolder->setChecked(settings.SameFolder);
     chkSameFolderClick();
+    if (int preset = selFormat->findText(FromStd(settings.Preset)); preset > 0)
+        selFormat->setCurrentIndex(preset);
+    spnConversions->setValue(std::min(settings.ConversionsAtOnce, MaxConversionsAtOnce()));
     selFormatChange();
 
     converter_->SetLogLevel(converter::llQuiet);
@@ -130,6 +184,10 @@ void TfrmMain::BuildControls() {
         selFormat->addItem(FromStd(text));
     selFormat->setMaxVisibleItems(22);
     btnOptions = button("btnOptions", "Options", "Change the output options of the format");
+    lblOverrides = new QLabel(this);
+    lblOverrides->setObjectName("lblOverrides");
+    lblOverrides->setWordWrap(true);
+    lblOverrides->setVisible(false);
 
     txtOutput = new QLineEdit(this);
     txtOutput->setObjectName("txtOutput");
@@ -141,6 +199,13 @@ void TfrmMain::BuildControls() {
     btnBrowse->setMinimumWidth(80);
     chkSameFolder = new QCheckBox("Use the same directory to the source file", this);
     chkSameFolder->setObjectName("chkSameFolder");
+    spnConversions = new QSpinBox(this);
+    spnConversions->setObjectName("spnConversions");
+    spnConversions->setRange(1, MaxConversionsAtOnce());
+    spnConversions->setValue(1);
+    spnConversions->setToolTip("How many files are converted at the same time");
+    auto* conversionsLabel = new QLabel("Conversions at once:", this);
+    conversionsLabel->setBuddy(spnConversions);
 
     auto* side = new QVBoxLayout();
     side->setSpacing(6);
@@ -159,15 +224,21 @@ void TfrmMain::BuildControls() {
     grid->addWidget(new QLabel("Output Format:", this), 1, 0);
     grid->addWidget(selFormat, 1, 1);
     grid->addWidget(btnOptions, 1, 2, 1, 2, Qt::AlignLeft);
-    grid->addWidget(new QLabel("Output Folder:", this), 2, 0);
-    grid->addWidget(txtOutput, 2, 1);
+    grid->addWidget(lblOverrides, 2, 1, 1, 3);
+    grid->addWidget(new QLabel("Output Folder:", this), 3, 0);
+    grid->addWidget(txtOutput, 3, 1);
     auto* folderButtons = new QHBoxLayout();
     folderButtons->setSpacing(6);
     folderButtons->addWidget(btnFolderChange);
     folderButtons->addWidget(btnBrowse);
     folderButtons->addStretch(1);
-    grid->addLayout(folderButtons, 2, 2, 1, 2);
-    grid->addWidget(chkSameFolder, 3, 1, 1, 3);
+    grid->addLayout(folderButtons, 3, 2, 1, 2);
+    auto* lastRow = new QHBoxLayout();
+    lastRow->addWidget(chkSameFolder);
+    lastRow->addStretch(1);
+    lastRow->addWidget(conversionsLabel);
+    lastRow->addWidget(spnConversions);
+    grid->addLayout(lastRow, 4, 1, 1, 3);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(0, 1);
 
@@ -180,15 +251,34 @@ void TfrmMain::BuildControls() {
     outer->setSpacing(0);
     outer->addWidget(banner);
     outer->addWidget(content, 1);
+    sbStatus = new QStatusBar(this);
+    sbStatus->setObjectName("sbStatus");
+    sbStatus->setSizeGripEnabled(false);
+    outer->addWidget(sbStatus);
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setInterval(1000);
+    connect(statusTimer_, &QTimer::timeout, this, &TfrmMain::UpdateStatusBar);
 
     mnuList = new QMenu(this);
     actAdd = mnuList->addAction("Add File(s)", this, &TfrmMain::btnOpenClick);
     mnuList->addSeparator();
+    actOpenOutput =
+        mnuList->addAction("Open output", this, [this] { OpenOutput(lvFiles->SelectedRow()); });
+    actOpenFolder = mnuList->addAction("Open output folder", this,
+                                       [this] { OpenOutputFolder(lvFiles->SelectedRow()); });
+    mnuList->addSeparator();
     actRemove = mnuList->addAction("Remove", this, &TfrmMain::btnRemoveClick);
     actClear = mnuList->addAction("Clear All", this, &TfrmMain::btnClearClick);
-    connect(lvFiles, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { mnuList->popup(lvFiles->viewport()->mapToGlobal(at)); });
+    connect(lvFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::ListMenuRequested);
     connect(lvFiles, &TFileListView::FilesDropped, this, &TfrmMain::AddFiles);
+    // Double-click or Enter on a row.
+    connect(lvFiles, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { OpenOutput(index.row()); });
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* open =
+            new QShortcut(QKeySequence(key), lvFiles, nullptr, nullptr, Qt::WidgetShortcut);
+        connect(open, &QShortcut::activated, this, [this] { OpenOutput(lvFiles->currentRow()); });
+    }
 
     connect(btnOpen, &QPushButton::clicked, this, &TfrmMain::btnOpenClick);
     connect(btnRemove, &QPushButton::clicked, this, &TfrmMain::btnRemoveClick);
@@ -203,8 +293,23 @@ void TfrmMain::BuildControls() {
     connect(btnHelp, &QToolButton::clicked, this, &TfrmMain::suiFormMainTitleBarHelpBtnClick);
     auto* help = new QShortcut(QKeySequence::HelpContents, this);
     connect(help, &QShortcut::activated, this, &TfrmMain::suiFormMainTitleBarHelpBtnClick);
+    auto* add = new QShortcut(QKeySequence::Open, this);
+    connect(add, &QShortcut::activated, this, &TfrmMain::btnOpenClick);
+    auto* remove = new QShortcut(QKeySequence::Delete, lvFiles, nullptr, nullptr,
+                                 Qt::WidgetWithChildrenShortcut);
+    connect(remove, &QShortcut::activated, this, &TfrmMain::btnRemoveClick);
+    for (QKeySequence keys :
+         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+        auto* convert = new QShortcut(keys, this);
+        // Only starts a batch: stopping stays a deliberate press of Stop.
+        connect(convert, &QShortcut::activated, this, [this] {
+            if (state_ == TWindowState::Idle)
+                btnConvertClick();
+        });
+    }
 
     frmOptions = new TfrmOptions(Choices, dialogs_, this);
+    connect(frmOptions, &QDialog::finished, this, &TfrmMain::ShowOverrides);
 
     setMinimumSize(631, 433);
     resize(732, 556);
@@ -232,10 +337,12 @@ void TfrmMain::ConnectConverter() {
                                      const std::string& message) {
         // Recorded before anything else, on the thread that ends the task.
         QString partial;
+        QString published;
         if (const converter::TFFmpeg* task = converter_->Tasks(index)) {
             journal_->TaskEnded(index, *task);
+            published = FromStd(task->PublishedName);
             if (task->PartialOutput)
-                partial = FromStd(task->PublishedName);
+                partial = published;
         }
         if (closing_)
             return;
@@ -243,11 +350,16 @@ void TfrmMain::ConnectConverter() {
         QString text = FromStd(message);
         QMetaObject::invokeMethod(
             this,
-            [this, generation, index, finished, failed, text, partial] {
+            [this, generation, index, finished, failed, text, partial, published] {
                 if (generation != generation_)
                     return;
+                // The name the output was published under, for opening it.
+                if (int row = lvFiles->RowOfTask(index); row >= 0 && !published.isEmpty())
+                    lvFiles->SetOutput(row, published);
                 ConverterTerminate(index, finished, failed, text);
-                if (int row = lvFiles->RowOfTask(index); row >= 0 && !partial.isEmpty())
+                // A row that already ended otherwise keeps what it says.
+                if (int row = lvFiles->RowOfTask(index);
+                    row >= 0 && !partial.isEmpty() && lvFiles->Status(row) == STATUS_CANCELED)
                     lvFiles->SetStatus(row, STATUS_CANCELED, "Partial output kept as " + partial);
             },
             Qt::QueuedConnection);
@@ -262,22 +374,28 @@ bool TfrmMain::LoadLibraries() {
     return false;
 }
 
-int TfrmMain::AddTask(const QString& path) {
+int TfrmMain::AddTask(const QString& path, QString* reason) {
     const std::string file = path.toStdString();
-    if (!app::CheckSourceFile(file).empty())
+    // The row already names the file: the reason goes without it.
+    auto refuse = [reason, &file](const std::string& why) {
+        if (reason)
+            *reason = FromStd(why.rfind(file + ": ", 0) == 0 ? why.substr(file.size() + 2) : why);
         return -1;
+    };
+    if (std::string why = app::CheckSourceFile(file); !why.empty())
+        return refuse(why);
     converter::TAVProbe& probe = converter_->Probe();
     try {
         if (!probe.Open(file))
-            return -1;
-    } catch (const std::exception&) {
-        return -1;
+            return refuse(probe.LastError());
+    } catch (const std::exception& e) {
+        return refuse(e.what());
     }
     converter::TInputOptions input;
     input.FileName = file;
     int task = converter_->AddInputFile(file, &input);
     probe.Close();
-    return task;
+    return task >= 0 ? task : refuse(converter_->LastError());
 }
 
 void TfrmMain::ClearTasks() {
@@ -294,7 +412,7 @@ void TfrmMain::SetTitle(const QString& suffix) {
 void TfrmMain::SetBusyControls(bool busy) {
     for (QWidget* w :
          std::initializer_list<QWidget*>{btnOpen, btnClear, btnRemove, btnFolderChange, btnOptions,
-                                         selFormat, txtOutput, chkSameFolder})
+                                         selFormat, txtOutput, chkSameFolder, spnConversions})
         w->setEnabled(!busy);
     // The list's own ways of adding and removing files follow the buttons.
     actAdd->setEnabled(!busy);
@@ -305,6 +423,7 @@ void TfrmMain::SetBusyControls(bool busy) {
 
 void TfrmMain::SetIdle() {
     state_ = TWindowState::Idle;
+    statusTimer_->stop();
     btnConvert->setText(CAPTION_CONVERT);
     btnConvert->setEnabled(true);
     btnPause->setText(CAPTION_PAUSE);
@@ -361,10 +480,15 @@ void TfrmMain::DoLoadFromList() {
     int number = 0;
     for (int row = 0; row < lvFiles->rowCount(); ++row) {
         lvFiles->SetTask(row, -1);
-        int task = AddTask(lvFiles->FullPath(row));
-        // A file that can no longer be read keeps its row, without a task.
-        if (task < 0)
+        lvFiles->SetOutput(row, QString());
+        QString reason;
+        int task = AddTask(lvFiles->FullPath(row), &reason);
+        // A file that can no longer be read keeps its row, without a task, and says why: an
+        // earlier "Done" would claim a conversion that does not happen now.
+        if (task < 0) {
+            lvFiles->SetStatus(row, FailedStatus(reason), reason);
             continue;
+        }
         SetTitle(QString(" [Loading File %1...]").arg(++number));
         lvFiles->SetStatus(row, STATUS_READY);
         lvFiles->SetTask(row, task);
@@ -374,19 +498,22 @@ void TfrmMain::DoLoadFromList() {
 void TfrmMain::btnRemoveClick() {
     if (state_ != TWindowState::Idle)
         return;
-    int row = lvFiles->SelectedRow();
-    if (row < 0) {
+    const QList<int> rows = lvFiles->SelectedRows();
+    if (rows.isEmpty()) {
         dialogs_.Information(this, "Please select a file from the list.");
         return;
     }
-    int task = lvFiles->Task(row);
-    if (task >= 0) {
-        converter_->RemoveTask(task);
-        for (int other = 0; other < lvFiles->rowCount(); ++other)
-            if (lvFiles->Task(other) > task)
-                lvFiles->SetTask(other, lvFiles->Task(other) - 1);
+    // From the last row up, so that the rows still to remove keep their places.
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        int task = lvFiles->Task(*row);
+        if (task >= 0) {
+            converter_->RemoveTask(task);
+            for (int other = 0; other < lvFiles->rowCount(); ++other)
+                if (lvFiles->Task(other) > task)
+                    lvFiles->SetTask(other, lvFiles->Task(other) - 1);
+        }
+        lvFiles->removeRow(*row);
     }
-    lvFiles->removeRow(row);
     if (lvFiles->rowCount() == 0)
         SetTitle("");
 }
@@ -407,9 +534,13 @@ void TfrmMain::btnConvertClick() {
             return;
         Cancelled = true;
         state_ = TWindowState::Stopping;
-        // A second stop would report the waiting tasks as ended twice.
+        // A second stop would report the waiting tasks as ended twice. Everything else stays
+        // disabled until the batch's end report: until then a worker may still be writing its
+        // trailer, and clearing, removing or converting would wait for it here.
         btnConvert->setEnabled(false);
         btnPause->setEnabled(false);
+        SetTitle(" [Stopping...]");
+        sbStatus->showMessage("Stopping...");
         converter_->StopConvert();
         return;
     }
@@ -455,32 +586,50 @@ void TfrmMain::btnConvertClick() {
     settings.PresetText = preset.toStdString();
     settings.SameFolder = chkSameFolder->isChecked();
     settings.OutputFolder = txtOutput->text().toStdString();
-    settings.Choices = Choices;
+    settings.Choices = app::ChoicesForPreset(settings.PresetText, Choices);
     app::TConversionDriver driver(*converter_);
     driver.ConfigureOutputs(sources, settings);
+    QStringList refused;
     for (size_t i = 0; i < sources.size(); ++i) {
         const int row = rowOfSource[i];
         lvFiles->SetTask(row, sources[i].Task);
+        lvFiles->SetOutput(row, FromStd(sources[i].OutputPath));
         if (sources[i].Task >= 0) {
             btnConvert->setFocus();
             continue;
         }
-        // The row keeps its status; why it was left out shows when the pointer rests on it.
-        lvFiles->SetStatus(row, lvFiles->Status(row), FromStd(sources[i].Error));
-        dialogs_.Plain(this, app::MSG_ERROR_FOUND);
+        const QString reason = FromStd(sources[i].Error);
+        lvFiles->SetStatus(row, FailedStatus(reason), reason);
     }
-    // Nothing left to run: no end report would come, so the window stays as it is.
-    if (converter_->TaskCount() == 0)
+    // Rows refused now or when the tasks were rebuilt, in one box for the whole press.
+    for (int row = 0; row < lvFiles->rowCount(); ++row)
+        if (lvFiles->Task(row) < 0 && lvFiles->Status(row).startsWith(STATUS_FAILED))
+            refused << lvFiles->item(row, fcSource)->text() + ": " +
+                           lvFiles->item(row, fcStatus)->toolTip().simplified();
+    if (!refused.isEmpty())
+        dialogs_.Plain(this, QString(app::MSG_ERROR_FOUND) + "\n\n" + refused.join('\n'));
+    // Nothing left to run: no end report would come, so the window stays idle.
+    if (converter_->TaskCount() == 0) {
+        if (lvFiles->rowCount() > 0)
+            SetTitle(" [Ready]");
         return;
+    }
 
     std::string journalError;
     journal_->End();
-    if (!journal_->Begin(app::JournalOf("mobivert", settings, 1, sources, *converter_),
-                         journalError))
+    if (!journal_->Begin(
+            app::JournalOf("mobivert", settings, spnConversions->value(), sources, *converter_),
+            journalError))
         std::fprintf(stderr, "mobivert: %s\n", journalError.c_str());
 
     ++generation_;
-    converter_->StartConvert(1);
+    fileClocks_.clear();
+    batchClock_.Start(converter_->TaskCount(), Now());
+    converted_ = 0;
+    failed_ = refused.size();
+    canceled_ = 0;
+    closeWhenStopped_ = false;
+    converter_->StartConvert(spnConversions->value());
     Cancelled = false;
     state_ = TWindowState::Converting;
     SetTitle(" [Converting...]");
@@ -489,6 +638,8 @@ void TfrmMain::btnConvertClick() {
     btnPause->setVisible(true);
     SetBusyControls(true);
     btnConvert->setText(CAPTION_STOP);
+    statusTimer_->start();
+    UpdateStatusBar();
 }
 
 void TfrmMain::btnPauseClick() {
@@ -499,11 +650,28 @@ void TfrmMain::btnPauseClick() {
         btnPause->setText(CAPTION_RESUME);
         SetTitle(" [Paused]");
         state_ = TWindowState::Paused;
+        ShowPausedRows(true);
     } else {
         converter_->ResumeConvert();
         btnPause->setText(CAPTION_PAUSE);
         SetTitle(" [Converting...]");
         state_ = TWindowState::Converting;
+        ShowPausedRows(false);
+    }
+    UpdateStatusBar();
+}
+
+void TfrmMain::ShowPausedRows(bool paused) {
+    const qint64 now = Now();
+    paused ? batchClock_.Pause(now) : batchClock_.Resume(now);
+    for (auto& [task, clock] : fileClocks_)
+        paused ? clock.Pause(now) : clock.Resume(now);
+    for (int row = 0; row < lvFiles->rowCount(); ++row) {
+        const QString status = lvFiles->Status(row);
+        if (!status.startsWith(PROGRESS_MARK))
+            continue;
+        const int percent = status.mid(2).section('|', 0, 0).toInt();
+        lvFiles->SetStatus(row, ProgressStatus(percent, paused ? DETAIL_PAUSED : QString()));
     }
 }
 
@@ -514,48 +682,149 @@ void TfrmMain::ConverterProgress(int index, int currentDuration, int totalOutput
     int row = lvFiles->RowOfTask(index);
     if (row < 0)
         return;
-    const int64_t percent = static_cast<int64_t>(currentDuration) * 100 / totalOutputDuration;
-    lvFiles->SetStatus(row, PROGRESS_MARK + QString::number(std::clamp<int64_t>(percent, 0, 100)));
+    // A report queued before the row's end report arrived changes nothing after it.
+    if (Ended(lvFiles->Status(row)))
+        return;
+    const app::TFileFigures figures =
+        fileClocks_[index].Update(currentDuration, totalOutputDuration, Now());
+    batchClock_.FileProgress(index, figures.Percent / 100.0);
+    const QString detail = state_ == TWindowState::Paused
+                               ? QString(DETAIL_PAUSED)
+                               : FromStd(app::FormatFileFigures(figures));
+    lvFiles->SetStatus(row, ProgressStatus(figures.Percent, detail));
+    UpdateStatusBar();
 }
 
-void TfrmMain::ConverterTerminate(int index, bool, bool failed, const QString& message) {
-    if (index == -1)
-        journal_->End();
-    const int row = lvFiles->RowOfTask(index);
-    if (row >= 0 && failed)
-        lvFiles->SetStatus(row, STATUS_FAILED, message);
+void TfrmMain::EndRow(int row, bool finished, bool failed, const QString& message) {
+    if (failed) {
+        lvFiles->SetStatus(row, FailedStatus(message), message);
+        ++failed_;
+    } else if (finished) {
+        // Also when the stop came while the output was being completed. A finished task's
+        // message tells what its output lacks.
+        if (message.isEmpty())
+            lvFiles->SetStatus(row, STATUS_DONE);
+        else
+            lvFiles->SetStatus(row, QString(STATUS_DONE_WARNINGS) + ": " + message, message);
+        ++converted_;
+    } else {
+        lvFiles->SetStatus(row, STATUS_CANCELED);
+        ++canceled_;
+    }
+}
 
+void TfrmMain::ConverterTerminate(int index, bool finished, bool failed, const QString& message) {
+    if (index == -1) {
+        journal_->End();
+        EndBatch();
+        selFormatChange();
+        return;
+    }
+    const int row = lvFiles->RowOfTask(index);
+    if (row >= 0 && !Ended(lvFiles->Status(row))) {
+        EndRow(row, finished, failed, message);
+        batchClock_.FileEnded(index);
+        fileClocks_.erase(index);
+    }
+    // The component starts the next task from this task's end; a paused batch holds it too.
+    if (state_ == TWindowState::Paused)
+        converter_->PauseConvert();
+    if (state_ != TWindowState::Stopping)
+        UpdateStatusBar();
+    selFormatChange();
+}
+
+void TfrmMain::EndBatch() {
+    // Rows of the batch that never reported an end did not run.
+    for (int row = 0; row < lvFiles->rowCount(); ++row) {
+        if (lvFiles->Task(row) >= 0 && !Ended(lvFiles->Status(row))) {
+            lvFiles->SetStatus(row, STATUS_CANCELED);
+            ++canceled_;
+        }
+    }
+    const qint64 elapsed = batchClock_.Figures(Now()).ElapsedMs;
+    const QString summary = BatchSummary(converted_, failed_, canceled_);
+    SetIdle();
     if (Cancelled) {
         SetTitle(" [Job Canceled]");
-        SetIdle();
-        for (int r = 0; r < lvFiles->rowCount(); ++r) {
-            const QString status = lvFiles->Status(r);
-            if (!status.startsWith(STATUS_DONE) && status != STATUS_FAILED &&
-                status != STATUS_CANCELED)
-                lvFiles->SetStatus(r, STATUS_CANCELED);
-        }
-    } else if (index == -1) {
+    } else {
         SetTitle(" [Done]");
-        SetIdle();
         ClearTasks();
         LastPreset = selFormat->currentText();
-    } else {
-        // A finished task's message tells what its output lacks.
-        if (row >= 0 && !failed && message.isEmpty())
-            lvFiles->SetStatus(row, STATUS_DONE);
-        else if (row >= 0 && !failed)
-            lvFiles->SetStatus(row, QString(STATUS_DONE_WARNINGS) + ": " + message, message);
-        // The component starts the next task from this task's end; a paused batch holds it too.
-        if (state_ == TWindowState::Paused)
-            converter_->PauseConvert();
     }
-    selFormatChange();
+    sbStatus->showMessage(summary + " in " + FromStd(app::FormatClock(elapsed)));
+    if (closeWhenStopped_) {
+        // After this handler has returned.
+        QTimer::singleShot(0, this, &QWidget::close);
+        return;
+    }
+    if (!isActiveWindow())
+        dialogs_.Notify(this, Cancelled ? "Conversion stopped" : "Conversion finished", summary);
+}
+
+void TfrmMain::UpdateStatusBar() {
+    if (state_ == TWindowState::Idle || state_ == TWindowState::Stopping)
+        return;
+    const app::TBatchFigures f = batchClock_.Figures(Now());
+    QString text = QString("%1: %2 of %3 files done, %4%, %5 elapsed")
+                       .arg(state_ == TWindowState::Paused ? "Paused" : "Converting")
+                       .arg(f.Done)
+                       .arg(f.Total)
+                       .arg(f.Percent)
+                       .arg(FromStd(app::FormatClock(f.ElapsedMs)));
+    if (f.LeftMs >= 0 && state_ != TWindowState::Paused)
+        text += ", about " + FromStd(app::FormatClock(f.LeftMs)) + " left";
+    sbStatus->showMessage(text);
 }
 
 void TfrmMain::selFormatChange() {
     // During a batch the button stays disabled with the other controls.
     btnOptions->setEnabled(state_ == TWindowState::Idle &&
                            app::PresetAcceptsOptions(selFormat->currentText().toStdString()));
+    ShowOverrides();
+}
+
+QString TfrmMain::OverridesText() const {
+    const std::string preset = selFormat->currentText().toStdString();
+    if (selFormat->currentIndex() <= 0)
+        return QString();
+    const bool video = !app::IsAudioExtension(app::PresetExtension(preset));
+    const std::string applied = app::DescribeChoices(app::ChoicesForPreset(preset, Choices), video);
+    return applied.empty() ? QString() : "Options: " + FromStd(applied);
+}
+
+void TfrmMain::ShowOverrides() {
+    const QString text = OverridesText();
+    lblOverrides->setText(text);
+    lblOverrides->setVisible(!text.isEmpty());
+}
+
+void TfrmMain::ListMenuRequested(const QPoint& at) {
+    const int row = lvFiles->rowAt(at.y());
+    if (row >= 0 && !lvFiles->SelectedRows().contains(row))
+        lvFiles->selectRow(row);
+    const bool written = HasOutput(lvFiles->SelectedRow());
+    actOpenOutput->setEnabled(written);
+    actOpenFolder->setEnabled(written);
+    mnuList->popup(lvFiles->viewport()->mapToGlobal(at));
+}
+
+bool TfrmMain::HasOutput(int row) const {
+    const QString output = lvFiles->Output(row);
+    return lvFiles->Status(row).startsWith(STATUS_DONE) && !output.isEmpty() &&
+           QFileInfo::exists(output);
+}
+
+void TfrmMain::OpenOutput(int row) {
+    const QString output = lvFiles->Output(row);
+    if (HasOutput(row))
+        dialogs_.Open(output);
+}
+
+void TfrmMain::OpenOutputFolder(int row) {
+    const QString output = lvFiles->Output(row);
+    if (HasOutput(row))
+        dialogs_.Open(QFileInfo(output).absolutePath());
 }
 
 void TfrmMain::btnOptionsClick() {
@@ -604,12 +873,28 @@ void TfrmMain::FormClose() {
     app::TMainSettings settings;
     settings.OutputFolder = txtOutput->text().toStdString();
     settings.SameFolder = chkSameFolder->isChecked();
+    settings.Preset = selFormat->currentIndex() > 0 ? selFormat->currentText().toStdString() : "";
+    settings.ConversionsAtOnce = spnConversions->value();
+    settings.Choices = Choices;
     std::string error;
     if (!app::SaveMainSettings(configPath_.toStdString(), settings, error))
         std::fprintf(stderr, "mobivert: the settings were not saved: %s\n", error.c_str());
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+    if (state_ != TWindowState::Idle) {
+        // The running outputs are completed first, so that they stay playable.
+        event->ignore();
+        if (state_ == TWindowState::Stopping) {
+            closeWhenStopped_ = true;
+            return;
+        }
+        if (!dialogs_.Question(this, "A conversion is running.\nStop it and close the window?"))
+            return;
+        btnConvertClick();
+        closeWhenStopped_ = true;
+        return;
+    }
     FormClose();
     frmOptions->close();
     event->accept();

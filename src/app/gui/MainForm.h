@@ -4,21 +4,28 @@
 
 #include "app/gui/Dialogs.h"
 #include "app/shared/BatchJournal.h"
+#include "app/shared/ProgressClock.h"
 #include "app/shared/StoredChoices.h"
 #include "converter/AVConverter.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <atomic>
+#include <map>
 #include <memory>
 
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QSpinBox;
+class QStatusBar;
+class QTimer;
 class QToolButton;
 
 namespace mobivert::gui {
@@ -43,6 +50,14 @@ inline constexpr const char* OPEN_DIALOG_FILTER =
 // without an extension are listed too.
 QStringList OpenDialogFilters();
 
+// The files named on the command line (the program's own name and options left out; "--" ends
+// the options), as local paths; file:// addresses are turned into paths.
+QStringList FilesFromArguments(const QStringList& arguments);
+
+// How the end of a batch is summed up in the status bar and the desktop notification:
+// "3 files converted, 1 failed", with "canceled" when any was.
+QString BatchSummary(int converted, int failed, int canceled);
+
 enum class TWindowState { Idle, Converting, Paused, Stopping };
 
 class TfrmMain : public QWidget {
@@ -63,6 +78,8 @@ public:
     void AddFiles(const QStringList& files);
     // The help page: help.html beside the program, or where the install put it.
     QString HelpFile() const;
+    // The line under the format combo that lists the stored choices applied to the preset.
+    QString OverridesText() const;
 
     const QString WindowTitle = "Corvel Mobivert";
     QString AppDir;
@@ -82,9 +99,14 @@ public:
     QPushButton* btnFolderChange;
     QPushButton* btnBrowse;
     QCheckBox* chkSameFolder;
+    QLabel* lblOverrides;
+    QSpinBox* spnConversions;
     QToolButton* btnHelp;
+    QStatusBar* sbStatus;
     QMenu* mnuList;
     QAction* actAdd;
+    QAction* actOpenOutput;
+    QAction* actOpenFolder;
     QAction* actRemove;
     QAction* actClear;
     TfrmOptions* frmOptions;
@@ -102,6 +124,10 @@ public slots:
     void selFormatChange();
     void suiFormMainTitleBarHelpBtnClick();
     void DoLoadFromList();
+    // The output of a row that was converted, with the desktop's program for it (double-click
+    // or Enter on the row), or the folder that holds it.
+    void OpenOutput(int row);
+    void OpenOutputFolder(int row);
 
     // The component's events, on this window's thread.
     void ConverterProgress(int index, int currentDuration, int totalOutputDuration);
@@ -116,13 +142,23 @@ private:
     void ConnectConverter();
     bool LoadLibraries();
     // A task for the file when the probe can open it and the component takes it; -1 otherwise.
-    int AddTask(const QString& path);
+    int AddTask(const QString& path, QString* reason = nullptr);
     // Removes every task; events still on their way from earlier tasks are dropped.
     void ClearTasks();
     void SetTitle(const QString& suffix);
     void SetIdle();
     void SetBusyControls(bool busy);
     void FormClose();
+    void ShowOverrides();
+    void ListMenuRequested(const QPoint& at);
+    // Whether the row was converted and its output is still there.
+    bool HasOutput(int row) const;
+    // The row ends as its end report says; the counts for the batch's summary follow.
+    void EndRow(int row, bool finished, bool failed, const QString& message);
+    void EndBatch();
+    void UpdateStatusBar();
+    void ShowPausedRows(bool paused);
+    qint64 Now() const { return clock_.elapsed(); }
 
     TDialogs& dialogs_;
     QString configPath_;
@@ -131,6 +167,15 @@ private:
     // Events carry the generation they were raised in; a newer set of tasks makes them stale.
     std::atomic<int> generation_{0};
     std::atomic<bool> closing_{false};
+    // The user closed the window during a batch: it closes when the stopped batch has ended.
+    bool closeWhenStopped_ = false;
+    QElapsedTimer clock_;
+    QTimer* statusTimer_;
+    app::TBatchClock batchClock_;
+    std::map<int, app::TFileClock> fileClocks_;
+    int converted_ = 0;
+    int failed_ = 0;
+    int canceled_ = 0;
     std::unique_ptr<converter::TAVConverter> converter_;
     // The running batch's record, kept until the batch ends so that a killed window's batch can
     // be resumed at the next start.

@@ -29,5 +29,7 @@ int main(int argc, char* argv[]) {
                                                screen->availableGeometry()));
     window.show();
     mobivert::gui::OfferToResume(window, dialogs);
+    // "Open With" from a file manager, or files named when the program was started.
+    window.AddFiles(mobivert::gui::FilesFromArguments(QApplication::arguments()));
     return application.exec();
 }

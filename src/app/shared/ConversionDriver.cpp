@@ -141,6 +141,10 @@ TOutputOptions BuildOutputOptions(const std::string& presetText, const TAVProbe&
     return o;
 }
 
+TStoredChoices ChoicesForPreset(const std::string& presetText, const TStoredChoices& choices) {
+    return PresetAcceptsOptions(presetText) ? choices : TStoredChoices{};
+}
+
 std::string CheckSourceFile(const std::string& path) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0)

@@ -27,6 +27,10 @@ converter::TOutputOptions BuildOutputOptions(const std::string& presetText,
                                              const converter::TAVProbe& source,
                                              const TStoredChoices& choices);
 
+// The stored choices that apply to the preset: none for a preset whose options the dialog
+// cannot change, since the user could neither see nor undo them there.
+TStoredChoices ChoicesForPreset(const std::string& presetText, const TStoredChoices& choices);
+
 // Why a source cannot be read as a file (missing, a folder, not a regular file, unreadable,
 // empty), or an empty text when it can. Special files are refused before anything opens them,
 // so a pipe or a device never blocks or feeds the batch.

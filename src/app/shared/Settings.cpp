@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -35,6 +36,70 @@ std::string HomeFolder() {
     if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
         return entry->pw_dir;
     return "/";
+}
+
+constexpr const char* OPTIONS = "Options";
+
+int ReadIndex(const TIniFile& ini, const char* key, const std::vector<std::string>& items) {
+    std::optional<int> index = ParseIntegerText(ini.ReadString(OPTIONS, key, ""));
+    return index && *index >= 0 && *index < static_cast<int>(items.size()) ? *index : 0;
+}
+
+// Each group of the dialog is taken only when it passes the dialog's own check.
+TStoredChoices LoadChoices(const TIniFile& ini) {
+    TStoredChoices c;
+    c.AudioChannelChoice = ReadIndex(ini, "intAudioChannel", AudioChannelItems());
+    c.SampleRateChoice = ReadIndex(ini, "intSampleRate", SampleRateItems());
+    c.AspectChoice = ReadIndex(ini, "intAspect", AspectItems());
+    c.FrameRateChoice = ReadIndex(ini, "intFrameRate", FrameRateItems());
+    auto group = [](auto assign, const TStoredChoices& typed, TStoredChoices& into) {
+        if (CheckChoices(typed).empty())
+            assign(typed, into);
+    };
+    TStoredChoices typed;
+    typed.VideoBitRateText = ini.ReadString(OPTIONS, "strVideoBitRate", "");
+    typed.VideoBitRateDefault = ini.ReadBool(OPTIONS, "booVideoBitRateDefault", true);
+    group(
+        [](const TStoredChoices& t, TStoredChoices& i) {
+            i.VideoBitRateText = t.VideoBitRateText;
+            i.VideoBitRateDefault = t.VideoBitRateDefault;
+        },
+        typed, c);
+    typed = TStoredChoices{};
+    typed.AudioBitRateText = ini.ReadString(OPTIONS, "strAudioBitRate", "");
+    typed.AudioBitRateDefault = ini.ReadBool(OPTIONS, "booAudioBitRateDefault", true);
+    group(
+        [](const TStoredChoices& t, TStoredChoices& i) {
+            i.AudioBitRateText = t.AudioBitRateText;
+            i.AudioBitRateDefault = t.AudioBitRateDefault;
+        },
+        typed, c);
+    typed = TStoredChoices{};
+    typed.WidthText = ini.ReadString(OPTIONS, "strWidth", "");
+    typed.HeightText = ini.ReadString(OPTIONS, "strHeight", "");
+    typed.ResolutionDefault = ini.ReadBool(OPTIONS, "booResolutionDefault", true);
+    group(
+        [](const TStoredChoices& t, TStoredChoices& i) {
+            i.WidthText = t.WidthText;
+            i.HeightText = t.HeightText;
+            i.ResolutionDefault = t.ResolutionDefault;
+        },
+        typed, c);
+    return c;
+}
+
+void SaveChoices(TIniFile& ini, const TStoredChoices& c) {
+    ini.WriteString(OPTIONS, "intAudioChannel", std::to_string(c.AudioChannelChoice));
+    ini.WriteString(OPTIONS, "intSampleRate", std::to_string(c.SampleRateChoice));
+    ini.WriteString(OPTIONS, "intAspect", std::to_string(c.AspectChoice));
+    ini.WriteString(OPTIONS, "intFrameRate", std::to_string(c.FrameRateChoice));
+    ini.WriteString(OPTIONS, "strVideoBitRate", c.VideoBitRateText);
+    ini.WriteBool(OPTIONS, "booVideoBitRateDefault", c.VideoBitRateDefault);
+    ini.WriteString(OPTIONS, "strAudioBitRate", c.AudioBitRateText);
+    ini.WriteBool(OPTIONS, "booAudioBitRateDefault", c.AudioBitRateDefault);
+    ini.WriteString(OPTIONS, "strWidth", c.WidthText);
+    ini.WriteString(OPTIONS, "strHeight", c.HeightText);
+    ini.WriteBool(OPTIONS, "booResolutionDefault", c.ResolutionDefault);
 }
 
 } // namespace
@@ -165,6 +230,10 @@ TMainSettings LoadMainSettings(const std::string& configPath) {
     else if (settings.OutputFolder == "~" || settings.OutputFolder.rfind("~/", 0) == 0)
         settings.OutputFolder = HomeFolder() + settings.OutputFolder.substr(1);
     settings.SameFolder = ini.ReadBool("Main", "booSameFolder", false);
+    settings.Preset = ini.ReadString("Main", "strPreset", "");
+    std::optional<int> conversions = ParseIntegerText(ini.ReadString("Main", "intConversions", ""));
+    settings.ConversionsAtOnce = conversions && *conversions >= 1 ? *conversions : 1;
+    settings.Choices = LoadChoices(ini);
     return settings;
 }
 
@@ -173,6 +242,9 @@ bool SaveMainSettings(const std::string& configPath, const TMainSettings& settin
     TIniFile ini(configPath);
     ini.WriteString("Main", "strOutput", settings.OutputFolder);
     ini.WriteBool("Main", "booSameFolder", settings.SameFolder);
+    ini.WriteString("Main", "strPreset", settings.Preset);
+    ini.WriteString("Main", "intConversions", std::to_string(settings.ConversionsAtOnce));
+    SaveChoices(ini, settings.Choices);
     return ini.Save(error);
 }
 

@@ -1,6 +1,9 @@
 #pragma once
-// The two settings kept between runs in "config.ini" (section "Main": the output folder and the
-// same-folder choice), and the small INI file reader and writer that holds them.
+// The settings kept between runs in "config.ini" (section "Main": the output folder, the
+// same-folder choice, the last preset and the conversions at once; section "Options": the
+// output options dialog's choices), and the small INI file reader and writer that holds them.
+
+#include "app/shared/StoredChoices.h"
 
 #include <string>
 #include <vector>
@@ -38,8 +41,11 @@ private:
 };
 
 struct TMainSettings {
-    std::string OutputFolder; // "strOutput"
-    bool SameFolder = false;  // "booSameFolder"
+    std::string OutputFolder;  // "strOutput"
+    bool SameFolder = false;   // "booSameFolder"
+    std::string Preset;        // "strPreset": the preset chosen last, empty for none
+    int ConversionsAtOnce = 1; // "intConversions": 1 or more
+    TStoredChoices Choices;    // section "Options"
 };
 
 // ~/CorvelVideo: the output folder when none is stored.
@@ -49,6 +55,8 @@ std::string DefaultOutputFolder();
 // application "Mobivert".
 std::string ConfigFilePath();
 
+// Values that cannot be used (an index outside its list, a bit rate or size that is not an
+// integer, fewer than one conversion at once) give their defaults.
 TMainSettings LoadMainSettings(const std::string& configPath);
 bool SaveMainSettings(const std::string& configPath, const TMainSettings& settings,
                       std::string& error);

@@ -57,6 +57,30 @@ std::string CheckChoices(const TStoredChoices& choices) {
     return "";
 }
 
+std::string DescribeChoices(const TStoredChoices& choices, bool video) {
+    std::vector<std::string> parts;
+    auto item = [&parts](const std::vector<std::string>& items, int choice, const char* unit) {
+        if (choice > 0 && choice < static_cast<int>(items.size()))
+            parts.push_back(items[choice] + unit);
+    };
+    item(AudioChannelItems(), choices.AudioChannelChoice, "");
+    item(SampleRateItems(), choices.SampleRateChoice, "");
+    if (video) {
+        item(AspectItems(), choices.AspectChoice, "");
+        item(FrameRateItems(), choices.FrameRateChoice, " fps");
+        if (!choices.ResolutionDefault)
+            parts.push_back(choices.WidthText + "x" + choices.HeightText);
+        if (!choices.VideoBitRateDefault)
+            parts.push_back("video " + choices.VideoBitRateText + " kbit/s");
+    }
+    if (!choices.AudioBitRateDefault)
+        parts.push_back("audio " + choices.AudioBitRateText + " kbit/s");
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? "" : ", ") + part;
+    return text;
+}
+
 int SampleRateOfChoice(int choice) {
     const auto& items = SampleRateItems();
     if (choice <= 0 || choice >= static_cast<int>(items.size()))

@@ -44,6 +44,11 @@ std::optional<int> ParseIntegerText(const std::string& text);
 // message of the first that fails, or an empty text.
 std::string CheckChoices(const TStoredChoices& choices);
 
+// The choices that are not at Default, as the user named them ("Mono, 22050Hz, 16:9, 25 fps,
+// 320x240, video 800 kbit/s, audio 64 kbit/s"); the video ones only when video applies. Empty
+// when every choice is at Default.
+std::string DescribeChoices(const TStoredChoices& choices, bool video);
+
 // The number at the start of a sample-rate item (8000 for "8000Hz"); -1 for "Default" or an
 // index outside the list.
 int SampleRateOfChoice(int choice);

@@ -242,9 +242,12 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
     if (!holder.pkt)
         throw FFMpegException("av_mallocz fail");
     int64_t lastReport = s.TimerStart;
-    while (!s.StopRequested) {
+    // Only a stop that ends the loop early makes the run unfinished; one that arrives while
+    // the encoders are flushed or the trailer is written finds the output already complete.
+    bool stoppedEarly = false;
+    while (!(stoppedEarly = s.StopRequested)) {
         s.PausePoint();
-        if (s.StopRequested)
+        if ((stoppedEarly = s.StopRequested))
             break;
         double minOutputTime = 0;
         int file = ChooseInputFile(s, t, minOutputTime);
@@ -282,9 +285,9 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
     }
     s.PrintReport(true);
     CloseCodecsAtEnd(s, t);
-    if (!s.StopRequested)
+    if (!stoppedEarly)
         CheckOutputsWritten(s);
-    s.Finished = !s.StopRequested;
+    s.Finished = !stoppedEarly;
 }
 
 } // namespace mobivert::engine
