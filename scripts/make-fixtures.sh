@@ -188,6 +188,9 @@ fix_asf_last_packet() {
     fi
 }
 
+flip_cluster_times_one() { flip_cluster_times "$1" 3; }
+flip_cluster_times_rest() { flip_cluster_times "$1" 3 0; }
+
 # ---------------------------------------------------------------------------
 # Audio/video files in the common containers.
 
@@ -305,6 +308,39 @@ truncate_half() {
 gen cut_short.mp4 --post truncate_half \
     "$(video 160 120 25 100 ball) ! $(x264 25) ! mp4mux faststart=true name=m ! filesink location=@OUT@" \
     "$(audio 44100 1 4 440) ! $AAC ! m."
+
+# Damaged timestamps.
+
+# flip_cluster_times FILE FIRST [LAST] : in Matroska clusters FIRST..LAST
+# (1-based, LAST defaults to FIRST, 0 = to the end) flip bit 27 of the
+# 4-byte cluster timestamp (in milliseconds), which moves those clusters
+# about 37 hours away from the others.
+flip_cluster_times() {
+    local f=$1 first=$2 last=${3:-$2} n=0 off id byte
+    for off in $(LC_ALL=C grep -obUaP '\x1f\x43\xb6\x75' "$f" | cut -d: -f1); do
+        n=$((n + 1))
+        ((n >= first && (last == 0 || n <= last))) || continue
+        # cluster ID (4 bytes), 8-byte size, then the timestamp element E7 84 and its value
+        id=$(read_le "$f" $((off + 12)) 2)
+        ((id == 0x84e7)) || { echo "cluster $n of $f has no 4-byte timestamp" >&2; return 1; }
+        byte=$(read_le "$f" $((off + 14)) 1)
+        write_le "$f" $((off + 14)) 1 $((byte ^ 0x08))
+    done
+    ((n >= first)) || { echo "$f has only $n clusters" >&2; return 1; }
+}
+
+# Video-only H.264 in Matroska, four one-second clusters whose timestamps
+# start at 10 h. In the first file the third cluster lies 37 h away (one
+# flipped bit); in the second every cluster from the third on does.
+MKV_10H="videotestsrc is-live=false pattern=ball num-buffers=100 timestamp-offset=36000000000000 ! video/x-raw,format=I420,width=320,height=240,framerate=25/1 ! $(x264 25) ! matroskamux ! filesink location=@OUT@"
+gen h264_cluster_time_flipped.mkv --post "flip_cluster_times_one" "$MKV_10H"
+gen h264_cluster_time_jump.mkv --post "flip_cluster_times_rest" "$MKV_10H"
+
+# WMV with WMA whose video timestamps start 1000 h after the audio: the
+# encoder's shifted timestamps go to asfmux unchanged (compare wmv2_wma.asf).
+gen wmv2_wma_video_1000h_late.asf --post fix_asf_last_packet \
+    "$(video 320 240 25 125 ball) ! avenc_wmv2 threads=1 bitrate=400000 gop-size=25 ! asfmux packet-size=$ASF_PACKET name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 5 440) ! audioconvert ! avenc_wmav2 bitrate=96000 ! m."
 
 # ---------------------------------------------------------------------------
 # Sources for the encoder limits: the picture sizes and audio shapes every

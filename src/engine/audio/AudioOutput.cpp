@@ -296,7 +296,11 @@ void TCustomFFmpeg::OutputAudioBuffer(AVFormatContext* os, OutputStream& ost, In
     state.DriftThreshold = AudioDriftThreshold;
     state.InputTime = static_cast<double>(syncIst.Pts - StartTime) / 1000000.0;
     state.SyncOpts = ost.SyncOpts;
-    state.QueuedSamples = ost.SampleFifo ? av::av_audio_fifo_size(ost.SampleFifo) : 0;
+    // Samples the converter still holds belong to the input already read: without them the
+    // next frame's position would run ahead of the samples written, leaving gaps that muxers
+    // which lock audio to pictures (DV) cannot take.
+    state.QueuedSamples = (ost.SampleFifo ? av::av_audio_fifo_size(ost.SampleFifo) : 0) +
+                          (ost.Resample ? av::swr_get_delay(ost.Resample, enc->sample_rate) : 0);
     state.EncoderRate = enc->sample_rate;
     state.DecoderRate = rate;
     state.DecoderChannels = channels;

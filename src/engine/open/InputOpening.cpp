@@ -7,6 +7,7 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "engine/open/OpenErrorText.h"
+#include "engine/open/SourceLength.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
@@ -211,6 +212,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         DiscardStreamsOfDiscardedPrograms(ic);
 
     int64_t timestamp = StartTime;
+    const int64_t skipped = StartTime;
     if (ic->start_time != AV_NOPTS_VALUE)
         timestamp += ic->start_time;
     if (StartTime != 0) {
@@ -315,8 +317,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         }
     }
 
-    if (ic->duration != AV_NOPTS_VALUE) {
-        int64_t ms = ic->duration / 1000;
+    // What the output is expected to last: the source's own length less the part skipped.
+    if (int64_t length = KnownSourceLength(ic); length != AV_NOPTS_VALUE) {
+        int64_t ms = std::min(std::max<int64_t>(length - skipped, 0), RecordingTime) / 1000;
         if (TotalOutputDuration < ms)
             TotalOutputDuration = static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
     }

@@ -293,9 +293,9 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int fileIndex) {
             enc->inter_matrix = CopyMatrix(InterMatrix);
         enc->thread_count = ThreadCount;
 
-        if (!VideoRcOverride.empty()) {
+        if (VideoRcOverride) {
             try {
-                ParseRcOverride(enc, VideoRcOverride);
+                ParseRcOverride(enc, *VideoRcOverride);
             } catch (const FFMpegException&) {
                 VideoCodecName.clear();
                 throw;

@@ -69,7 +69,7 @@ void TCustomFFmpeg::ResetOptions() {
     VideoQScale = 0.0f;
     IntraMatrix.clear();
     InterMatrix.clear();
-    VideoRcOverride.clear();
+    VideoRcOverride.reset();
     VideoDisable = 0;
     VideoDiscard = 0;
     VideoCodecName.clear();
@@ -273,7 +273,7 @@ void TCustomFFmpeg::FreeOptionValues() {
     AudioCodecName.clear();
     SubtitleCodecName.clear();
     VideoStandard.clear();
-    VideoRcOverride.clear();
+    VideoRcOverride.reset();
     AudioLanguage.clear();
     SubtitleLanguage.clear();
     BitBuffer.clear();

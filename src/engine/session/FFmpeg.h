@@ -18,6 +18,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -223,6 +224,8 @@ public:
     // Encodes what is left in the stream's FIFO as a last, smaller frame where the encoder
     // takes one; returns the bytes written.
     int FlushAudioFifo(AVFormatContext* os, OutputStream& ost);
+    // Feeds silence until the stream's samples reach `seconds` of output time.
+    void PadAudioTo(AVFormatContext* os, OutputStream& ost, double seconds);
     // Before the encoder is opened: a sample rate or channel layout that the encoder does not
     // take is replaced by the nearest one it does, and the choice is logged.
     void ChooseAudioEncoderFormat(OutputStream& ost);
@@ -328,7 +331,7 @@ public:
     float VideoQScale = 0.0f;
     std::vector<uint16_t> IntraMatrix; // 64 entries when set
     std::vector<uint16_t> InterMatrix; // 64 entries when set
-    std::string VideoRcOverride;
+    std::optional<std::string> VideoRcOverride; // set, even empty, once the option was given
     int32_t VideoDisable = 0;
     int32_t VideoDiscard = 0;
     std::string VideoCodecName;

@@ -92,22 +92,32 @@ void ApplyOffsetAndScale(TCustomFFmpeg& s, AVPacket* pkt, const AVStream* st, in
 }
 
 // A jump larger than the threshold, or a step back behind the current position, is absorbed
-// into the file's offset so that the output has no gap.
-void AbsorbDiscontinuity(TCustomFFmpeg& s, AVPacket* pkt, const InputStream& ist, int file) {
-    if (pkt->dts == NoPts || ist.NextPts == NoPts || s.CopyTs)
+// into the file's offset so that the output has no gap. A packet without a decoding time is
+// judged by its presentation time, where only a jump counts (pictures are reordered).
+void AbsorbDiscontinuity(TCustomFFmpeg& s, TranscodeTables& t, AVPacket* pkt,
+                         const InputStream& ist, int file) {
+    const bool hasDts = pkt->dts != NoPts;
+    if ((!hasDts && pkt->pts == NoPts) || ist.NextPts == NoPts || s.CopyTs)
         return;
-    int64_t pktDts = av::av_rescale_q(pkt->dts, ist.St->time_base, MicrosecondBase);
+    int64_t pktDts = av::av_rescale_q(hasDts ? pkt->dts : pkt->pts, ist.St->time_base,
+                                      MicrosecondBase);
     int64_t delta = pktDts - ist.NextPts;
     if (std::llabs(delta) <= static_cast<int64_t>(s.DtsDeltaThreshold * 1000000.0) &&
-        pktDts + 1 >= ist.Pts)
+        (!hasDts || pktDts + 1 >= ist.Pts))
         return;
     s.InputTsOffsets[file] -= delta;
     if (s.Verbose >= 3 && s.OnLog)
         s.Log(1, Format("timestamp discontinuity %lld, new offset= %lld",
                         static_cast<long long>(delta),
                         static_cast<long long>(s.InputTsOffsets[file])));
+    else if (s.Verbose >= 0 && s.OnLog && t.Files[file].WindowEnd != NoPts &&
+             std::llabs(delta) > t.Files[file].WindowEnd - t.Files[file].WindowStart)
+        s.Log(1, Format("Stream #%d.%d jumps %.3f s, beyond the length of its file; the jump "
+                        "is taken out",
+                        ist.FileIndex, ist.Index, static_cast<double>(delta) / 1000000.0));
     int64_t shift = av::av_rescale_q(delta, MicrosecondBase, ist.St->time_base);
-    pkt->dts -= shift;
+    if (hasDts)
+        pkt->dts -= shift;
     if (pkt->pts != NoPts)
         pkt->pts -= shift;
 }
@@ -167,7 +177,8 @@ bool ProcessOnePacket(TCustomFFmpeg& s, TranscodeTables& t, int file, AVPacket* 
     int istIndex = inputFile.IstIndex + pkt->stream_index;
     InputStream& ist = *t.InputStreams[istIndex];
     ApplyOffsetAndScale(s, pkt, ist.St, file);
-    AbsorbDiscontinuity(s, pkt, ist, file);
+    RebaseStrayTimestamps(s, t, pkt, ist);
+    AbsorbDiscontinuity(s, t, pkt, ist, file);
     if (DecodePacket(s, t, ist, istIndex, pkt) < 0) {
         std::string message =
             Format("Error while decoding stream #%d.%d", ist.FileIndex, ist.Index);
@@ -242,6 +253,7 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
     if (!holder.pkt)
         throw FFMpegException("av_mallocz fail");
     int64_t lastReport = s.TimerStart;
+    PrepareRunawayGuard(s, t);
     // Only a stop that ends the loop early makes the run unfinished; one that arrives while
     // the encoders are flushed or the trailer is written finds the output already complete.
     bool stoppedEarly = false;
@@ -260,6 +272,7 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
         bool eofBefore = t.Files[file].EofReached;
         if (!ProcessOnePacket(s, t, file, holder.pkt))
             break;
+        StopRunawayOutput(t);
         if (t.Files[file].EofReached != eofBefore)
             continue;
         int64_t now = av::av_gettime();

@@ -26,6 +26,11 @@ struct InputFile {
     int32_t IstIndex = 0;
     int32_t NbStreams = 0;
     int64_t SizeAtStart = -1; // bytes, when the input's size is known
+    // Where the file's timestamps are expected on the engine's timeline (microseconds): from
+    // its first timestamp to the end of its known length; both AV_NOPTS_VALUE when the length
+    // is not known well enough to judge a stream by it.
+    int64_t WindowStart = AV_NOPTS_VALUE;
+    int64_t WindowEnd = AV_NOPTS_VALUE;
 };
 
 struct InputStream {
@@ -57,6 +62,13 @@ struct InputStream {
     float Quality = 0.0f;
     // Rate emulation: the stream's first timestamp, against which reading is paced.
     int64_t RateEmuOrigin = INT64_MIN;
+    // Added to every timestamp of the stream (microseconds) when its timestamps start far
+    // away from the rest of its file; TimestampSeen once its first timestamp was judged.
+    int64_t Rebase = 0;
+    bool TimestampSeen = false;
+    // The last decoding time read (the stream's time base), to tell a demuxer's guess from one
+    // the file carries.
+    int64_t LastDts = AV_NOPTS_VALUE;
     // ==== Video path: the deinterlacing graph with its two ends, the picture it gives back,
     // and the picture geometry (width, height, pixel format) it was built for.
     AVFilterGraph* DeinterlaceGraph = nullptr;
@@ -104,6 +116,9 @@ struct OutputStream {
     AVFrame* EncoderFrame = nullptr;
     int32_t LastQuality = 0;
     int32_t LastPictType = 0;
+    // Pictures the encoder gave back so far, and the time (seconds) of the last one.
+    int32_t CodedPictures = 0;
+    double LastCodedTime = 0.0;
     std::array<uint64_t, 3> LastError{};
     std::array<uint64_t, 3> TotalError{};
     // ==== Audio output path: samples in the encoder's format waiting for a whole encoder frame,

@@ -33,6 +33,20 @@ void FeedVideoOutputs(TCustomFFmpeg& session, TranscodeTables& tables, InputStre
 void FilterVideoFrame(TCustomFFmpeg& session, TranscodeTables& tables, InputStream& ist,
                       int istIndex, AVFrame* picture);
 
+// Guarding against runaway outputs. After the set-up: where each input file's timestamps are
+// expected and when the output is expected to end.
+void PrepareRunawayGuard(TCustomFFmpeg& session, TranscodeTables& tables);
+// For each packet, after the file's offset: moves a stream whose timestamps start far outside
+// its file onto the file's start, and drops a presentation time far from the decoding time.
+void RebaseStrayTimestamps(TCustomFFmpeg& session, TranscodeTables& tables, AVPacket* pkt,
+                           InputStream& ist);
+// The number of times a picture may be written: never past the expected end of the output.
+int64_t CapPictureRepeats(const TCustomFFmpeg& session, const OutputStream& ost, int64_t repeat);
+// End the run with a failure when an output time (of any stream, or the one given in
+// seconds) passed the runaway limit.
+void StopRunawayOutput(const TranscodeTables& tables);
+void StopIfRunaway(const TranscodeTables& tables, double seconds);
+
 // The output stream's current time in seconds, as the loop compares streams.
 double OutputTime(const OutputStream& ost);
 

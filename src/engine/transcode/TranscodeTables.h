@@ -20,6 +20,13 @@ struct TranscodeTables {
     std::vector<std::unique_ptr<OutputStream>> OutputStreams;
     // Reused for every copied packet.
     AVPacket* CopyPacket = nullptr;
+    // A reference to the packet a bitstream filter works on, written as it came when the
+    // filter fails.
+    AVPacket* FilterInput = nullptr;
+    // The output is expected to end by ExpectedEnd (microseconds, AV_NOPTS_VALUE when not
+    // known); a run whose output time passes OutputTimeLimit is runaway and fails.
+    int64_t ExpectedEnd = AV_NOPTS_VALUE;
+    int64_t OutputTimeLimit = INT64_MAX;
 };
 
 } // namespace mobivert::engine

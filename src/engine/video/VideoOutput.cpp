@@ -169,6 +169,7 @@ void TCustomFFmpeg::OutputVideoFrame(AVFormatContext* os, OutputStream& ost, Inp
     VideoSyncDecision decision =
         DecideVideoSync(VideoSyncMethod, enc->time_base, seconds, ost.SyncOpts);
     ost.SyncOpts = decision.SyncOpts;
+    decision.Repeat = static_cast<int>(CapPictureRepeats(*this, ost, decision.Repeat));
     if (decision.Repeat == 0) {
         ++FramesDrop;
         if (Verbose > 2)
@@ -202,6 +203,8 @@ void TCustomFFmpeg::OutputVideoFrame(AVFormatContext* os, OutputStream& ost, Inp
             PausePoint();
         if (StopRequested)
             break;
+        if (Tables)
+            StopIfRunaway(*Tables, static_cast<double>(ost.SyncOpts) * av_q2d(enc->time_base));
         frame->pts = ost.SyncOpts;
         int written = EncodeFrame(os, ost, frame);
         if (written > 0)
