@@ -12,6 +12,7 @@
 #include "engine/transcode/TranscodeSteps.h"
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 namespace mobivert::engine {
@@ -339,6 +340,25 @@ void TCustomFFmpeg::OutputAudioBuffer(AVFormatContext* os, OutputStream& ost, In
         ist.IsStart = 0;
 
     FeedSamples(*this, os, ost, buffer, size / frameBytes);
+}
+
+void TCustomFFmpeg::PadAudioTo(AVFormatContext* os, OutputStream& ost, double seconds) {
+    const AVCodecContext* enc = ost.Enc;
+    if (!enc || enc->sample_rate <= 0 || ost.NextFramePts == NoPts)
+        return;
+    // Silence enters the path as the input does: packed 16-bit at the converter's input.
+    const int rate = ost.Resample ? ost.ResampleInRate : enc->sample_rate;
+    const int channels = ost.Resample ? ost.ResampleInChannels : enc->ch_layout.nb_channels;
+    if (rate <= 0 || channels <= 0)
+        return;
+    const int64_t pending = (ost.SampleFifo ? av::av_audio_fifo_size(ost.SampleFifo) : 0) +
+                            (ost.Resample ? av::swr_get_delay(ost.Resample, enc->sample_rate) : 0);
+    const int64_t missing = std::llround(seconds * enc->sample_rate) - ost.NextFramePts - pending;
+    if (missing <= 0)
+        return;
+    const int frameBytes = 2 * channels;
+    FeedSilence(*this, os, ost, (av::av_rescale(missing, rate, enc->sample_rate) + 1) * frameBytes,
+                frameBytes);
 }
 
 int TCustomFFmpeg::FlushAudioFifo(AVFormatContext* os, OutputStream& ost) {

@@ -57,8 +57,17 @@ int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* 
         TakeQualityStats(ost, pkt);
         if (ost.LogFile && enc->stats_out)
             fprintf(ost.LogFile, "%s", enc->stats_out);
-        if (enc->codec_type == AVMEDIA_TYPE_VIDEO)
+        if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
             VideoSize += pkt->size;
+            // One statistics line per coded picture, also for those an encoder gives back
+            // late (reordering, look-ahead) or only when it is drained.
+            ++ost.CodedPictures;
+            int64_t position = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+            if (position != AV_NOPTS_VALUE)
+                ost.LastCodedTime = static_cast<double>(position + 1) * av_q2d(enc->time_base);
+            if (!VStatsFileName.empty())
+                WriteVideoStats(os, ost, pkt->size);
+        }
         else if (enc->codec_type == AVMEDIA_TYPE_AUDIO)
             AudioSize += pkt->size;
         written += pkt->size;

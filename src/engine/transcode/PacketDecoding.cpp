@@ -9,6 +9,7 @@
 #include "engine/transcode/TranscodeSteps.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace mobivert::engine {
 
@@ -242,6 +243,23 @@ void CopyToOutputs(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int i
     });
 }
 
+// DV carries a fixed share of sound in every picture: the muxer refuses a picture whose
+// sound has not arrived, so its sound runs on (with silence) past the last picture, with room
+// for pictures the decoders still hold.
+constexpr double kDvSoundMarginSeconds = 0.5;
+
+void PadDvSound(TCustomFFmpeg& s, TranscodeTables& t, AVFormatContext* os, OutputStream& ost) {
+    if (std::strcmp(os->oformat->name, "dv") != 0)
+        return;
+    double pictures = 0;
+    for (auto& other : t.OutputStreams)
+        if (s.OutputFiles[other->FileIndex] == os &&
+            other->Enc->codec_type == AVMEDIA_TYPE_VIDEO)
+            pictures = std::max(pictures, OutputTime(*other));
+    if (pictures > 0)
+        s.PadAudioTo(os, ost, pictures + kDvSoundMarginSeconds);
+}
+
 // At the end of an input stream every encoder it feeds gives up what it still holds.
 void FlushEncoders(TCustomFFmpeg& s, TranscodeTables& t, int istIndex) {
     ForEachOutputOf(s, t, istIndex, [&](AVFormatContext* os, OutputStream& ost) {
@@ -249,6 +267,7 @@ void FlushEncoders(TCustomFFmpeg& s, TranscodeTables& t, int istIndex) {
             return;
         switch (ost.Enc->codec_type) {
         case AVMEDIA_TYPE_AUDIO:
+            PadDvSound(s, t, os, ost);
             s.FlushAudioFifo(os, ost);
             s.EncodeFrame(os, ost, nullptr);
             break;
@@ -268,10 +287,9 @@ void FeedVideoOutputs(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, in
     ForEachOutputOf(s, t, istIndex, [&](AVFormatContext* os, OutputStream& ost) {
         if (!ost.EncodingNeeded)
             return;
+        // The statistics lines are written as the encoder gives back each picture.
         int frameSize = 0;
         s.OutputVideoFrame(os, ost, ist, picture, frameSize);
-        if (!s.VStatsFileName.empty() && frameSize)
-            s.WriteVideoStats(os, ost, frameSize);
     });
 }
 

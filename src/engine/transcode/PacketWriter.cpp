@@ -35,19 +35,19 @@ void WriteInterleaved(TCustomFFmpeg& s, AVFormatContext* os, AVPacket* pkt) {
     if (ret >= 0 && os->pb && os->pb->error < 0)
         ret = os->pb->error;
     if (ret < 0)
-        throw FFMpegException(reason.Explain(OpenErrorText(ret, "av_interleaved_write_frame()")));
+        throw FFMpegException(reason.Explain(WriteErrorText(ret, "av_interleaved_write_frame()")));
     for (int k = 0; k < s.OutputFileCount; ++k)
         if (s.OutputFiles[k] == os && s.OutputPacketCounts[k] >= 0)
             ++s.OutputPacketCounts[k];
 }
 
-void ReportFilterFailure(TCustomFFmpeg& s, const AVBSFContext* bsf, const AVPacket* pkt,
+void ReportFilterFailure(TCustomFFmpeg& s, const AVBSFContext* bsf, int streamIndex,
                          const AVCodecContext* enc, int error) {
     if (!s.OnLog && !s.ExitOnError)
         return;
     std::string subject =
         Format("%s failed for stream %d, codec %s", bsf->filter ? bsf->filter->name : "bsf",
-               pkt->stream_index, enc && enc->codec ? enc->codec->name : "copy");
+               streamIndex, enc && enc->codec ? enc->codec->name : "copy");
     std::string message = OpenErrorText(error, subject);
     if (s.ExitOnError)
         throw FFMpegException(message);
@@ -56,26 +56,51 @@ void ReportFilterFailure(TCustomFFmpeg& s, const AVBSFContext* bsf, const AVPack
 
 } // namespace
 
+std::string WriteErrorText(int error, const std::string& call) {
+    // Invalid data while writing is a packet the output format refused, not a header that
+    // could not be parsed.
+    if (error == AVERROR_INVALIDDATA || error == AVERROR(EINVAL)) {
+        char reason[AV_ERROR_MAX_STRING_SIZE] = {};
+        av::av_strerror(error, reason, sizeof reason);
+        return call + ": the output format refused the data (" + reason + ")";
+    }
+    return OpenErrorText(error, call);
+}
+
 void TCustomFFmpeg::WritePacket(AVFormatContext* os, AVPacket* pkt, AVCodecContext* enc,
                                 AVBSFContext* bsf) {
     if (!bsf) {
         WriteInterleaved(*this, os, pkt);
         return;
     }
-    int streamIndex = pkt->stream_index;
+    const int streamIndex = pkt->stream_index;
+    // The filter takes the packet over; a reference to it stays here, so that a packet the
+    // filter fails on still goes out, as it came in.
+    if (!Tables->FilterInput && !(Tables->FilterInput = av::av_packet_alloc()))
+        throw FFMpegException("av_mallocz fail");
+    AVPacket* original = Tables->FilterInput;
+    av::av_packet_unref(original);
+    if (av::av_packet_ref(original, pkt) < 0)
+        throw FFMpegException("av_mallocz fail");
     int ret = av::av_bsf_send_packet(bsf, pkt);
     if (ret < 0) {
-        // The filter refused the packet: it goes out as it came in.
-        ReportFilterFailure(*this, bsf, pkt, enc, ret);
-        WriteInterleaved(*this, os, pkt);
+        ReportFilterFailure(*this, bsf, streamIndex, enc, ret);
+        WriteInterleaved(*this, os, original);
+        av::av_packet_unref(original);
         return;
     }
+    bool written = false;
     while ((ret = av::av_bsf_receive_packet(bsf, pkt)) >= 0) {
         pkt->stream_index = streamIndex;
         WriteInterleaved(*this, os, pkt);
+        written = true;
     }
-    if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
-        ReportFilterFailure(*this, bsf, pkt, enc, ret);
+    if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF) {
+        ReportFilterFailure(*this, bsf, streamIndex, enc, ret);
+        if (!written)
+            WriteInterleaved(*this, os, original);
+    }
+    av::av_packet_unref(original);
 }
 
 void DrainBitstreamFilters(TCustomFFmpeg& s, TranscodeTables& t) {
@@ -93,7 +118,7 @@ void DrainBitstreamFilters(TCustomFFmpeg& s, TranscodeTables& t) {
             av::av_packet_unref(pkt);
         }
         if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
-            ReportFilterFailure(s, bsf, pkt, ost->Enc, ret);
+            ReportFilterFailure(s, bsf, ost->Index, ost->Enc, ret);
     }
 }
 

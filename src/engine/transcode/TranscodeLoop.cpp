@@ -99,8 +99,8 @@ void AbsorbDiscontinuity(TCustomFFmpeg& s, TranscodeTables& t, AVPacket* pkt,
     const bool hasDts = pkt->dts != NoPts;
     if ((!hasDts && pkt->pts == NoPts) || ist.NextPts == NoPts || s.CopyTs)
         return;
-    int64_t pktDts = av::av_rescale_q(hasDts ? pkt->dts : pkt->pts, ist.St->time_base,
-                                      MicrosecondBase);
+    int64_t pktDts =
+        av::av_rescale_q(hasDts ? pkt->dts : pkt->pts, ist.St->time_base, MicrosecondBase);
     int64_t delta = pktDts - ist.NextPts;
     if (std::llabs(delta) <= static_cast<int64_t>(s.DtsDeltaThreshold * 1000000.0) &&
         (!hasDts || pktDts + 1 >= ist.Pts))
@@ -294,7 +294,7 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
         if (oc->pb && oc->pb->error < 0 && (ret >= 0 || IsOutOfSpace(oc->pb->error)))
             ret = oc->pb->error;
         if (ret < 0)
-            throw FFMpegException(reason.Explain(OpenErrorText(ret, "av_write_trailer()")));
+            throw FFMpegException(reason.Explain(WriteErrorText(ret, "av_write_trailer()")));
     }
     s.PrintReport(true);
     CloseCodecsAtEnd(s, t);

@@ -14,6 +14,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <unistd.h>
 
 namespace mobivert::engine {
 
@@ -211,13 +212,19 @@ void SetupStreamCopy(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
     AVCodecParameters* out = ost.St->codecpar;
     const AVCodecParameters* in = ist.St->codecpar;
     uint32_t forcedTag = ost.Enc->codec_tag;
+    // The stream was made with the aspect the options asked for (the input's by default).
+    AVRational aspect = ost.St->sample_aspect_ratio;
     if (av::avcodec_parameters_copy(out, in) < 0)
         throw FFMpegException("av_mallocz fail");
     out->codec_tag = forcedTag ? forcedTag : CopiedCodecTag(oc, in);
     ost.St->time_base = ist.St->time_base;
     ost.St->avg_frame_rate = ist.St->avg_frame_rate;
     ost.St->r_frame_rate = ist.St->r_frame_rate;
-    ost.St->sample_aspect_ratio = ist.St->sample_aspect_ratio;
+    if (out->codec_type != AVMEDIA_TYPE_VIDEO || aspect.num <= 0 || aspect.den <= 0)
+        aspect = ist.St->sample_aspect_ratio;
+    ost.St->sample_aspect_ratio = aspect;
+    if (out->codec_type == AVMEDIA_TYPE_VIDEO)
+        out->sample_aspect_ratio = aspect;
     switch (out->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
         if (s.OnCustomHook)
@@ -357,6 +364,15 @@ void OpenPassLog(TCustomFFmpeg& s, OutputStream& ost, int n) {
     if (!(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
         return;
     std::string name = PassLogFileName(s, n);
+    // Encoders that keep their statistics in a file of their own (libx264's "stats") are
+    // given the log's name, so that runs with different names never share one.
+    if (enc->priv_data && av::av_opt_find(enc->priv_data, "stats", nullptr, 0, 0)) {
+        if (enc->flags & AV_CODEC_FLAG_PASS2 && access(name.c_str(), R_OK) != 0)
+            throw FFMpegException("creat open fail: " + name);
+        if (av::av_opt_set(enc->priv_data, "stats", name.c_str(), 0) < 0)
+            throw FFMpegException("creat file fail: " + name);
+        return;
+    }
     if (enc->flags & AV_CODEC_FLAG_PASS1) {
         ost.LogFile = fopen(name.c_str(), "w");
         if (!ost.LogFile)

@@ -47,6 +47,9 @@ int64_t CapPictureRepeats(const TCustomFFmpeg& session, const OutputStream& ost,
 void StopRunawayOutput(const TranscodeTables& tables);
 void StopIfRunaway(const TranscodeTables& tables, double seconds);
 
+// The failure text of a library call that writes to an output (a packet, the trailer).
+std::string WriteErrorText(int error, const std::string& call);
+
 // The output stream's current time in seconds, as the loop compares streams.
 double OutputTime(const OutputStream& ost);
 

@@ -48,6 +48,7 @@ TranscodeTables::~TranscodeTables() {
     for (auto& ost : OutputStreams)
         Release(*ost);
     av::av_packet_free(&CopyPacket);
+    av::av_packet_free(&FilterInput);
 }
 
 } // namespace mobivert::engine

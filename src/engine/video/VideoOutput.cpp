@@ -154,6 +154,10 @@ VideoSyncDecision DecideVideoSync(int method, AVRational encoderTimeBase, double
             decision.SyncOpts = std::max(RoundPosition(position), syncOpts);
         else if (lag > 1.1)
             decision.Repeat = static_cast<int>(std::min<int64_t>(RoundPosition(lag), INT_MAX));
+    } else if (method == 0 && RoundPosition(position) < syncOpts) {
+        // Without sync a picture keeps its own time: one that falls on a position already
+        // written is dropped, where pushing it on would stretch the video.
+        decision.Repeat = 0;
     } else {
         decision.SyncOpts = std::max(RoundPosition(position), syncOpts);
     }

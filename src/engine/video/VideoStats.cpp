@@ -1,4 +1,5 @@
-// The per-picture video statistics file: one line for every picture an encoder coded.
+// The per-picture video statistics file: one line for every picture an encoder coded, with
+// its number and the time at its end in coding order.
 
 #include "binding/AVUtilHlpr.h"
 #include "engine/session/FFMpegException.h"
@@ -19,7 +20,7 @@ void TCustomFFmpeg::WriteVideoStats(AVFormatContext* /*os*/, OutputStream& ost, 
     const AVCodecContext* enc = ost.Enc;
     if (enc->codec_type != AVMEDIA_TYPE_VIDEO)
         return;
-    fprintf(VStatsFile, "frame= %5d q= %2.1f ", ost.FrameNumber,
+    fprintf(VStatsFile, "frame= %5d q= %2.1f ", ost.CodedPictures,
             static_cast<double>(ost.LastQuality) / FF_QP2LAMBDA);
     if (enc->flags & AV_CODEC_FLAG_PSNR) {
         double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
@@ -28,7 +29,7 @@ void TCustomFFmpeg::WriteVideoStats(AVFormatContext* /*os*/, OutputStream& ost, 
     }
     fprintf(VStatsFile, "f_size= %6d ", frameSize);
     double timeBase = av_q2d(enc->time_base);
-    double time = std::max(static_cast<double>(ost.SyncOpts) * timeBase, 0.01);
+    double time = std::max(ost.LastCodedTime, 0.01);
     double bitRate = frameSize * 8.0 / timeBase / 1000.0;
     double averageBitRate = static_cast<double>(VideoSize) * 8.0 / time / 1000.0;
     fprintf(VStatsFile, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
