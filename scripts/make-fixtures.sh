@@ -342,6 +342,13 @@ gen wmv2_wma_video_1000h_late.asf --post fix_asf_last_packet \
     "$(video 320 240 25 125 ball) ! avenc_wmv2 threads=1 bitrate=400000 gop-size=25 ! asfmux packet-size=$ASF_PACKET name=m ! filesink location=@OUT@" \
     "$(audio 44100 2 5 440) ! audioconvert ! avenc_wmav2 bitrate=96000 ! m."
 
+# Variable bit rate MP3 without a Xing header, loud first and silent after:
+# its length can only be estimated from the first frames' bit rate, which
+# puts it well short of the real two seconds.
+gen vbr_no_header.mp3 \
+    "audiotestsrc is-live=false wave=white-noise samplesperbuffer=441 num-buffers=50 ! audioconvert ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! concat name=c ! lamemp3enc target=quality quality=0 ! mpegaudioparse ! filesink location=@OUT@" \
+    "audiotestsrc is-live=false wave=silence samplesperbuffer=441 num-buffers=150 ! audioconvert ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! c."
+
 # ---------------------------------------------------------------------------
 # Sources for the encoder limits: the picture sizes and audio shapes every
 # preset must take (0.32 s each: 8 pictures, 32 audio buffers), in several

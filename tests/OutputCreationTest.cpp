@@ -204,7 +204,7 @@ TEST_F(OutputCreationTest, RateControlOverridesAreReadAndBadListsRefused) {
     EXPECT_EQ(enc->rc_override[1].qscale, 0);
     EXPECT_FLOAT_EQ(enc->rc_override[1].quality_factor, 0.5f);
 
-    for (const char* bad : {"0,100", "a,1,2", "0,b,2", "0,100,2/5"}) {
+    for (const char* bad : {"", "0,100", "a,1,2", "0,b,2", "0,100,2/5"}) {
         session.ApplyOptionText(std::string("vcodec=mpeg4\nan\nrc_override=") + bad);
         EXPECT_FALSE(session.OpenOutputFile(dir.File("bad.mp4"))) << bad;
         EXPECT_EQ(session.SetupError, "new_video_stream fail: error parsing rc_override") << bad;

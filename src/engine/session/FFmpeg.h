@@ -331,7 +331,8 @@ public:
     float VideoQScale = 0.0f;
     std::vector<uint16_t> IntraMatrix; // 64 entries when set
     std::vector<uint16_t> InterMatrix; // 64 entries when set
-    std::optional<std::string> VideoRcOverride; // set, even empty, once the option was given
+    // Set, even when empty, once the option was given.
+    std::optional<std::string> VideoRcOverride;
     int32_t VideoDisable = 0;
     int32_t VideoDiscard = 0;
     std::string VideoCodecName;

@@ -67,8 +67,7 @@ int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* 
                 ost.LastCodedTime = static_cast<double>(position + 1) * av_q2d(enc->time_base);
             if (!VStatsFileName.empty())
                 WriteVideoStats(os, ost, pkt->size);
-        }
-        else if (enc->codec_type == AVMEDIA_TYPE_AUDIO)
+        } else if (enc->codec_type == AVMEDIA_TYPE_AUDIO)
             AudioSize += pkt->size;
         written += pkt->size;
         pkt->stream_index = ost.Index;

@@ -253,8 +253,7 @@ void PadDvSound(TCustomFFmpeg& s, TranscodeTables& t, AVFormatContext* os, Outpu
         return;
     double pictures = 0;
     for (auto& other : t.OutputStreams)
-        if (s.OutputFiles[other->FileIndex] == os &&
-            other->Enc->codec_type == AVMEDIA_TYPE_VIDEO)
+        if (s.OutputFiles[other->FileIndex] == os && other->Enc->codec_type == AVMEDIA_TYPE_VIDEO)
             pictures = std::max(pictures, OutputTime(*other));
     if (pictures > 0)
         s.PadAudioTo(os, ost, pictures + kDvSoundMarginSeconds);

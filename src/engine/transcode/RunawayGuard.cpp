@@ -61,8 +61,7 @@ void DropGuessedDecodingTime(AVPacket* pkt, InputStream& ist) {
     if (pkt->dts != NoPts)
         ist.LastDts = pkt->dts;
     bool reordered = ist.St->codecpar->video_delay > 0 || (ist.Dec && ist.Dec->has_b_frames > 0);
-    if (reordered && last != NoPts && pkt->dts != NoPts && pkt->dts < last &&
-        pkt->pts == pkt->dts)
+    if (reordered && last != NoPts && pkt->dts != NoPts && pkt->dts < last && pkt->pts == pkt->dts)
         pkt->dts = NoPts;
 }
 
