@@ -11,7 +11,6 @@
 #include "engine/session/CodecLock.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/open/OpenErrorText.h"
 #include "engine/session/LibraryReason.h"
 
 #include <algorithm>
