@@ -128,10 +128,11 @@ private slots:
         w.btnClear->click();
         w.Choices.AudioBitRateDefault = true;
         w.Choices.ResolutionDefault = false; // bigger pictures take long enough to be measured
-        w.Choices.WidthText = "640";
-        w.Choices.HeightText = "480";
-        rig.Add({Fixture("h264_aac.mp4"), Fixture("sample.mp4"), Fixture("fps30.mp4"),
-                 Fixture("h264_mp3.flv"), Fixture("fps15.mp4")});
+        w.Choices.WidthText = "1280";
+        w.Choices.HeightText = "720";
+        for (int round = 0; round < 2; ++round)
+            rig.Add({Fixture("h264_aac.mp4"), Fixture("sample.mp4"), Fixture("fps30.mp4"),
+                     Fixture("h264_mp3.flv"), Fixture("fps15.mp4")});
         rig.SelectPreset("MPEG-4 Video (*.mp4)");
         w.btnConvert->click();
         const QRegularExpression figures(R"(^\{\|\d+\|.+x)");
