@@ -22,6 +22,7 @@
 #include <poll.h>
 #include <regex>
 #include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,6 +48,8 @@ struct CliRun {
     std::string SignalWhen;
     std::vector<int> Signals{SIGINT};
     bool AsNobody = false;
+    // The child's descriptor limit (0: inherited).
+    rlim_t FileLimit = 0;
 };
 
 CliResult RunCli(const CliRun& run) {
@@ -82,6 +85,9 @@ CliResult RunCli(const CliRun& run) {
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
         if (!run.Cwd.empty() && chdir(run.Cwd.c_str()) != 0)
+            _exit(126);
+        rlimit files{run.FileLimit, run.FileLimit};
+        if (run.FileLimit && setrlimit(RLIMIT_NOFILE, &files) != 0)
             _exit(126);
         if (run.AsNobody &&
             (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
@@ -739,4 +745,64 @@ TEST_F(CliTest, ProgressLinesShowTheSpeedAndTheTimeLeft) {
     EXPECT_TRUE(std::regex_search(
         r.Err, std::regex(R"(sample\.mp4: \d+% \((0\.9|1\.0|1\.1)x, 0:0[0-2] left\)\n)")))
         << r.Err;
+}
+
+TEST_F(CliTest, ABatchLongerThanTheDescriptorLimitConvertsEveryFile) {
+    std::string out = work.File("out");
+    std::vector<std::string> args{"-p", "21", "-q", "-o", out};
+    for (int i = 0; i < 100; ++i) {
+        args.push_back(work.File("s" + std::to_string(i) + ".wav"));
+        fs::copy_file(Fixture("mono8k.wav"), args.back());
+    }
+    CliRun run;
+    run.FileLimit = 64;
+    // Inside the front end, so that its own re-opening of the waiting tasks is what is tested
+    // (and the run stays short); the component's tests cover the workers under a low limit.
+    run.Env.push_back({"MOBIVERT_WORKER", "none"});
+    CliResult r = Run(args, run);
+    EXPECT_EQ(r.Status, 0) << r.Out.substr(0, 2000);
+    std::vector<std::string> lines = Lines(r.Out);
+    ASSERT_EQ(lines.size(), 100u) << r.Out.substr(0, 2000);
+    for (const std::string& line : lines)
+        EXPECT_EQ(line.substr(line.size() - 6), ": Done") << line;
+    EXPECT_EQ(FileCount(out), 100u);
+}
+
+TEST_F(CliTest, AConversionThatAbortsFailsAloneAndTheBatchGoesOn) {
+    std::string truncated = work.File("truncated.ts");
+    {
+        std::ifstream in(Fixture("h264.ts"), std::ios::binary);
+        std::string head(474, '\0');
+        in.read(head.data(), head.size());
+        std::ofstream(truncated, std::ios::binary) << head;
+    }
+    struct Case {
+        std::string Bad;   // the source whose conversion fails
+        std::string Fault; // the worker's injected abort, if any
+        std::string Reason;
+    };
+    // The worker's own abort at a chosen point, and a damaged source the libraries may abort on
+    // (or refuse with a message of their own).
+    for (const Case& c : {Case{Fixture("fps30.mp4"), "progress:fps30",
+                               "the conversion stopped unexpectedly: SIGABRT"},
+                          Case{truncated, "", ""}}) {
+        SCOPED_TRACE(c.Bad);
+        std::string out = work.File(c.Fault.empty() ? "damaged" : "fault");
+        CliRun run;
+        if (!c.Fault.empty())
+            run.Env.push_back({"MOBIVERT_WORKER_FAULT", c.Fault});
+        CliResult r = Run({"-p", "3GPP 176*144 (*.3gp)", "-o", out, Fixture("h264_aac.mp4"), c.Bad,
+                           Fixture("sample.mp4")},
+                          run);
+        EXPECT_EQ(r.Status, 1) << r.Err;
+        std::vector<std::string> lines = Lines(r.Out);
+        ASSERT_EQ(lines.size(), 3u) << r.Out << r.Err;
+        EXPECT_EQ(lines[0].substr(lines[0].size() - 6), ": Done") << lines[0];
+        EXPECT_EQ(lines[2].substr(lines[2].size() - 6), ": Done") << lines[2];
+        std::string failed = ": Failed: " + c.Reason;
+        // Nothing is left of the failed output, so the line names none.
+        EXPECT_EQ(lines[1].rfind(c.Bad + ": Failed: ", 0), 0u) << lines[1];
+        EXPECT_NE(lines[1].find(failed), std::string::npos) << lines[1];
+        EXPECT_EQ(FileCount(out), 2u);
+    }
 }

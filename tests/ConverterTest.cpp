@@ -5,6 +5,8 @@
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "converter/AVConverter.h"
+#include "converter/RecordText.h"
+#include "converter/WorkerProtocol.h"
 #include "support/MediaReader.h"
 #include "support/OwnerLoop.h"
 #include "support/TempDir.h"
@@ -15,6 +17,7 @@
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -616,4 +619,236 @@ TEST_F(ConverterTest, ActionsRightAfterAStopNeverHang) {
         std::filesystem::remove_all(dir.Path());
         std::filesystem::create_directories(dir.Path());
     }
+}
+
+// ---- Waiting tasks hold nothing; each task opens its files at its turn, in a worker process
+// or, for the cases below marked in-process, inside this one.
+
+namespace {
+
+int OpenDescriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+// Lowers this process's descriptor limit for as long as it lives.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(rlim_t limit) {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit lowered = saved_;
+        lowered.rlim_cur = limit;
+        setrlimit(RLIMIT_NOFILE, &lowered);
+    }
+    ~DescriptorLimit() { setrlimit(RLIMIT_NOFILE, &saved_); }
+
+private:
+    rlimit saved_{};
+};
+
+} // namespace
+
+TEST_F(ConverterTest, MoreTasksThanDescriptorsAllConvertAndWaitingTasksHoldNoFile) {
+    for (bool inWorkers : {false, true}) {
+        SCOPED_TRACE(inWorkers ? "in workers" : "in process");
+        converter.ClearTasks();
+        converter.RunInWorkers = inWorkers;
+        converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+        {
+            std::lock_guard lock(events.Mutex);
+            events.Terminates.clear();
+        }
+        const int tasks = inWorkers ? 40 : 100;
+        int before = OpenDescriptors();
+        DescriptorLimit limit(before + 24);
+        std::vector<std::string> outs;
+        for (int i = 0; i < tasks; ++i) {
+            int index = converter.AddInputFile(Fixture("mono8k.wav"));
+            ASSERT_GE(index, 0) << converter.LastError();
+            outs.push_back(dir.File((inWorkers ? "w" : "p") + std::to_string(i) + ".wav"));
+            ASSERT_TRUE(converter.SetOutputFile(index, outs.back())) << converter.LastError();
+            // The check left no output behind.
+            ASSERT_FALSE(std::filesystem::exists(outs.back()));
+        }
+        EXPECT_LE(OpenDescriptors(), before + 4);
+        converter.StartConvert(1);
+        ASSERT_TRUE(events.WaitBatchEnd(120s));
+        std::lock_guard lock(events.Mutex);
+        ASSERT_EQ(events.Terminates.size(), static_cast<size_t>(tasks + 1));
+        for (const TerminateRecord& t : events.Terminates)
+            EXPECT_TRUE(t.Index < 0 || (t.Finished && !t.Exception)) << t.Index << t.Message;
+        for (const std::string& out : outs)
+            EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "pcm_s16le") << out;
+    }
+}
+
+TEST_F(ConverterTest, ASourceDeletedAfterSetUpFailsItsTaskAloneWithTheOpenError) {
+    for (bool inWorkers : {false, true}) {
+        SCOPED_TRACE(inWorkers ? "in workers" : "in process");
+        converter.ClearTasks();
+        converter.RunInWorkers = inWorkers;
+        converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+        {
+            std::lock_guard lock(events.Mutex);
+            events.Terminates.clear();
+        }
+        std::string doomed = dir.File("doomed.mp3");
+        std::filesystem::copy_file(Fixture("tone.mp3"), doomed,
+                                   std::filesystem::copy_options::overwrite_existing);
+        outputs.clear();
+        AddCopyTask("tone.mp3");
+        int index = converter.AddInputFile(doomed);
+        ASSERT_TRUE(converter.SetOutputFile(index, dir.File("doomed.mkv")));
+        AddCopyTask("tone.mp3");
+        // Still known to the window through what the check read.
+        EXPECT_EQ(converter.Tasks(index)->Probe.AudioInfo().SampleRate, 44100);
+        std::filesystem::remove(doomed);
+
+        converter.StartConvert(2);
+        ASSERT_TRUE(events.WaitBatchEnd());
+        std::lock_guard lock(events.Mutex);
+        ASSERT_EQ(events.Terminates.size(), 4u);
+        for (const TerminateRecord& t : events.Terminates) {
+            if (t.Index == index) {
+                EXPECT_TRUE(t.Exception);
+                EXPECT_EQ(t.Message, doomed + ": no such file or directory");
+            } else if (t.Index >= 0) {
+                EXPECT_TRUE(t.Finished && !t.Exception) << t.Message;
+            }
+        }
+        EXPECT_FALSE(std::filesystem::exists(dir.File("doomed.mkv")));
+        for (const std::string& out : outputs)
+            EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
+    }
+}
+
+TEST_F(ConverterTest, AWorkerThatDiesFailsItsTaskAloneAndItsOutputIsRemoved) {
+    converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+    struct Case {
+        const char* Fault;
+        std::string Message;
+    };
+    for (const Case& c : {Case{"progress:crash", "the conversion stopped unexpectedly: SIGABRT"},
+                          Case{"no-report:crash", "the conversion stopped unexpectedly: exit "
+                                                  "status 0"}}) {
+        SCOPED_TRACE(c.Fault);
+        converter.ClearTasks();
+        {
+            std::lock_guard lock(events.Mutex);
+            events.Terminates.clear();
+            events.Logs.clear();
+        }
+        std::string crash = dir.File("crash.mp4");
+        std::filesystem::copy_file(Fixture("sample.mp4"), crash,
+                                   std::filesystem::copy_options::overwrite_existing);
+        outputs.clear();
+        AddCopyTask("tone.mp3");
+        int index = converter.AddInputFile(crash);
+        TOutputOptions copy;
+        copy.ExtOptions = "vcodec=copy\nacodec=copy";
+        ASSERT_TRUE(converter.SetOutputFile(index, dir.File("crash.mkv"), &copy));
+        AddCopyTask("tone.mp3");
+        setenv("MOBIVERT_WORKER_FAULT", c.Fault, 1);
+        converter.StartConvert(1);
+        bool ended = events.WaitBatchEnd();
+        unsetenv("MOBIVERT_WORKER_FAULT");
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(events.TerminateOrder(), (std::vector<int>{0, 1, 2, -1}));
+        std::lock_guard lock(events.Mutex);
+        EXPECT_TRUE(events.Terminates[1].Exception);
+        EXPECT_THAT(events.Terminates[1].Message, testing::StartsWith(c.Message));
+        EXPECT_TRUE(events.Terminates[0].Finished && events.Terminates[2].Finished);
+        EXPECT_FALSE(std::filesystem::exists(dir.File("crash.mkv")));
+        bool quietLine = false;
+        for (const LogRecord& log : events.Logs)
+            quietLine |=
+                log.Level == llQuiet && log.Index == 1 && log.Text == events.Terminates[1].Message;
+        EXPECT_TRUE(quietLine);
+    }
+}
+
+TEST_F(ConverterTest, AMissingWorkerProgramRunsTasksHereAndSaysSoOnce) {
+    converter.WorkerProgram = dir.File("no-such-worker");
+    AddCopyTask("tone.mp3");
+    AddCopyTask("tone.mp3");
+    converter.StartConvert(1);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    std::lock_guard lock(events.Mutex);
+    EXPECT_TRUE(events.Terminates[0].Finished && events.Terminates[1].Finished);
+    int said = 0;
+    for (const LogRecord& log : events.Logs)
+        said += log.Text.find("no-such-worker is missing") != std::string::npos;
+    EXPECT_EQ(said, 1);
+}
+
+TEST(RecordTextTest, EveryKindOfValueComesBackExactly) {
+    TOutputOptions out;
+    out.FileName = "dir\\with\nline\rbreaks.mkv";
+    out.MuxDelay = 0.1f;
+    out.Timestamp = 45000.123456789;
+    out.PadColor = 0xFF8000;
+    out.DisableVideo = true;
+    out.AudioVolume = -7;
+    out.ExtOptions = "b=200k\r\nab=64k";
+    TOutputOptions back;
+    std::string text = RecordText(out, "");
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        ASSERT_TRUE(ReadRecordLine(back, text.substr(start, end - start)));
+    EXPECT_EQ(RecordText(back, ""), text);
+    EXPECT_EQ(back.FileName, out.FileName);
+    EXPECT_EQ(back.MuxDelay, out.MuxDelay);
+    EXPECT_EQ(back.Timestamp, out.Timestamp);
+    EXPECT_EQ(back.ExtOptions, out.ExtOptions);
+    EXPECT_FALSE(ReadRecordLine(back, "NoSuchField=1"));
+    EXPECT_FALSE(ReadRecordLine(back, "AudioVolume=12x"));
+    EXPECT_FALSE(ReadRecordLine(back, "DisableAudio=yes"));
+}
+
+TEST(WorkerProtocolTest, JobsAndReportsComeBackExactlyWhateverTheirText) {
+    TWorkerJob job;
+    job.LibraryDirectory = "/opt/lib dir";
+    job.LogLevel = 4;
+    job.ProgressIntervalMs = 250;
+    job.InputFileName = "in\nput.mp4";
+    job.HasInputRecord = true;
+    job.Input.StartTime = 1500;
+    job.OutputFileName = "/out/.clip (AVI Video).avi.part";
+    job.OutputFormat = "avi";
+    TWorkerJob back;
+    bool done = false;
+    TLineReader reader;
+    std::string text = JobText(job), line;
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(fds[1]);
+    while (!done && (reader.Next(line) || (reader.Fill(fds[0]) && reader.Next(line))))
+        ASSERT_TRUE(ReadJobLine(back, line, done)) << line;
+    close(fds[0]);
+    EXPECT_TRUE(done);
+    EXPECT_EQ(JobText(back), text);
+    EXPECT_FALSE(back.HasOutputRecord);
+    EXPECT_EQ(back.InputFileName, job.InputFileName);
+
+    TWorkerReport report;
+    std::string progress = ProgressReportText(12, 25, 480, 3.1f, 1234.567f, 98765, -1);
+    ASSERT_TRUE(ReadReport(progress.substr(0, progress.size() - 1), report));
+    EXPECT_EQ(report.Kind, TWorkerReport::Progress);
+    EXPECT_EQ(report.Quality, 3.1f);
+    EXPECT_EQ(report.BitRate, 1234.567f);
+    EXPECT_EQ(report.CurrentSize, 98765);
+    EXPECT_EQ(report.TotalDurationMs, -1);
+    std::string end = EndReportText(false, true, "two\nlines \\ here");
+    ASSERT_TRUE(ReadReport(end.substr(0, end.size() - 1), report));
+    EXPECT_EQ(report.Kind, TWorkerReport::End);
+    EXPECT_TRUE(report.Failed && !report.Finished);
+    EXPECT_EQ(report.Text, "two\nlines \\ here");
+    std::string log = LogReportText(-1, "failure");
+    ASSERT_TRUE(ReadReport(log.substr(0, log.size() - 1), report));
+    EXPECT_EQ(report.Level, -1);
+    EXPECT_FALSE(ReadReport("X 1", report));
+    EXPECT_FALSE(ReadReport("P 1 2", report));
 }

@@ -4,6 +4,9 @@
 #include "binding/AVUtilHlpr.h"
 #include "converter/LogRouting.h"
 #include "converter/OutputPublishing.h"
+#include "converter/RecordApplying.h"
+
+#include <filesystem>
 
 namespace mobivert::converter {
 
@@ -48,6 +51,8 @@ bool TCustomAVConverter::LoadAVLib(const std::string& directory, bool versioned)
         lastError_ = binding::AVLibsLastError();
         return false;
     }
+    libraryDirectory_ = directory;
+    versionedNames_ = versioned;
     InstallLibraryLogCallback();
     av::av_log_set_level(static_cast<int>(logLevel_) - 1);
     binding::RefreshCachedLogLevel();
@@ -66,15 +71,6 @@ void TCustomAVConverter::SetProgressInterval(int milliseconds) {
     progressInterval_ = milliseconds <= 100 ? 100 : milliseconds;
 }
 
-void TCustomAVConverter::ApplyInputOptions(TFFmpeg& task, const TInputOptions& options) {
-    task.ApplyOptionText(options.ExtOptions);
-    task.SetInputFormat(options.FileFormat);
-    if (static_cast<int64_t>(options.StartTime) * 1000 > 0)
-        task.SetStartTimeUs(static_cast<int64_t>(options.StartTime) * 1000);
-    task.SetProgramId(options.ProgramNumber);
-    task.ApplyOptionText(options.OverrideOptions);
-}
-
 int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOptions* options) {
     auto task = std::make_unique<TFFmpeg>();
     TFFmpeg* raw = task.get();
@@ -84,16 +80,16 @@ int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOp
         };
         task->InitSession();
         task->Verbose = static_cast<int>(logLevel_) - 1;
+        task->InputFileName = fileName;
+        task->HasInputRecord = options != nullptr;
         if (options) {
             task->InputOptions = *options;
             if (task->InputOptions.FileName.empty())
                 task->InputOptions.FileName = fileName;
-            ApplyInputOptions(*task, task->InputOptions);
         } else {
             task->InputOptions = TInputOptions{};
         }
-        task->InputStartUs = task->StartTime;
-        if (!task->OpenInputFile(fileName)) {
+        if (!task->OpenInputFromRecord()) {
             task->OnLog = nullptr;
             lastError_ = task->SetupError;
             return -1;
@@ -109,90 +105,33 @@ int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOp
         return -1;
     }
     std::lock_guard lock(tasksMutex_);
-    return tasks_.Add(std::move(task));
+    int index = tasks_.Add(std::move(task));
+    MakeResident(raw);
+    return index;
 }
 
-namespace {
-
-std::string Limited(const std::string& text, size_t characters) {
-    return text.substr(0, std::min(text.find('\0'), characters));
+void TCustomAVConverter::MakeResident(TFFmpeg* task) {
+    std::lock_guard lock(tasksMutex_);
+    if (resident_ && resident_ != task)
+        resident_->Park();
+    resident_ = task;
 }
 
-} // namespace
+void TCustomAVConverter::ParkResident() {
+    std::lock_guard lock(tasksMutex_);
+    if (resident_)
+        resident_->Park();
+    resident_ = nullptr;
+}
 
-void TCustomAVConverter::ApplyOutputOptions(TFFmpeg& task, const TOutputOptions& o) {
-    auto generic = [&task](const char* name, int32_t value) {
-        if (value > 0)
-            task.SetGenericOptionInt(name, value);
-    };
-    task.ApplyOptionText(o.ExtOptions);
-    task.SetOutputFormat(o.FileFormat);
-    generic("packetsize", o.PacketSize);
-    generic("muxrate", o.MuxRate);
-    task.SetMuxMaxDelay(o.MuxDelay);
-    task.SetMuxPreload(o.MuxPreload);
-    task.SetAudioCodec(o.AudioCodec);
-    if (o.DisableAudio)
-        task.AudioDisable = 1;
-    task.SetAudioVolume(o.AudioVolume);
-    task.SetAudioChannels(o.AudioChannels);
-    task.SetAudioSampleRate(o.AudioSampleRate);
-    if (o.AudioChannels > 0 && o.AudioChannelsDerived)
-        task.AudioChannelsDerived = true;
-    if (o.AudioSampleRate > 0 && o.AudioSampleRateDerived)
-        task.AudioSampleRateDerived = true;
-    generic("ab", o.AudioBitRate);
-    if (o.AudioBitRate > 0)
-        task.AudioBitRateDerived = o.AudioBitRateDerived;
-    generic("abt", o.AudioBitRateTolerance);
-    task.AudioLanguage = o.AudioLanguage;
-    task.SetAudioSyncMethod(o.AudioSync);
-    task.SetAudioTag(o.AudioTag);
-    task.SetVideoCodec(o.VideoCodec);
-    if (o.DisableVideo)
-        task.VideoDisable = 1;
-    task.SetFrameRate(o.FrameRate);
-    task.SetFrameSize(o.FrameSize);
-    if (!o.FrameSize.empty() && o.FrameSizeDerived)
-        task.FrameSizeDerived = true;
-    task.SetFrameAspectRatio(o.FrameAspect);
-    task.SetFrameCropTop(o.CropTop);
-    task.SetFrameCropBottom(o.CropBottom);
-    task.SetFrameCropLeft(o.CropLeft);
-    task.SetFrameCropRight(o.CropRight);
-    task.SetFramePadTop(o.PadTop);
-    task.SetFramePadBottom(o.PadBottom);
-    task.SetFramePadLeft(o.PadLeft);
-    task.SetFramePadRight(o.PadRight);
-    task.SetPadColor(static_cast<int32_t>(o.PadColor & 0xFFFFFF));
-    generic("gop", o.GopSize);
-    generic("vb", o.VideoBitRate);
-    generic("maxrate", o.VideoMaxRate);
-    generic("minrate", o.VideoMinRate);
-    generic("bt", o.VideoBitRateTolerance);
-    generic("bufsize", o.VideoBufSize);
-    task.SetVideoSyncMethod(o.VideoSync);
-    task.SetVideoTag(o.VideoTag);
-    task.SetVideoFilters(o.VideoFilters);
-    if (o.DisableSubtitle)
-        task.SubtitleDisable = 1;
-    task.SubtitleLanguage = o.SubtitleLanguage;
-    task.CopyTs = o.CopyTimestamps;
-    task.SetRecordingTimeMs(o.Duration);
-    if (o.Timestamp >= 0.0)
-        task.RecTimestamp = TimestampToUnixSeconds(o.Timestamp);
-    task.SetMetaYear(o.Year);
-    task.SetMetaTrack(o.Track);
-    task.SetMetaTitle(Limited(o.Title, 511));
-    task.SetMetaAuthor(Limited(o.Author, 511));
-    task.SetMetaCopyright(Limited(o.Copyright, 511));
-    task.SetMetaComment(Limited(o.Comment, 511));
-    task.SetMetaAlbum(Limited(o.Album, 511));
-    task.SetMetaGenre(Limited(o.Genre, 31));
-    if (o.Target >= 1 && o.Target <= 3)
-        task.SetTarget(TargetName(o.Target), TargetNormName(o.TargetNorm),
-                       TargetFallbackNormName(o.TargetFallbackNorm));
-    task.ApplyOptionText(o.OverrideOptions);
+bool TCustomAVConverter::ReopenInput(TFFmpeg& task) {
+    if (!task.OpenInputFromRecord()) {
+        task.Park();
+        return false;
+    }
+    task.Probe.Attach(task.InputFiles[task.InputFileCount - 1]);
+    MakeResident(&task);
+    return true;
 }
 
 void TCustomAVConverter::ConnectHooks(TFFmpeg& task, const TOutputOptions& options) {
@@ -205,8 +144,6 @@ void TCustomAVConverter::ConnectHooks(TFFmpeg& task, const TOutputOptions& optio
         task.OnBeforeHook = [this](TCustomFFmpeg& engine, THookAction& action, int64_t pts) {
             EngineBeforeHook(engine, action, pts);
         };
-    } else {
-        task.SetHookTimeRanges(ParseHookRanges(options.HookRanges));
     }
 }
 
@@ -218,24 +155,42 @@ bool TCustomAVConverter::SetOutputFile(int index, const std::string& fileName,
         return false;
     }
     try {
+        task->OutputReady = false;
+        task->OutputFileName = fileName;
+        task->HasOutputRecord = options != nullptr;
         if (options) {
             task->OutputOptions = *options;
             if (task->OutputOptions.FileName.empty())
                 task->OutputOptions.FileName = fileName;
-            ApplyOutputOptions(*task, task->OutputOptions);
             ConnectHooks(*task, task->OutputOptions);
         } else {
             task->OutputOptions = TOutputOptions{};
         }
+        // The output is checked on the task's own opened input, as the run will see it.
+        if ((!task->Resident() || task->OutputFileCount > 0) && !ReopenInput(*task)) {
+            lastError_ = task->SetupError;
+            DropWorkFile(*task, lastError_);
+            return false;
+        }
+        MakeResident(task);
         task->OutputName = fileName;
         if (PublishOutputs && !PrepareWorkFile(*task, fileName, lastError_))
             return false;
-        if (!task->OpenOutputFile(task->PartName.empty() ? fileName : task->PartName)) {
+        // The run writes where the check did: the hidden work file when outputs are published,
+        // in the container the final name asks for.
+        task->OutputFileName = task->PartName.empty() ? fileName : task->PartName;
+        if (!task->PartName.empty() && task->ForcedOutputFormat)
+            task->OutputFormatName = task->ForcedOutputFormat->name;
+        std::error_code ec;
+        bool existed = std::filesystem::exists(task->OutputFileName, ec);
+        if (!task->OpenOutputFromRecord()) {
             lastError_ = task->SetupError;
             DropWorkFile(*task, lastError_);
             return false;
         }
         task->Expected = ExpectedOutput(*task, task->InputStartUs);
+        task->ForgetCheckedOutput(existed);
+        task->OutputReady = true;
         return true;
     } catch (const std::exception& e) {
         lastError_ = e.what();
@@ -252,6 +207,7 @@ void TCustomAVConverter::ClearTasks() {
     {
         std::lock_guard lock(lock_);
         std::lock_guard tasksLock(tasksMutex_);
+        resident_ = nullptr;
         doomed = std::move(tasks_);
         tasks_ = TFFmpegList{};
         // A late end report of a cleared task must not start a task of the next list.
@@ -268,6 +224,8 @@ void TCustomAVConverter::RemoveTask(int index) {
         // Lock too, so that no end report starts a task while the later ones move down.
         std::lock_guard lock(lock_);
         std::lock_guard tasksLock(tasksMutex_);
+        if (tasks_[index] == resident_)
+            resident_ = nullptr;
         doomed = tasks_.Take(index);
     }
 }
@@ -282,9 +240,21 @@ TFFmpeg* TCustomAVConverter::Tasks(int index) const {
     return tasks_[index];
 }
 
-AVFormatContext* TCustomAVConverter::TaskInputContext(int index) const {
+AVFormatContext* TCustomAVConverter::TaskInputContext(int index) {
     TFFmpeg* task = Tasks(index);
-    return task && task->InputFileCount > 0 ? task->InputFiles[0] : nullptr;
+    if (!task)
+        return nullptr;
+    // A waiting task released its input after set-up: it is opened again to be looked at
+    // (outside a batch only, when no run can be opening it at the same time).
+    bool waiting = !task->Resident() && !task->Running && !task->Terminated;
+    if (waiting && !batchRunning_) {
+        try {
+            ReopenInput(*task);
+        } catch (const std::exception&) {
+            task->Park();
+        }
+    }
+    return task->InputFileCount > 0 ? task->InputFiles[0] : nullptr;
 }
 
 TFFmpeg* TCustomAVConverter::FindTaskByThread(pid_t threadId) const {

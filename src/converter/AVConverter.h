@@ -10,6 +10,7 @@
 #include "converter/FrameHook.h"
 #include "converter/OptionRecords.h"
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -36,7 +37,8 @@ public:
     void RemoveTask(int index);
     int TaskCount() const;
     TFFmpeg* Tasks(int index) const;
-    AVFormatContext* TaskInputContext(int index) const;
+    // A waiting task opens its input again for this, and the one looked at before releases it.
+    AVFormatContext* TaskInputContext(int index);
     std::string LastError() const { return lastError_; }
     TAVProbe& Probe() { return probe_; }
 
@@ -58,6 +60,13 @@ public:
     TLogEvent OnLog;
     TProgressEvent OnProgress;
     TTerminateEvent OnTerminate;
+
+    // Each task's transcode runs in a worker process (the program WorkerProgram names, or
+    // DefaultWorkerProgram() when it is empty), so that a library abort ends that task only.
+    // Tasks that ask for the before-hook or custom hook events run in this process, as every
+    // task does when RunInWorkers is false or the program is missing (said once in the log).
+    bool RunInWorkers = true;
+    std::string WorkerProgram;
 
     // Synchronous mode runs each task from the owner's thread, 100 ms after the previous one
     // ended: the owner supplies how a call is posted to its thread after a delay.
@@ -84,9 +93,15 @@ protected:
     void ReleaseAll();
 
 private:
-    void ApplyInputOptions(TFFmpeg& task, const TInputOptions& options);
-    void ApplyOutputOptions(TFFmpeg& task, const TOutputOptions& options);
     void ConnectHooks(TFFmpeg& task, const TOutputOptions& options);
+    // Opens a waiting task's input again for set-up or inspection; false with SetupError set.
+    bool ReopenInput(TFFmpeg& task);
+    // The task now holds its opened files while it waits; the one that held them before
+    // releases them, so waiting tasks cost nothing however many there are.
+    void MakeResident(TFFmpeg* task);
+    void ParkResident();
+    // The worker program for the task's run, empty to run it in this process.
+    std::string WorkerProgramFor(TFFmpeg& task);
     void StartNextTask();
     void RunTasksHere();
     void StartTask(int index);
@@ -104,6 +119,11 @@ private:
     int finishedCount_ = 0;
     int pendingCount_ = 0;
     bool destroying_ = false;
+    std::atomic<bool> batchRunning_{false};
+    TFFmpeg* resident_ = nullptr; // guarded by tasksMutex_
+    std::string libraryDirectory_;
+    bool versionedNames_ = true;
+    bool missingWorkerLogged_ = false;
 };
 
 class TAVConverter : public TCustomAVConverter {

@@ -155,6 +155,9 @@ void TAVProbe::Close() {
         av::avformat_close_input(&context_);
     context_ = nullptr;
     ownsContext_ = false;
+    released_ = false;
+    releasedFileName_.clear();
+    releasedStreams_.clear();
     ClearCounts();
 }
 
@@ -195,37 +198,55 @@ void TAVProbe::Count() {
     }
 }
 
-const AVStream* TAVProbe::PickStream(int index, AVMediaType type) const {
+int TAVProbe::PickStream(int index, AVMediaType type) const {
     const char* kind = type == AVMEDIA_TYPE_AUDIO ? "audio" : "video";
-    if (!context_) {
+    if (!context_ && !released_) {
         av::av_log(nullptr, AV_LOG_INFO, "file not loaded.\n");
-        return nullptr;
+        return -1;
     }
     if (index == -1) {
         index = type == AVMEDIA_TYPE_AUDIO ? firstAudioStreamIndex_ : firstVideoStreamIndex_;
         if (index < 0) {
             av::av_log(nullptr, AV_LOG_ERROR, "no %s stream.\n", kind);
-            return nullptr;
+            return -1;
         }
     }
-    if (index < 0 || index >= static_cast<int>(context_->nb_streams)) {
+    int count = context_ ? static_cast<int>(context_->nb_streams)
+                         : static_cast<int>(releasedStreams_.size());
+    if (index < 0 || index >= count) {
         av::av_log(nullptr, AV_LOG_ERROR, "stream index #%d is invalid.\n", index);
-        return nullptr;
+        return -1;
     }
-    const AVStream* st = context_->streams[index];
-    if (st->codecpar->codec_type != type) {
+    AVMediaType found =
+        context_ ? context_->streams[index]->codecpar->codec_type : releasedStreams_[index].Type;
+    if (found != type) {
         av::av_log(nullptr, AV_LOG_ERROR, "stream #%d is not %s stream.\n", index, kind);
-        return nullptr;
+        return -1;
     }
-    return st;
+    return index;
 }
 
 AudioStreamInfo TAVProbe::AudioInfo(int index) const {
+    int picked = PickStream(index, AVMEDIA_TYPE_AUDIO);
+    if (picked >= 0 && !context_)
+        return releasedStreams_[picked].Audio;
     AudioStreamInfo info;
     Preset(info);
-    const AVStream* st = PickStream(index, AVMEDIA_TYPE_AUDIO);
-    if (!st)
-        return info;
+    return picked < 0 ? info : ReadAudioInfo(context_->streams[picked]);
+}
+
+VideoStreamInfo TAVProbe::VideoInfo(int index) const {
+    int picked = PickStream(index, AVMEDIA_TYPE_VIDEO);
+    if (picked >= 0 && !context_)
+        return releasedStreams_[picked].Video;
+    VideoStreamInfo info;
+    Preset(info);
+    return picked < 0 ? info : ReadVideoInfo(context_->streams[picked]);
+}
+
+AudioStreamInfo TAVProbe::ReadAudioInfo(const AVStream* st) const {
+    AudioStreamInfo info;
+    Preset(info);
     FillCommon(info, st);
     info.Channels = st->codecpar->ch_layout.nb_channels;
     info.SampleRate = st->codecpar->sample_rate;
@@ -233,12 +254,9 @@ AudioStreamInfo TAVProbe::AudioInfo(int index) const {
     return info;
 }
 
-VideoStreamInfo TAVProbe::VideoInfo(int index) const {
+VideoStreamInfo TAVProbe::ReadVideoInfo(const AVStream* st) const {
     VideoStreamInfo info;
     Preset(info);
-    const AVStream* st = PickStream(index, AVMEDIA_TYPE_VIDEO);
-    if (!st)
-        return info;
     FillCommon(info, st);
     const AVCodecParameters* par = st->codecpar;
     info.Height = par->height;
@@ -255,7 +273,34 @@ VideoStreamInfo TAVProbe::VideoInfo(int index) const {
     return info;
 }
 
+void TAVProbe::Release() {
+    if (!context_)
+        return;
+    std::vector<StreamSummary> streams;
+    for (unsigned i = 0; i < context_->nb_streams; ++i) {
+        const AVStream* st = context_->streams[i];
+        StreamSummary summary{st->codecpar->codec_type, {}, {}};
+        Preset(summary.Audio);
+        Preset(summary.Video);
+        if (summary.Type == AVMEDIA_TYPE_AUDIO)
+            summary.Audio = ReadAudioInfo(st);
+        else if (summary.Type == AVMEDIA_TYPE_VIDEO)
+            summary.Video = ReadVideoInfo(st);
+        streams.push_back(summary);
+    }
+    std::string fileName = FileName();
+    if (ownsContext_)
+        av::avformat_close_input(&context_);
+    context_ = nullptr;
+    ownsContext_ = false;
+    released_ = true;
+    releasedFileName_ = fileName;
+    releasedStreams_ = std::move(streams);
+}
+
 std::string TAVProbe::FileName() const {
+    if (!context_ && released_)
+        return releasedFileName_;
     if (!context_ || !context_->url)
         return {};
     return std::string(context_->url).substr(0, 1024);

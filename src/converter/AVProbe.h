@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -75,6 +76,9 @@ public:
     void Close();
     // A flag that, once set, makes a running Open give up (null: none).
     void WatchStop(const std::atomic<bool>* stop) { guard_.WatchStop(stop); }
+    // Forgets an attached context that is about to be closed, but keeps answering from what it
+    // held: the counts, the file name and every stream's information.
+    void Release();
 
     // Index -1 means the first stream of that kind. Problems are logged and give the preset
     // record.
@@ -102,8 +106,20 @@ private:
     void CheckLibraries() const;
     void Count();
     void ClearCounts();
-    // The stream for an info call, or nullptr after logging why there is none.
-    const AVStream* PickStream(int index, AVMediaType type) const;
+    // The index of the stream for an info call, or -1 after logging why there is none.
+    int PickStream(int index, AVMediaType type) const;
+    AudioStreamInfo ReadAudioInfo(const AVStream* st) const;
+    VideoStreamInfo ReadVideoInfo(const AVStream* st) const;
+
+    // What Release kept, one entry per stream.
+    struct StreamSummary {
+        AVMediaType Type;
+        AudioStreamInfo Audio;
+        VideoStreamInfo Video;
+    };
+    bool released_ = false;
+    std::string releasedFileName_;
+    std::vector<StreamSummary> releasedStreams_;
 
     AVFormatContext* context_ = nullptr;
     bool ownsContext_ = false;

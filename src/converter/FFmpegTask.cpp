@@ -1,6 +1,104 @@
 #include "converter/FFmpegTask.h"
 
+#include "binding/AVFormatHlpr.h"
+#include "binding/AVUtilHlpr.h"
+#include "converter/RecordApplying.h"
+#include "engine/session/FFMpegException.h"
+
+#include <filesystem>
+
 namespace mobivert::converter {
+
+namespace {
+
+void RemoveIfEmpty(const std::string& path) {
+    std::error_code ec;
+    if (!path.empty() && std::filesystem::is_regular_file(path, ec) &&
+        std::filesystem::file_size(path, ec) == 0 && !ec)
+        std::filesystem::remove(path, ec);
+}
+
+} // namespace
+
+TFFmpeg::~TFFmpeg() {
+    ShutDown();
+    // A task that never ran leaves no empty output behind, as a session that held its output
+    // open until it was freed never did.
+    if (OutputReady && !ran_)
+        RemoveIfEmpty(OutputFileName);
+}
+
+bool TFFmpeg::OpenInputFromRecord() {
+    // A session that holds files, or was released, starts afresh; the level set by the
+    // component survives.
+    if (InputFileCount > 0 || OutputFileCount > 0 || !FormatOptContext) {
+        int verbose = Verbose;
+        FreeSession();
+        ResetOptions();
+        Verbose = verbose;
+        CreateOptionHolders();
+    }
+    resident_ = true;
+    if (HasInputRecord)
+        ApplyInputRecord(*this, InputOptions);
+    InputStartUs = StartTime;
+    return OpenInputFile(InputFileName);
+}
+
+bool TFFmpeg::OpenOutputFromRecord() {
+    if (!OutputFormatName.empty())
+        SetOutputFormat(OutputFormatName);
+    if (HasOutputRecord)
+        ApplyOutputRecord(*this, OutputOptions);
+    return OpenOutputFile(OutputFileName);
+}
+
+void TFFmpeg::ForgetCheckedOutput(bool existedBefore) {
+    for (int i = 0; i < OutputFileCount; ++i) {
+        AVFormatContext* oc = OutputFiles[i];
+        if (!oc)
+            continue;
+        if (oc->pb && oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE))
+            av::avio_closep(&oc->pb);
+        // Releasing the session later must not remove a file by this name: by then it may be
+        // someone else's.
+        av::av_freep(&oc->url);
+    }
+    if (!existedBefore)
+        RemoveIfEmpty(OutputFileName);
+}
+
+void TFFmpeg::Park() {
+    if (!resident_)
+        return;
+    Probe.Release();
+    FreeSession();
+    resident_ = false;
+}
+
+bool TFFmpeg::HasInput() const {
+    return InputFileCount > 0 || !InputFileName.empty();
+}
+
+bool TFFmpeg::HasOutput() const {
+    return OutputFileCount > 0 || OutputReady;
+}
+
+void TFFmpeg::Transcode(std::array<AVFormatContext*, engine::MAX_FILES>&, int, int,
+                        std::array<engine::StreamMap, engine::MAX_STREAM_MAPS>&, int,
+                        std::array<AVFormatContext*, engine::MAX_FILES>&) {
+    ran_ = true;
+    if (!WorkerProgram.empty()) {
+        RunInWorker();
+        return;
+    }
+    // Set-up only checked the files; the run opens them again, as they are now. A source that
+    // vanished or changed meanwhile fails here with the opener's own message.
+    if (!OpenInputFromRecord() || !OpenOutputFromRecord())
+        throw engine::FFMpegException(SetupError);
+    engine::TCustomFFmpeg::Transcode(OutputFiles, OutputFileCount, StreamMapCount, StreamMaps,
+                                     InputFileCount, InputFiles);
+}
 
 int TFFmpegList::Add(std::unique_ptr<TFFmpeg> task) {
     task->Index = Count();

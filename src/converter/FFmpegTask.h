@@ -1,10 +1,16 @@
 #pragma once
 // One conversion task: an engine session with the component's per-task data, and the ordered
 // list of the component's tasks.
+//
+// A task is described by its file names and option records. Set-up opens its input and output
+// to check them and then releases them ("parks" the task): a waiting task holds no open file,
+// codec context or demuxer buffer. When its turn comes the run opens both again from the
+// records, either in this process or in a worker process, and releases them when it ends.
 
 #include "converter/AVProbe.h"
 #include "converter/OptionRecords.h"
 #include "converter/OutputCheck.h"
+#include "converter/WorkerProtocol.h"
 #include "engine/session/FFmpeg.h"
 
 #include <memory>
@@ -15,7 +21,7 @@ namespace mobivert::converter {
 
 class TFFmpeg : public engine::TCustomFFmpeg {
 public:
-    ~TFFmpeg() override { ShutDown(); }
+    ~TFFmpeg() override;
 
     int Index = -1;
     // Kernel id of the thread that runs the task; the library log routing finds tasks by it.
@@ -37,6 +43,62 @@ public:
     std::string Warnings;
     std::string PublishedName;
     bool PartialOutput = false;
+
+    // The file names given to AddInputFile and SetOutputFile, and whether records came with
+    // them (without one nothing is applied).
+    std::string InputFileName;
+    bool HasInputRecord = false;
+    std::string OutputFileName;
+    bool HasOutputRecord = false;
+    // Set when SetOutputFile accepted the output.
+    bool OutputReady = false;
+    // The container the output was checked with when its file name does not tell it (a hidden
+    // work file); the run uses the same.
+    std::string OutputFormatName;
+
+    // A fresh session with the input record applied and the input opened; false with
+    // SetupError set. Refusals of an option are raised as FFMpegException.
+    bool OpenInputFromRecord();
+    // The output record applied and the output created on an opened input; false with
+    // SetupError set. Refusals of an option are raised as FFMpegException.
+    bool OpenOutputFromRecord();
+    // After a successful check of the output: its file is closed, and removed unless it
+    // existed before the check, so no output exists before the task runs.
+    void ForgetCheckedOutput(bool existedBefore);
+    // Releases the opened input and output, codec contexts and option holders; the probe
+    // keeps answering from what it read. Nothing when the task holds none.
+    void Park();
+    // True while the task holds an opened input for set-up or inspection.
+    bool Resident() const { return resident_; }
+
+    // How the next run goes: in the worker program when one is named (with the job's library,
+    // level and interval settings; the file names and records are the task's own), otherwise
+    // in this process.
+    std::string WorkerProgram;
+    TWorkerJob WorkerSettings;
+    // A task run inside a worker for another converter: that converter's count of conversions
+    // at once (0: this component's own).
+    int32_t OwnerConcurrentRuns = 0;
+
+protected:
+    bool HasInput() const override;
+    bool HasOutput() const override;
+    void Transcode(std::array<AVFormatContext*, engine::MAX_FILES>& outputFiles,
+                   int outputFileCount, int streamMapCount,
+                   std::array<engine::StreamMap, engine::MAX_STREAM_MAPS>& streamMaps,
+                   int inputFileCount,
+                   std::array<AVFormatContext*, engine::MAX_FILES>& inputFiles) override;
+
+private:
+    // Runs the transcode in a worker process and turns its reports into this session's events
+    // and end state; a worker that dies is raised as the run's failure (TaskInWorker.cpp).
+    void RunInWorker();
+    // Forwards pause, resume and stop to the worker; blocks while the run is paused.
+    void ForwardControls(int socket, bool& stopSent);
+    void HandleReport(const TWorkerReport& report, bool& ended, std::string& lastLine);
+
+    bool resident_ = false;
+    bool ran_ = false;
 };
 
 class TFFmpegList {

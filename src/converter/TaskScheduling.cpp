@@ -4,6 +4,7 @@
 #include "converter/AVConverter.h"
 #include "converter/LogRouting.h"
 #include "converter/OutputPublishing.h"
+#include "converter/WorkerProcess.h"
 #include "engine/session/FFmpegThread.h"
 
 #include <algorithm>
@@ -17,9 +18,13 @@ namespace mobivert::converter {
 // so the pending lines (guarded by that list) are cleared while Lock is not held.
 void TCustomAVConverter::StartConvert(int threadCount) {
     ClearPendingLogLines();
+    // No waiting task holds files during a batch: each opens its own when its turn comes.
+    ParkResident();
     bool runHere = false;
     {
         std::lock_guard lock(lock_);
+        batchRunning_ = TaskCount() > 0;
+        missingWorkerLogged_ = false;
         nextTask_ = 0;
         finishedCount_ = 0;
         threadCount_ = threadCount;
@@ -75,6 +80,14 @@ void TCustomAVConverter::StartTask(int index) {
     task->Verbose = static_cast<int>(logLevel_) - 1;
     // Automatic codec threads share the cores among the conversions that run at once.
     task->ConcurrentRuns = Threaded() ? std::max(1, std::min(threadCount_, TaskCount())) : 1;
+    task->WorkerProgram = WorkerProgramFor(*task);
+    task->WorkerSettings.LibraryDirectory = libraryDirectory_;
+    task->WorkerSettings.VersionedNames = versionedNames_;
+    task->WorkerSettings.LogLevel = static_cast<int>(logLevel_);
+    task->WorkerSettings.ProgressIntervalMs = progressInterval_;
+    if (task->OwnerConcurrentRuns > 0)
+        task->ConcurrentRuns = task->OwnerConcurrentRuns;
+    task->WorkerSettings.ConcurrentRuns = task->ConcurrentRuns;
     if (Threaded()) {
         engine::TFFmpegThread* worker = task->StartConvert(true, ThreadPriority);
         if (worker) {
@@ -113,10 +126,32 @@ void TCustomAVConverter::EngineTerminate(engine::TCustomFFmpeg& engine) {
             if (OnTerminate)
                 OnTerminate(-1, true, false, "");
             batchEnded = true;
+            batchRunning_ = false;
         }
     }
     if (batchEnded)
         ClearPendingLogLines();
+}
+
+std::string TCustomAVConverter::WorkerProgramFor(TFFmpeg& task) {
+    // Frame callbacks into the application can only run in its own process.
+    bool callsBack =
+        task.HasOutputRecord && (task.OutputOptions.CustomHook || task.OutputOptions.BeforeHook);
+    if (!RunInWorkers || callsBack)
+        return {};
+    std::string program = WorkerProgram.empty() ? DefaultWorkerProgram() : WorkerProgram;
+    if (program == "none")
+        return {};
+    if (IsExecutable(program))
+        return program;
+    if (!missingWorkerLogged_) {
+        missingWorkerLogged_ = true;
+        EngineLog(&task, 0,
+                  "The worker program " + program +
+                      " is missing: conversions run inside this program, where a library "
+                      "fault ends the whole batch");
+    }
+    return {};
 }
 
 void TCustomAVConverter::StopConvert() {

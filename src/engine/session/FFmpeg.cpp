@@ -154,7 +154,6 @@ void TCustomFFmpeg::ResetOptions() {
     SubtitleBitstreamFilters.clear();
     BitBufferSize = 262144;
 
-    WorkerThread = nullptr;
     HookRgbFormat = 3;
     HookBitmapFormat = 24;
     HookTimeRanges.clear();
@@ -178,7 +177,10 @@ void TCustomFFmpeg::InitSession() {
     Terminated = false;
     PauseRequested = false;
     TotalOutputDuration = -1;
+    CreateOptionHolders();
+}
 
+void TCustomFFmpeg::CreateOptionHolders() {
     for (int type = 0; type < MEDIA_TYPE_COUNT; ++type) {
         CodecOptContexts[type] = av::avcodec_alloc_context3(nullptr);
         if (CodecOptContexts[type])
@@ -278,6 +280,12 @@ void TCustomFFmpeg::FreeOptionValues() {
     SubtitleLanguage.clear();
     BitBuffer.clear();
     BitBuffer.shrink_to_fit();
+    // The run's work buffers go with it: a finished task in a long batch keeps none.
+    DecodeBuffer.clear();
+    DecodeBuffer.shrink_to_fit();
+    SubtitleOutBuffer.clear();
+    SubtitleOutBuffer.shrink_to_fit();
+    CodecOptNames.shrink_to_fit();
 }
 
 void TCustomFFmpeg::Log(int level, const std::string& text) {

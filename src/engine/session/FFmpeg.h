@@ -16,6 +16,7 @@
 #include <functional>
 #include <limits>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -67,6 +68,9 @@ public:
     void ResetOptions();
     void InitSession();
     void FreeSession();
+    // The option holders (codec, container and scaler contexts) that options are applied to;
+    // InitSession makes them, FreeSession frees them.
+    void CreateOptionHolders();
 
     // Starts a run. As thread: returns the worker, created but held until the caller calls its
     // Resume; synchronously: runs on the caller's thread and returns nullptr. A session that is
@@ -439,7 +443,9 @@ public:
     std::string VideoBitstreamFilters;
     std::string AudioBitstreamFilters;
     std::string SubtitleBitstreamFilters;
-    std::array<std::array<std::string, MAX_STREAMS>, MAX_FILES> BitstreamFilters{};
+    // By output file, the chains of the streams that have one (a waiting session keeps no
+    // table of empty texts).
+    std::array<std::map<int32_t, std::string>, MAX_FILES> BitstreamFilters{};
     int32_t BitBufferSize = 262144;
     std::vector<uint8_t> BitBuffer;
     std::list<OutputStream*> OpenEncoders;
@@ -466,6 +472,11 @@ public:
     int64_t ProgressInterval = 500000;
 
 protected:
+    // Whether the session has an input and an output to run. A session that opens its files
+    // only when its run starts answers for the files it will open.
+    virtual bool HasInput() const { return InputFileCount > 0; }
+    virtual bool HasOutput() const { return OutputFileCount > 0; }
+
     // Asks a running worker to stop and waits until no thread of the session touches it any
     // more; a derived class calls it first thing in its destructor. Safe to call twice.
     void ShutDown();

@@ -13,11 +13,11 @@ namespace mobivert::engine {
 TFFmpegThread* TCustomFFmpeg::StartConvert(bool asThread, TThreadPriority priority) {
     if (Running || Terminated)
         return nullptr;
-    if (OutputFileCount <= 0) {
+    if (!HasOutput()) {
         FailBeforeStart("Must supply at least one output file");
         return nullptr;
     }
-    if (InputFileCount == 0) {
+    if (!HasInput()) {
         FailBeforeStart("Must supply at least one input file");
         return nullptr;
     }

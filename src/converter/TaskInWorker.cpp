@@ -1,0 +1,131 @@
+// Running a task's transcode in a worker process: the job goes out as text, the worker's log
+// lines, progress and end report come back and are raised as the session's own events, on the
+// thread that runs the task, in the order the worker sent them.
+
+#include "converter/FFmpegTask.h"
+#include "converter/WorkerProcess.h"
+#include "engine/session/FFMpegException.h"
+
+#include <cerrno>
+#include <poll.h>
+#include <sys/stat.h>
+
+namespace mobivert::converter {
+
+namespace {
+
+// How often the run looks at stop and pause requests while the worker is silent.
+constexpr int CONTROL_POLL_MS = 20;
+
+struct FileState {
+    bool Exists = false;
+    struct stat Info {};
+};
+
+FileState StateOf(const std::string& path) {
+    FileState state;
+    state.Exists = stat(path.c_str(), &state.Info) == 0;
+    return state;
+}
+
+// After a worker died: the output it was writing goes, but a file the worker never touched
+// (one that was there, unchanged and not empty, before the run) stays.
+void RemoveOutputOfDeadWorker(const std::string& path, const FileState& before) {
+    FileState now = StateOf(path);
+    if (!now.Exists || !S_ISREG(now.Info.st_mode))
+        return;
+    bool untouched = before.Exists && now.Info.st_ino == before.Info.st_ino &&
+                     now.Info.st_size == before.Info.st_size &&
+                     now.Info.st_mtim.tv_sec == before.Info.st_mtim.tv_sec &&
+                     now.Info.st_mtim.tv_nsec == before.Info.st_mtim.tv_nsec;
+    if (!untouched || now.Info.st_size == 0)
+        unlink(path.c_str());
+}
+
+} // namespace
+
+void TFFmpeg::ForwardControls(int socket, bool& stopSent) {
+    if (stopSent)
+        return;
+    if (StopRequested) {
+        SendAll(socket, "stop\n");
+        stopSent = true;
+        return;
+    }
+    if (!Paused())
+        return;
+    // The worker holds at its safe point while this thread holds here: no report is raised
+    // until the run is resumed or stopped.
+    SendAll(socket, "pause\n");
+    PausePoint();
+    stopSent = StopRequested;
+    SendAll(socket, stopSent ? "stop\n" : "resume\n");
+}
+
+void TFFmpeg::HandleReport(const TWorkerReport& report, bool& ended, std::string& lastLine) {
+    switch (report.Kind) {
+    case TWorkerReport::Log:
+        if (!report.Text.empty())
+            lastLine = report.Text;
+        Log(report.Level, report.Text);
+        break;
+    case TWorkerReport::Progress:
+        if (OnProgress)
+            OnProgress(*this, report.FrameNumber, report.Fps, report.CurrentDurationMs,
+                       report.Quality, report.BitRate, report.CurrentSize, report.TotalDurationMs);
+        break;
+    case TWorkerReport::End:
+        ended = true;
+        Finished = report.Finished;
+        Failed = report.Failed;
+        ErrorMessage = report.Text;
+        break;
+    }
+}
+
+void TFFmpeg::RunInWorker() {
+    TWorkerJob job = WorkerSettings;
+    job.InputFileName = InputFileName;
+    job.HasInputRecord = HasInputRecord;
+    job.Input = InputOptions;
+    job.OutputFileName = OutputFileName;
+    job.OutputFormat = OutputFormatName;
+    job.HasOutputRecord = HasOutputRecord;
+    job.Output = OutputOptions;
+
+    FileState before = StateOf(OutputFileName);
+    TWorkerProcess worker;
+    std::string error;
+    if (!worker.Start(WorkerProgram, error))
+        throw engine::FFMpegException(error);
+    // A worker that dies at once shows as the end of its reports below.
+    SendAll(worker.Socket(), JobText(job));
+
+    TLineReader reader;
+    bool ended = false;
+    bool stopSent = false;
+    std::string lastLine;
+    pollfd watch{worker.Socket(), POLLIN, 0};
+    for (;;) {
+        ForwardControls(worker.Socket(), stopSent);
+        int ready = poll(&watch, 1, CONTROL_POLL_MS);
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready <= 0)
+            continue;
+        if (!reader.Fill(worker.Socket()))
+            break;
+        std::string line;
+        TWorkerReport report;
+        while (reader.Next(line))
+            if (ReadReport(line, report))
+                HandleReport(report, ended, lastLine);
+    }
+    int status = worker.Wait();
+    if (!ended) {
+        RemoveOutputOfDeadWorker(OutputFileName, before);
+        throw engine::FFMpegException(UnexpectedEndMessage(status, lastLine));
+    }
+}
+
+} // namespace mobivert::converter

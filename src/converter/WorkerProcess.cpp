@@ -1,0 +1,110 @@
+#include "converter/WorkerProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace mobivert::converter {
+
+std::string DefaultWorkerProgram() {
+    if (const char* named = std::getenv(WORKER_ENVIRONMENT))
+        return named;
+    std::error_code ec;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        return {};
+    return (self.parent_path() / WORKER_PROGRAM_NAME).string();
+}
+
+bool IsExecutable(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           access(path.c_str(), X_OK) == 0;
+}
+
+TWorkerProcess::~TWorkerProcess() {
+    if (pid_ > 0)
+        kill(pid_, SIGKILL);
+    Wait();
+}
+
+bool TWorkerProcess::Start(const std::string& program, std::string& error) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        error = std::string("cannot start the worker: ") + std::strerror(errno);
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    // dup2 clears close-on-exec on the copy; the worker's end keeps no other descriptor.
+    posix_spawn_file_actions_adddup2(&actions, ends[1], 3);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    // Signals the converter ignores or blocks are the worker's own again.
+    sigset_t none, usual;
+    sigemptyset(&none);
+    sigemptyset(&usual);
+    for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD})
+        sigaddset(&usual, signal);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &usual);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                              POSIX_SPAWN_SETSIGDEF);
+    std::string name = program;
+    char* argv[] = {name.data(), nullptr};
+    int result = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(ends[1]);
+    if (result != 0) {
+        pid_ = -1;
+        close(ends[0]);
+        error = "cannot start the worker " + program + ": " + std::strerror(result);
+        return false;
+    }
+    socket_ = ends[0];
+    return true;
+}
+
+int TWorkerProcess::Wait() {
+    if (socket_ >= 0) {
+        close(socket_);
+        socket_ = -1;
+    }
+    int status = 0;
+    if (pid_ > 0) {
+        while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+    }
+    return status;
+}
+
+std::string UnexpectedEndMessage(int waitStatus, const std::string& lastLogLine) {
+    std::string message = "the conversion stopped unexpectedly: ";
+    if (WIFSIGNALED(waitStatus)) {
+        const char* name = sigabbrev_np(WTERMSIG(waitStatus));
+        message +=
+            name ? std::string("SIG") + name : "signal " + std::to_string(WTERMSIG(waitStatus));
+    } else {
+        message += "exit status " + std::to_string(WEXITSTATUS(waitStatus));
+    }
+    if (!lastLogLine.empty())
+        message += "; last log line: " + lastLogLine;
+    return message;
+}
+
+} // namespace mobivert::converter

@@ -1,0 +1,147 @@
+// mobivert-worker: runs one conversion task in a process of its own, for the converter
+// component. The job (file names and option records) arrives as text on descriptor 3; log lines,
+// progress and the end report go back on it, and "pause", "resume" and "stop" come in on it
+// while the task runs. A library abort here ends this process, not the converter's batch.
+//
+// MOBIVERT_WORKER_FAULT makes the worker fail on purpose, for tests of the converter's
+// recovery: "start" aborts before anything is opened, "progress" aborts at the first progress
+// report, "no-report" exits without an end report. "POINT:TEXT" limits it to inputs whose file
+// name contains TEXT.
+
+#include "converter/AVConverter.h"
+#include "converter/WorkerProtocol.h"
+
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+using namespace mobivert::converter;
+
+namespace {
+
+constexpr int CHANNEL = 3;
+
+std::mutex sendMutex;
+
+void Report(const std::string& text) {
+    std::lock_guard lock(sendMutex);
+    SendAll(CHANNEL, text);
+}
+
+// The failure a run inside the component would report for a refused set-up.
+[[noreturn]] void FailTask(const std::string& message) {
+    Report(LogReportText(-1, message));
+    Report(EndReportText(false, true, message));
+    _exit(0);
+}
+
+bool FaultAt(const char* point, const std::string& inputFileName) {
+    const char* fault = std::getenv("MOBIVERT_WORKER_FAULT");
+    if (!fault)
+        return false;
+    std::string text = fault;
+    std::string where = text.substr(0, text.find(':'));
+    std::string match = text.find(':') == std::string::npos ? "" : text.substr(text.find(':') + 1);
+    return where == point && inputFileName.find(match) != std::string::npos;
+}
+
+bool ReadJob(TLineReader& reader, TWorkerJob& job) {
+    for (;;) {
+        std::string line;
+        while (reader.Next(line)) {
+            bool done = false;
+            if (!ReadJobLine(job, line, done))
+                return false;
+            if (done)
+                return true;
+        }
+        if (!reader.Fill(CHANNEL))
+            return false;
+    }
+}
+
+// Pause, resume and stop from the converter; when it is gone the run stops as if asked to.
+void FollowControls(TLineReader reader, TAVConverter& converter) {
+    for (;;) {
+        std::string line;
+        while (reader.Next(line)) {
+            if (line == "pause")
+                converter.PauseConvert();
+            else if (line == "resume")
+                converter.ResumeConvert();
+            else if (line == "stop")
+                converter.StopConvert();
+        }
+        if (!reader.Fill(CHANNEL)) {
+            converter.StopConvert();
+            return;
+        }
+    }
+}
+
+} // namespace
+
+int main() {
+    TLineReader reader;
+    TWorkerJob job;
+    if (!ReadJob(reader, job))
+        return 2;
+    if (FaultAt("start", job.InputFileName))
+        std::abort();
+    bool faultAtProgress = FaultAt("progress", job.InputFileName);
+    bool faultAtEnd = FaultAt("no-report", job.InputFileName);
+
+    static TAVConverter converter;
+    converter.RunInWorkers = false;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool batchEnded = false;
+    converter.OnLog = [](int, TLogLevel level, const std::string& text) {
+        Report(LogReportText(static_cast<int>(level) - 1, text));
+    };
+    converter.OnProgress = [faultAtProgress](int, int frame, int fps, int timeMs, float quality,
+                                             float bitRate, int64_t size, int totalMs) {
+        if (faultAtProgress)
+            std::abort();
+        Report(ProgressReportText(frame, fps, timeMs, quality, bitRate, size, totalMs));
+    };
+    converter.OnTerminate = [&, faultAtEnd](int index, bool finished, bool failed,
+                                            const std::string& message) {
+        if (index >= 0 && faultAtEnd)
+            _exit(0);
+        if (index >= 0) {
+            Report(EndReportText(finished, failed, message));
+            return;
+        }
+        std::lock_guard lock(mutex);
+        batchEnded = true;
+        changed.notify_all();
+    };
+
+    if (!converter.LoadAVLib(job.LibraryDirectory, job.VersionedNames))
+        FailTask(converter.LastError());
+    converter.SetLogLevel(static_cast<TLogLevel>(job.LogLevel));
+    converter.SetProgressInterval(job.ProgressIntervalMs);
+    int index =
+        converter.AddInputFile(job.InputFileName, job.HasInputRecord ? &job.Input : nullptr);
+    if (index < 0)
+        FailTask(converter.LastError());
+    converter.Tasks(index)->OutputFormatName = job.OutputFormat;
+    converter.Tasks(index)->OwnerConcurrentRuns = job.ConcurrentRuns;
+    if (!converter.SetOutputFile(index, job.OutputFileName,
+                                 job.HasOutputRecord ? &job.Output : nullptr))
+        FailTask(converter.LastError());
+
+    // Controls are followed once the run exists: a pause sent while the task was being set up
+    // then holds it at its first safe point instead of being lost.
+    converter.StartConvert(1);
+    std::thread(FollowControls, std::move(reader), std::ref(converter)).detach();
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return batchEnded; });
+    // Everything is reported and the output is closed; nothing is left to tear down that the
+    // system does not take back.
+    _exit(0);
+}
