@@ -94,8 +94,12 @@ void TFFmpeg::Transcode(std::array<AVFormatContext*, engine::MAX_FILES>&, int, i
     }
     // Set-up only checked the files; the run opens them again, as they are now. A source that
     // vanished or changed meanwhile fails here with the opener's own message.
-    if (!OpenInputFromRecord() || !OpenOutputFromRecord())
+    if (!OpenInputFromRecord() || !OpenOutputFromRecord()) {
+        // A stop that cut the opening short ends the run as stopped, not failed.
+        if (StopRequested)
+            return;
         throw engine::FFMpegException(SetupError);
+    }
     engine::TCustomFFmpeg::Transcode(OutputFiles, OutputFileCount, StreamMapCount, StreamMaps,
                                      InputFileCount, InputFiles);
 }
