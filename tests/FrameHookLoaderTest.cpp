@@ -4,9 +4,9 @@
 
 #include "binding/AVLibs.h"
 #include "converter/AVConverter.h"
+#include "engine/hooks/FrameHookLibrary.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/hooks/FrameHookLibrary.h"
 #include "support/HookFiles.h"
 #include "support/TempDir.h"
 

@@ -6,8 +6,8 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
-#include "engine/session/FFmpeg.h"
 #include "engine/open/OpenErrorText.h"
+#include "engine/session/FFmpeg.h"
 #include "support/TempDir.h"
 
 #include <filesystem>

@@ -7,10 +7,10 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
+#include "engine/options/MatrixParser.h"
 #include "engine/session/AssertionFailure.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/options/MatrixParser.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
