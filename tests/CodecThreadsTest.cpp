@@ -87,9 +87,23 @@ TEST_F(CodecThreadsTest, CountFollowsTheRequestTheCoresAndTheCodecsAbilities) {
     EXPECT_EQ(CodecThreadCount(nullptr, 8, 1), 1);
     EXPECT_EQ(CodecThreadCount(x264, 3, 4), 3); // an asked-for count is not shared
     EXPECT_EQ(CodecThreadCount(x264, 100000, 1), MaxCodecThreads);
-    EXPECT_EQ(CodecThreadCount(x264, 0, 0), std::min(cores, MaxCodecThreads));
-    EXPECT_EQ(CodecThreadCount(x264, 0, 2), std::max(1, cores / 2));
+    EXPECT_EQ(CodecThreadCount(x264, 0, 0), AutomaticThreadCount(x264, cores));
+    EXPECT_EQ(CodecThreadCount(x264, 0, 2), AutomaticThreadCount(x264, std::max(1, cores / 2)));
     EXPECT_EQ(CodecThreadCount(x264, 0, 2 * cores + 1), 1);
+
+    // Automatic counts by the cores a conversion has: none beyond one on a single core; two
+    // frames ahead for codecs that work ahead; slice encoders take half.
+    const AVCodec* mpeg4 = av::avcodec_find_encoder_by_name("mpeg4"); // slices only
+    const AVCodec* h264 = av::avcodec_find_decoder_by_name("h264");   // frame threads
+    ASSERT_TRUE(mpeg4 && h264);
+    for (const AVCodec* codec : {x264, mpeg4, h264})
+        EXPECT_EQ(AutomaticThreadCount(codec, 1), 1) << codec->name;
+    EXPECT_EQ(AutomaticThreadCount(x264, 2), 4);
+    EXPECT_EQ(AutomaticThreadCount(h264, 2), 4);
+    EXPECT_EQ(AutomaticThreadCount(h264, 8), 10);
+    EXPECT_EQ(AutomaticThreadCount(mpeg4, 2), 1);
+    EXPECT_EQ(AutomaticThreadCount(mpeg4, 3), 1);
+    EXPECT_EQ(AutomaticThreadCount(mpeg4, 8), 4);
 }
 
 TEST_F(CodecThreadsTest, SeveralThreadsGiveTheSameStreamsAsOne) {
@@ -100,11 +114,12 @@ TEST_F(CodecThreadsTest, SeveralThreadsGiveTheSameStreamsAsOne) {
     EXPECT_EQ(X264Threads(dir.File("x2.mp4")), 2);
     ExpectSameStreams(two, one, "libx264, threads=2");
     MediaSummary automatic = Convert("threads=0", x264, dir.File("x0.mp4"));
-    EXPECT_EQ(X264Threads(dir.File("x0.mp4")), std::min(UsableCores(), MaxCodecThreads));
+    const AVCodec* x264Codec = av::avcodec_find_encoder_by_name("libx264");
+    EXPECT_EQ(X264Threads(dir.File("x0.mp4")), AutomaticThreadCount(x264Codec, UsableCores()));
     ExpectSameStreams(automatic, one, "libx264, threads=0");
     // No option at all is the automatic count.
     MediaSummary plain = Convert("", x264, dir.File("xd.mp4"));
-    EXPECT_EQ(X264Threads(dir.File("xd.mp4")), std::min(UsableCores(), MaxCodecThreads));
+    EXPECT_EQ(X264Threads(dir.File("xd.mp4")), AutomaticThreadCount(x264Codec, UsableCores()));
     ExpectSameStreams(plain, one, "libx264, no option");
 
     // The mpeg4 encoder splits its pictures into slices, one per thread.
@@ -152,7 +167,8 @@ TEST_F(CodecThreadsTest, ConcurrentConversionsShareTheCores) {
         return outputs;
     };
 
-    const int shared = std::max(1, UsableCores() / 2);
+    const AVCodec* x264 = av::avcodec_find_encoder_by_name("libx264");
+    const int shared = AutomaticThreadCount(x264, std::max(1, UsableCores() / 2));
     for (const std::string& output : runBatch(2, 2))
         EXPECT_EQ(X264Threads(output), shared) << output;
     for (int i = 0; i < converter.TaskCount(); ++i)
@@ -161,7 +177,7 @@ TEST_F(CodecThreadsTest, ConcurrentConversionsShareTheCores) {
     // Two at once allowed, but only one task: it has the cores to itself.
     std::vector<std::string> alone = runBatch(1, 2);
     EXPECT_EQ(converter.Tasks(0)->ConcurrentRuns, 1);
-    EXPECT_EQ(X264Threads(alone[0]), std::min(UsableCores(), MaxCodecThreads));
+    EXPECT_EQ(X264Threads(alone[0]), AutomaticThreadCount(x264, UsableCores()));
 }
 
 } // namespace

@@ -232,7 +232,7 @@ TEST(BatchJournal, RoundTripsAndRefusesDamagedOrUnknownJournals) {
         return changed;
     };
     for (const std::string& damaged :
-         {text.substr(0, text.size() / 2), replaced("journal 1", "journal 2"),
+         {text.substr(0, text.size() / 2), replaced("journal 2", "journal 3"),
           replaced("file=done", "file=half-done"), replaced("AVI Video (*.avi)", "Nothing"),
           replaced("jobs=3", "jobs=0"), replaced("channels=2", "channels=x"),
           replaced("video-bitrate=800", "video-bitrate=fast"), text + "more\n",
@@ -240,8 +240,21 @@ TEST(BatchJournal, RoundTripsAndRefusesDamagedOrUnknownJournals) {
         EXPECT_FALSE(ParseJournal(damaged, read, reason)) << damaged;
         EXPECT_FALSE(reason.empty());
     }
-    ParseJournal(replaced("journal 1", "journal 2"), read, reason);
+    ParseJournal(replaced("journal 2", "journal 3"), read, reason);
     EXPECT_EQ(reason, "written by an unknown version");
+
+    // Ends appended after the batch; a last line cut by a crash does not count, a journal of
+    // the version before (no appended lines) is still read.
+    const std::string ended = "ended=1\tdone\t/out/b [1] (AVI Video).avi\n";
+    ASSERT_TRUE(ParseJournal(text + ended + "ended=0\tfail", read, reason)) << reason;
+    EXPECT_EQ(read.Files[1].State, TJournalState::Done);
+    EXPECT_EQ(read.Files[1].Output, "/out/b [1] (AVI Video).avi");
+    EXPECT_EQ(read.Files[0].Part, "/out/.a.part");
+    ASSERT_TRUE(ParseJournal(replaced("journal 2", "journal 1"), read, reason)) << reason;
+    EXPECT_EQ(read.Files[1].State, TJournalState::Pending);
+    for (const char* bad : {"ended=2\tdone\t\n", "ended=0\tpending\t\n",
+                                   "ended=0\tdone\n", "ended=x\tdone\t\n"})
+        EXPECT_FALSE(ParseJournal(text + bad + ended, read, reason)) << bad;
 }
 
 TEST(BatchJournal, OnlyBatchesOfProgramsThatAreGoneAreFoundAndDamagedOnesAreSetAside) {
@@ -253,12 +266,17 @@ TEST(BatchJournal, OnlyBatchesOfProgramsThatAreGoneAreFoundAndDamagedOnesAreSetA
     TJournalBatch batch;
     batch.Program = "mobivert";
     batch.Settings.PresetText = "Wave Audio (*.wav)";
-    batch.Files = {{"/in/a.mp4", "/o/a.wav", "", TJournalState::Done},
-                   {"/in/b.mp4", "/o/b.wav", state.File("b.part"), TJournalState::Pending}};
-    std::ofstream(state.File("b.part")) << "left by the dead run";
+    batch.Files = {{"/in/a.mp4", "/o/a.wav", "", TJournalState::Done, 0},
+                   {"/in/b.mp4", "/o/b.wav", state.File("b.part"), TJournalState::Pending, 1},
+                   {"/in/c.mp4", "/o/c.wav", state.File("c.part"), TJournalState::Pending, 2}};
+    std::ofstream(state.File("c.part")) << "left by the dead run";
     TBatchJournal running;
     std::string error;
     ASSERT_TRUE(running.Begin(batch, error)) << error;
+    mobivert::converter::TFFmpeg ended;
+    ended.Finished = true;
+    ended.PublishedName = "/o/b [1].wav";
+    running.TaskEnded(1, ended);
     EXPECT_EQ(fs::path(running.Path()).parent_path(), fs::path(JournalFolder()));
     std::ofstream(JournalFolder() + "/batch-bad.journal") << "Corvel Mobivert batch journal 1\n";
 
@@ -280,11 +298,13 @@ TEST(BatchJournal, OnlyBatchesOfProgramsThatAreGoneAreFoundAndDamagedOnesAreSetA
     std::vector<TUnfinishedBatch> found = FindUnfinishedBatches(messages);
     EXPECT_TRUE(messages.empty());
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].PendingSources(), std::vector<std::string>{"/in/b.mp4"});
+    EXPECT_EQ(found[0].PendingSources(), std::vector<std::string>{"/in/c.mp4"});
+    EXPECT_EQ(found[0].Batch.Files[1].Output, "/o/b [1].wav");
+    EXPECT_EQ(found[0].Batch.Files[1].Part, "");
     // Taken by one resumer at a time.
     EXPECT_TRUE(FindUnfinishedBatches(messages).empty());
     DiscardUnfinishedBatch(found[0]);
-    EXPECT_FALSE(fs::exists(state.File("b.part")));
+    EXPECT_FALSE(fs::exists(state.File("c.part")));
     EXPECT_FALSE(fs::exists(path));
 
     if (previous)

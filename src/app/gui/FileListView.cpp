@@ -111,6 +111,11 @@ TFileListView::TFileListView(QWidget* parent) : QTableWidget(0, 3, parent) {
     setAcceptDrops(true);
     viewport()->setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DropOnly);
+    // Rows that come or go move the rows after them: the task index is rebuilt when next used.
+    auto stale = [this] { taskIndexStale_ = true; };
+    connect(model(), &QAbstractItemModel::rowsInserted, this, stale);
+    connect(model(), &QAbstractItemModel::rowsRemoved, this, stale);
+    connect(model(), &QAbstractItemModel::modelReset, this, stale);
 }
 
 int TFileListView::AddRow(const QString& source, const QString& status, const QString& path) {
@@ -152,17 +157,54 @@ int TFileListView::Task(int row) const {
 }
 
 void TFileListView::SetTask(int row, int task) {
-    if (QTableWidgetItem* source = item(row, fcSource))
+    if (QTableWidgetItem* source = item(row, fcSource)) {
         source->setData(TASK_ROLE, task);
+        taskIndexStale_ = true;
+    }
+}
+
+int TFileListView::IndexedRow(int task) const {
+    const auto at = static_cast<size_t>(task);
+    if (at >= rowOfTask_.size())
+        return -1;
+    const int row = rowOfTask_[at];
+    return row >= 0 && row < rowCount() && Task(row) == task ? row : -1;
+}
+
+void TFileListView::RebuildTaskIndex() const {
+    rowOfTask_.assign(static_cast<size_t>(rowCount()), -1);
+    for (int row = rowCount() - 1; row >= 0; --row) {
+        const int task = Task(row);
+        if (task < 0)
+            continue;
+        if (static_cast<size_t>(task) >= rowOfTask_.size())
+            rowOfTask_.resize(static_cast<size_t>(task) + 1, -1);
+        // From the bottom up: the first row with the task wins, as a search from the top would.
+        rowOfTask_[static_cast<size_t>(task)] = row;
+    }
+    taskIndexStale_ = false;
 }
 
 int TFileListView::RowOfTask(int task) const {
     if (task < 0)
         return -1;
-    for (int row = 0; row < rowCount(); ++row)
-        if (Task(row) == task)
-            return row;
-    return -1;
+    if (int row = IndexedRow(task); row >= 0 || !taskIndexStale_)
+        return row;
+    RebuildTaskIndex();
+    return IndexedRow(task);
+}
+
+void TFileListView::RemoveRows(QList<int> rows) {
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    // From the bottom up, so that the rows still to remove keep their places.
+    for (auto last = rows.size(); last > 0;) {
+        auto first = last - 1;
+        while (first > 0 && rows[first - 1] == rows[first] - 1)
+            --first;
+        model()->removeRows(rows[first], rows[last - 1] - rows[first] + 1);
+        last = first;
+    }
 }
 
 QString TFileListView::Output(int row) const {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
+#include <vector>
 
 namespace mobivert::gui {
 
@@ -44,8 +45,13 @@ public:
     // The converter task of a row, -1 when it has none.
     int Task(int row) const;
     void SetTask(int row, int task);
-    // The row whose task is the given one, or -1.
+    // The row whose task is the given one, or -1. Looked up in an index that is rebuilt only
+    // after rows or tasks changed, so that a batch's many reports cost the same per row
+    // whatever the list's length.
     int RowOfTask(int task) const;
+    // Removes the rows (any order, duplicates allowed) with one model change per run of
+    // adjacent rows.
+    void RemoveRows(QList<int> rows);
     // The output file written for the row's source, empty while it has none.
     QString Output(int row) const;
     void SetOutput(int row, const QString& path);
@@ -71,7 +77,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The index's row for the task when that row still has the task, else -1.
+    int IndexedRow(int task) const;
+    void RebuildTaskIndex() const;
+
     bool acceptFiles_ = true;
+    mutable std::vector<int> rowOfTask_;
+    mutable bool taskIndexStale_ = true;
 };
 
 // The local files among the dropped URLs, in their order.

@@ -503,19 +503,27 @@ void TfrmMain::btnRemoveClick() {
         dialogs_.Information(this, "Please select a file from the list.");
         return;
     }
-    // From the last row up, so that the rows still to remove keep their places.
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-        int task = lvFiles->Task(*row);
-        if (task >= 0) {
-            converter_->RemoveTask(task);
-            for (int other = 0; other < lvFiles->rowCount(); ++other)
-                if (lvFiles->Task(other) > task)
-                    lvFiles->SetTask(other, lvFiles->Task(other) - 1);
-        }
-        lvFiles->removeRow(*row);
+    if (rows.size() == lvFiles->rowCount()) {
+        btnClearClick();
+        return;
     }
-    if (lvFiles->rowCount() == 0)
-        SetTitle("");
+    // The tasks go from the highest down, so that each index still names its task; the tasks
+    // after them then move down by the number of removed tasks before them.
+    std::vector<int> removed;
+    for (int row : rows)
+        if (int task = lvFiles->Task(row); task >= 0)
+            removed.push_back(task);
+    std::sort(removed.begin(), removed.end());
+    for (auto task = removed.rbegin(); task != removed.rend(); ++task)
+        converter_->RemoveTask(*task);
+    lvFiles->RemoveRows(rows);
+    for (int row = 0; row < lvFiles->rowCount() && !removed.empty(); ++row) {
+        const int task = lvFiles->Task(row);
+        if (task < 0)
+            continue;
+        const auto before = std::lower_bound(removed.begin(), removed.end(), task) - removed.begin();
+        lvFiles->SetTask(row, task - static_cast<int>(before));
+    }
 }
 
 void TfrmMain::btnClearClick() {

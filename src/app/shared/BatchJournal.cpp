@@ -23,7 +23,11 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kHeader = "Corvel Mobivert batch journal ";
-constexpr int kVersion = 1;
+// Version 2 appends a line per ended file after the batch; version 1 rewrote the whole journal
+// and is still read.
+constexpr int kVersion = 2;
+constexpr int kOldestVersion = 1;
+constexpr const char* kEndedKey = "ended=";
 constexpr const char* kSuffix = ".journal";
 
 const std::map<TJournalState, std::string>& StateNames() {
@@ -150,6 +154,35 @@ bool ParseInt(const std::string& text, int& value) {
     return true;
 }
 
+std::string EndedLine(size_t file, TJournalState state, const std::string& output) {
+    return kEndedKey + std::to_string(file) + "\t" + StateNames().at(state) + "\t" +
+           Escape(output) + "\n";
+}
+
+// An "ended=<file>\t<state>\t<output>" line: the file's final state and the name its output
+// got (empty when it has none); its work file is gone.
+bool ApplyEndedLine(const std::string& line, TJournalBatch& batch) {
+    if (line.rfind(kEndedKey, 0) != 0)
+        return false;
+    std::vector<std::string> parts = SplitTabs(line.substr(std::strlen(kEndedKey)));
+    int file = -1;
+    std::string output;
+    if (parts.size() != 3 || !ParseInt(parts[0], file) || file < 0 ||
+        file >= static_cast<int>(batch.Files.size()) || !Unescape(parts[2], output))
+        return false;
+    for (const auto& [state, name] : StateNames()) {
+        if (parts[1] != name || state == TJournalState::Pending || state == TJournalState::Refused)
+            continue;
+        TJournalFile& ended = batch.Files[static_cast<size_t>(file)];
+        ended.State = state;
+        if (!output.empty())
+            ended.Output = output;
+        ended.Part.clear();
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::string JournalFolder() {
@@ -223,7 +256,9 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
         reason = "not a batch journal";
         return false;
     }
-    if (line != kHeader + std::to_string(kVersion)) {
+    int version = 0;
+    if (!ParseInt(line.substr(std::strlen(kHeader)), version) || version < kOldestVersion ||
+        version > kVersion) {
         reason = "written by an unknown version";
         return false;
     }
@@ -265,9 +300,20 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
             return false;
         }
     }
-    if (!ended || in.peek() != std::char_traits<char>::eof()) {
+    if (!ended) {
         reason = "it is incomplete";
         return false;
+    }
+    // Ends recorded after the batch. The batch itself is written whole (renamed into place),
+    // so only the last appended line can have been cut by a crash: it never counts.
+    const bool cut = text.empty() || text.back() != '\n';
+    while (std::getline(in, line)) {
+        if (cut && in.eof())
+            break;
+        if (!ApplyEndedLine(line, b)) {
+            reason = "a line cannot be read";
+            return false;
+        }
     }
     TBatchSettings& s = b.Settings;
     TStoredChoices& c = s.Choices;
@@ -343,8 +389,17 @@ void TFileLock::Release() {
     fd_ = -1;
 }
 
+TBatchJournal::~TBatchJournal() {
+    // The journal itself stays unless End was called: a batch that did not end can be resumed.
+    if (appendFd_ >= 0)
+        close(appendFd_);
+}
+
 bool TBatchJournal::Begin(const TJournalBatch& batch, std::string& error) {
     std::lock_guard lock(mutex_);
+    if (appendFd_ >= 0)
+        close(appendFd_);
+    appendFd_ = -1;
     const std::string folder = JournalFolder();
     std::error_code ec;
     fs::create_directories(folder, ec);
@@ -365,38 +420,51 @@ bool TBatchJournal::Begin(const TJournalBatch& batch, std::string& error) {
     const std::string base = lockPath.substr(0, lockPath.size() - 5);
     batch_ = batch;
     path_ = base + kSuffix;
-    if (!Write(error)) {
+    if (!ReplaceFile(path_, FormatJournal(batch_), error) || !OpenForEnds(error)) {
+        unlink(path_.c_str());
         lock_.Release();
         unlink(lockPath.c_str());
         path_.clear();
         return false;
     }
+    fileOfTask_.clear();
+    for (size_t i = 0; i < batch_.Files.size(); ++i) {
+        const int task = batch_.Files[i].Task;
+        if (task < 0)
+            continue;
+        if (static_cast<size_t>(task) >= fileOfTask_.size())
+            fileOfTask_.resize(static_cast<size_t>(task) + 1, -1);
+        fileOfTask_[static_cast<size_t>(task)] = static_cast<int>(i);
+    }
     return true;
 }
 
-bool TBatchJournal::Write(std::string& error) {
-    return ReplaceFile(path_, FormatJournal(batch_), error);
+bool TBatchJournal::OpenForEnds(std::string& error) {
+    appendFd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (appendFd_ >= 0)
+        return true;
+    error = "Cannot write the batch journal " + path_ + ": " + std::strerror(errno);
+    return false;
 }
 
 void TBatchJournal::TaskEnded(int task, const converter::TFFmpeg& ended) {
     std::lock_guard lock(mutex_);
-    if (path_.empty())
+    if (path_.empty() || task < 0 || static_cast<size_t>(task) >= fileOfTask_.size() ||
+        fileOfTask_[static_cast<size_t>(task)] < 0)
         return;
-    for (TJournalFile& file : batch_.Files) {
-        if (file.Task != task)
-            continue;
-        const bool completed = ended.Finished && !ended.Failed;
-        file.State = ended.Failed             ? TJournalState::Failed
-                     : !completed             ? TJournalState::Canceled
-                     : ended.Warnings.empty() ? TJournalState::Done
-                                              : TJournalState::Warnings;
-        if (!ended.PublishedName.empty())
-            file.Output = ended.PublishedName;
-        file.Part.clear();
-        std::string error;
-        Write(error);
-        return;
-    }
+    const size_t index = static_cast<size_t>(fileOfTask_[static_cast<size_t>(task)]);
+    TJournalFile& file = batch_.Files[index];
+    const bool completed = ended.Finished && !ended.Failed;
+    file.State = ended.Failed             ? TJournalState::Failed
+                 : !completed             ? TJournalState::Canceled
+                 : ended.Warnings.empty() ? TJournalState::Done
+                                          : TJournalState::Warnings;
+    if (!ended.PublishedName.empty())
+        file.Output = ended.PublishedName;
+    file.Part.clear();
+    // One line appended and flushed: the cost of an end does not grow with the batch.
+    if (WriteWhole(appendFd_, EndedLine(index, file.State, ended.PublishedName)))
+        fdatasync(appendFd_);
 }
 
 void TBatchJournal::End() {
@@ -406,6 +474,10 @@ void TBatchJournal::End() {
     unlink(path_.c_str());
     unlink(LockPathOf(path_).c_str());
     lock_.Release();
+    if (appendFd_ >= 0)
+        close(appendFd_);
+    appendFd_ = -1;
+    fileOfTask_.clear();
     path_.clear();
 }
 

@@ -2,8 +2,9 @@
 // The batch journal: a small file that records a running batch (its sources, preset, options,
 // the output names chosen and each file's state) so that a batch whose program was killed or
 // whose machine went down can be finished later. It lives in
-// $XDG_STATE_HOME/Corvel/Mobivert/ (~/.local/state/Corvel/Mobivert/ by default) and is
-// replaced as a whole on every change (written beside, flushed, renamed over). While its
+// $XDG_STATE_HOME/Corvel/Mobivert/ (~/.local/state/Corvel/Mobivert/ by default). The batch is
+// written whole at its start (beside, flushed, renamed over); each file's end then appends one
+// flushed line, so that a batch of thousands of files costs the same per file as one. While its
 // program runs, the program holds a lock on a companion file; a journal whose lock is free
 // belongs to a batch that did not end.
 
@@ -67,7 +68,7 @@ private:
 class TBatchJournal {
 public:
     TBatchJournal() = default;
-    ~TBatchJournal() = default;
+    ~TBatchJournal();
     TBatchJournal(const TBatchJournal&) = delete;
     TBatchJournal& operator=(const TBatchJournal&) = delete;
 
@@ -82,12 +83,14 @@ public:
     std::string Path() const { return path_; }
 
 private:
-    bool Write(std::string& error);
+    bool OpenForEnds(std::string& error);
 
     std::mutex mutex_;
     TJournalBatch batch_;
     std::string path_;
     TFileLock lock_;
+    int appendFd_ = -1;            // the journal, open for appending ends
+    std::vector<int> fileOfTask_;  // index into batch_.Files by task, -1 for none
 };
 
 // The journal of a batch whose program is gone, locked for the one who resumes it.
