@@ -37,14 +37,24 @@ convert() { # NAME OUTPUT_FOLDER CLI_ARGUMENTS...
     measure "$name" "$CLI" -q -o "$out" "$@"
 }
 
+# pair FIRST SECOND: the two cases of a comparison, one after the other; odd rounds run the
+# automatic case first, even rounds the one-thread case, so that a machine whose speed drifts
+# during a round favours neither.
+pair() {
+    if ((round % 2)); then "$1"; "$2"; else "$2"; "$1"; fi
+}
+x264_auto() { convert x264_auto "$WORK/o1" -p "$X264" "$WORK/in60.mp4"; }
+x264_one() { convert x264_one "$WORK/o2" -p "$X264" "${ONE[@]}" "$WORK/in60.mp4"; }
+divx_auto() { convert divx_auto "$WORK/o3" -p "$DIVX" "$WORK/in60.mp4"; }
+divx_one() { convert divx_one "$WORK/o4" -p "$DIVX" "${ONE[@]}" "$WORK/in60.mp4"; }
+batch_auto() { convert batch_j2_auto "$WORK/o5" -j 2 -p "$X264" "${BATCH[@]}"; }
+batch_one() { convert batch_j2_one "$WORK/o6" -j 2 -p "$X264" "${ONE[@]}" "${BATCH[@]}"; }
+
 for round in $(seq "$ROUNDS"); do
     echo "Round $round of $ROUNDS ..."
-    convert x264_auto "$WORK/o1" -p "$X264" "$WORK/in60.mp4"
-    convert x264_one "$WORK/o2" -p "$X264" "${ONE[@]}" "$WORK/in60.mp4"
-    convert divx_auto "$WORK/o3" -p "$DIVX" "$WORK/in60.mp4"
-    convert divx_one "$WORK/o4" -p "$DIVX" "${ONE[@]}" "$WORK/in60.mp4"
-    convert batch_j2_auto "$WORK/o5" -j 2 -p "$X264" "${BATCH[@]}"
-    convert batch_j2_one "$WORK/o6" -j 2 -p "$X264" "${ONE[@]}" "${BATCH[@]}"
+    pair x264_auto x264_one
+    pair divx_auto divx_one
+    pair batch_auto batch_one
 done
 
 echo

@@ -92,18 +92,28 @@ TEST_F(CodecThreadsTest, CountFollowsTheRequestTheCoresAndTheCodecsAbilities) {
     EXPECT_EQ(CodecThreadCount(x264, 0, 2 * cores + 1), 1);
 
     // Automatic counts by the cores a conversion has: none beyond one on a single core; two
-    // frames ahead for codecs that work ahead; slice encoders take half.
+    // pictures ahead for encoders that work ahead; slice encoders take half.
     const AVCodec* mpeg4 = av::avcodec_find_encoder_by_name("mpeg4"); // slices only
     const AVCodec* h264 = av::avcodec_find_decoder_by_name("h264");   // frame threads
     ASSERT_TRUE(mpeg4 && h264);
     for (const AVCodec* codec : {x264, mpeg4, h264})
         EXPECT_EQ(AutomaticThreadCount(codec, 1), 1) << codec->name;
     EXPECT_EQ(AutomaticThreadCount(x264, 2), 4);
-    EXPECT_EQ(AutomaticThreadCount(h264, 2), 4);
-    EXPECT_EQ(AutomaticThreadCount(h264, 8), 10);
+    EXPECT_EQ(AutomaticThreadCount(x264, 8), 10);
+    EXPECT_EQ(AutomaticThreadCount(h264, 2), 2);
+    EXPECT_EQ(AutomaticThreadCount(h264, 8), 8);
     EXPECT_EQ(AutomaticThreadCount(mpeg4, 2), 1);
     EXPECT_EQ(AutomaticThreadCount(mpeg4, 3), 1);
     EXPECT_EQ(AutomaticThreadCount(mpeg4, 8), 4);
+
+    // Only a video encoder that would code on the conversion's thread gets a thread of its own,
+    // and only with automatic threads and more than one core for the conversion.
+    EXPECT_EQ(EncodesOnItsOwnThread(mpeg4, 0, 1), cores > 1);
+    EXPECT_FALSE(EncodesOnItsOwnThread(mpeg4, 2, 1));
+    EXPECT_FALSE(EncodesOnItsOwnThread(mpeg4, 0, cores));
+    EXPECT_FALSE(EncodesOnItsOwnThread(x264, 0, 1));
+    EXPECT_FALSE(EncodesOnItsOwnThread(h264, 0, 1));
+    EXPECT_FALSE(EncodesOnItsOwnThread(aac, 0, 1));
 }
 
 TEST_F(CodecThreadsTest, SeveralThreadsGiveTheSameStreamsAsOne) {
@@ -127,6 +137,9 @@ TEST_F(CodecThreadsTest, SeveralThreadsGiveTheSameStreamsAsOne) {
     MediaSummary mpeg4One = Convert("threads=1", mpeg4, dir.File("m1.avi"));
     MediaSummary mpeg4Two = Convert("threads=2", mpeg4, dir.File("m2.avi"));
     ExpectSameStreams(mpeg4Two, mpeg4One, "mpeg4, threads=2");
+    // Automatic: with more than one core the encoder codes on a thread of its own.
+    MediaSummary mpeg4Auto = Convert("", mpeg4, dir.File("m0.avi"));
+    ExpectSameStreams(mpeg4Auto, mpeg4One, "mpeg4, automatic");
 
     // GStreamer reads the threaded outputs as what they claim to be.
     EXPECT_NE(Discover(dir.File("x2.mp4")).find("H.264"), std::string::npos);

@@ -252,8 +252,8 @@ TEST(BatchJournal, RoundTripsAndRefusesDamagedOrUnknownJournals) {
     EXPECT_EQ(read.Files[0].Part, "/out/.a.part");
     ASSERT_TRUE(ParseJournal(replaced("journal 2", "journal 1"), read, reason)) << reason;
     EXPECT_EQ(read.Files[1].State, TJournalState::Pending);
-    for (const char* bad : {"ended=2\tdone\t\n", "ended=0\tpending\t\n",
-                                   "ended=0\tdone\n", "ended=x\tdone\t\n"})
+    for (const char* bad :
+         {"ended=2\tdone\t\n", "ended=0\tpending\t\n", "ended=0\tdone\n", "ended=x\tdone\t\n"})
         EXPECT_FALSE(ParseJournal(text + bad + ended, read, reason)) << bad;
 }
 

@@ -117,6 +117,42 @@ private slots:
         QCOMPARE(w.windowTitle(), QString("Corvel Mobivert"));
     }
 
+    // Rows removed in separate runs (first, a pair, last): every row left keeps addressing its
+    // own task, and the batch's reports reach the right rows.
+    void removingScatteredRowsKeepsEachRowWithItsTask() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        const QStringList files = {Fixture("tone.mp3"),     Fixture("mono8k.wav"),
+                                   Fixture("sample.mp4"),   Fixture("h264_aac.mp4"),
+                                   Fixture("h264_mp3.flv"), Fixture("sine_stereo_44k.wav"),
+                                   Fixture("mpeg4_mp3.avi")};
+        rig.Add(files);
+        QCOMPARE(w.lvFiles->rowCount(), 7);
+        w.lvFiles->clearSelection();
+        for (int row : {0, 2, 3, 6})
+            w.lvFiles->selectionModel()->select(w.lvFiles->model()->index(row, 0),
+                                                QItemSelectionModel::Select |
+                                                    QItemSelectionModel::Rows);
+        w.btnRemove->click();
+        const QStringList left = {files[1], files[4], files[5]};
+        QCOMPARE(w.lvFiles->rowCount(), 3);
+        QCOMPARE(w.Converter().TaskCount(), 3);
+        for (int row = 0; row < 3; ++row) {
+            QCOMPARE(w.lvFiles->FullPath(row), left[row]);
+            QCOMPARE(w.lvFiles->RowOfTask(w.lvFiles->Task(row)), row);
+            QCOMPARE(QString(w.Converter().TaskInputContext(w.lvFiles->Task(row))->url), left[row]);
+        }
+
+        rig.SelectPreset("Wave Audio (*.wav)");
+        w.btnConvert->click();
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done", "Done"}));
+        QCOMPARE(rig.OutputFiles(),
+                 (QStringList{"h264_mp3 (Wave Audio).wav", "mono8k (Wave Audio).wav",
+                              "sine_stereo_44k (Wave Audio).wav"}));
+    }
+
     void filesDroppedOntoTheListAreAddedAsAddAddsThem() {
         TWindowRig rig;
         gui::TfrmMain& w = rig.Open();

@@ -521,7 +521,8 @@ void TfrmMain::btnRemoveClick() {
         const int task = lvFiles->Task(row);
         if (task < 0)
             continue;
-        const auto before = std::lower_bound(removed.begin(), removed.end(), task) - removed.begin();
+        const auto before =
+            std::lower_bound(removed.begin(), removed.end(), task) - removed.begin();
         lvFiles->SetTask(row, task - static_cast<int>(before));
     }
 }

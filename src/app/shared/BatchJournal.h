@@ -89,8 +89,8 @@ private:
     TJournalBatch batch_;
     std::string path_;
     TFileLock lock_;
-    int appendFd_ = -1;            // the journal, open for appending ends
-    std::vector<int> fileOfTask_;  // index into batch_.Files by task, -1 for none
+    int appendFd_ = -1;           // the journal, open for appending ends
+    std::vector<int> fileOfTask_; // index into batch_.Files by task, -1 for none
 };
 
 // The journal of a batch whose program is gone, locked for the one who resumes it.

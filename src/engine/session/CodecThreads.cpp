@@ -10,10 +10,9 @@ namespace mobivert::engine {
 
 namespace {
 
-// Frames a frame-threaded codec keeps in flight beyond one per core: the conversion's own
-// thread decodes, converts and encodes one picture after another, so a codec that can work
-// ahead keeps the cores busy while that thread is elsewhere.
-constexpr int32_t FramesAhead = 2;
+// Pictures an encoder that works ahead on threads of its own (libx264) keeps in flight beyond
+// one per core: its threads wait on each other's reference pictures, and a core would idle.
+constexpr int32_t EncoderFramesAhead = 2;
 
 bool WorksAhead(const AVCodec* codec) {
     constexpr int Ahead = AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_OTHER_THREADS;
@@ -30,18 +29,22 @@ int32_t UsableCores() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+int32_t CoresOfOneRun(int32_t concurrentRuns) {
+    return std::max(1, UsableCores() / std::max(1, concurrentRuns));
+}
+
 int32_t AutomaticThreadCount(const AVCodec* codec, int32_t share) {
     // A conversion with one core to itself gets no threads that would compete with the
     // conversions on the other cores.
     if (share <= 1)
         return 1;
+    if (!av::av_codec_is_encoder(codec))
+        return share;
     if (WorksAhead(codec))
-        return share + FramesAhead;
-    // A slice-threaded encoder works on one picture at a time, after the conversion's thread
-    // has it: half the cores encode, the rest decode the pictures that come next.
-    if (av::av_codec_is_encoder(codec))
-        return std::max(1, share / 2);
-    return share;
+        return share + EncoderFramesAhead;
+    // A slice-threaded encoder codes on a thread of its own (see EncodesOnItsOwnThread) beside
+    // the decoder's threads: half the cores go to its slices.
+    return std::max(1, share / 2);
 }
 
 int32_t CodecThreadCount(const AVCodec* codec, int32_t requested, int32_t concurrentRuns) {
@@ -51,8 +54,12 @@ int32_t CodecThreadCount(const AVCodec* codec, int32_t requested, int32_t concur
         return 1;
     if (requested > 0)
         return std::min(requested, MaxCodecThreads);
-    const int32_t share = std::max(1, UsableCores() / std::max(1, concurrentRuns));
-    return std::min(AutomaticThreadCount(codec, share), MaxCodecThreads);
+    return std::min(AutomaticThreadCount(codec, CoresOfOneRun(concurrentRuns)), MaxCodecThreads);
+}
+
+bool EncodesOnItsOwnThread(const AVCodec* codec, int32_t requested, int32_t concurrentRuns) {
+    return codec && requested <= 0 && codec->type == AVMEDIA_TYPE_VIDEO && !WorksAhead(codec) &&
+           CoresOfOneRun(concurrentRuns) > 1 && av::av_codec_is_encoder(codec);
 }
 
 } // namespace mobivert::engine

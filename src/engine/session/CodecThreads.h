@@ -16,15 +16,25 @@ constexpr int32_t MaxCodecThreads = 64;
 // Cores this process may run on (its affinity mask), at least 1.
 int32_t UsableCores();
 
+// The cores one of the conversions running at once has to itself, at least 1.
+int32_t CoresOfOneRun(int32_t concurrentRuns);
+
 // The automatic count for a codec that can use threads, given the cores this conversion has
-// (share): 1 on a single core; share plus two frames in flight for codecs that work ahead (frame
-// threads, or threads of their own as libx264 has); half the share for slice-threaded encoders;
-// the share for slice-threaded decoders.
+// (share): 1 on a single core; otherwise the share for decoders (more frame threads than cores
+// gain nothing once the encoder has a thread of its own, and the library's frame-threaded H.264
+// decoder loses more pictures at a mid-stream size change the more threads it has); the share
+// plus two pictures in flight for encoders that work ahead on threads of their own (libx264);
+// half the share for slice-threaded encoders.
 int32_t AutomaticThreadCount(const AVCodec* codec, int32_t share);
 
 // The thread count to open the codec with: 1 for a codec that cannot use threads; otherwise the
 // requested count (at most MaxCodecThreads), or for 0 the automatic count for the usable cores
 // divided by the conversions running at once.
 int32_t CodecThreadCount(const AVCodec* codec, int32_t requested, int32_t concurrentRuns);
+
+// Whether a video encoder codes on a thread of its own, apart from the conversion's thread: with
+// automatic threads (none asked for), when the conversion has more than one core, for encoders
+// that do not already work ahead on threads of their own.
+bool EncodesOnItsOwnThread(const AVCodec* codec, int32_t requested, int32_t concurrentRuns);
 
 } // namespace mobivert::engine

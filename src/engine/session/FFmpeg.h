@@ -215,6 +215,11 @@ public:
     // Sends one frame (or nullptr to drain) to the stream's encoder and writes every packet it
     // gives back; returns the bytes written.
     int EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* frame);
+    int EncodeThroughPipe(AVFormatContext* os, OutputStream& ost, AVFrame* frame);
+    // Writes one packet an encoder gave back (with its two-pass statistics text); returns its
+    // size.
+    int WriteCodedPacket(AVFormatContext* os, OutputStream& ost, AVPacket* pkt,
+                         const char* passStats);
     void PrintReport(bool isLastReport);
     // The tables of the run in progress, and the packed 16-bit samples of the last decoded
     // audio frame.

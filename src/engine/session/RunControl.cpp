@@ -62,6 +62,8 @@ void TCustomFFmpeg::RunTranscode() {
 // Whatever a failed run left open is closed here, so a failure never leaks a codec.
 void TCustomFFmpeg::CloseOpenCodecs() {
     for (OutputStream* ost : OpenEncoders) {
+        // An encoder's own thread ends before its encoder closes.
+        ost->Pipe.reset();
         if (ost->EncodingNeeded && ost->Enc) {
             av::av_freep(&ost->Enc->stats_in);
             std::lock_guard lock(CodecLock());

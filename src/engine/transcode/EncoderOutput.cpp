@@ -39,6 +39,8 @@ const char* EncodingFailure(const AVCodecContext* enc) {
 } // namespace
 
 int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* frame) {
+    if (ost.Pipe)
+        return EncodeThroughPipe(os, ost, frame);
     AVCodecContext* enc = ost.Enc;
     LibraryReason reason;
     int ret = av::avcodec_send_frame(enc, frame);
@@ -54,27 +56,63 @@ int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* 
             return written;
         if (ret < 0)
             throw FFMpegException(reason.Explain(EncodingFailure(enc)));
-        TakeQualityStats(ost, pkt);
-        if (ost.LogFile && enc->stats_out)
-            fprintf(ost.LogFile, "%s", enc->stats_out);
-        if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
-            VideoSize += pkt->size;
-            // One statistics line per coded picture, also for those an encoder gives back
-            // late (reordering, look-ahead) or only when it is drained.
-            ++ost.CodedPictures;
-            int64_t position = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
-            if (position != AV_NOPTS_VALUE)
-                ost.LastCodedTime = static_cast<double>(position + 1) * av_q2d(enc->time_base);
-            if (!VStatsFileName.empty())
-                WriteVideoStats(os, ost, pkt->size);
-        } else if (enc->codec_type == AVMEDIA_TYPE_AUDIO)
-            AudioSize += pkt->size;
-        written += pkt->size;
-        pkt->stream_index = ost.Index;
-        av::av_packet_rescale_ts(pkt, enc->time_base, ost.St->time_base);
-        WritePacket(os, pkt, enc, ost.BitstreamFilter);
-        av::av_packet_unref(pkt);
+        written += WriteCodedPacket(os, ost, pkt, enc->stats_out);
     }
+}
+
+// A picture goes to the encoder's thread and the packets coded meanwhile are written; at the
+// end (no frame) everything handed over is coded and written, the thread ends, and the encoder
+// gives up what it still holds here.
+int TCustomFFmpeg::EncodeThroughPipe(AVFormatContext* os, OutputStream& ost, AVFrame* frame) {
+    if (frame && !ost.Pipe->Send(frame))
+        throw FFMpegException("av_mallocz fail");
+    if (!frame)
+        ost.Pipe->Drain();
+    int written = 0;
+    std::vector<EncoderPipe::Coded> coded = ost.Pipe->Take();
+    for (size_t i = 0; i < coded.size(); ++i) {
+        try {
+            written += WriteCodedPacket(os, ost, coded[i].Packet, coded[i].Stats.c_str());
+        } catch (...) {
+            for (size_t k = i; k < coded.size(); ++k)
+                av::av_packet_free(&coded[k].Packet);
+            throw;
+        }
+        av::av_packet_free(&coded[i].Packet);
+    }
+    if (std::string failure = ost.Pipe->Failure(); !failure.empty())
+        throw FFMpegException(failure);
+    if (frame)
+        return written;
+    ost.Pipe.reset();
+    return written + EncodeFrame(os, ost, nullptr);
+}
+
+// Statistics of a coded packet, then the packet itself into the output.
+int TCustomFFmpeg::WriteCodedPacket(AVFormatContext* os, OutputStream& ost, AVPacket* pkt,
+                                    const char* passStats) {
+    AVCodecContext* enc = ost.Enc;
+    TakeQualityStats(ost, pkt);
+    if (ost.LogFile && passStats && *passStats)
+        fprintf(ost.LogFile, "%s", passStats);
+    if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
+        VideoSize += pkt->size;
+        // One statistics line per coded picture, also for those an encoder gives back
+        // late (reordering, look-ahead) or only when it is drained.
+        ++ost.CodedPictures;
+        int64_t position = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+        if (position != AV_NOPTS_VALUE)
+            ost.LastCodedTime = static_cast<double>(position + 1) * av_q2d(enc->time_base);
+        if (!VStatsFileName.empty())
+            WriteVideoStats(os, ost, pkt->size);
+    } else if (enc->codec_type == AVMEDIA_TYPE_AUDIO)
+        AudioSize += pkt->size;
+    const int size = pkt->size;
+    pkt->stream_index = ost.Index;
+    av::av_packet_rescale_ts(pkt, enc->time_base, ost.St->time_base);
+    WritePacket(os, pkt, enc, ost.BitstreamFilter);
+    av::av_packet_unref(pkt);
+    return size;
 }
 
 } // namespace mobivert::engine

@@ -232,6 +232,7 @@ void CloseCodecsAtEnd(TCustomFFmpeg& s, TranscodeTables& t) {
     for (auto& ost : t.OutputStreams) {
         if (!ost->EncodingNeeded)
             continue;
+        ost->Pipe.reset();
         av::av_freep(&ost->Enc->stats_in);
         std::lock_guard lock(CodecLock());
         av::avcodec_close(ost->Enc);

@@ -2,10 +2,13 @@
 // The records the transcode builds for one run: per input file, per input stream, per output
 // stream, and the explicit stream and meta-data maps.
 
+#include "engine/transcode/EncoderPipe.h"
+
 #include <array>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 extern "C" {
@@ -119,6 +122,8 @@ struct OutputStream {
     // Pictures the encoder gave back so far, and the time (seconds) of the last one.
     int32_t CodedPictures = 0;
     double LastCodedTime = 0.0;
+    // The encoder's own thread, when it codes apart from the conversion's thread.
+    std::unique_ptr<EncoderPipe> Pipe;
     std::array<uint64_t, 3> LastError{};
     std::array<uint64_t, 3> TotalError{};
     // ==== Audio output path: samples in the encoder's format waiting for a whole encoder frame,

@@ -29,6 +29,11 @@ std::string Format(const char* format, ...) {
 
 namespace {
 
+// Pictures that may wait for an encoder coding on its own thread: enough for the conversion's
+// thread to go on through a run of pictures that are slow to decode (measured: 8 converts a
+// 720p clip a few percent faster than 3, for 5 pictures' worth of memory more).
+constexpr size_t kPicturesForTheEncoder = 8;
+
 AVMediaType InputType(const InputStream& ist) {
     return ist.St->codecpar->codec_type;
 }
@@ -506,7 +511,8 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
                 ost->Enc->time_base = AVRational{1, AV_TIME_BASE};
             CopySubtitleHeader(s, t, *ost);
         }
-        ost->Enc->thread_count = CodecThreadCount(codec, ost->Enc->thread_count, s.ConcurrentRuns);
+        const int32_t askedThreads = ost->Enc->thread_count;
+        ost->Enc->thread_count = CodecThreadCount(codec, askedThreads, s.ConcurrentRuns);
         {
             std::lock_guard lock(CodecLock());
             LibraryReason reason;
@@ -525,6 +531,8 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
         ost->EncoderFrame = av::av_frame_alloc();
         if (!ost->EncoderFrame)
             throw FFMpegException("av_mallocz fail");
+        if (EncodesOnItsOwnThread(codec, askedThreads, s.ConcurrentRuns))
+            ost->Pipe = std::make_unique<EncoderPipe>(ost->Enc, kPicturesForTheEncoder);
         s.ExtraSize += ost->Enc->extradata_size;
     }
 }

@@ -1,0 +1,114 @@
+#include "engine/transcode/EncoderPipe.h"
+
+#include "binding/AVCodecHlpr.h"
+#include "binding/AVUtilHlpr.h"
+#include "engine/session/LibraryReason.h"
+
+#include <utility>
+
+namespace mobivert::engine {
+
+EncoderPipe::EncoderPipe(AVCodecContext* encoder, size_t depth)
+    : encoder_(encoder), depth_(depth < 1 ? 1 : depth), thread_([this] { Run(); }) {}
+
+EncoderPipe::~EncoderPipe() {
+    {
+        std::lock_guard lock(mutex_);
+        quit_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+    for (AVFrame*& frame : waiting_)
+        av::av_frame_free(&frame);
+    for (Coded& coded : coded_)
+        av::av_packet_free(&coded.Packet);
+}
+
+bool EncoderPipe::Send(const AVFrame* frame) {
+    AVFrame* reference = av::av_frame_alloc();
+    if (!reference || av::av_frame_ref(reference, frame) < 0) {
+        av::av_frame_free(&reference);
+        return false;
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return waiting_.size() < depth_ || !failure_.empty(); });
+    if (!failure_.empty()) {
+        lock.unlock();
+        av::av_frame_free(&reference);
+        return true;
+    }
+    waiting_.push_back(reference);
+    changed_.notify_all();
+    return true;
+}
+
+void EncoderPipe::Drain() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return (waiting_.empty() && !coding_) || !failure_.empty(); });
+}
+
+std::vector<EncoderPipe::Coded> EncoderPipe::Take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(coded_, {});
+}
+
+std::string EncoderPipe::Failure() {
+    std::lock_guard lock(mutex_);
+    return failure_;
+}
+
+void EncoderPipe::Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return quit_ || !waiting_.empty(); });
+        if (quit_)
+            return;
+        AVFrame* frame = waiting_.front();
+        waiting_.pop_front();
+        coding_ = true;
+        changed_.notify_all();
+        lock.unlock();
+        Code(frame);
+        av::av_frame_free(&frame);
+        lock.lock();
+        coding_ = false;
+        changed_.notify_all();
+    }
+}
+
+// Sends the picture and collects every packet the encoder gives back for it; a failure is kept
+// for the conversion's thread, which ends the run with it.
+void EncoderPipe::Code(AVFrame* frame) {
+    LibraryReason reason;
+    std::vector<Coded> packets;
+    std::string failure;
+    if (av::avcodec_send_frame(encoder_, frame) < 0)
+        failure = reason.Explain("Video encoding failed");
+    while (failure.empty()) {
+        AVPacket* packet = av::av_packet_alloc();
+        if (!packet) {
+            failure = "av_mallocz fail";
+            break;
+        }
+        int ret = av::avcodec_receive_packet(encoder_, packet);
+        if (ret < 0) {
+            av::av_packet_free(&packet);
+            if (ret != AVERROR(EAGAIN) && ret != AVERROR_EOF)
+                failure = reason.Explain("Video encoding failed");
+            break;
+        }
+        packets.push_back({packet, encoder_->stats_out ? encoder_->stats_out : ""});
+    }
+    std::lock_guard lock(mutex_);
+    for (Coded& coded : packets)
+        coded_.push_back(std::move(coded));
+    if (!failure.empty() && failure_.empty()) {
+        failure_ = failure;
+        // Nothing more will be coded: pictures still waiting go.
+        for (AVFrame*& waiting : waiting_)
+            av::av_frame_free(&waiting);
+        waiting_.clear();
+    }
+}
+
+} // namespace mobivert::engine
