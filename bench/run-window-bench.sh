@@ -10,6 +10,7 @@
 #              (default: build-bench-gui, configured and built here when missing)
 #   COUNTS     list lengths (default "1000 10000")
 #   MOBIVERT_WORKER (environment) as for the window; "none" converts inside it
+#   LIST_ONLY  (environment) when set, no conversion: adding, removing and clearing only
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -36,5 +37,5 @@ for count in $COUNTS; do
     XDG_STATE_HOME="$WORK/state" QT_QPA_PLATFORM=offscreen \
         MOBIVERT_WORKER=${MOBIVERT_WORKER:-$BUILD/mobivert-worker} \
         /usr/bin/time -f "whole run: %e s wall, %M kB peak RSS" \
-        "$BUILD/bench/bench_window" "$count" "$WORK/tiny.wav"
+        "$BUILD/bench/bench_window" "$count" "$WORK/tiny.wav" ${LIST_ONLY:+list}
 done

@@ -230,6 +230,17 @@ void TCustomAVConverter::RemoveTask(int index) {
     }
 }
 
+void TCustomAVConverter::RemoveTasks(const std::vector<int>& indexes) {
+    // Freed when this returns, outside the locks, as RemoveTask does.
+    std::vector<std::unique_ptr<TFFmpeg>> doomed;
+    std::lock_guard lock(lock_);
+    std::lock_guard tasksLock(tasksMutex_);
+    doomed = tasks_.TakeMany(indexes);
+    for (const std::unique_ptr<TFFmpeg>& task : doomed)
+        if (task.get() == resident_)
+            resident_ = nullptr;
+}
+
 int TCustomAVConverter::TaskCount() const {
     std::lock_guard lock(tasksMutex_);
     return tasks_.Count();

@@ -35,6 +35,8 @@ public:
     void ResumeConvert();
     void ClearTasks();
     void RemoveTask(int index);
+    // Removes the tasks at the indexes (any order) in one pass; the tasks after them move down.
+    void RemoveTasks(const std::vector<int>& indexes);
     int TaskCount() const;
     TFFmpeg* Tasks(int index) const;
     // A waiting task opens its input again for this, and the one looked at before releases it.

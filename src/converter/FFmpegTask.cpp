@@ -5,6 +5,7 @@
 #include "converter/RecordApplying.h"
 #include "engine/session/FFMpegException.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace mobivert::converter {
@@ -122,6 +123,26 @@ std::unique_ptr<TFFmpeg> TFFmpegList::Take(int index) {
     for (int i = index; i < Count(); ++i)
         tasks_[i]->Index = i;
     return task;
+}
+
+std::vector<std::unique_ptr<TFFmpeg>> TFFmpegList::TakeMany(std::vector<int> indexes) {
+    std::sort(indexes.begin(), indexes.end());
+    std::vector<std::unique_ptr<TFFmpeg>> taken;
+    auto next = indexes.begin();
+    size_t kept = 0;
+    for (size_t i = 0; i < tasks_.size(); ++i) {
+        while (next != indexes.end() && *next < static_cast<int>(i))
+            ++next;
+        if (next != indexes.end() && *next == static_cast<int>(i)) {
+            taken.push_back(std::move(tasks_[i]));
+            continue;
+        }
+        tasks_[kept] = std::move(tasks_[i]);
+        tasks_[kept]->Index = static_cast<int>(kept);
+        ++kept;
+    }
+    tasks_.resize(kept);
+    return taken;
 }
 
 void TFFmpegList::Clear() {

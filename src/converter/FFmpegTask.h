@@ -111,6 +111,8 @@ public:
     // Takes the task out of the list (later tasks move down) without freeing it, so that the
     // caller can free it where no lock is held: freeing waits for the task's threads.
     std::unique_ptr<TFFmpeg> Take(int index);
+    // The same for many tasks at once (indexes in any order), in one pass over the list.
+    std::vector<std::unique_ptr<TFFmpeg>> TakeMany(std::vector<int> indexes);
     void Clear();
     int Count() const { return static_cast<int>(tasks_.size()); }
     TFFmpeg* operator[](int index) const;

@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -31,6 +32,23 @@ using guitest::TShownMessage;
 using guitest::TWindowRig;
 
 namespace {
+
+// A 640x480 H.264 clip of the given length made by GStreamer into the rig's folder: long enough
+// for its row to be seen converting whatever the machine's speed (the fixtures take a fraction
+// of a second with several codec threads).
+QString LongClip(TWindowRig& rig, int seconds) {
+    const QString path = rig.dir.filePath("long.mp4");
+    const QString pipeline =
+        QString("videotestsrc num-buffers=%1 pattern=ball ! "
+                "video/x-raw,width=640,height=480,framerate=25/1 ! "
+                "x264enc speed-preset=ultrafast ! mp4mux ! filesink location=%2")
+            .arg(seconds * 25)
+            .arg(path);
+    QProcess gst;
+    gst.start("gst-launch-1.0", QStringList{"-q"} + QProcess::splitCommand(pipeline));
+    gst.waitForFinished(60000);
+    return path;
+}
 
 // Every text the Status cells take, row by row, in the order they took them.
 class TStatusHistory {
@@ -449,7 +467,8 @@ private slots:
         // A real batch: the status bar counts the files and the time, paused rows say so.
         w.btnClear->click();
         w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("sample.mp4"), Fixture("h264_aac.mp4")});
+        rig.Add({LongClip(rig, 20), Fixture("h264_aac.mp4")});
+        QCOMPARE(w.lvFiles->rowCount(), 2);
         rig.SelectPreset("MPEG-4 Video (*.mp4)");
         w.btnConvert->click();
         QVERIFY(w.sbStatus->currentMessage().startsWith(

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QItemSelection>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
@@ -151,6 +152,35 @@ private slots:
         QCOMPARE(rig.OutputFiles(),
                  (QStringList{"h264_mp3 (Wave Audio).wav", "mono8k (Wave Audio).wav",
                               "sine_stereo_44k (Wave Audio).wav"}));
+    }
+
+    // Many runs (every other row of 18): the list is rebuilt from the rows that stay, each with
+    // its cells and its task.
+    void removingEveryOtherRowOfALongListKeepsEachRowWithItsTask() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        const QStringList three = {Fixture("tone.mp3"), Fixture("mono8k.wav"),
+                                   Fixture("sine_stereo_44k.wav")};
+        QStringList files;
+        for (int i = 0; i < 6; ++i)
+            files << three;
+        rig.Add(files);
+        QCOMPARE(w.lvFiles->rowCount(), 18);
+        QItemSelection even;
+        for (int row = 0; row < 18; row += 2)
+            even.select(w.lvFiles->model()->index(row, 0), w.lvFiles->model()->index(row, 2));
+        w.lvFiles->selectionModel()->select(even, QItemSelectionModel::ClearAndSelect);
+        w.btnRemove->click();
+        QCOMPARE(w.lvFiles->rowCount(), 9);
+        QCOMPARE(w.Converter().TaskCount(), 9);
+        for (int row = 0; row < 9; ++row) {
+            const QString file = files[2 * row + 1];
+            QCOMPARE(w.lvFiles->FullPath(row), file);
+            QCOMPARE(w.lvFiles->Status(row), QString("Ready"));
+            QCOMPARE(w.lvFiles->item(row, gui::fcSource)->toolTip(), file);
+            QCOMPARE(w.lvFiles->RowOfTask(w.lvFiles->Task(row)), row);
+            QCOMPARE(QString(w.Converter().TaskInputContext(w.lvFiles->Task(row))->url), file);
+        }
     }
 
     void filesDroppedOntoTheListAreAddedAsAddAddsThem() {

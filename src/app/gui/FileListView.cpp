@@ -4,6 +4,7 @@
 #include <QDropEvent>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QItemSelection>
 #include <QMimeData>
 #include <QPainter>
 #include <QResizeEvent>
@@ -11,7 +12,9 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <array>
 #include <utility>
+#include <vector>
 
 namespace mobivert::gui {
 
@@ -24,6 +27,9 @@ constexpr int ROW_HEIGHT = 22;
 // is pushed out of sight when the window is made small.
 constexpr double SOURCE_SHARE = 0.38;
 constexpr double STATUS_SHARE = 0.37;
+// Up to this many runs of adjacent rows are removed one run at a time; more, and the list is
+// rebuilt from the rows that stay.
+constexpr int kRunsRemovedInPlace = 8;
 
 } // namespace
 
@@ -197,14 +203,38 @@ int TFileListView::RowOfTask(int task) const {
 void TFileListView::RemoveRows(QList<int> rows) {
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    // From the bottom up, so that the rows still to remove keep their places.
-    for (auto last = rows.size(); last > 0;) {
-        auto first = last - 1;
-        while (first > 0 && rows[first - 1] == rows[first] - 1)
-            --first;
-        model()->removeRows(rows[first], rows[last - 1] - rows[first] + 1);
-        last = first;
+    int runs = 0;
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        runs += i == 0 || rows[i - 1] != rows[i] - 1;
+    if (runs <= kRunsRemovedInPlace) {
+        // From the bottom up, so that the rows still to remove keep their places.
+        for (auto last = rows.size(); last > 0;) {
+            auto first = last - 1;
+            while (first > 0 && rows[first - 1] == rows[first] - 1)
+                --first;
+            model()->removeRows(rows[first], rows[last - 1] - rows[first] + 1);
+            last = first;
+        }
+        return;
     }
+    // Every removal moves the rows after it (and the view's and selection's records of them):
+    // rows scattered over a long list are removed by taking out the rows that stay, emptying
+    // the list and putting them back, whatever the number of runs.
+    std::vector<std::array<QTableWidgetItem*, 3>> kept;
+    kept.reserve(static_cast<size_t>(rowCount() - rows.size()));
+    auto removed = rows.cbegin();
+    for (int row = 0; row < rowCount(); ++row) {
+        if (removed != rows.cend() && *removed == row) {
+            ++removed;
+            continue;
+        }
+        kept.push_back({takeItem(row, fcSource), takeItem(row, fcStatus), takeItem(row, fcPath)});
+    }
+    setRowCount(0);
+    setRowCount(static_cast<int>(kept.size()));
+    for (size_t row = 0; row < kept.size(); ++row)
+        for (int column : {fcSource, fcStatus, fcPath})
+            setItem(static_cast<int>(row), column, kept[row][static_cast<size_t>(column)]);
 }
 
 QString TFileListView::Output(int row) const {
@@ -223,10 +253,15 @@ int TFileListView::SelectedRow() const {
 }
 
 QList<int> TFileListView::SelectedRows() const {
+    // Read from the selection's ranges: the model's own list of selected rows asks, for each
+    // row, whether every range selects it, which is slow for thousands of scattered rows. Rows
+    // are always selected whole here.
     QList<int> rows;
-    for (const QModelIndex& index : selectionModel()->selectedRows())
-        rows << index.row();
+    for (const QItemSelectionRange& range : selectionModel()->selection())
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows << row;
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 

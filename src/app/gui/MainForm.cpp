@@ -507,15 +507,13 @@ void TfrmMain::btnRemoveClick() {
         btnClearClick();
         return;
     }
-    // The tasks go from the highest down, so that each index still names its task; the tasks
-    // after them then move down by the number of removed tasks before them.
+    // The tasks after the removed ones move down by the number of removed tasks before them.
     std::vector<int> removed;
     for (int row : rows)
         if (int task = lvFiles->Task(row); task >= 0)
             removed.push_back(task);
     std::sort(removed.begin(), removed.end());
-    for (auto task = removed.rbegin(); task != removed.rend(); ++task)
-        converter_->RemoveTask(*task);
+    converter_->RemoveTasks(removed);
     lvFiles->RemoveRows(rows);
     for (int row = 0; row < lvFiles->rowCount() && !removed.empty(); ++row) {
         const int task = lvFiles->Task(row);
