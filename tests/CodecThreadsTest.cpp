@@ -146,6 +146,42 @@ TEST_F(CodecThreadsTest, SeveralThreadsGiveTheSameStreamsAsOne) {
     EXPECT_NE(Discover(dir.File("m2.avi")).find("MPEG-4 Video"), std::string::npos);
 }
 
+// The encoder's own thread with one decoder thread, so that every thread of the run is one the
+// thread checker sees (the libraries' frame threads synchronise where it cannot look): a whole
+// run writes every picture, a stop in the middle ends the run with what was coded so far.
+TEST_F(CodecThreadsTest, EncoderOnItsOwnThreadCodesEveryPictureAndStopsCleanly) {
+    const AVCodec* mpeg4 = av::avcodec_find_encoder_by_name("mpeg4");
+    if (!EncodesOnItsOwnThread(mpeg4, 0, 1))
+        GTEST_SKIP() << "a single core: the encoder codes on the conversion's thread";
+    const std::string options = "vcodec=mpeg4\nb=800k\nan";
+    EngineRun whole;
+    ASSERT_TRUE(whole.AddInput(Fixture("sample.mp4"), "threads=1")) << whole.Error();
+    ASSERT_TRUE(whole.SetOutput(dir.File("whole.avi"), options)) << whole.Error();
+    whole.Run();
+    ASSERT_FALSE(whole.Failed()) << whole.Error();
+    const MediaSummary wholeMedia = ReadMedia(dir.File("whole.avi"));
+    const StreamSummary* video = wholeMedia.First(AVMEDIA_TYPE_VIDEO);
+    ASSERT_NE(video, nullptr);
+    EXPECT_EQ(video->Packets, 75); // 3 s at 25 pictures a second
+
+    EngineRun stopped;
+    ASSERT_TRUE(stopped.AddInput(Fixture("sample.mp4"), "threads=1")) << stopped.Error();
+    ASSERT_TRUE(stopped.SetOutput(dir.File("stopped.avi"), options)) << stopped.Error();
+    stopped.Session.ProgressInterval = 0;
+    stopped.Session.OnProgress = [](TCustomFFmpeg& session, int32_t frame, int32_t, int32_t, float,
+                                    float, int64_t, int32_t) {
+        if (frame >= 20)
+            session.StopConvert();
+    };
+    stopped.Run();
+    EXPECT_FALSE(stopped.Failed()) << stopped.Error();
+    const MediaSummary stoppedMedia = ReadMedia(dir.File("stopped.avi"));
+    const StreamSummary* part = stoppedMedia.First(AVMEDIA_TYPE_VIDEO);
+    ASSERT_NE(part, nullptr);
+    EXPECT_GE(part->Packets, 20);
+    EXPECT_LT(part->Packets, 75);
+}
+
 // The component tells each task how many conversions run at once, so that automatic threads
 // share the cores: two at once get half the cores each, a batch of one gets them all.
 TEST_F(CodecThreadsTest, ConcurrentConversionsShareTheCores) {
