@@ -124,6 +124,12 @@ TFileListView::TFileListView(QWidget* parent) : QTableWidget(0, 3, parent) {
     connect(model(), &QAbstractItemModel::modelReset, this, stale);
 }
 
+TFileListView::~TFileListView() {
+    // The table's own destructor empties the model after this part is gone: its row signals
+    // must no longer reach this object.
+    disconnect(model(), nullptr, this, nullptr);
+}
+
 int TFileListView::AddRow(const QString& source, const QString& status, const QString& path) {
     int row = rowCount();
     insertRow(row);

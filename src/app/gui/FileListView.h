@@ -35,6 +35,7 @@ class TFileListView : public QTableWidget {
     Q_OBJECT
 public:
     explicit TFileListView(QWidget* parent = nullptr);
+    ~TFileListView() override;
 
     // Appends a row and returns its index.
     int AddRow(const QString& source, const QString& status, const QString& path);
