@@ -109,6 +109,15 @@ protected:
         return index;
     }
 
+    // No tasks and no end reports, with each conversion in a worker process or in this one.
+    void StartOver(bool inWorkers) {
+        converter.ClearTasks();
+        converter.RunInWorkers = inWorkers;
+        converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+        std::lock_guard lock(events.Mutex);
+        events.Terminates.clear();
+    }
+
     TempDir dir;
     std::vector<std::string> outputs;
     TAVConverter converter;
@@ -653,13 +662,7 @@ private:
 TEST_F(ConverterTest, MoreTasksThanDescriptorsAllConvertAndWaitingTasksHoldNoFile) {
     for (bool inWorkers : {false, true}) {
         SCOPED_TRACE(inWorkers ? "in workers" : "in process");
-        converter.ClearTasks();
-        converter.RunInWorkers = inWorkers;
-        converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
-        {
-            std::lock_guard lock(events.Mutex);
-            events.Terminates.clear();
-        }
+        StartOver(inWorkers);
         const int tasks = inWorkers ? 40 : 100;
         int before = OpenDescriptors();
         DescriptorLimit limit(before + 24);
@@ -687,13 +690,7 @@ TEST_F(ConverterTest, MoreTasksThanDescriptorsAllConvertAndWaitingTasksHoldNoFil
 TEST_F(ConverterTest, ASourceDeletedAfterSetUpFailsItsTaskAloneWithTheOpenError) {
     for (bool inWorkers : {false, true}) {
         SCOPED_TRACE(inWorkers ? "in workers" : "in process");
-        converter.ClearTasks();
-        converter.RunInWorkers = inWorkers;
-        converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
-        {
-            std::lock_guard lock(events.Mutex);
-            events.Terminates.clear();
-        }
+        StartOver(inWorkers);
         std::string doomed = dir.File("doomed.mp3");
         std::filesystem::copy_file(Fixture("tone.mp3"), doomed,
                                    std::filesystem::copy_options::overwrite_existing);

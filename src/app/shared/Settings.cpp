@@ -52,39 +52,31 @@ TStoredChoices LoadChoices(const TIniFile& ini) {
     c.SampleRateChoice = ReadIndex(ini, "intSampleRate", SampleRateItems());
     c.AspectChoice = ReadIndex(ini, "intAspect", AspectItems());
     c.FrameRateChoice = ReadIndex(ini, "intFrameRate", FrameRateItems());
-    auto group = [](auto assign, const TStoredChoices& typed, TStoredChoices& into) {
-        if (CheckChoices(typed).empty())
-            assign(typed, into);
-    };
-    TStoredChoices typed;
-    typed.VideoBitRateText = ini.ReadString(OPTIONS, "strVideoBitRate", "");
-    typed.VideoBitRateDefault = ini.ReadBool(OPTIONS, "booVideoBitRateDefault", true);
-    group(
-        [](const TStoredChoices& t, TStoredChoices& i) {
-            i.VideoBitRateText = t.VideoBitRateText;
-            i.VideoBitRateDefault = t.VideoBitRateDefault;
-        },
-        typed, c);
-    typed = TStoredChoices{};
-    typed.AudioBitRateText = ini.ReadString(OPTIONS, "strAudioBitRate", "");
-    typed.AudioBitRateDefault = ini.ReadBool(OPTIONS, "booAudioBitRateDefault", true);
-    group(
-        [](const TStoredChoices& t, TStoredChoices& i) {
-            i.AudioBitRateText = t.AudioBitRateText;
-            i.AudioBitRateDefault = t.AudioBitRateDefault;
-        },
-        typed, c);
-    typed = TStoredChoices{};
-    typed.WidthText = ini.ReadString(OPTIONS, "strWidth", "");
-    typed.HeightText = ini.ReadString(OPTIONS, "strHeight", "");
-    typed.ResolutionDefault = ini.ReadBool(OPTIONS, "booResolutionDefault", true);
-    group(
-        [](const TStoredChoices& t, TStoredChoices& i) {
-            i.WidthText = t.WidthText;
-            i.HeightText = t.HeightText;
-            i.ResolutionDefault = t.ResolutionDefault;
-        },
-        typed, c);
+    // Each group of typed values is taken only when it is valid as a whole.
+    auto valid = [](const TStoredChoices& typed) { return CheckChoices(typed).empty(); };
+    TStoredChoices video;
+    video.VideoBitRateText = ini.ReadString(OPTIONS, "strVideoBitRate", "");
+    video.VideoBitRateDefault = ini.ReadBool(OPTIONS, "booVideoBitRateDefault", true);
+    if (valid(video)) {
+        c.VideoBitRateText = video.VideoBitRateText;
+        c.VideoBitRateDefault = video.VideoBitRateDefault;
+    }
+    TStoredChoices audio;
+    audio.AudioBitRateText = ini.ReadString(OPTIONS, "strAudioBitRate", "");
+    audio.AudioBitRateDefault = ini.ReadBool(OPTIONS, "booAudioBitRateDefault", true);
+    if (valid(audio)) {
+        c.AudioBitRateText = audio.AudioBitRateText;
+        c.AudioBitRateDefault = audio.AudioBitRateDefault;
+    }
+    TStoredChoices size;
+    size.WidthText = ini.ReadString(OPTIONS, "strWidth", "");
+    size.HeightText = ini.ReadString(OPTIONS, "strHeight", "");
+    size.ResolutionDefault = ini.ReadBool(OPTIONS, "booResolutionDefault", true);
+    if (valid(size)) {
+        c.WidthText = size.WidthText;
+        c.HeightText = size.HeightText;
+        c.ResolutionDefault = size.ResolutionDefault;
+    }
     return c;
 }
 

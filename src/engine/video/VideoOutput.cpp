@@ -7,8 +7,8 @@
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
 #include "engine/session/FFMpegException.h"
-#include "engine/video/PicturePadding.h"
 #include "engine/transcode/TranscodeSteps.h"
+#include "engine/video/PicturePadding.h"
 
 #include <algorithm>
 #include <climits>
