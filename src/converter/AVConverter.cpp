@@ -219,19 +219,11 @@ void TCustomAVConverter::ClearTasks() {
 }
 
 void TCustomAVConverter::RemoveTask(int index) {
-    std::unique_ptr<TFFmpeg> doomed;
-    {
-        // Lock too, so that no end report starts a task while the later ones move down.
-        std::lock_guard lock(lock_);
-        std::lock_guard tasksLock(tasksMutex_);
-        if (tasks_[index] == resident_)
-            resident_ = nullptr;
-        doomed = tasks_.Take(index);
-    }
+    RemoveTasks({index});
 }
 
 void TCustomAVConverter::RemoveTasks(const std::vector<int>& indexes) {
-    // Freed when this returns, outside the locks, as RemoveTask does.
+    // Freed when this returns, after the locks are released: freeing waits for the tasks' threads.
     std::vector<std::unique_ptr<TFFmpeg>> doomed;
     std::lock_guard lock(lock_);
     std::lock_guard tasksLock(tasksMutex_);

@@ -116,13 +116,8 @@ void TFFmpegList::Delete(int index) {
 }
 
 std::unique_ptr<TFFmpeg> TFFmpegList::Take(int index) {
-    if (index < 0 || index >= Count())
-        return nullptr;
-    std::unique_ptr<TFFmpeg> task = std::move(tasks_[index]);
-    tasks_.erase(tasks_.begin() + index);
-    for (int i = index; i < Count(); ++i)
-        tasks_[i]->Index = i;
-    return task;
+    std::vector<std::unique_ptr<TFFmpeg>> taken = TakeMany({index});
+    return taken.empty() ? nullptr : std::move(taken.front());
 }
 
 std::vector<std::unique_ptr<TFFmpeg>> TFFmpegList::TakeMany(std::vector<int> indexes) {
