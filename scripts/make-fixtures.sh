@@ -411,6 +411,57 @@ gen ts_jump.ts --post prepend_mid \
     "videotestsrc is-live=false pattern=ball num-buffers=50 timestamp-offset=14000000000 ! video/x-raw,format=I420,width=160,height=120,framerate=25/1 ! $(x264 25) ! mpegtsmux ! filesink location=@OUT@"
 
 # ---------------------------------------------------------------------------
+# Damaged Windows Media: the 5 s WMV2/WMA ASF written by asfmux with video
+# timestamps 1000 h after the audio (as GStreamer writes them), cut short at
+# several points (the header then states no length) and with a 16 kB block of
+# it written again further on or inserted (the demuxer meets packets it has
+# already handed out). Such files once made conversions write without end.
+
+# cut_at PERCENT FILE : keeps the first PERCENT % of the file.
+cut_at() {
+    truncate -s $(($(stat -c %s "$2") * $1 / 100)) "$2"
+}
+# repeat_block FILE : writes the 16 kB from 30 % of the file again at 60 %.
+repeat_block() {
+    local size from to
+    size=$(stat -c %s "$1")
+    from=$((size * 30 / 100)) to=$((size * 60 / 100))
+    dd if="$1" of="$1.block" bs=1 skip="$from" count=16384 status=none &&
+        dd if="$1.block" of="$1" bs=1 seek="$to" conv=notrunc status=none
+    local ok=$?
+    rm -f -- "$1.block"
+    return $ok
+}
+# insert_block FILE : inserts a copy of the 16 kB from 30 % of the file at 60 %.
+insert_block() {
+    local size from to
+    size=$(stat -c %s "$1")
+    from=$((size * 30 / 100)) to=$((size * 60 / 100))
+    { head -c "$to" "$1" && tail -c +$((from + 1)) "$1" | head -c 16384 &&
+        tail -c +$((to + 1)) "$1"; } >"$1.joined" && mv -f -- "$1.joined" "$1"
+}
+WMV_LATE="filesrc location=$OUT/wmv2_wma_video_1000h_late.asf ! filesink location=@OUT@"
+for pct in 30 50 70 75 83 85 90 95; do
+    eval "cut_at_$pct() { cut_at $pct \"\$1\"; }"
+    gen "wmv2_wma_cut_$pct.asf" --post "cut_at_$pct" "$WMV_LATE"
+done
+gen wmv2_wma_block_repeated.asf --post repeat_block "$WMV_LATE"
+gen wmv2_wma_block_inserted.asf --post insert_block "$WMV_LATE"
+
+# ---------------------------------------------------------------------------
+# Sound only, in containers that also hold video (so their names say nothing),
+# and a source that holds almost nothing: one sample of sound.
+
+gen sound_only.m4a \
+    "$(audio 44100 2 1 440) ! $AAC ! mp4mux ! filesink location=@OUT@"
+gen sound_only.opus \
+    "$(audio 48000 2 1 440) ! opusenc ! oggmux ! filesink location=@OUT@"
+gen sound_only.mka \
+    "$(audio 44100 2 1 440) ! $VORBIS ! matroskamux ! filesink location=@OUT@"
+gen one_sample.webm \
+    "audiotestsrc is-live=false num-buffers=1 samplesperbuffer=1 ! $VORBIS ! webmmux ! filesink location=@OUT@"
+
+# ---------------------------------------------------------------------------
 # The demo clip shipped with the program.
 
 gen sample.mp4 \

@@ -177,7 +177,7 @@ std::string CheckOutput(const std::string& path, const TOutputExpectation& expec
         return "";
     InputHolder file;
     if (av::avformat_open_input(&file.Context, path.c_str(), nullptr, nullptr) < 0)
-        return "the output cannot be read back";
+        return UnreadableOutputText;
     int found = 0;
     {
         // Reading the stream parameters may open decoders while conversions open theirs.
@@ -185,7 +185,7 @@ std::string CheckOutput(const std::string& path, const TOutputExpectation& expec
         found = av::avformat_find_stream_info(file.Context, nullptr);
     }
     if (found < 0)
-        return "the output cannot be read back";
+        return UnreadableOutputText;
     const AVFormatContext* oc = file.Context;
 
     std::string differences;

@@ -42,5 +42,7 @@ int64_t DurationToleranceUs(int64_t expectedUs);
 // What differs between the file and the expectation, as "video 0.4 s of 4.2 s" or "audio
 // missing", several joined by ", "; empty when the output is as asked.
 std::string CheckOutput(const std::string& path, const TOutputExpectation& expected);
+// What the check says of an output it cannot open or read: such an output is no result.
+inline constexpr const char* UnreadableOutputText = "the output cannot be read back";
 
 } // namespace mobivert::converter

@@ -168,6 +168,15 @@ void FinishTaskOutput(TFFmpeg& task) {
     task.PartialOutput = false;
     if (completed && !written.empty())
         task.Warnings = CheckOutput(written, task.Expected);
+    if (completed && task.Warnings == UnreadableOutputText) {
+        // An output that cannot be read back is no result: it fails and goes.
+        RemoveFile(written);
+        task.Failed = true;
+        task.ErrorMessage = task.OutputName + ": " + UnreadableOutputText;
+        task.Warnings.clear();
+        task.PartName.clear();
+        return;
+    }
 
     if (task.PartName.empty()) {
         std::error_code ec;

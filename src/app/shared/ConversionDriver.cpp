@@ -64,14 +64,14 @@ TOutputOptions BuildOutputOptions(const std::string& presetText, const TAVProbe&
     TOutputOptions o;
     SourceValues values(source);
 
-    // Audio outputs get no video. Nor do sources without moving pictures: an audio file's
-    // extension, or a picture attached to the file (cover art), never makes a video; but a real
-    // video stream is kept whatever the source's extension says (a Theora .ogg, say).
+    // Audio outputs get no video. Nor do sources without moving pictures: sound only (an .m4a,
+    // .opus or .mka as much as an .mp3), an audio file's extension, or a picture attached to the
+    // file (cover art) never makes a video; but a real video stream is kept whatever the
+    // source's extension says (a Theora .ogg, say).
     std::string sourceExtension = std::filesystem::path(source.FileName()).extension().string();
-    bool onlyAttachedPictures =
-        source.VideoStreamCount() > 0 && source.MovingVideoStreamCount() == 0;
+    bool noMovingPictures = source.MovingVideoStreamCount() == 0;
     bool audioSource = IsAudioExtension(sourceExtension) && source.MovingVideoStreamCount() <= 0;
-    if (IsAudioExtension(PresetExtension(presetText)) || audioSource || onlyAttachedPictures)
+    if (IsAudioExtension(PresetExtension(presetText)) || audioSource || noMovingPictures)
         o.DisableVideo = true;
 
     if (const TPreset* preset = FindPreset(presetText)) {

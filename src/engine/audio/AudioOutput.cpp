@@ -156,6 +156,7 @@ void StampFrame(OutputStream& ost, AVFrame* frame) {
         pts = ost.NextFramePts;
     frame->pts = pts;
     ost.NextFramePts = pts + frame->nb_samples;
+    ost.SamplesWritten += frame->nb_samples;
 }
 
 int EncodeFromFifo(TCustomFFmpeg& s, AVFormatContext* os, OutputStream& ost, int samples) {
@@ -208,6 +209,7 @@ void EncodeSamples(TCustomFFmpeg& s, AVFormatContext* os, OutputStream& ost, uin
                    int samples) {
     if (samples <= 0)
         return;
+    ost.SourceSamples += samples;
     if (FrameBased(ost.Enc))
         QueueAndEncode(s, os, ost, planes, samples);
     else

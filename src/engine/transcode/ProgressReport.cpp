@@ -87,7 +87,7 @@ void TCustomFFmpeg::PrintReport(bool isLastReport) {
     int32_t frameNumber = -1;
     int32_t fps = -1;
     float quality = -1.0f;
-    double outputTime = 1e10;
+    double outputTime = 0.0;
     bool videoSeen = false;
     ReportLine line;
 
@@ -113,9 +113,9 @@ void TCustomFFmpeg::PrintReport(bool isLastReport) {
                 AppendPsnr(line, *ost, frameNumber, isLastReport);
             videoSeen = true;
         }
-        double time = OutputTime(*ost);
-        if (time > 0 && time < outputTime)
-            outputTime = time;
+        // The output's real position is its farthest stream: a stream whose source ended (or
+        // stopped advancing) must not hold the position back while the others go on.
+        outputTime = std::max(outputTime, OutputTime(*ost));
     }
     if (outputTime < 0.01)
         outputTime = 0.01;

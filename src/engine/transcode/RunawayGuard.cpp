@@ -17,10 +17,10 @@ namespace mobivert::engine {
 
 namespace {
 
-// A run ends as runaway once its output passes twice the expected end plus this much.
-constexpr int64_t kRunawayMarginUs = 10 * 1000000LL;
-// Without a known length a picture is repeated at most this long.
+// Without a known length a picture is repeated at most this long, and a stream is moved onto
+// its file only when it starts this much beyond what was read of the file.
 constexpr double kUnknownLengthRepeatSeconds = 3600.0;
+constexpr int64_t kUnknownLengthStrayUs = 3600 * 1000000LL;
 
 int64_t ThresholdUs(const TCustomFFmpeg& s) {
     return static_cast<int64_t>(s.DtsDeltaThreshold * 1000000.0);
@@ -68,26 +68,33 @@ void DropGuessedDecodingTime(AVPacket* pkt, InputStream& ist) {
 } // namespace
 
 void PrepareRunawayGuard(TCustomFFmpeg& s, TranscodeTables& t) {
-    bool judged = s.LoopInput == 0;
+    bool looped = s.LoopInput != 0;
+    bool known = true;
     int64_t expectedEnd = 0;
     for (int f = 0; f < s.InputFileCount; ++f) {
         const AVFormatContext* ic = s.InputFiles[f];
-        if (!SourceLengthIsReliable(ic) || LoopsInput(ic)) {
-            judged = false;
+        looped = looped || LoopsInput(ic);
+        int64_t start = s.InputTsOffsets[f] + (ic->start_time != NoPts ? ic->start_time : 0);
+        t.Files[f].WindowStart = start;
+        if (!SourceLengthIsReliable(ic)) {
+            known = false;
             continue;
         }
         auto length = static_cast<int64_t>(static_cast<double>(KnownSourceLength(ic)) *
                                            LargestScale(s, f, ic));
-        int64_t start = s.InputTsOffsets[f] + (ic->start_time != NoPts ? ic->start_time : 0);
-        t.Files[f].WindowStart = start;
         t.Files[f].WindowEnd = start + length;
         // An offset that places the file later makes the output longer on purpose.
         expectedEnd = std::max({expectedEnd, start + length, length});
     }
-    if (!judged || s.InputFileCount == 0)
+    if (looped || s.InputFileCount == 0)
         return;
+    if (!known) {
+        // Judged by what is read as the run goes on.
+        t.BoundByReading = true;
+        return;
+    }
     t.ExpectedEnd = expectedEnd;
-    t.OutputTimeLimit = 2 * expectedEnd + kRunawayMarginUs;
+    t.OutputTimeLimit = 2 * expectedEnd + RunawayMarginUs;
 }
 
 void RebaseStrayTimestamps(TCustomFFmpeg& s, TranscodeTables& t, AVPacket* pkt, InputStream& ist) {
@@ -100,8 +107,13 @@ void RebaseStrayTimestamps(TCustomFFmpeg& s, TranscodeTables& t, AVPacket* pkt, 
         ist.TimestampSeen = true;
         const InputFile& file = t.Files[ist.FileIndex];
         int64_t at = av::av_rescale_q(first, base, MicrosecondBase);
-        if (file.WindowEnd != NoPts &&
-            (at > file.WindowEnd + threshold || at < file.WindowStart - threshold)) {
+        // Without a known length the file's end is only known as far as it was read, so only
+        // a start far beyond that counts as stray (and none before the file's start).
+        const bool lengthKnown = file.WindowEnd != NoPts;
+        int64_t end = t.BoundByReading ? FileEndSoFar(s, t, ist.FileIndex) : file.WindowEnd;
+        int64_t beyond = lengthKnown ? threshold : std::max(threshold, kUnknownLengthStrayUs);
+        if (end != NoPts &&
+            (at > end + beyond || (lengthKnown && at < file.WindowStart - threshold))) {
             int64_t shift = file.WindowStart - at;
             ist.Rebase += shift;
             Shift(pkt, shift, base);
@@ -145,14 +157,28 @@ void StopIfRunaway(const TranscodeTables& t, double seconds) {
     if (t.OutputTimeLimit == INT64_MAX ||
         seconds <= static_cast<double>(t.OutputTimeLimit) / 1000000.0)
         return;
+    // Without a known length the bound is what was read: the output outran its source.
+    if (t.BoundByReading)
+        throw FFMpegException(RepeatingSourceText(t.ExpectedEnd));
     throw FFMpegException(Format("The output reached %.1f s while the source lasts %.1f s: the "
                                  "source's timestamps are damaged, so the conversion was stopped",
                                  seconds, static_cast<double>(t.ExpectedEnd) / 1000000.0));
 }
 
+double WrittenTime(const OutputStream& ost) {
+    const AVCodecContext* enc = ost.Enc;
+    if (!ost.EncodingNeeded)
+        return 0.0;
+    if (enc->codec_type == AVMEDIA_TYPE_VIDEO)
+        return static_cast<double>(ost.FrameNumber) * av_q2d(enc->time_base);
+    if (enc->codec_type == AVMEDIA_TYPE_AUDIO && enc->sample_rate > 0)
+        return static_cast<double>(ost.SamplesWritten) / enc->sample_rate;
+    return 0.0;
+}
+
 void StopRunawayOutput(const TranscodeTables& t) {
     for (auto& ost : t.OutputStreams)
-        StopIfRunaway(t, OutputTime(*ost));
+        StopIfRunaway(t, std::max(OutputTime(*ost), WrittenTime(*ost)));
 }
 
 } // namespace mobivert::engine

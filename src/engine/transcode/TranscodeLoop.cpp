@@ -169,6 +169,10 @@ bool ProcessOnePacket(TCustomFFmpeg& s, TranscodeTables& t, int file, AVPacket* 
     }
     DumpPacket(s, pkt, ic);
     const InputFile& inputFile = t.Files[file];
+    // Every packet read counts, also those of streams left out of the output: a demuxer that
+    // keeps handing out the same packets must not keep the run going.
+    if (pkt->stream_index < inputFile.NbStreams)
+        NoteInputRead(s, t, file, pkt, *t.InputStreams[inputFile.IstIndex + pkt->stream_index]);
     if (pkt->stream_index >= inputFile.NbStreams ||
         t.InputStreams[inputFile.IstIndex + pkt->stream_index]->Discard) {
         av::av_packet_unref(pkt);
@@ -204,23 +208,50 @@ std::string LocalPath(const char* url) {
     return text;
 }
 
-// A finished run has put media into every output, and every output file is still where it was
-// written (its folder may have been removed meanwhile).
-void CheckOutputsWritten(TCustomFFmpeg& s) {
+// Real media is a picture, a copied packet, or sound of at least a hundredth of a second from
+// the source: an encoder's padding around a few stray samples is not.
+bool HoldsRealMedia(const TranscodeTables& t, int file) {
+    bool soundOrPictures = false;
+    for (const auto& ost : t.OutputStreams) {
+        if (ost->FileIndex != file)
+            continue;
+        const AVCodecContext* enc = ost->Enc;
+        const bool audio = enc->codec_type == AVMEDIA_TYPE_AUDIO;
+        if (!audio && enc->codec_type != AVMEDIA_TYPE_VIDEO)
+            continue;
+        soundOrPictures = true;
+        const bool encodedSound = ost->EncodingNeeded && audio;
+        if (encodedSound ? ost->SourceSamples * 100 >= enc->sample_rate : ost->FrameNumber > 0)
+            return true;
+    }
+    return !soundOrPictures;
+}
+
+// Every output file is still where it is written (its folder may have been removed).
+void CheckOutputsStillThere(TCustomFFmpeg& s) {
     for (int k = 0; k < s.OutputFileCount; ++k) {
         AVFormatContext* oc = s.OutputFiles[k];
-        std::string name = oc->url ? oc->url : "";
-        if (s.OutputPacketCounts[k] == 0)
-            throw FFMpegException(name + ": no media was written (nothing in the source could "
-                                         "be converted)");
         std::string path = LocalPath(oc->url);
         std::error_code ec;
         if ((oc->oformat->flags & AVFMT_NOFILE) || path.empty())
             continue;
         if (!std::filesystem::exists(path, ec) && !ec)
-            throw FFMpegException(name + ": the output file is gone (its folder was removed or "
-                                         "renamed during the conversion)");
+            throw FFMpegException(std::string(oc->url) +
+                                  ": the output file is gone (its folder was removed or "
+                                  "renamed during the conversion)");
     }
+}
+
+// A finished run has put media into every output, and every output file is still there.
+void CheckOutputsWritten(TCustomFFmpeg& s, const TranscodeTables& t) {
+    for (int k = 0; k < s.OutputFileCount; ++k) {
+        AVFormatContext* oc = s.OutputFiles[k];
+        std::string name = oc->url ? oc->url : "";
+        if (s.OutputPacketCounts[k] == 0 || !HoldsRealMedia(t, k))
+            throw FFMpegException(name + ": no media was written (nothing in the source could "
+                                         "be converted)");
+    }
+    CheckOutputsStillThere(s);
 }
 
 struct PacketHolder {
@@ -249,11 +280,21 @@ void CloseCodecsAtEnd(TCustomFFmpeg& s, TranscodeTables& t) {
 
 } // namespace
 
+void ReportProgressIfDue(TCustomFFmpeg& s, TranscodeTables& t) {
+    int64_t now = av::av_gettime();
+    if (now - t.LastReport > s.ProgressInterval) {
+        t.LastReport = now;
+        // Writing on to a file whose folder was removed would only waste the rest of the run.
+        CheckOutputsStillThere(s);
+        s.PrintReport(false);
+    }
+}
+
 void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
     PacketHolder holder;
     if (!holder.pkt)
         throw FFMpegException("av_mallocz fail");
-    int64_t lastReport = s.TimerStart;
+    t.LastReport = s.TimerStart;
     PrepareRunawayGuard(s, t);
     // Only a stop that ends the loop early makes the run unfinished; one that arrives while
     // the encoders are flushed or the trailer is written finds the output already complete.
@@ -276,11 +317,7 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
         StopRunawayOutput(t);
         if (t.Files[file].EofReached != eofBefore)
             continue;
-        int64_t now = av::av_gettime();
-        if (now - lastReport > s.ProgressInterval) {
-            lastReport = now;
-            s.PrintReport(false);
-        }
+        ReportProgressIfDue(s, t);
     }
 
     for (size_t i = 0; i < t.InputStreams.size(); ++i)
@@ -300,7 +337,7 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
     s.PrintReport(true);
     CloseCodecsAtEnd(s, t);
     if (!stoppedEarly)
-        CheckOutputsWritten(s);
+        CheckOutputsWritten(s, t);
     s.Finished = !stoppedEarly;
 }
 

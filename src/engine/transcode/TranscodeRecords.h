@@ -34,6 +34,13 @@ struct InputFile {
     // is not known well enough to judge a stream by it.
     int64_t WindowStart = AV_NOPTS_VALUE;
     int64_t WindowEnd = AV_NOPTS_VALUE;
+    // How far the file has really been read: the largest advance of its streams' own
+    // timestamps (microseconds; steps back and jumps beyond the discontinuity threshold do not
+    // count), whether it had any timestamps, and the bytes up to its farthest packet. They
+    // bound the output when the file's length is not known.
+    int64_t Advance = 0;
+    bool TimestampsRead = false;
+    int64_t BytesRead = 0;
 };
 
 struct InputStream {
@@ -72,6 +79,17 @@ struct InputStream {
     // The last decoding time read (the stream's time base), to tell a demuxer's guess from one
     // the file carries.
     int64_t LastDts = AV_NOPTS_VALUE;
+    // What reading the stream brought so far: its last timestamp as read (microseconds), how
+    // far its timestamps advanced, the farthest byte position of its packets with the run of
+    // packets that lay no farther, and the run of packets equal to the one before (same
+    // presentation time and size).
+    int64_t LastReadTime = AV_NOPTS_VALUE;
+    int64_t Advance = 0;
+    int64_t FarthestPos = -1;
+    int32_t PacketsInPlace = 0;
+    int64_t LastPacketPts = AV_NOPTS_VALUE;
+    int32_t LastPacketSize = -1;
+    int32_t PacketRepeats = 0;
     // ==== Video path: the deinterlacing graph with its two ends, the picture it gives back,
     // and the picture geometry (width, height, pixel format) it was built for.
     AVFilterGraph* DeinterlaceGraph = nullptr;
@@ -139,6 +157,10 @@ struct OutputStream {
     int32_t ResampleInChannels = 0;
     int32_t EncoderFrameCapacity = 0;
     int64_t NextFramePts = AV_NOPTS_VALUE;
+    // Samples per channel handed to the encoder so far, and of those the ones that came from
+    // the source (not the silence that pads its last frame).
+    int64_t SamplesWritten = 0;
+    int64_t SourceSamples = 0;
     // ==== end of the audio output path fields
 };
 

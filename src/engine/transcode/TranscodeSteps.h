@@ -15,6 +15,9 @@ void SetupTranscode(TCustomFFmpeg& session, TranscodeTables& tables);
 // The packet loop, then the flush, the trailers, the last report and the codec closing.
 void RunTranscodeLoop(TCustomFFmpeg& session, TranscodeTables& tables);
 
+// Makes a progress report when the progress interval has passed since the last one.
+void ReportProgressIfDue(TCustomFFmpeg& session, TranscodeTables& tables);
+
 // At the end of the input: the packets each output stream's bitstream filters still hold are
 // written before the trailer.
 void DrainBitstreamFilters(TCustomFFmpeg& session, TranscodeTables& tables);
@@ -46,6 +49,24 @@ int64_t CapPictureRepeats(const TCustomFFmpeg& session, const OutputStream& ost,
 // seconds) passed the runaway limit.
 void StopRunawayOutput(const TranscodeTables& tables);
 void StopIfRunaway(const TranscodeTables& tables, double seconds);
+// How much an output stream holds by count: pictures coded over the picture rate, samples
+// coded over the sample rate (0 for copied streams).
+double WrittenTime(const OutputStream& ost);
+// A run ends as runaway once its output passes twice the expected end plus this much.
+constexpr int64_t RunawayMarginUs = 10 * 1000000LL;
+
+// For each packet as it is read, before any offset: notes how far its stream and file have
+// been read, and ends the run when the input stopped moving (a packet repeated again and
+// again, or many packets that lie no farther in the file).
+void NoteInputRead(TCustomFFmpeg& session, TranscodeTables& tables, int file, const AVPacket* pkt,
+                   InputStream& ist);
+// Where a file ends on the engine's timeline: its known end, or as far as it was read
+// (AV_NOPTS_VALUE when nothing measures it).
+int64_t FileEndSoFar(const TCustomFFmpeg& session, const TranscodeTables& tables, int file);
+// With an input of unknown length: the expected end and runaway limit from what was read.
+void UpdateReadingBound(const TCustomFFmpeg& session, TranscodeTables& tables);
+// "The source keeps repeating itself at HH:MM:SS: it is damaged".
+std::string RepeatingSourceText(int64_t atUs);
 
 // The failure text of a library call that writes to an output (a packet, the trailer).
 std::string WriteErrorText(int error, const std::string& call);

@@ -27,6 +27,11 @@ struct TranscodeTables {
     // known); a run whose output time passes OutputTimeLimit is runaway and fails.
     int64_t ExpectedEnd = AV_NOPTS_VALUE;
     int64_t OutputTimeLimit = INT64_MAX;
+    // When an input's length is not known, ExpectedEnd and OutputTimeLimit follow how far the
+    // inputs have really been read (both stay open until every input can be measured).
+    bool BoundByReading = false;
+    // When the last progress report was made (av_gettime microseconds).
+    int64_t LastReport = 0;
 };
 
 } // namespace mobivert::engine

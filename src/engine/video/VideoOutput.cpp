@@ -202,9 +202,12 @@ void TCustomFFmpeg::OutputVideoFrame(AVFormatContext* os, OutputStream& ost, Inp
     frame->pict_type = MeThreshold == 0 ? AV_PICTURE_TYPE_NONE : picture->pict_type;
 
     for (int64_t i = 0; i < repeat; ++i) {
-        // A long run of repeated pictures stays pausable and stoppable.
-        if (i > 0)
+        // A long run of repeated pictures stays pausable, stoppable and reported.
+        if (i > 0) {
             PausePoint();
+            if (Tables)
+                ReportProgressIfDue(*this, *Tables);
+        }
         if (StopRequested)
             break;
         if (Tables)
