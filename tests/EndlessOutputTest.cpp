@@ -23,7 +23,6 @@
 using namespace mobivert::test;
 using namespace mobivert::engine;
 namespace fs = std::filesystem;
-namespace av = mobivert::binding::av;
 using testing::HasSubstr;
 
 namespace {
@@ -162,7 +161,7 @@ TEST_F(StuckInputTest, WholeFileReadAsItIsNeverStops) {
         av::av_packet_unref(pkt);
         ++packets;
     }
-    EXPECT_GT(packets, 100);
+    EXPECT_GT(packets, 80); // 50 pictures and the sound of 2 s
     EXPECT_NEAR(static_cast<double>(tables.Files[0].Advance) / 1e6, 2.0, 0.2);
 }
 

@@ -76,10 +76,10 @@ TEST(HonestOutputTest, SourceOfOneSampleGivesNoOutputWithEveryPreset) {
         SCOPED_TRACE("preset " + std::to_string(preset));
         TempDir dir;
         std::string output;
-        int status = RunCli("-q -p " + std::to_string(preset) + " -o " +
-                                Quoted(dir.Path().string()) + " " +
-                                Quoted(Fixture("one_sample.webm")),
-                            output);
+        int status =
+            RunCli("-q -p " + std::to_string(preset) + " -o " + Quoted(dir.Path().string()) + " " +
+                       Quoted(Fixture("one_sample.webm")),
+                   output);
         EXPECT_EQ(status, 1) << output;
         EXPECT_THAT(output, HasSubstr("one_sample.webm: Failed: "));
         EXPECT_THAT(output, HasSubstr("no media was written"));
