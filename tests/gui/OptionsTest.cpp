@@ -62,6 +62,48 @@ private slots:
         QVERIFY(!d.isVisible());
     }
 
+    // Centred on the window wherever it is; the video choices are off for an audio format; a
+    // width alone is taken (the height follows the source's shape).
+    void opensOverTheWindowWithWhatAppliesToTheFormat() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        w.move(300, 200);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.btnOptions->click();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        const QPoint off = d.frameGeometry().center() - w.frameGeometry().center();
+        QVERIFY2(off.manhattanLength() <= 4,
+                 qPrintable(QString("%1,%2").arg(off.x()).arg(off.y())));
+        d.reject();
+
+        const QList<QWidget*> video{d.rdgVideoAspectRatio, d.rdgVideoFrameRate,
+                                    d.txtVideoBitRate->parentWidget(),
+                                    d.txtResolutionWidth->parentWidget()};
+        rig.SelectPreset("MP3 MPEG Layer-3 (*.mp3)");
+        w.btnOptions->click();
+        for (QWidget* c : video)
+            QVERIFY2(!c->isEnabled(), qPrintable(c->metaObject()->className()));
+        QVERIFY(!d.chkResolutionSame->isEnabled());
+        QVERIFY(d.rdgAudioChannel->isEnabled() && d.chkAudioBitRateSame->isEnabled());
+        d.reject();
+        rig.SelectPreset("AVI Video (*.avi)");
+        w.btnOptions->click();
+        for (QWidget* c : video)
+            QVERIFY(c->isEnabled());
+        QVERIFY(!d.txtVideoBitRate->isEnabled()); // still behind its Default box
+
+        d.chkResolutionSame->click();
+        d.txtResolutionWidth->setEditText("320");
+        d.txtResolutionHeight->setEditText("");
+        d.btnOK->click();
+        QVERIFY(rig.dialogs.Messages.empty());
+        QVERIFY(!d.isVisible());
+        QCOMPARE(w.Choices.WidthText, std::string("320"));
+        QCOMPARE(w.lblOverrides->text(), QString("Options: width 320"));
+    }
+
     void okChecksInOrderThenStores() {
         TWindowRig rig;
         gui::TfrmMain& w = rig.Open();

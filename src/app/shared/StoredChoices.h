@@ -32,13 +32,19 @@ struct TStoredChoices {
     std::string AudioBitRateText; // kbit/s, used when AudioBitRateDefault is false
     bool VideoBitRateDefault = true;
     bool AudioBitRateDefault = true;
-    std::string WidthText; // used with HeightText when ResolutionDefault is false
+    // Used when ResolutionDefault is false; one of the two may be blank, the source's aspect
+    // then gives the other.
+    std::string WidthText;
     std::string HeightText;
     bool ResolutionDefault = true;
 };
 
 // A decimal integer with an optional sign, blanks around it allowed, that fits 32 bits.
 std::optional<int> ParseIntegerText(const std::string& text);
+
+// Whether the size choice names a width and a height, or one of them with the other left blank
+// (the source's aspect then gives the other).
+bool SizeChoiceIsComplete(const TStoredChoices& choices);
 
 // The checks of the options dialog in their order (size, video bit rate, audio bit rate): the
 // message of the first that fails, or an empty text.
