@@ -56,8 +56,11 @@ public:
     explicit TStatusHistory(gui::TfrmMain& w) {
         QObject::connect(w.lvFiles, &QTableWidget::itemChanged, w.lvFiles,
                          [this](QTableWidgetItem* item) {
-                             if (item->column() == gui::fcStatus)
-                                 rows[item->row()] << item->text();
+                             // A cell's mark and colour change with its text: one entry per text.
+                             QStringList& texts = rows[item->row()];
+                             if (item->column() == gui::fcStatus &&
+                                 (texts.isEmpty() || texts.last() != item->text()))
+                                 texts << item->text();
                          });
     }
     std::map<int, QStringList> rows;

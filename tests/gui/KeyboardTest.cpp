@@ -45,7 +45,12 @@ private slots:
         TWindowRig rig;
         gui::TfrmMain& w = rig.Open();
         QCOMPARE(AccessibleName(w.btnHelp), QString("Help"));
-        QCOMPARE(AccessibleName(w.selFormat), QString("Output format"));
+        // A combo box is read by its choice; its name, and the label that leads to it, go with it.
+        QCOMPARE(w.selFormat->accessibleName(), QString("Output format"));
+        QAccessibleInterface* combo = QAccessible::queryAccessibleInterface(w.selFormat);
+        const auto labels = combo->relations(QAccessible::Label);
+        QCOMPARE(labels.size(), 1);
+        QCOMPARE(labels[0].first->text(QAccessible::Name), QString("Output Format:"));
         QCOMPARE(AccessibleName(w.txtOutput), QString("Output folder"));
         QCOMPARE(AccessibleName(w.lvFiles), QString("Files to convert"));
         QCOMPARE(AccessibleName(w.sbStatus), QString("Status"));

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 using namespace mobivert;
@@ -68,14 +69,26 @@ private slots:
         TWindowRig rig;
         gui::TfrmMain& w = rig.Open();
         gui::TfrmOptions& d = *w.frmOptions;
-        w.move(300, 200);
+        w.move(30, 20);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.btnOptions->click();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
         const QPoint off = d.frameGeometry().center() - w.frameGeometry().center();
+        auto text = [](const QRect& r) {
+            return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+        };
         QVERIFY2(off.manhattanLength() <= 4,
-                 qPrintable(QString("%1,%2").arg(off.x()).arg(off.y())));
+                 qPrintable(text(d.frameGeometry()) + " over " + text(w.frameGeometry())));
+        d.reject();
+        // Near the screen's edge it stays on the screen (but for the width of a frame, which
+        // this test platform adds on its own).
+        const QRect screen = w.screen()->availableGeometry();
+        w.move(screen.right() - 100, 20);
+        w.btnOptions->click();
+        QVERIFY2(screen.adjusted(-8, -8, 8, 8).contains(d.frameGeometry()),
+                 qPrintable(text(d.frameGeometry()) + " on " + text(screen)));
+        QVERIFY(d.frameGeometry().center().x() < w.frameGeometry().center().x() - 50);
         d.reject();
 
         const QList<QWidget*> video{d.rdgVideoAspectRatio, d.rdgVideoFrameRate,

@@ -1015,8 +1015,7 @@ void TfrmMain::btnOptionsClick() {
     // Modal, but the caller does not wait in a loop of its own.
     frmOptions->setWindowModality(Qt::ApplicationModal);
     // Over the middle of the window, wherever the window is.
-    frmOptions->adjustSize();
-    QRect place = frmOptions->frameGeometry();
+    QRect place(QPoint(), frmOptions->size());
     place.moveCenter(frameGeometry().center());
     // Kept on the screen when the window is near its edge.
     if (const QScreen* screen = this->screen()) {

@@ -1,6 +1,7 @@
 #include "app/shared/PlainReasons.h"
 
 #include <array>
+#include <fstream>
 #include <utility>
 
 namespace mobivert::app {
@@ -48,14 +49,30 @@ std::string LibraryDetail(const std::string& text, size_t clueAt) {
     return end > colon + 1 ? text.substr(colon + 2, end - colon - 1) : "";
 }
 
+// Whether the file starts as an MP4 or QuickTime file does: a box whose type is one of those
+// that open such files.
+bool StartsAsIsoMedia(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char head[8] = {};
+    if (path.empty() || !in.read(head, sizeof head))
+        return false;
+    const std::string type(head + 4, 4);
+    for (const char* box : {"ftyp", "moov", "mdat", "free", "skip", "wide", "pnot"})
+        if (type == box)
+            return true;
+    return false;
+}
+
 } // namespace
 
-std::string PlainReason(const std::string& libraryText) {
+std::string PlainReason(const std::string& libraryText, const std::string& sourcePath) {
     for (const TPlainCase& c : kCases) {
         const size_t at = libraryText.find(c.Clue);
         if (at == std::string::npos)
             continue;
         std::string words = c.Words;
+        if (std::string(c.Clue) == "moov atom not found" && !StartsAsIsoMedia(sourcePath))
+            return "not a video or audio file";
         // What the encoder refused is said by the library alone.
         if (std::string(c.Clue) == "Error while opening codec")
             if (std::string detail = LibraryDetail(libraryText, at); !detail.empty())
@@ -82,7 +99,7 @@ std::string WithoutPaths(const std::string& text, const std::vector<std::string>
 }
 
 std::string ReasonFirst(const std::string& libraryText, const std::vector<std::string>& paths) {
-    std::string plain = PlainReason(libraryText);
+    std::string plain = PlainReason(libraryText, paths.empty() ? "" : paths.front());
     return plain.empty() ? WithoutPaths(libraryText, paths) : plain;
 }
 

@@ -9,8 +9,9 @@
 namespace mobivert::app {
 
 // The plain words for a library's or a file check's text, or an empty text when the text is
-// none of the cases known here.
-std::string PlainReason(const std::string& libraryText);
+// none of the cases known here. The source, when given, is looked at where the text alone does
+// not tell (an MP4 reader finds no index both in a cut MP4 file and in a text file named .mp4).
+std::string PlainReason(const std::string& libraryText, const std::string& sourcePath = "");
 
 // The text without the paths of the files it is about: a leading "PATH: " is dropped and other
 // mentions of a path become the file's name, so that the reason comes first. A leading absolute
@@ -18,6 +19,7 @@ std::string PlainReason(const std::string& libraryText);
 std::string WithoutPaths(const std::string& text, const std::vector<std::string>& paths);
 
 // The reason to show first: the plain words when known, else the library's text without paths.
+// The first path is the source's.
 std::string ReasonFirst(const std::string& libraryText, const std::vector<std::string>& paths);
 
 } // namespace mobivert::app

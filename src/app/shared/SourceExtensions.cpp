@@ -4,9 +4,9 @@ namespace mobivert::app {
 
 const std::vector<std::string>& VideoSourceExtensions() {
     static const std::vector<std::string> extensions{
-        "avi", "avm",  "asf", "wmv", "avs",  "flv", "f4v", "mkv", "webm", "mov", "qt", "3gp",
-        "3g2", "mp4",  "m4v", "mpg", "mpeg", "m2v", "dat", "ogm", "ogv",  "vob", "rm", "rmvb",
-        "ts",  "m2ts", "mts", "tp",  "ifo",  "nsv", "dv",  "mng", "divx", "mxf"};
+        "avi", "avm", "asf", "wmv",  "avs",  "flv", "f4v", "mkv", "webm", "mov", "qt",   "3gp",
+        "3g2", "mp4", "m4v", "mpg",  "mpeg", "m2v", "dat", "ogm", "ogv",  "vob", "rm",   "rmvb",
+        "rv",  "ts",  "m2t", "m2ts", "mts",  "tp",  "ifo", "nsv", "dv",   "mng", "divx", "mxf"};
     return extensions;
 }
 
