@@ -10,6 +10,7 @@
 #include "app/gui/OptionsForm.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -58,6 +59,12 @@ private slots:
         rig.SelectPreset("MPEG-4 Video (*.mp4)");
         QTest::qWait(100);
         Save(w, "idle.png");
+        // Where the keyboard is: the focus is marked on the control that has it.
+        w.activateWindow();
+        QTest::keyClick(w.selFormat, Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.btnOptions));
+        QTest::qWait(100);
+        Save(w, "focus.png");
 
         w.btnConvert->click();
         QDeadlineTimer deadline(20000);
@@ -121,7 +128,7 @@ private slots:
         QTRY_VERIFY(QToolTip::isVisible());
         QVERIFY(QToolTip::text().contains("Error while opening codec"));
         QVERIFY(QToolTip::text().contains("need 24000 or higher"));
-        QVERIFY(QToolTip::text().startsWith("Failed: the encoder does not take these settings"));
+        QVERIFY(QToolTip::text().startsWith("<p>Failed: the encoder does not take these settings"));
         QTest::qWait(300);
         const QPixmap tip = w.screen()->grabWindow(0);
         QVERIFY(tip.save(QDir(MOBIVERT_SCREENSHOT_DIR).filePath("failed-reason-tooltip.png")));

@@ -345,9 +345,10 @@ bool TFileListView::viewportEvent(QEvent* event) {
         event->ignore();
         return true;
     }
-    // Rich text is wrapped by the tooltip; plain text would stay on one line.
-    QToolTip::showText(help->globalPos(), "<p>" + text.toHtmlEscaped() + "</p>", viewport(),
-                       visualItemRect(cell));
+    // Rich text is wrapped by the tooltip; plain text would stay on one line. Its paragraphs
+    // (a failure's plain words, then the libraries' text) stay apart.
+    const QString html = text.toHtmlEscaped().replace("\n\n", "</p><p>").replace('\n', "<br>");
+    QToolTip::showText(help->globalPos(), "<p>" + html + "</p>", viewport(), visualItemRect(cell));
     return true;
 }
 
