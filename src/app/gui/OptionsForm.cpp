@@ -235,7 +235,7 @@ void TfrmOptions::btnOKClick() {
     typed.HeightText = txtResolutionHeight->currentText().toStdString();
     typed.ResolutionDefault = chkResolutionSame->isChecked();
 
-    const std::string problem = app::CheckChoices(typed);
+    const std::string problem = app::CheckStoredChoices(typed);
     if (!problem.empty()) {
         dialogs_.Information(this, QString::fromStdString(problem));
         if (problem == app::MSG_SIZE_NOT_INTEGER)

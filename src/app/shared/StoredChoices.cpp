@@ -60,14 +60,29 @@ bool SizeChoiceIsComplete(const TStoredChoices& choices) {
     return (width && (height || Blank(choices.HeightText))) || (height && Blank(choices.WidthText));
 }
 
-std::string CheckChoices(const TStoredChoices& choices) {
-    if (!choices.ResolutionDefault && !SizeChoiceIsComplete(choices))
+namespace {
+
+std::string CheckChoicesWith(const TStoredChoices& choices, bool oneSideMayBeBlank) {
+    const bool sizeOk = oneSideMayBeBlank ? SizeChoiceIsComplete(choices)
+                                          : ParseIntegerText(choices.WidthText) &&
+                                                ParseIntegerText(choices.HeightText);
+    if (!choices.ResolutionDefault && !sizeOk)
         return MSG_SIZE_NOT_INTEGER;
     if (!choices.VideoBitRateDefault && !ParseIntegerText(choices.VideoBitRateText))
         return MSG_VIDEO_BITRATE_NOT_INTEGER;
     if (!choices.AudioBitRateDefault && !ParseIntegerText(choices.AudioBitRateText))
         return MSG_AUDIO_BITRATE_NOT_INTEGER;
     return "";
+}
+
+} // namespace
+
+std::string CheckChoices(const TStoredChoices& choices) {
+    return CheckChoicesWith(choices, false);
+}
+
+std::string CheckStoredChoices(const TStoredChoices& choices) {
+    return CheckChoicesWith(choices, true);
 }
 
 std::string DescribeChoices(const TStoredChoices& choices, bool video) {

@@ -48,7 +48,11 @@ bool SizeChoiceIsComplete(const TStoredChoices& choices);
 
 // The checks of the options dialog in their order (size, video bit rate, audio bit rate): the
 // message of the first that fails, or an empty text.
+// Both sides of a chosen size must be integers here, as a size typed as WxH must be.
 std::string CheckChoices(const TStoredChoices& choices);
+// The same checks as the options dialog makes them: one side of the size may be left blank.
+// What is stored (settings, batch journals) is read back with these checks.
+std::string CheckStoredChoices(const TStoredChoices& choices);
 
 // The choices that are not at Default, as the user named them ("Mono, 22050Hz, 16:9, 25 fps,
 // 320x240, video 800 kbit/s, audio 64 kbit/s"); the video ones only when video applies. Empty
