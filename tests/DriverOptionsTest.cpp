@@ -267,3 +267,27 @@ TEST_F(DriverOptionsTest, SourceValuesFillOnlyWhatThePresetLeavesOpen) {
     EXPECT_EQ(amr.AudioSampleRate, 8000);
     EXPECT_EQ(amr.AudioBitRate, 10200);
 }
+
+TEST_F(DriverOptionsTest, AWidthOrAHeightAloneKeepsTheSourcesShapeAsShown) {
+    // The size box unchecked with one side left blank passes the dialog's check...
+    TStoredChoices choices;
+    choices.ResolutionDefault = false;
+    choices.WidthText = "320";
+    EXPECT_EQ(CheckStoredChoices(choices), "");
+    // (a size typed as WxH needs both)
+    EXPECT_EQ(CheckChoices(choices), MSG_SIZE_NOT_INTEGER);
+    EXPECT_EQ(DescribeChoices(choices, true), "width 320");
+    // ... and gets the other side from the source: 640x480, then 640x480 shown as 8:9 pixels.
+    EXPECT_EQ(Build(Fixture("h264_aac.mp4"), "AVI Video (*.avi)", choices).FrameSize, "320x240");
+    EXPECT_EQ(Build(Fixture("sar_8_9.mp4"), "AVI Video (*.avi)", choices).FrameSize, "320x270");
+    choices.WidthText = " ";
+    choices.HeightText = "120";
+    EXPECT_EQ(CheckStoredChoices(choices), "");
+    EXPECT_EQ(Build(Fixture("h264_aac.mp4"), "AVI Video (*.avi)", choices).FrameSize, "160x120");
+
+    // Neither side, or a side that is not a number, is still refused.
+    choices.HeightText = "";
+    EXPECT_EQ(CheckStoredChoices(choices), MSG_SIZE_NOT_INTEGER);
+    choices.WidthText = "32a";
+    EXPECT_EQ(CheckStoredChoices(choices), MSG_SIZE_NOT_INTEGER);
+}

@@ -201,7 +201,7 @@ TEST(DriverSettingsTest, StoredChoicesTheDialogWouldRefuseFallBackGroupByGroup) 
                            "[Options]\nintAudioChannel=3\nintSampleRate=-1\nintAspect=4\n"
                            "intFrameRate=x\nstrVideoBitRate=12a\nbooVideoBitRateDefault=0\n"
                            "strAudioBitRate=64\nbooAudioBitRateDefault=0\n"
-                           "strWidth=320\nstrHeight=\nbooResolutionDefault=0\n";
+                           "strWidth=32a\nstrHeight=\nbooResolutionDefault=0\n";
     TMainSettings settings = LoadMainSettings(path);
     EXPECT_EQ(settings.ConversionsAtOnce, 1);
     const TStoredChoices& c = settings.Choices;
@@ -214,6 +214,12 @@ TEST(DriverSettingsTest, StoredChoicesTheDialogWouldRefuseFallBackGroupByGroup) 
     EXPECT_EQ(c.AudioBitRateText, "64");
     EXPECT_TRUE(c.ResolutionDefault);
     EXPECT_EQ(CheckChoices(c), "");
+
+    // A width without a height is what the dialog takes (the height keeps the source's shape).
+    std::ofstream(path) << "[Options]\nstrWidth=320\nstrHeight=\nbooResolutionDefault=0\n";
+    const TStoredChoices widthOnly = LoadMainSettings(path).Choices;
+    EXPECT_FALSE(widthOnly.ResolutionDefault);
+    EXPECT_EQ(widthOnly.WidthText, "320");
 }
 
 TEST(DriverSettingsTest, ChoicesAreDescribedAndApplyOnlyWhereTheDialogCanChangeThem) {

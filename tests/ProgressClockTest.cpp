@@ -87,3 +87,44 @@ TEST(ProgressClockTest, ClocksAndSpeedsReadAsPeopleWriteThem) {
     EXPECT_EQ(FormatSpeed(12.4), "12x");
     EXPECT_EQ(FormatFileFigures(TFileFigures{}), "");
 }
+
+TEST(ProgressClockTest, BatchWeighsFilesByTheirWorkSoThatOneLongFileIsNotOneFileInSeven) {
+    // Six 5 s files done and one 60 s file at 54 %: 62.4 s of 90 s, not 6.54 of 7 files.
+    TBatchClock batch;
+    batch.Start(7, 0);
+    for (int key = 0; key < 6; ++key) {
+        batch.SetWeight(key, 5000);
+        batch.FileEnded(key);
+    }
+    batch.SetWeight(6, 60000);
+    batch.FileProgress(6, 0.54);
+    TBatchFigures figures = batch.Figures(62400);
+    EXPECT_EQ(figures.Done, 6);
+    EXPECT_EQ(figures.Percent, 69);
+    // The rest, 27.6 s of work, at the batch's pace of one second per second.
+    EXPECT_EQ(figures.LeftMs, 27600);
+
+    // A file without a weight of its own counts as the average of the others.
+    TBatchClock mixed;
+    mixed.Start(3, 0);
+    mixed.SetWeight(0, 1000);
+    mixed.SetWeight(1, 3000);
+    mixed.FileEnded(2);
+    EXPECT_EQ(mixed.Figures(1000).Percent, 33);
+    mixed.SetWeight(2, 0); // no weight is no weight
+    EXPECT_EQ(mixed.Figures(1000).Percent, 33);
+}
+
+TEST(ProgressClockTest, WorkWeightsAreLengthsWithBytesStandingInForUnknownOnes) {
+    // 10 s in 1000 bytes: a file of unknown length with 500 bytes weighs 5 s; one with
+    // neither weighs the average of the others.
+    const std::vector<double> weights = WorkWeights({{10000, 1000}, {-1, 500}, {2000, 0}, {-1, 0}});
+    ASSERT_EQ(weights.size(), 4u);
+    EXPECT_DOUBLE_EQ(weights[0], 10000);
+    EXPECT_DOUBLE_EQ(weights[1], 5000);
+    EXPECT_DOUBLE_EQ(weights[2], 2000);
+    EXPECT_DOUBLE_EQ(weights[3], (10000 + 5000 + 2000) / 3.0);
+    // No length known anywhere: the bytes alone; nothing known at all: every file the same.
+    EXPECT_EQ(WorkWeights({{-1, 300}, {-1, 100}}), (std::vector<double>{300, 100}));
+    EXPECT_EQ(WorkWeights({{-1, 0}, {-1, 0}}), (std::vector<double>{1, 1}));
+}

@@ -2,6 +2,7 @@
 
 #include "app/gui/FileListView.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QLineEdit>
@@ -11,15 +12,28 @@
 namespace mobivert::guitest {
 
 void TFakeDialogs::Plain(QWidget*, const QString& text) {
-    Messages.push_back({TShownMessage::Plain, text});
+    Messages.push_back({TShownMessage::Plain, text, {}, {}});
 }
 
 void TFakeDialogs::Information(QWidget*, const QString& text) {
-    Messages.push_back({TShownMessage::Information, text});
+    Messages.push_back({TShownMessage::Information, text, {}, {}});
+}
+
+void TFakeDialogs::InformationDetails(QWidget*, const QString& text, const QString& details) {
+    Messages.push_back({TShownMessage::Information, text, details, {}});
+}
+
+int TFakeDialogs::Choose(QWidget*, const QString& text, const QStringList& buttons) {
+    Messages.push_back({TShownMessage::Question, text, {}, buttons});
+    if (Choices.empty())
+        return static_cast<int>(buttons.size()) - 1;
+    const int choice = Choices.front();
+    Choices.pop_front();
+    return choice;
 }
 
 bool TFakeDialogs::Question(QWidget*, const QString& text) {
-    Messages.push_back({TShownMessage::Question, text});
+    Messages.push_back({TShownMessage::Question, text, {}, {}});
     if (Answers.empty())
         return false;
     bool answer = Answers.front();
@@ -38,8 +52,9 @@ QString TFakeDialogs::ChooseFolder(QWidget*, const QString& prompt) {
     return FolderToChoose;
 }
 
-void TFakeDialogs::Open(const QString& path) {
+bool TFakeDialogs::Open(const QString& path) {
     Opened << path;
+    return DesktopOpens;
 }
 
 void TFakeDialogs::Notify(QWidget* parent, const QString& summary, const QString& body) {
@@ -54,6 +69,10 @@ QStringList TFakeDialogs::Texts(TShownMessage::Kind kind) const {
         if (m.Type == kind)
             texts << m.Text;
     return texts;
+}
+
+QString Caption(const QAbstractButton* button) {
+    return button->text().remove('&');
 }
 
 QString Fixture(const char* name) {

@@ -17,21 +17,27 @@
 #include <memory>
 #include <vector>
 
+class QAbstractButton;
+
 namespace mobivert::guitest {
 
 struct TShownMessage {
     enum Kind { Plain, Information, Question } Type;
     QString Text;
+    QString Details;     // the details part of an information box
+    QStringList Buttons; // the buttons of a question with buttons of its own
 };
 
 class TFakeDialogs : public gui::TDialogs {
 public:
     void Plain(QWidget*, const QString& text) override;
     void Information(QWidget*, const QString& text) override;
+    void InformationDetails(QWidget*, const QString& text, const QString& details) override;
     bool Question(QWidget*, const QString& text) override;
+    int Choose(QWidget*, const QString& text, const QStringList& buttons) override;
     QStringList OpenFiles(QWidget*, const QStringList& filters) override;
     QString ChooseFolder(QWidget*, const QString& prompt) override;
-    void Open(const QString& path) override;
+    bool Open(const QString& path) override;
     void Notify(QWidget* parent, const QString& summary, const QString& body) override;
 
     // Texts of the messages of one kind, in the order shown.
@@ -39,18 +45,22 @@ public:
 
     std::vector<TShownMessage> Messages;
     std::deque<bool> Answers; // for Question; No when none is left
+    std::deque<int> Choices;  // for Choose: the button pressed; the last when none is left
     QStringList FilesToOpen;  // what the open dialog returns
     QStringList LastFilters;
     int OpenDialogCount = 0;
     QString FolderToChoose;
     QString LastPrompt;
     QStringList Opened;
+    bool DesktopOpens = true;  // whether the desktop has a handler for what is opened
     QStringList Notifications; // "summary: body"
     // When set, notifications also go to the desktop through it.
     gui::TDesktopNotifier* Notifier = nullptr;
 };
 
 QString Fixture(const char* name);
+// A button's caption as it reads, without the mark of its Alt letter.
+QString Caption(const QAbstractButton* button);
 
 // A window with its own settings file and output folder, both in a temporary folder.
 class TWindowRig {

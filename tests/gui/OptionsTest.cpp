@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 using namespace mobivert;
@@ -60,6 +61,60 @@ private slots:
         QVERIFY(d.txtResolutionHeight->isEnabled() && d.lblHeightPixels->isEnabled());
         d.btnCancel->click();
         QVERIFY(!d.isVisible());
+    }
+
+    // Centred on the window wherever it is; the video choices are off for an audio format; a
+    // width alone is taken (the height follows the source's shape).
+    void opensOverTheWindowWithWhatAppliesToTheFormat() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        w.move(30, 20);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.btnOptions->click();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        const QPoint off = d.frameGeometry().center() - w.frameGeometry().center();
+        auto text = [](const QRect& r) {
+            return QString("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+        };
+        QVERIFY2(off.manhattanLength() <= 4,
+                 qPrintable(text(d.frameGeometry()) + " over " + text(w.frameGeometry())));
+        d.reject();
+        // Near the screen's edge it stays on the screen (but for the width of a frame, which
+        // this test platform adds on its own).
+        const QRect screen = w.screen()->availableGeometry();
+        w.move(screen.right() - 100, 20);
+        w.btnOptions->click();
+        QVERIFY2(screen.adjusted(-8, -8, 8, 8).contains(d.frameGeometry()),
+                 qPrintable(text(d.frameGeometry()) + " on " + text(screen)));
+        QVERIFY(d.frameGeometry().center().x() < w.frameGeometry().center().x() - 50);
+        d.reject();
+
+        const QList<QWidget*> video{d.rdgVideoAspectRatio, d.rdgVideoFrameRate,
+                                    d.txtVideoBitRate->parentWidget(),
+                                    d.txtResolutionWidth->parentWidget()};
+        rig.SelectPreset("MP3 MPEG Layer-3 (*.mp3)");
+        w.btnOptions->click();
+        for (QWidget* c : video)
+            QVERIFY2(!c->isEnabled(), qPrintable(c->metaObject()->className()));
+        QVERIFY(!d.chkResolutionSame->isEnabled());
+        QVERIFY(d.rdgAudioChannel->isEnabled() && d.chkAudioBitRateSame->isEnabled());
+        d.reject();
+        rig.SelectPreset("AVI Video (*.avi)");
+        w.btnOptions->click();
+        for (QWidget* c : video)
+            QVERIFY(c->isEnabled());
+        QVERIFY(!d.txtVideoBitRate->isEnabled()); // still behind its Default box
+
+        d.chkResolutionSame->click();
+        d.txtResolutionWidth->setEditText("320");
+        d.txtResolutionHeight->setEditText("");
+        d.btnOK->click();
+        QVERIFY(rig.dialogs.Messages.empty());
+        QVERIFY(!d.isVisible());
+        QCOMPARE(w.Choices.WidthText, std::string("320"));
+        QCOMPARE(w.lblOverrides->text(), QString("Options: width 320"));
     }
 
     void okChecksInOrderThenStores() {

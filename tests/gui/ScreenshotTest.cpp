@@ -10,10 +10,14 @@
 #include "app/gui/OptionsForm.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHelpEvent>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -55,6 +59,12 @@ private slots:
         rig.SelectPreset("MPEG-4 Video (*.mp4)");
         QTest::qWait(100);
         Save(w, "idle.png");
+        // Where the keyboard is: the focus is marked on the control that has it.
+        w.activateWindow();
+        QTest::keyClick(w.selFormat, Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.btnOptions));
+        QTest::qWait(100);
+        Save(w, "focus.png");
 
         w.btnConvert->click();
         QDeadlineTimer deadline(20000);
@@ -104,9 +114,9 @@ private slots:
         rig.SelectPreset("Windows Media Audio (*.wma)");
         w.btnConvert->click();
         QVERIFY(rig.WaitForTitle(" [Done]"));
-        QVERIFY(rig.Statuses().value(1).startsWith("Failed: Error while opening codec"));
-        QVERIFY(
-            rig.Statuses().value(1).endsWith("bitrate too low: got 16000, need 24000 or higher"));
+        QCOMPARE(rig.Statuses().value(1), QString("Failed: the encoder does not take these "
+                                                  "settings: bitrate too low: got 16000, need "
+                                                  "24000 or higher"));
         w.lvFiles->selectRow(1);
         QTest::qWait(100);
         Save(w, "failed-row.png");
@@ -118,10 +128,34 @@ private slots:
         QTRY_VERIFY(QToolTip::isVisible());
         QVERIFY(QToolTip::text().contains("Error while opening codec"));
         QVERIFY(QToolTip::text().contains("need 24000 or higher"));
+        QVERIFY(QToolTip::text().startsWith("<p>Failed: the encoder does not take these settings"));
         QTest::qWait(300);
         const QPixmap tip = w.screen()->grabWindow(0);
         QVERIFY(tip.save(QDir(MOBIVERT_SCREENSHOT_DIR).filePath("failed-reason-tooltip.png")));
         QToolTip::hideText();
+
+        // Files left out of the list: the box that names them, its details open.
+        const QString text = rig.dir.filePath("clip.avi");
+        QFile notes(text);
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("a shopping list\n");
+        notes.close();
+        const QString cut = rig.dir.filePath("cut.mp4");
+        QVERIFY(QFile::copy(Fixture("h264_aac.mp4"), cut));
+        QVERIFY(QFile::resize(cut, QFileInfo(cut).size() / 2));
+        rig.dialogs.Messages.clear();
+        rig.Add({text, cut});
+        QCOMPARE(rig.dialogs.Messages.size(), size_t(1));
+        std::unique_ptr<QMessageBox> box = gui::InformationDetailsBox(
+            &w, rig.dialogs.Messages[0].Text, rig.dialogs.Messages[0].Details);
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        for (QAbstractButton* button : box->buttons())
+            if (box->buttonRole(button) == QMessageBox::ActionRole)
+                button->click(); // "Show Details..."
+        QTest::qWait(200);
+        Save(*box, "left-out-files.png");
+        box->close();
 
         // A slower preset: a running row with its speed and time left, the batch in the status
         // bar.

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QItemSelection>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +20,8 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
+
+#include <cmath>
 
 using namespace mobivert;
 using guitest::Fixture;
@@ -49,7 +52,15 @@ private slots:
         QCOMPARE(w.Converter().TaskCount(), 2);
         QCOMPARE(w.lvFiles->Task(1), 1);
         QCOMPARE(w.windowTitle(), QString("Corvel Mobivert [Ready]"));
-        QVERIFY(rig.dialogs.Messages.empty());
+        // The two left out are named in one box, after the addition, saying why.
+        QCOMPARE(rig.dialogs.Messages.size(), size_t(1));
+        QCOMPARE(rig.dialogs.Messages[0].Text,
+                 QString("These files were not added to the list:\n\n"
+                         "notes.mp4: not a video or audio file\n"
+                         "missing.avi: the file is not there any more"));
+        // The sources' lengths and sizes, for weighing the batch's progress.
+        QVERIFY(std::abs(w.lvFiles->Work(1).DurationMs - 2000) < 100);
+        QCOMPARE(w.lvFiles->Work(1).Bytes, QFileInfo(Fixture("tone.mp3")).size());
 
         // Nothing readable: no row, and the title stays as it was.
         TWindowRig other;
@@ -57,6 +68,48 @@ private slots:
         other.Add({text});
         QCOMPARE(other.window->lvFiles->rowCount(), 0);
         QCOMPARE(other.window->windowTitle(), QString("Corvel Mobivert"));
+        QCOMPARE(other.dialogs.Texts(TShownMessage::Information),
+                 QStringList{"This file was not added to the list:\n\nnotes.mp4: not a video or "
+                             "audio file"});
+    }
+
+    // Files that are not media, empty or cut before their header ends are named with their
+    // reasons, in plain words with the libraries' text in the details, however they come.
+    void everyFileLeftOutIsNamedWithItsReason() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        const QString text = rig.dir.filePath("clip.avi");
+        QFile notes(text);
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("RIFF? no: a shopping list\n");
+        notes.close();
+        const QString empty = rig.dir.filePath("empty.avi");
+        QFile(empty).open(QIODevice::WriteOnly);
+        // Its index comes after the media data, which is cut in half.
+        const QString cut = rig.dir.filePath("cut.mp4");
+        QVERIFY(QFile::copy(Fixture("h264_aac.mp4"), cut));
+        QVERIFY(QFile::resize(cut, QFileInfo(cut).size() / 2));
+        const QString expected = "These files were not added to the list:\n\n"
+                                 "clip.avi: not a video or audio file\n"
+                                 "empty.avi: the file is empty\n"
+                                 "cut.mp4: the file ends before its header does";
+
+        const QStringList files{text, empty, Fixture("tone.mp3"), cut};
+        rig.Add(files);
+        w.lvFiles->FilesDropped(files);
+        w.AddFiles(gui::FilesFromArguments(QStringList{"mobivert"} + files));
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information),
+                 (QStringList{expected, expected, expected}));
+        QCOMPARE(w.lvFiles->rowCount(), 3);
+        const QString details = rig.dialogs.Messages[0].Details;
+        const QStringList lines = details.split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[0].startsWith("clip.avi: ") && lines[0].size() > 12, qPrintable(details));
+        QCOMPARE(lines[1], QString("empty.avi: the file is empty"));
+        QVERIFY2(lines[2].startsWith("cut.mp4: ") && lines[2].contains("moov atom not found"),
+                 qPrintable(details));
+        // The libraries' text names no folder: the row's file is named once, first.
+        QVERIFY2(!details.contains(rig.dir.path()), qPrintable(details));
     }
 
     void cancelledOpenDialogChangesNothing() {

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTest>
 
@@ -84,7 +85,7 @@ private slots:
         QVERIFY(QFile::remove(copy));
         rig.dialogs.Answers = {true};
         w.btnConvert->click();
-        const QString reason = "no such file or directory";
+        const QString reason = "the file is not there any more";
         QCOMPARE(rig.Statuses().value(0), "Failed: " + reason);
         QCOMPARE(rig.dialogs.Texts(TShownMessage::Plain),
                  QStringList{"Error found\n\ncopy.wav: " + reason});
@@ -101,6 +102,70 @@ private slots:
         QCOMPARE(rig.Statuses(), QStringList{"Failed: " + reason});
         QCOMPARE(w.State(), gui::TWindowState::Idle);
         QCOMPARE(rig.dialogs.Texts(TShownMessage::Plain).size(), 2);
+    }
+
+    // After a Stop, Convert! offers the files not converted yet: Cancel changes nothing, Yes
+    // converts the rest only (no second copy of what was done), "All again" everything.
+    void convertAfterStopOffersTheRest() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        w.txtOutput->setText(rig.OutputFolder());
+        rig.Add({Fixture("mono8k.wav"), Fixture("tone.mp3"), Fixture("sine_stereo_44k.wav")});
+        rig.SelectPreset("Wave Audio (*.wav)");
+        w.btnConvert->click();
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.OutputFiles().size(), 3);
+        // A second batch to the same format is stopped when its first file is done.
+        rig.dialogs.Answers = {true};
+        w.btnConvert->click();
+        w.btnPause->click();
+        w.btnConvert->click();
+        w.ConverterTerminate(0, true, false, QString());
+        QVERIFY(rig.WaitForTitle(" [Job Canceled]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Canceled", "Canceled"}));
+        const QStringList before = rig.OutputFiles();
+
+        rig.dialogs.Messages.clear();
+        rig.dialogs.Choices = {2};
+        w.btnConvert->click();
+        QCOMPARE(rig.dialogs.Messages.size(), size_t(1));
+        QCOMPARE(rig.dialogs.Messages[0].Text, QString("Convert the 2 remaining files?"));
+        QCOMPARE(rig.dialogs.Messages[0].Buttons, (QStringList{"Yes", "All again", "Cancel"}));
+        QCOMPARE(w.State(), gui::TWindowState::Idle);
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Canceled", "Canceled"}));
+
+        rig.dialogs.Choices = {0};
+        w.btnConvert->click();
+        QCOMPARE(w.Converter().TaskCount(), 2);
+        QCOMPARE(w.lvFiles->Task(0), -1);
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done", "Done"}));
+        // Only the two rest files were written again.
+        QCOMPARE(rig.OutputFiles().size(), before.size() + 2);
+        const QRegularExpression rest(R"(^(tone|sine_stereo_44k) \(Wave Audio \[1\]\)\.wav$)");
+        QCOMPARE(rig.OutputFiles().filter(rest).size(), 2);
+        QCOMPARE(rig.OutputFiles().filter("mono8k"), before.filter("mono8k"));
+
+        // A batch that ended as usual: the question it always asked.
+        rig.dialogs.Messages.clear();
+        w.btnConvert->click();
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Question),
+                 QStringList{"File(s) from the list was already converted to this format\n"
+                             "Wave Audio (*.wav)\nDo you wish to convert agin?"});
+        QVERIFY(rig.dialogs.Messages[0].Buttons.isEmpty());
+
+        // All again: every row gets a task.
+        rig.dialogs.Answers = {true};
+        w.btnConvert->click();
+        w.btnPause->click();
+        w.btnConvert->click();
+        w.ConverterTerminate(0, true, false, QString());
+        QVERIFY(rig.WaitForTitle(" [Job Canceled]"));
+        rig.dialogs.Choices = {1};
+        w.btnConvert->click();
+        QCOMPARE(w.Converter().TaskCount(), 3);
+        QVERIFY(rig.WaitForTitle(" [Done]"));
+        QCOMPARE(rig.Statuses(), (QStringList{"Done", "Done", "Done"}));
     }
 
     // Stop, then at once one of the actions a user reaches for, at every moment of a batch of

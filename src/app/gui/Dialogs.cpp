@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QUrl>
 
 namespace mobivert::gui {
@@ -16,6 +17,36 @@ void TQtDialogs::Plain(QWidget* parent, const QString& text) {
 
 void TQtDialogs::Information(QWidget* parent, const QString& text) {
     QMessageBox::information(parent, INFORMATION_CAPTION, text);
+}
+
+std::unique_ptr<QMessageBox> InformationDetailsBox(QWidget* parent, const QString& text,
+                                                   const QString& details) {
+    auto box = std::make_unique<QMessageBox>(QMessageBox::Information, INFORMATION_CAPTION, text,
+                                             QMessageBox::Ok, parent);
+    box->setDetailedText(details);
+    return box;
+}
+
+void TQtDialogs::InformationDetails(QWidget* parent, const QString& text, const QString& details) {
+    InformationDetailsBox(parent, text, details)->exec();
+}
+
+int TQtDialogs::Choose(QWidget* parent, const QString& text, const QStringList& buttons) {
+    QMessageBox box(QMessageBox::NoIcon, INFORMATION_CAPTION, text, QMessageBox::NoButton, parent);
+    QList<QAbstractButton*> added;
+    for (int i = 0; i < buttons.size(); ++i) {
+        const auto role = i == 0                    ? QMessageBox::AcceptRole
+                          : i + 1 == buttons.size() ? QMessageBox::RejectRole
+                                                    : QMessageBox::ActionRole;
+        added << box.addButton(buttons[i], role);
+    }
+    if (!added.isEmpty()) {
+        box.setDefaultButton(qobject_cast<QPushButton*>(added.first()));
+        box.setEscapeButton(added.last());
+    }
+    box.exec();
+    const int pressed = static_cast<int>(added.indexOf(box.clickedButton()));
+    return pressed >= 0 ? pressed : static_cast<int>(buttons.size()) - 1;
 }
 
 bool TQtDialogs::Question(QWidget* parent, const QString& text) {
@@ -43,8 +74,8 @@ QString TQtDialogs::ChooseFolder(QWidget* parent, const QString& prompt) {
                                              QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly);
 }
 
-void TQtDialogs::Open(const QString& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+bool TQtDialogs::Open(const QString& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 TQtDialogs::TQtDialogs() : notifier_(std::make_unique<TDesktopNotifier>()) {}

@@ -1,5 +1,7 @@
 #include "app/gui/FileListView.h"
 
+#include "app/gui/Look.h"
+
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHeaderView>
@@ -22,6 +24,8 @@ namespace {
 
 constexpr int TASK_ROLE = Qt::UserRole + 1;
 constexpr int OUTPUT_ROLE = Qt::UserRole + 2;
+constexpr int DURATION_ROLE = Qt::UserRole + 3;
+constexpr int BYTES_ROLE = Qt::UserRole + 4;
 constexpr int ROW_HEIGHT = 22;
 // Source and Status take these shares of the list's width, Path the rest, so that no column
 // is pushed out of sight when the window is made small.
@@ -155,6 +159,31 @@ void TFileListView::SetStatus(int row, const QString& status, const QString& hin
         return;
     cell->setText(status);
     cell->setToolTip(hint);
+    cell->setData(Qt::AccessibleDescriptionRole, hint.isEmpty() ? QVariant() : QVariant(hint));
+    const bool failed = status.startsWith("Failed");
+    const bool done = status.startsWith("Done");
+    cell->setIcon(failed ? FailedIcon() : done ? DoneIcon() : QIcon());
+    cell->setForeground(failed ? QBrush(FailedColor()) : done ? QBrush(DoneColor()) : QBrush());
+    QFont font = cell->font();
+    font.setBold(failed);
+    cell->setFont(font);
+}
+
+app::TSourceWork TFileListView::Work(int row) const {
+    app::TSourceWork work;
+    if (const QTableWidgetItem* source = item(row, fcSource)) {
+        const QVariant duration = source->data(DURATION_ROLE);
+        work.DurationMs = duration.isValid() ? duration.toLongLong() : -1;
+        work.Bytes = source->data(BYTES_ROLE).toLongLong();
+    }
+    return work;
+}
+
+void TFileListView::SetWork(int row, const app::TSourceWork& work) {
+    if (QTableWidgetItem* source = item(row, fcSource)) {
+        source->setData(DURATION_ROLE, QVariant::fromValue<qlonglong>(work.DurationMs));
+        source->setData(BYTES_ROLE, QVariant::fromValue<qlonglong>(work.Bytes));
+    }
 }
 
 QString TFileListView::FullPath(int row) const {
@@ -316,9 +345,10 @@ bool TFileListView::viewportEvent(QEvent* event) {
         event->ignore();
         return true;
     }
-    // Rich text is wrapped by the tooltip; plain text would stay on one line.
-    QToolTip::showText(help->globalPos(), "<p>" + text.toHtmlEscaped() + "</p>", viewport(),
-                       visualItemRect(cell));
+    // Rich text is wrapped by the tooltip; plain text would stay on one line. Its paragraphs
+    // (a failure's plain words, then the libraries' text) stay apart.
+    const QString html = text.toHtmlEscaped().replace("\n\n", "</p><p>").replace('\n', "<br>");
+    QToolTip::showText(help->globalPos(), "<p>" + html + "</p>", viewport(), visualItemRect(cell));
     return true;
 }
 

@@ -4,6 +4,8 @@
 // that follows, with the text after a further "|" (speed, time left, "Paused") beside the
 // percentage. Local files dropped onto the list are handed on through FilesDropped.
 
+#include "app/shared/ProgressClock.h"
+
 #include <QStringList>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
@@ -40,7 +42,12 @@ public:
     // Appends a row and returns its index.
     int AddRow(const QString& source, const QString& status, const QString& path);
     QString Status(int row) const;
+    // A status starting with "Done" or "Failed" gets its mark and colour as well; the hint is
+    // the cell's tooltip and what a screen reader says of it.
     void SetStatus(int row, const QString& status, const QString& hint = QString());
+    // What the row's source holds, as known once it was probed, for weighing the batch.
+    app::TSourceWork Work(int row) const;
+    void SetWork(int row, const app::TSourceWork& work);
     // Path followed by Source.
     QString FullPath(int row) const;
     // The converter task of a row, -1 when it has none.

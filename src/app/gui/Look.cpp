@@ -47,6 +47,54 @@ void PaintEmblem(QPainter& p, const QRectF& box) {
 
 } // namespace
 
+namespace {
+
+// A disc of the colour with a white mark drawn by the function, at the list's icon sizes.
+template <typename Mark> QIcon DiscIcon(const QColor& color, Mark mark) {
+    QIcon icon;
+    for (int size : {16, 20, 32}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setPen(Qt::NoPen);
+        p.setBrush(color);
+        p.drawEllipse(QRectF(1, 1, size - 2, size - 2));
+        QPen pen(Qt::white, size / 7.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        p.setPen(pen);
+        mark(p, static_cast<qreal>(size));
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+} // namespace
+
+QColor DoneColor() {
+    return QColor(0x1e, 0x7a, 0x34);
+}
+
+QColor FailedColor() {
+    return QColor(0xb0, 0x1e, 0x1e);
+}
+
+QIcon DoneIcon() {
+    static const QIcon icon = DiscIcon(DoneColor(), [](QPainter& p, qreal s) {
+        p.drawPolyline(QPolygonF{QPointF(0.28 * s, 0.52 * s), QPointF(0.44 * s, 0.68 * s),
+                                 QPointF(0.72 * s, 0.34 * s)});
+    });
+    return icon;
+}
+
+QIcon FailedIcon() {
+    static const QIcon icon = DiscIcon(FailedColor(), [](QPainter& p, qreal s) {
+        p.drawLine(QPointF(0.33 * s, 0.33 * s), QPointF(0.67 * s, 0.67 * s));
+        p.drawLine(QPointF(0.67 * s, 0.33 * s), QPointF(0.33 * s, 0.67 * s));
+    });
+    return icon;
+}
+
 QIcon ProgramIcon() {
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128, 256}) {
@@ -71,7 +119,7 @@ QPushButton {
 }
 QPushButton:hover { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #ffffff, stop:1 #c2d8f2); border-color: #3f7cc4; }
 QPushButton:pressed { background: #b7cde8; }
-QPushButton:focus { border-color: #2a6ab8; }
+QPushButton:focus { border: 2px solid #e08a00; }
 QPushButton:disabled { color: #9aa6b4; background: #e4e8ee; border-color: #c2cbd6; }
 QPushButton#btnConvert {
     font-weight: bold;
@@ -79,12 +127,16 @@ QPushButton#btnConvert {
     color: white; border-color: #174b8a;
 }
 QPushButton#btnConvert:hover { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #74b7f5, stop:1 #2a6fc2); }
+QPushButton#btnConvert:focus { border: 2px solid #e08a00; }
 QPushButton#btnConvert:disabled { background: #9db3cc; color: #e8eef5; border-color: #8fa3ba; }
 QLineEdit, QComboBox {
     background: white; border: 1px solid #8397b0; border-radius: 3px; padding: 2px 4px;
     min-height: 18px; selection-background-color: #2f74c6;
 }
 QLineEdit:read-only { background: #f6f8fb; }
+QLineEdit:focus, QComboBox:focus, QSpinBox:focus, QTableWidget:focus { border: 2px solid #e08a00; }
+QCheckBox:focus, QRadioButton:focus { background: #fde9c4; border-radius: 3px; }
+QToolButton#btnHelp:focus { border: 2px solid #e08a00; }
 QLineEdit:disabled, QComboBox:disabled { background: #eceff3; color: #9aa6b4; border-color: #c2cbd6; }
 QComboBox QAbstractItemView { background: white; selection-background-color: #2f74c6; selection-color: white; }
 QGroupBox {

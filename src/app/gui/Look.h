@@ -10,6 +10,13 @@ namespace mobivert::gui {
 
 QString StyleSheet();
 QIcon ProgramIcon();
+// The marks of a list row's end: a green disc with a tick for a converted file, a red one with
+// a cross for a failed one. The row's text says the same in words.
+QIcon DoneIcon();
+QIcon FailedIcon();
+// The colours of those rows' status text.
+QColor DoneColor();
+QColor FailedColor();
 
 // Three pictures side by side: the program's emblem, its name with a line about what it does,
 // and a strip of film frames turning into a sound wave. A help button sits at its right.

@@ -1,11 +1,14 @@
 #include "app/gui/MainForm.h"
 
 #include "app/gui/FileListView.h"
+#include "app/gui/HelpViewer.h"
 #include "app/gui/Look.h"
 #include "app/gui/OptionsForm.h"
 #include "app/shared/ConversionDriver.h"
+#include "app/shared/PlainReasons.h"
 #include "app/shared/Presets.h"
 #include "app/shared/Settings.h"
+#include "app/shared/SourceExtensions.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -21,6 +24,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -32,15 +37,17 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace mobivert::gui {
 
 namespace {
 
-constexpr const char* CAPTION_CONVERT = "Convert!";
-constexpr const char* CAPTION_STOP = "Stop";
-constexpr const char* CAPTION_PAUSE = "Pause";
-constexpr const char* CAPTION_RESUME = "Resume";
+// The captions, with the letter that Alt presses them by.
+constexpr const char* CAPTION_CONVERT = "&Convert!";
+constexpr const char* CAPTION_STOP = "&Stop";
+constexpr const char* CAPTION_PAUSE = "&Pause";
+constexpr const char* CAPTION_RESUME = "Res&ume";
 
 constexpr const char* STATUS_READY = "Ready";
 constexpr const char* STATUS_DONE = "Done";
@@ -53,10 +60,37 @@ QString FromStd(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-// "Failed: <reason>", on one line.
-QString FailedStatus(const QString& reason) {
-    const QString line = reason.simplified();
-    return line.isEmpty() ? QString(STATUS_FAILED) : QString(STATUS_FAILED) + ": " + line;
+// A failure's reason, plain words first: "Failed: <reason>" on one line for the row, and for
+// its tooltip the same followed by the libraries' own text.
+struct TFailure {
+    QString Status;
+    QString Hint;
+};
+
+TFailure FailureOf(const QString& message, const std::vector<std::string>& paths) {
+    const std::string text = message.toStdString();
+    const QString first = FromStd(app::ReasonFirst(text, paths)).simplified();
+    const QString library = FromStd(app::WithoutPaths(text, paths)).trimmed();
+    TFailure failure;
+    failure.Status =
+        first.isEmpty() ? QString(STATUS_FAILED) : QString(STATUS_FAILED) + ": " + first;
+    failure.Hint = failure.Status;
+    if (!library.isEmpty() && library.simplified() != first)
+        failure.Hint += "\n\nDetails: " + library;
+    return failure;
+}
+
+// "clip.avi: not a video or audio file" and, for the details, the libraries' text.
+struct TLeftOut {
+    QStringList Reasons;
+    QStringList Details;
+};
+
+// The message naming the files that were left out of the list.
+QString LeftOutMessage(const QStringList& reasons) {
+    return (reasons.size() == 1 ? QString("This file was not added to the list:\n\n")
+                                : QString("These files were not added to the list:\n\n")) +
+           reasons.join('\n');
 }
 
 // Whether the row's status says how its conversion ended.
@@ -99,16 +133,15 @@ QString BatchSummary(int converted, int failed, int canceled) {
 }
 
 QStringList OpenDialogFilters() {
-    QStringList filters;
-    const QStringList parts = QString(OPEN_DIALOG_FILTER).split('|');
-    for (int i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns = parts[i + 1].split(';', Qt::SkipEmptyParts);
-        for (QString& pattern : patterns)
-            if (pattern == "*.*")
-                pattern = "*";
-        filters << parts[i] + " (" + patterns.join(' ') + ")";
-    }
-    return filters;
+    auto patterns = [](const std::vector<std::string>& extensions) {
+        QStringList list;
+        for (const std::string& extension : extensions)
+            list << "*." + FromStd(extension);
+        return list.join(' ');
+    };
+    return {"All Supported Files (" + patterns(app::SourceExtensions()) + ")",
+            "Video Files (" + patterns(app::VideoSourceExtensions()) + ")",
+            "Audio Files (" + patterns(app::AudioSourceExtensions()) + ")", "All Files (*)"};
 }
 
 TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& libraryFolder,
@@ -136,6 +169,7 @@ TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& 
     converter_->SetLogLevel(converter::llQuiet);
     converter_->SetProgressInterval(100);
     ConnectConverter();
+    ConnectSettings();
 }
 
 TfrmMain::~TfrmMain() {
@@ -153,6 +187,8 @@ void TfrmMain::BuildControls() {
     btnHelp->setObjectName("btnHelp");
     btnHelp->setText("?");
     btnHelp->setToolTip("Help (F1)");
+    btnHelp->setAccessibleName("Help");
+    btnHelp->setFocusPolicy(Qt::StrongFocus);
     btnHelp->setFixedSize(22, 22);
     auto* bannerRow = new QHBoxLayout(banner);
     bannerRow->setContentsMargins(0, 6, 10, 0);
@@ -161,6 +197,7 @@ void TfrmMain::BuildControls() {
 
     lvFiles = new TFileListView(this);
     lvFiles->setObjectName("lvFiles");
+    lvFiles->setAccessibleName("Files to convert");
 
     auto button = [this](const char* name, const QString& caption, const QString& hint) {
         auto* b = new QPushButton(caption, this);
@@ -170,9 +207,9 @@ void TfrmMain::BuildControls() {
         b->setMinimumWidth(104);
         return b;
     };
-    btnOpen = button("btnOpen", "Add...", "Open one or more videos to the list");
-    btnRemove = button("btnRemove", "Remove", "Remove selected video from the list");
-    btnClear = button("btnClear", "Clear", "Remove selected video from the list");
+    btnOpen = button("btnOpen", "&Add...", "Open one or more videos to the list");
+    btnRemove = button("btnRemove", "&Remove", "Remove selected video from the list");
+    btnClear = button("btnClear", "C&lear", "Remove every video from the list");
     btnPause = button("btnPause", CAPTION_PAUSE, "Suspend the conversion job temporarily");
     btnConvert = button("btnConvert", CAPTION_CONVERT, "Convert all the videos from the list");
     btnConvert->setMinimumHeight(40);
@@ -180,10 +217,11 @@ void TfrmMain::BuildControls() {
 
     selFormat = new QComboBox(this);
     selFormat->setObjectName("selFormat");
+    selFormat->setAccessibleName("Output format");
     for (const std::string& text : app::PresetListTexts())
         selFormat->addItem(FromStd(text));
     selFormat->setMaxVisibleItems(22);
-    btnOptions = button("btnOptions", "Options", "Change the output options of the format");
+    btnOptions = button("btnOptions", "&Options", "Change the output options of the format");
     lblOverrides = new QLabel(this);
     lblOverrides->setObjectName("lblOverrides");
     lblOverrides->setWordWrap(true);
@@ -191,20 +229,22 @@ void TfrmMain::BuildControls() {
 
     txtOutput = new QLineEdit(this);
     txtOutput->setObjectName("txtOutput");
+    txtOutput->setAccessibleName("Output folder");
     txtOutput->setReadOnly(true);
     txtOutput->installEventFilter(this);
-    btnFolderChange = button("btnFolderChange", "Change", "Choose the output folder");
-    btnBrowse = button("btnBrowse", "Browse", "Show the output folder");
+    btnFolderChange = button("btnFolderChange", "C&hange", "Choose the output folder");
+    btnBrowse = button("btnBrowse", "&Browse", "Show the output folder");
     btnFolderChange->setMinimumWidth(80);
     btnBrowse->setMinimumWidth(80);
-    chkSameFolder = new QCheckBox("Use the same directory to the source file", this);
+    chkSameFolder = new QCheckBox("&Use the same directory to the source file", this);
     chkSameFolder->setObjectName("chkSameFolder");
     spnConversions = new QSpinBox(this);
     spnConversions->setObjectName("spnConversions");
     spnConversions->setRange(1, MaxConversionsAtOnce());
     spnConversions->setValue(1);
     spnConversions->setToolTip("How many files are converted at the same time");
-    auto* conversionsLabel = new QLabel("Conversions at once:", this);
+    spnConversions->setAccessibleName("Conversions at once");
+    auto* conversionsLabel = new QLabel("Co&nversions at once:", this);
     conversionsLabel->setBuddy(spnConversions);
 
     auto* side = new QVBoxLayout();
@@ -221,11 +261,15 @@ void TfrmMain::BuildControls() {
     grid->setVerticalSpacing(8);
     grid->addWidget(lvFiles, 0, 0, 1, 3);
     grid->addLayout(side, 0, 3);
-    grid->addWidget(new QLabel("Output Format:", this), 1, 0);
+    auto* formatLabel = new QLabel("Output &Format:", this);
+    formatLabel->setBuddy(selFormat);
+    grid->addWidget(formatLabel, 1, 0);
     grid->addWidget(selFormat, 1, 1);
     grid->addWidget(btnOptions, 1, 2, 1, 2, Qt::AlignLeft);
     grid->addWidget(lblOverrides, 2, 1, 1, 3);
-    grid->addWidget(new QLabel("Output Folder:", this), 3, 0);
+    auto* folderLabel = new QLabel("Output Fol&der:", this);
+    folderLabel->setBuddy(txtOutput);
+    grid->addWidget(folderLabel, 3, 0);
     grid->addWidget(txtOutput, 3, 1);
     auto* folderButtons = new QHBoxLayout();
     folderButtons->setSpacing(6);
@@ -253,6 +297,10 @@ void TfrmMain::BuildControls() {
     outer->addWidget(content, 1);
     sbStatus = new QStatusBar(this);
     sbStatus->setObjectName("sbStatus");
+    sbStatus->setAccessibleName("Status");
+    // A screen reader hears the batch's state as it changes.
+    connect(sbStatus, &QStatusBar::messageChanged, sbStatus,
+            [this](const QString& text) { sbStatus->setAccessibleDescription(text); });
     sbStatus->setSizeGripEnabled(false);
     outer->addWidget(sbStatus);
     statusTimer_ = new QTimer(this);
@@ -310,6 +358,17 @@ void TfrmMain::BuildControls() {
 
     frmOptions = new TfrmOptions(Choices, dialogs_, this);
     connect(frmOptions, &QDialog::finished, this, &TfrmMain::ShowOverrides);
+    frmHelp = new THelpViewer(this);
+
+    // Tab goes down the window as it reads: the list and its buttons, the format, the folder,
+    // then what starts the batch.
+    QWidget* order[] = {lvFiles,        btnOpen,   btnRemove,       btnClear,  selFormat,
+                        btnOptions,     txtOutput, btnFolderChange, btnBrowse, chkSameFolder,
+                        spnConversions, btnPause,  btnConvert,      btnHelp};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    // The list follows the running rows unless the user scrolls away from them.
+    connect(lvFiles->verticalScrollBar(), &QScrollBar::valueChanged, this, &TfrmMain::ListScrolled);
 
     setMinimumSize(631, 433);
     resize(732, 556);
@@ -374,7 +433,7 @@ bool TfrmMain::LoadLibraries() {
     return false;
 }
 
-int TfrmMain::AddTask(const QString& path, QString* reason) {
+int TfrmMain::AddTask(const QString& path, QString* reason, app::TSourceWork* work) {
     const std::string file = path.toStdString();
     // The row already names the file: the reason goes without it.
     auto refuse = [reason, &file](const std::string& why) {
@@ -390,6 +449,13 @@ int TfrmMain::AddTask(const QString& path, QString* reason) {
             return refuse(probe.LastError());
     } catch (const std::exception& e) {
         return refuse(e.what());
+    }
+    if (work) {
+        const AVFormatContext* context = probe.FormatContext();
+        // The container's length, in the libraries' microseconds; none for a stream of
+        // unknown length.
+        work->DurationMs = context && context->duration > 0 ? context->duration / 1000 : -1;
+        work->Bytes = QFileInfo(path).size();
     }
     converter::TInputOptions input;
     input.FileName = file;
@@ -458,37 +524,63 @@ void TfrmMain::AddFiles(const QStringList& files) {
         Cancelled = false;
     }
     int number = 0;
+    TLeftOut leftOut;
     for (const QString& file : files) {
         const QString path = QFileInfo(file).absoluteFilePath();
-        int task = AddTask(path);
-        // A file the libraries cannot read gets no row.
-        if (task < 0)
+        QString reason;
+        app::TSourceWork work;
+        int task = AddTask(path, &reason, &work);
+        // A file the libraries cannot read gets no row; the user is told why below.
+        if (task < 0) {
+            const QString name = QFileInfo(path).fileName();
+            const std::vector<std::string> paths{path.toStdString()};
+            leftOut.Reasons
+                << name + ": " +
+                       FromStd(app::ReasonFirst(reason.toStdString(), paths)).simplified();
+            leftOut.Details
+                << name + ": " + FromStd(app::WithoutPaths(reason.toStdString(), paths)).trimmed();
             continue;
+        }
         SetTitle(QString(" [Loading File %1...]").arg(++number));
         QFileInfo info(path);
         int row = lvFiles->AddRow(info.fileName(), STATUS_READY, info.absolutePath() + "/");
         lvFiles->SetTask(row, task);
+        lvFiles->SetWork(row, work);
     }
     if (lvFiles->rowCount() > 0)
         SetTitle(" [Ready]");
     selFormat->setFocus();
+    // One box for the whole addition, after it, so that a long drop is not held up file by
+    // file.
+    if (!leftOut.Reasons.isEmpty())
+        dialogs_.InformationDetails(this, LeftOutMessage(leftOut.Reasons),
+                                    leftOut.Details.join('\n'));
 }
 
 void TfrmMain::DoLoadFromList() {
+    LoadFromList(false);
+}
+
+void TfrmMain::LoadFromList(bool rest) {
     if (!LoadLibraries())
         return;
     int number = 0;
     for (int row = 0; row < lvFiles->rowCount(); ++row) {
         lvFiles->SetTask(row, -1);
+        // The rest of a stopped batch: converted rows keep what they say and their output.
+        if (rest && lvFiles->Status(row).startsWith(STATUS_DONE))
+            continue;
         lvFiles->SetOutput(row, QString());
         QString reason;
-        int task = AddTask(lvFiles->FullPath(row), &reason);
+        app::TSourceWork work;
+        int task = AddTask(lvFiles->FullPath(row), &reason, &work);
         // A file that can no longer be read keeps its row, without a task, and says why: an
         // earlier "Done" would claim a conversion that does not happen now.
         if (task < 0) {
-            lvFiles->SetStatus(row, FailedStatus(reason), reason);
+            ShowFailed(row, reason);
             continue;
         }
+        lvFiles->SetWork(row, work);
         SetTitle(QString(" [Loading File %1...]").arg(++number));
         lvFiles->SetStatus(row, STATUS_READY);
         lvFiles->SetTask(row, task);
@@ -531,6 +623,8 @@ void TfrmMain::btnClearClick() {
     lvFiles->setRowCount(0);
     ClearTasks();
     SetTitle("");
+    // The last batch's summary spoke of rows that are gone.
+    sbStatus->clearMessage();
 }
 
 // ---- Converting ----
@@ -563,14 +657,24 @@ void TfrmMain::btnConvertClick() {
     }
     const QString preset = selFormat->currentText();
     if (converter_->TaskCount() == 0 || Cancelled) {
-        if (preset == LastPreset &&
-            !dialogs_.Question(this, "File(s) from the list was already converted to this "
-                                     "format\n" +
-                                         preset + "\nDo you wish to convert agin?"))
+        bool rest = false;
+        if (const int remaining = RemainingAfterStop(); remaining >= 0) {
+            // After a Stop: the files not converted yet, unless the user wants all again.
+            const int choice =
+                dialogs_.Choose(this, QString("Convert the %1 remaining files?").arg(remaining),
+                                {"Yes", "All again", "Cancel"});
+            if (choice != 0 && choice != 1)
+                return;
+            rest = choice == 0;
+        } else if (preset == LastPreset &&
+                   !dialogs_.Question(this, "File(s) from the list was already converted to this "
+                                            "format\n" +
+                                                preset + "\nDo you wish to convert agin?")) {
             return;
+        }
         ClearTasks();
         Cancelled = false;
-        DoLoadFromList();
+        LoadFromList(rest);
     }
     if (selFormat->currentIndex() == 0) {
         dialogs_.Information(this, app::MSG_CHOOSE_FORMAT);
@@ -605,14 +709,15 @@ void TfrmMain::btnConvertClick() {
             btnConvert->setFocus();
             continue;
         }
-        const QString reason = FromStd(sources[i].Error);
-        lvFiles->SetStatus(row, FailedStatus(reason), reason);
+        ShowFailed(row, FromStd(sources[i].Error));
     }
-    // Rows refused now or when the tasks were rebuilt, in one box for the whole press.
+    // Rows refused now or when the tasks were rebuilt, in one box for the whole press, each
+    // with its reason in plain words.
+    const QString failedMark = QString(STATUS_FAILED) + ": ";
     for (int row = 0; row < lvFiles->rowCount(); ++row)
         if (lvFiles->Task(row) < 0 && lvFiles->Status(row).startsWith(STATUS_FAILED))
             refused << lvFiles->item(row, fcSource)->text() + ": " +
-                           lvFiles->item(row, fcStatus)->toolTip().simplified();
+                           lvFiles->Status(row).mid(failedMark.size());
     if (!refused.isEmpty())
         dialogs_.Plain(this, QString(app::MSG_ERROR_FOUND) + "\n\n" + refused.join('\n'));
     // Nothing left to run: no end report would come, so the window stays idle.
@@ -632,6 +737,17 @@ void TfrmMain::btnConvertClick() {
     ++generation_;
     fileClocks_.clear();
     batchClock_.Start(converter_->TaskCount(), Now());
+    // Each file counts for the work it holds, so that one long file is not a seventh of a
+    // batch of seven.
+    std::vector<app::TSourceWork> works;
+    for (int row : rowOfSource)
+        works.push_back(lvFiles->Work(row));
+    const std::vector<double> weights = app::WorkWeights(works);
+    for (size_t i = 0; i < rowOfSource.size(); ++i)
+        if (const int task = lvFiles->Task(rowOfSource[i]); task >= 0)
+            batchClock_.SetWeight(task, weights[i]);
+    followedRow_ = -1;
+    following_ = true;
     converted_ = 0;
     failed_ = refused.size();
     canceled_ = 0;
@@ -699,12 +815,54 @@ void TfrmMain::ConverterProgress(int index, int currentDuration, int totalOutput
                                ? QString(DETAIL_PAUSED)
                                : FromStd(app::FormatFileFigures(figures));
     lvFiles->SetStatus(row, ProgressStatus(figures.Percent, detail));
+    FollowRow(row);
     UpdateStatusBar();
+}
+
+void TfrmMain::FollowRow(int row) {
+    // Several rows run at once: the list stays with the first of them.
+    if (followedRow_ >= 0 && followedRow_ < row &&
+        lvFiles->Status(followedRow_).startsWith(PROGRESS_MARK))
+        return;
+    followedRow_ = row;
+    QTableWidgetItem* cell = lvFiles->item(row, fcSource);
+    if (!following_ || !cell)
+        return;
+    scrollingToRow_ = true;
+    lvFiles->scrollToItem(cell, QAbstractItemView::EnsureVisible);
+    scrollingToRow_ = false;
+}
+
+void TfrmMain::ListScrolled() {
+    if (scrollingToRow_ || followedRow_ < 0)
+        return;
+    // The user scrolled: the list follows again once the running row is back in sight.
+    const QRect visible = lvFiles->viewport()->rect();
+    const QTableWidgetItem* cell = lvFiles->item(followedRow_, fcSource);
+    following_ = cell && visible.contains(lvFiles->visualItemRect(cell));
+}
+
+int TfrmMain::RemainingAfterStop() const {
+    if (!Cancelled)
+        return -1;
+    int done = 0;
+    for (int row = 0; row < lvFiles->rowCount(); ++row)
+        done += lvFiles->Status(row).startsWith(STATUS_DONE);
+    if (done == 0 || done == lvFiles->rowCount())
+        return -1;
+    return lvFiles->rowCount() - done;
+}
+
+void TfrmMain::ShowFailed(int row, const QString& message) {
+    const std::vector<std::string> paths{lvFiles->FullPath(row).toStdString(),
+                                         lvFiles->Output(row).toStdString()};
+    const TFailure failure = FailureOf(message, paths);
+    lvFiles->SetStatus(row, failure.Status, failure.Hint);
 }
 
 void TfrmMain::EndRow(int row, bool finished, bool failed, const QString& message) {
     if (failed) {
-        lvFiles->SetStatus(row, FailedStatus(message), message);
+        ShowFailed(row, message);
         ++failed_;
     } else if (finished) {
         // Also when the stop came while the output was being completed. A finished task's
@@ -754,6 +912,11 @@ void TfrmMain::EndBatch() {
     SetIdle();
     if (Cancelled) {
         SetTitle(" [Job Canceled]");
+        // Stopped when every file was already converted: converting again asks as after a
+        // finished batch.
+        if (RemainingAfterStop() < 0 && lvFiles->rowCount() > 0 &&
+            lvFiles->Status(0).startsWith(STATUS_DONE))
+            LastPreset = selFormat->currentText();
     } else {
         SetTitle(" [Done]");
         ClearTasks();
@@ -824,19 +987,45 @@ bool TfrmMain::HasOutput(int row) const {
 
 void TfrmMain::OpenOutput(int row) {
     const QString output = lvFiles->Output(row);
-    if (HasOutput(row))
-        dialogs_.Open(output);
+    if (HasOutput(row) && !dialogs_.Open(output))
+        dialogs_.Information(this, "No program on this desktop opens this file:\n" + output);
 }
 
 void TfrmMain::OpenOutputFolder(int row) {
     const QString output = lvFiles->Output(row);
     if (HasOutput(row))
-        dialogs_.Open(QFileInfo(output).absolutePath());
+        OpenFolder(QFileInfo(output).absolutePath());
+}
+
+void TfrmMain::OpenFolder(const QString& folder) {
+    if (dialogs_.Open(folder))
+        return;
+    if (!QFileInfo(folder).isDir())
+        dialogs_.Information(this, "The folder does not exist yet; the first conversion into it "
+                                   "creates it:\n" +
+                                       folder);
+    else
+        dialogs_.Information(this, "No file manager on this desktop opens this folder:\n" + folder);
 }
 
 void TfrmMain::btnOptionsClick() {
+    // Video choices mean nothing to an audio output.
+    frmOptions->SetVideoApplies(
+        !app::IsAudioExtension(app::PresetExtension(selFormat->currentText().toStdString())));
     // Modal, but the caller does not wait in a loop of its own.
     frmOptions->setWindowModality(Qt::ApplicationModal);
+    // Over the middle of the window, wherever the window is.
+    QRect place(QPoint(), frmOptions->size());
+    place.moveCenter(frameGeometry().center());
+    // Kept on the screen when the window is near its edge.
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        place.moveLeft(std::clamp(place.left(), area.left(),
+                                  std::max(area.left(), area.right() - place.width() + 1)));
+        place.moveTop(std::clamp(place.top(), area.top(),
+                                 std::max(area.top(), area.bottom() - place.height() + 1)));
+    }
+    frmOptions->move(place.topLeft());
     frmOptions->show();
     frmOptions->raise();
     frmOptions->activateWindow();
@@ -853,7 +1042,7 @@ void TfrmMain::btnFolderChangeClick() {
 }
 
 void TfrmMain::btnBrowseClick() {
-    dialogs_.Open(txtOutput->text());
+    OpenFolder(txtOutput->text());
 }
 
 void TfrmMain::chkSameFolderClick() {
@@ -873,10 +1062,30 @@ QString TfrmMain::HelpFile() const {
 }
 
 void TfrmMain::suiFormMainTitleBarHelpBtnClick() {
-    dialogs_.Open(HelpFile());
+    const QString file = HelpFile();
+    if (dialogs_.Open(file))
+        return;
+    // Without a browser on the desktop the page is shown here.
+    if (QFileInfo::exists(file))
+        frmHelp->ShowPage(file);
+    else
+        dialogs_.Information(this, "The help page is not installed:\n" + file);
+}
+
+void TfrmMain::ConnectSettings() {
+    // Every change is written at once, so that a window that is killed loses none of them.
+    connect(selFormat, &QComboBox::currentIndexChanged, this, &TfrmMain::SaveSettings);
+    connect(txtOutput, &QLineEdit::textChanged, this, &TfrmMain::SaveSettings);
+    connect(chkSameFolder, &QCheckBox::toggled, this, &TfrmMain::SaveSettings);
+    connect(spnConversions, &QSpinBox::valueChanged, this, &TfrmMain::SaveSettings);
+    connect(frmOptions, &QDialog::accepted, this, &TfrmMain::SaveSettings);
 }
 
 void TfrmMain::FormClose() {
+    SaveSettings();
+}
+
+void TfrmMain::SaveSettings() {
     app::TMainSettings settings;
     settings.OutputFolder = txtOutput->text().toStdString();
     settings.SameFolder = chkSameFolder->isChecked();

@@ -32,22 +32,11 @@ namespace mobivert::gui {
 
 class TFileListView;
 class TfrmOptions;
+class THelpViewer;
 
-// The open dialog's filter as it was always written: description and pattern list alternate,
-// separated by "|".
-inline constexpr const char* OPEN_DIALOG_FILTER =
-    "All Supported Files|*.avi;*.avm;*.asf;*.wmv;*.avs;*.flv;*.mkv;*.mov;*.3gp;*.mp4;*.mpg;*.mpeg;"
-    "*.dat;*.ogm;*.vob;*.rm;*.rmvb;*.ts;*.tp;*.ifo;*.nsv;*.vob;*.mp3;*.aac;*.wav;*.wma;*.cda;*."
-    "flac;"
-    "*.m4a;*.mid;*.mka;*.mp2;*.mpa;*.mpc;*.ape;*.ofr;*.ogg;*.ra;*.wv;*.tta;*.ac3;*.dts;*.amr;|"
-    "Video Files|*.avi;*.avm;*.asf;*.wmv;*.avs;*.flv;*.mkv;*.mov;*.3gp;*.mp4;*.mpg;*.mpeg;*.dat;"
-    "*.ogm;*.vob;*.rm;*.rmvb;*.ts;*.tp;*.ifo;*.nsv;*.vob;|"
-    "Audio Files|*.mp3;*.aac;*.wav;*.wma;*.cda;*.flac;*.m4a;*.mid;*.mka;*.mp2;*.mpa;*.mpc;*.ape;"
-    "*.ofr;*.ogg;*.ra;*.wv;*.tta;*.ac3;*.dts;*.amr;|"
-    "All Files|*.*";
-
-// That filter in Qt's form, "Description (*.a *.b)" per entry; "*.*" becomes "*" so that files
-// without an extension are listed too.
+// The open dialog's four filters in Qt's form, "Description (*.a *.b)": "All Supported Files",
+// "Video Files" and "Audio Files" from the source extensions the program reads, and
+// "All Files (*)", which lists files without an extension too.
 QStringList OpenDialogFilters();
 
 // The files named on the command line (the program's own name and options left out; "--" ends
@@ -110,6 +99,8 @@ public:
     QAction* actRemove;
     QAction* actClear;
     TfrmOptions* frmOptions;
+    // The help page, for a desktop without a browser.
+    THelpViewer* frmHelp;
 
 public slots:
     void btnOpenClick();
@@ -128,6 +119,9 @@ public slots:
     // or Enter on the row), or the folder that holds it.
     void OpenOutput(int row);
     void OpenOutputFolder(int row);
+    // Writes the output folder, the same-folder choice, the preset, the conversions at once and
+    // the options dialog's choices to the settings file (each change does so at once).
+    void SaveSettings();
 
     // The component's events, on this window's thread.
     void ConverterProgress(int index, int currentDuration, int totalOutputDuration);
@@ -141,8 +135,22 @@ private:
     void BuildControls();
     void ConnectConverter();
     bool LoadLibraries();
-    // A task for the file when the probe can open it and the component takes it; -1 otherwise.
-    int AddTask(const QString& path, QString* reason = nullptr);
+    // A task for the file when the probe can open it and the component takes it; -1 otherwise,
+    // with the reason. The source's length and size go to work.
+    int AddTask(const QString& path, QString* reason = nullptr, app::TSourceWork* work = nullptr);
+    // Rebuilds the rows' tasks; with rest, only of the rows not converted yet.
+    void LoadFromList(bool rest);
+    // After a stopped batch in which some rows but not all were converted, how many were not;
+    // -1 otherwise.
+    int RemainingAfterStop() const;
+    // The row reads "Failed: <reason>", plain words first, the libraries' text in its tooltip.
+    void ShowFailed(int row, const QString& message);
+    // A folder handed to the desktop; the user is told when it is not there or nothing opens it.
+    void OpenFolder(const QString& folder);
+    void ConnectSettings();
+    // The list shows the running row, unless the user scrolled away from it.
+    void FollowRow(int row);
+    void ListScrolled();
     // Removes every task; events still on their way from earlier tasks are dropped.
     void ClearTasks();
     void SetTitle(const QString& suffix);
@@ -169,6 +177,9 @@ private:
     std::atomic<bool> closing_{false};
     // The user closed the window during a batch: it closes when the stopped batch has ended.
     bool closeWhenStopped_ = false;
+    int followedRow_ = -1;
+    bool following_ = true;
+    bool scrollingToRow_ = false;
     QElapsedTimer clock_;
     QTimer* statusTimer_;
     app::TBatchClock batchClock_;

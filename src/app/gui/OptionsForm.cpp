@@ -107,11 +107,13 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     };
     auto* bitRates = new QHBoxLayout();
     bitRates->setSpacing(8);
-    bitRates->addWidget(bitRateGroup(" Video Bit Rate ", txtVideoBitRate, chkVideoBitRateSame));
+    grpVideoBitRate = bitRateGroup(" Video Bit Rate ", txtVideoBitRate, chkVideoBitRateSame);
+    bitRates->addWidget(grpVideoBitRate);
     bitRates->addWidget(bitRateGroup(" Audio Bit Rate ", txtAudioBitRate, chkAudioBitRateSame));
     column->addLayout(bitRates);
 
     auto* resolution = new QGroupBox(" Video Resolution ", page);
+    grpVideoResolution = resolution;
     auto* sizeRow = new QHBoxLayout(resolution);
     sizeRow->setContentsMargins(10, 6, 10, 4);
     lblWidth = new QLabel("Width:", resolution);
@@ -187,6 +189,20 @@ void TfrmOptions::FormShow() {
     chkResolutionSameClick();
     chkResolutionSame->setEnabled(true);
     rdgAudioChannel->setEnabled(true);
+    ShowVideoApplies();
+}
+
+void TfrmOptions::SetVideoApplies(bool applies) {
+    videoApplies_ = applies;
+    ShowVideoApplies();
+}
+
+void TfrmOptions::ShowVideoApplies() {
+    for (QWidget* group : std::initializer_list<QWidget*>{rdgVideoAspectRatio, rdgVideoFrameRate,
+                                                          grpVideoBitRate, grpVideoResolution}) {
+        group->setEnabled(videoApplies_);
+        group->setToolTip(videoApplies_ ? QString() : "The chosen format has no video");
+    }
 }
 
 void TfrmOptions::chkVideoBitRateSameClick() {
@@ -219,7 +235,7 @@ void TfrmOptions::btnOKClick() {
     typed.HeightText = txtResolutionHeight->currentText().toStdString();
     typed.ResolutionDefault = chkResolutionSame->isChecked();
 
-    const std::string problem = app::CheckChoices(typed);
+    const std::string problem = app::CheckStoredChoices(typed);
     if (!problem.empty()) {
         dialogs_.Information(this, QString::fromStdString(problem));
         if (problem == app::MSG_SIZE_NOT_INTEGER)

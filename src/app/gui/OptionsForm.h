@@ -40,6 +40,10 @@ public:
     // them on OK.
     TfrmOptions(app::TStoredChoices& choices, TDialogs& dialogs, QWidget* parent = nullptr);
 
+    // Whether the output has video: for audio outputs the aspect, frame rate, video bit rate and
+    // size cannot be chosen (what is stored for them stays for video outputs).
+    void SetVideoApplies(bool applies);
+
     TRadioGroup* rdgAudioChannel;
     TRadioGroup* rdgAudioSampleRate;
     TRadioGroup* rdgVideoAspectRatio;
@@ -55,6 +59,8 @@ public:
     QComboBox* txtResolutionHeight;
     QLabel* lblHeightPixels;
     QCheckBox* chkResolutionSame;
+    QGroupBox* grpVideoBitRate;
+    QGroupBox* grpVideoResolution;
     QPushButton* btnOK;
     QPushButton* btnCancel;
 
@@ -69,8 +75,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void ShowVideoApplies();
+
     app::TStoredChoices& choices_;
     TDialogs& dialogs_;
+    bool videoApplies_ = true;
 };
 
 } // namespace mobivert::gui

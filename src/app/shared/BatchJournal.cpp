@@ -349,7 +349,7 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
         return false;
     }
     // Whatever would be handed to a conversion must be what this version accepts.
-    if (!FindPreset(s.PresetText) || b.Jobs < 1 || b.Jobs > 64 || !CheckChoices(c).empty() ||
+    if (!FindPreset(s.PresetText) || b.Jobs < 1 || b.Jobs > 64 || !CheckStoredChoices(c).empty() ||
         c.AudioChannelChoice < 0 || c.AudioChannelChoice > 2 || c.SampleRateChoice < 0 ||
         c.SampleRateChoice >= static_cast<int>(SampleRateItems().size()) || c.AspectChoice < 0 ||
         c.AspectChoice >= static_cast<int>(AspectItems().size()) || c.FrameRateChoice < 0 ||

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -34,6 +35,19 @@ std::optional<std::string> ChosenItem(const std::vector<std::string>& items, int
     if (choice <= 0 || choice >= static_cast<int>(items.size()))
         return std::nullopt;
     return items[choice];
+}
+
+// The other side of a picture one side of which was chosen, so that the picture keeps the
+// source's shape as it is shown (its sample aspect included), rounded to an even number as
+// encoders want it. Nothing when the source's size is unknown.
+std::optional<int> SideKeepingAspect(int side, const VideoStreamInfo& video, bool fromHeight) {
+    if (video.Width <= 0 || video.Height <= 0 || side <= 0)
+        return std::nullopt;
+    double aspect = video.DisplayAspect > 0
+                        ? video.DisplayAspect
+                        : static_cast<double>(video.Width) / static_cast<double>(video.Height);
+    const double other = fromHeight ? side * aspect : side / aspect;
+    return std::max(2, static_cast<int>(std::lround(other / 2.0)) * 2);
 }
 
 // The probe is asked only for what is needed, once.
@@ -128,6 +142,10 @@ TOutputOptions BuildOutputOptions(const std::string& presetText, const TAVProbe&
     } else {
         std::optional<int> width = ParseIntegerText(choices.WidthText);
         std::optional<int> height = ParseIntegerText(choices.HeightText);
+        if (width && !height)
+            height = SideKeepingAspect(*width, values.Video(), false);
+        else if (height && !width)
+            width = SideKeepingAspect(*height, values.Video(), true);
         o.FrameSize = width && height ? std::to_string(*width) + "x" + std::to_string(*height)
                                       : choices.WidthText + "x" + choices.HeightText;
     }

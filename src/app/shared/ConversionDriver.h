@@ -22,7 +22,8 @@ inline constexpr const char* MSG_ERROR_FOUND = "Error found";
 // names FFmpeg no longer has replaced by their successors), no video for audio outputs and
 // audio sources, then the stored choices, with the source's own channels, sample rate, audio
 // bit rate and picture size where neither the preset nor a choice sets them. The choices must
-// have passed CheckChoices. An unknown preset text gives the overrides alone.
+// have passed CheckStoredChoices (a size with one side blank keeps the source's shape). An
+// unknown preset text gives the overrides alone.
 converter::TOutputOptions BuildOutputOptions(const std::string& presetText,
                                              const converter::TAVProbe& source,
                                              const TStoredChoices& choices);

@@ -63,13 +63,33 @@ void TBatchClock::Start(int files, int64_t nowMs) {
     start_ = nowMs;
 }
 
+void TBatchClock::SetWeight(int key, double weight) {
+    if (weight > 0)
+        weights_[key] = weight;
+}
+
+double TBatchClock::DefaultWeight() const {
+    if (weights_.empty())
+        return 1.0;
+    double sum = 0;
+    for (const auto& [key, weight] : weights_)
+        sum += weight;
+    return sum / static_cast<double>(weights_.size());
+}
+
+double TBatchClock::WeightOf(int key) const {
+    const auto found = weights_.find(key);
+    return found != weights_.end() ? found->second : DefaultWeight();
+}
+
 void TBatchClock::FileProgress(int key, double share) {
     running_[key] = std::clamp(share, 0.0, 1.0);
 }
 
 void TBatchClock::FileEnded(int key) {
     running_.erase(key);
-    ended_ = std::min(ended_ + 1, total_);
+    if (endedKeys_.insert(key).second)
+        ended_ = std::min(ended_ + 1, total_);
 }
 
 void TBatchClock::Pause(int64_t nowMs) {
@@ -92,14 +112,48 @@ TBatchFigures TBatchClock::Figures(int64_t nowMs) const {
     figures.ElapsedMs = std::max<int64_t>(nowMs - start_ - paused, 0);
     if (total_ <= 0)
         return figures;
-    double share = ended_;
+    const double unweighted = std::max<double>(total_ - static_cast<int>(weights_.size()), 0);
+    double whole = unweighted * DefaultWeight();
+    for (const auto& [key, weight] : weights_)
+        whole += weight;
+    double share = 0;
+    for (int key : endedKeys_)
+        share += WeightOf(key);
     for (const auto& [key, part] : running_)
-        share += part;
-    share = std::clamp(share / total_, 0.0, 1.0);
+        share += part * WeightOf(key);
+    share = whole > 0 ? std::clamp(share / whole, 0.0, 1.0) : 0.0;
     figures.Percent = static_cast<int>(share * 100);
     if (share >= MIN_BATCH_SHARE && figures.ElapsedMs >= MIN_MEASURED_MS)
         figures.LeftMs = Estimate(1.0 - share, share / static_cast<double>(figures.ElapsedMs));
     return figures;
+}
+
+std::vector<double> WorkWeights(const std::vector<TSourceWork>& sources) {
+    int64_t timedBytes = 0;
+    int64_t timedMs = 0;
+    for (const TSourceWork& source : sources)
+        if (source.DurationMs > 0 && source.Bytes > 0) {
+            timedBytes += source.Bytes;
+            timedMs += source.DurationMs;
+        }
+    const double msPerByte =
+        timedBytes > 0 ? static_cast<double>(timedMs) / static_cast<double>(timedBytes) : 1.0;
+    std::vector<double> weights;
+    double sum = 0;
+    int known = 0;
+    for (const TSourceWork& source : sources) {
+        double weight = source.DurationMs > 0 ? static_cast<double>(source.DurationMs)
+                                              : static_cast<double>(source.Bytes) * msPerByte;
+        weights.push_back(weight);
+        if (weight > 0) {
+            sum += weight;
+            ++known;
+        }
+    }
+    for (double& weight : weights)
+        if (weight <= 0)
+            weight = known > 0 ? sum / known : 1.0;
+    return weights;
 }
 
 std::string FormatClock(int64_t ms) {

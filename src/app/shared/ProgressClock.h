@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace mobivert::app {
 
@@ -44,7 +46,11 @@ struct TBatchFigures {
 
 class TBatchClock {
 public:
+    // Every file weighs the same until SetWeight says otherwise.
     void Start(int files, int64_t nowMs);
+    // The file's share of the batch's work (its length, say); files without a weight of their
+    // own weigh as the average of those with one.
+    void SetWeight(int key, double weight);
     // The share (0..1) of one running file; files are told apart by key.
     void FileProgress(int key, double share);
     void FileEnded(int key);
@@ -53,13 +59,31 @@ public:
     TBatchFigures Figures(int64_t nowMs) const;
 
 private:
+    double WeightOf(int key) const;
+    double DefaultWeight() const;
+
     int total_ = 0;
     int ended_ = 0;
+    std::set<int> endedKeys_;
+    std::map<int, double> weights_;
     std::map<int, double> running_;
     int64_t start_ = 0;
     int64_t pausedSince_ = -1;
     int64_t pausedTotal_ = 0;
 };
+
+// What one source of a batch is known to hold: its length when the libraries state one (-1
+// when not) and its size.
+struct TSourceWork {
+    int64_t DurationMs = -1;
+    int64_t Bytes = 0;
+};
+
+// Each source's weight in its batch's progress: its length in milliseconds. A source of unknown
+// length weighs its bytes at the batch's own bytes per millisecond (its bytes when no source's
+// length is known); one with neither weighs as the average of the others (1 when none has
+// any).
+std::vector<double> WorkWeights(const std::vector<TSourceWork>& sources);
 
 // "0:07", "12:30", "1:02:03".
 std::string FormatClock(int64_t ms);

@@ -53,7 +53,7 @@ TStoredChoices LoadChoices(const TIniFile& ini) {
     c.AspectChoice = ReadIndex(ini, "intAspect", AspectItems());
     c.FrameRateChoice = ReadIndex(ini, "intFrameRate", FrameRateItems());
     // Each group of typed values is taken only when it is valid as a whole.
-    auto valid = [](const TStoredChoices& typed) { return CheckChoices(typed).empty(); };
+    auto valid = [](const TStoredChoices& typed) { return CheckStoredChoices(typed).empty(); };
     TStoredChoices video;
     video.VideoBitRateText = ini.ReadString(OPTIONS, "strVideoBitRate", "");
     video.VideoBitRateDefault = ini.ReadBool(OPTIONS, "booVideoBitRateDefault", true);

@@ -46,15 +46,43 @@ std::optional<int> ParseIntegerText(const std::string& text) {
     return value;
 }
 
-std::string CheckChoices(const TStoredChoices& choices) {
-    if (!choices.ResolutionDefault &&
-        (!ParseIntegerText(choices.WidthText) || !ParseIntegerText(choices.HeightText)))
+namespace {
+
+bool Blank(const std::string& text) {
+    return text.find_first_not_of(" \t") == std::string::npos;
+}
+
+} // namespace
+
+bool SizeChoiceIsComplete(const TStoredChoices& choices) {
+    const bool width = ParseIntegerText(choices.WidthText).has_value();
+    const bool height = ParseIntegerText(choices.HeightText).has_value();
+    return (width && (height || Blank(choices.HeightText))) || (height && Blank(choices.WidthText));
+}
+
+namespace {
+
+std::string CheckChoicesWith(const TStoredChoices& choices, bool oneSideMayBeBlank) {
+    const bool sizeOk = oneSideMayBeBlank ? SizeChoiceIsComplete(choices)
+                                          : ParseIntegerText(choices.WidthText) &&
+                                                ParseIntegerText(choices.HeightText);
+    if (!choices.ResolutionDefault && !sizeOk)
         return MSG_SIZE_NOT_INTEGER;
     if (!choices.VideoBitRateDefault && !ParseIntegerText(choices.VideoBitRateText))
         return MSG_VIDEO_BITRATE_NOT_INTEGER;
     if (!choices.AudioBitRateDefault && !ParseIntegerText(choices.AudioBitRateText))
         return MSG_AUDIO_BITRATE_NOT_INTEGER;
     return "";
+}
+
+} // namespace
+
+std::string CheckChoices(const TStoredChoices& choices) {
+    return CheckChoicesWith(choices, false);
+}
+
+std::string CheckStoredChoices(const TStoredChoices& choices) {
+    return CheckChoicesWith(choices, true);
 }
 
 std::string DescribeChoices(const TStoredChoices& choices, bool video) {
@@ -68,8 +96,14 @@ std::string DescribeChoices(const TStoredChoices& choices, bool video) {
     if (video) {
         item(AspectItems(), choices.AspectChoice, "");
         item(FrameRateItems(), choices.FrameRateChoice, " fps");
-        if (!choices.ResolutionDefault)
-            parts.push_back(choices.WidthText + "x" + choices.HeightText);
+        if (!choices.ResolutionDefault) {
+            if (Blank(choices.HeightText))
+                parts.push_back("width " + choices.WidthText);
+            else if (Blank(choices.WidthText))
+                parts.push_back("height " + choices.HeightText);
+            else
+                parts.push_back(choices.WidthText + "x" + choices.HeightText);
+        }
         if (!choices.VideoBitRateDefault)
             parts.push_back("video " + choices.VideoBitRateText + " kbit/s");
     }

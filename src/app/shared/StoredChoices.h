@@ -32,7 +32,9 @@ struct TStoredChoices {
     std::string AudioBitRateText; // kbit/s, used when AudioBitRateDefault is false
     bool VideoBitRateDefault = true;
     bool AudioBitRateDefault = true;
-    std::string WidthText; // used with HeightText when ResolutionDefault is false
+    // Used when ResolutionDefault is false; one of the two may be blank, the source's aspect
+    // then gives the other.
+    std::string WidthText;
     std::string HeightText;
     bool ResolutionDefault = true;
 };
@@ -40,9 +42,17 @@ struct TStoredChoices {
 // A decimal integer with an optional sign, blanks around it allowed, that fits 32 bits.
 std::optional<int> ParseIntegerText(const std::string& text);
 
+// Whether the size choice names a width and a height, or one of them with the other left blank
+// (the source's aspect then gives the other).
+bool SizeChoiceIsComplete(const TStoredChoices& choices);
+
 // The checks of the options dialog in their order (size, video bit rate, audio bit rate): the
 // message of the first that fails, or an empty text.
+// Both sides of a chosen size must be integers here, as a size typed as WxH must be.
 std::string CheckChoices(const TStoredChoices& choices);
+// The same checks as the options dialog makes them: one side of the size may be left blank.
+// What is stored (settings, batch journals) is read back with these checks.
+std::string CheckStoredChoices(const TStoredChoices& choices);
 
 // The choices that are not at Default, as the user named them ("Mono, 22050Hz, 16:9, 25 fps,
 // 320x240, video 800 kbit/s, audio 64 kbit/s"); the video ones only when video applies. Empty
