@@ -115,19 +115,21 @@ TEST_F(DriverBatchTest, OddWidthRefusesEveryTaskWithVideoAndKeepsTheAudioOnes) {
     EXPECT_GT(fs::file_size(sources[3].OutputPath), 0u);
 }
 
-TEST_F(DriverBatchTest, AudioOnlySourceWithoutAudioExtensionIsRefusedByAVideoPreset) {
+TEST_F(DriverBatchTest, AudioOnlySourceWithoutAudioExtensionGetsASoundOnlyOutputFromAVideoPreset) {
+    // Sound only under a name that says nothing (.m4a) is converted by a video preset into an
+    // output with its sound only, as an .mp3 of the same bytes is.
     std::string copy = in.File("tone.m4a");
     fs::copy_file(Fixture("tone.mp3"), copy);
     settings.PresetText = "DivX Video (*.avi)";
     auto sources = Sources({copy, Fixture("h264_mp3.flv")});
     driver.LoadSources(sources, settings);
-    EXPECT_EQ(driver.ConfigureOutputs(sources, settings), 1);
-    EXPECT_EQ(sources[0].Task, -1);
-    EXPECT_FALSE(sources[0].Error.empty());
-    EXPECT_EQ(sources[0].OutputPath, "");
-    EXPECT_EQ(sources[1].Task, 0);
+    EXPECT_EQ(driver.ConfigureOutputs(sources, settings), 2);
+    EXPECT_EQ(sources[0].Task, 0);
+    EXPECT_TRUE(sources[0].Error.empty()) << sources[0].Error;
+    EXPECT_NE(sources[0].OutputPath, "");
+    EXPECT_EQ(sources[1].Task, 1);
 
-    // The same source with an audio preset is fine.
+    // The same source with an audio preset is fine too.
     settings.PresetText = "MP3 MPEG Layer-3 (*.mp3)";
     driver.LoadSources(sources, settings);
     EXPECT_EQ(driver.ConfigureOutputs(sources, settings), 2);

@@ -240,13 +240,13 @@ TEST_F(DriverOptionsTest, APictureAttachedToTheSourceNeverBecomesVideo) {
     }
 }
 
-TEST_F(DriverOptionsTest, AudioOnlySourceWithOtherExtensionGetsTheProbesMissingSize) {
+TEST_F(DriverOptionsTest, AudioOnlySourceWithOtherExtensionGetsNoVideo) {
     TempDir dir;
     std::string copy = dir.File("tone.m4a");
     std::filesystem::copy_file(Fixture("tone.mp3"), copy);
     TOutputOptions o = Build(copy, "AVI Video (*.avi)");
-    EXPECT_FALSE(o.DisableVideo);
-    EXPECT_EQ(o.FrameSize, "-1x-1");
+    EXPECT_TRUE(o.DisableVideo);
+    EXPECT_EQ(o.FrameSize, "");
 }
 
 TEST_F(DriverOptionsTest, VideoOnlySourceLeavesAudioValuesUnset) {
