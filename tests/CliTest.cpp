@@ -867,7 +867,7 @@ TEST(TerminalTextTest, EveryByteATerminalActsOnIsEscapedAndLettersStay) {
         EXPECT_TRUE(OnlyShown(escaped)) << escaped;
         EXPECT_EQ(mobivert::cli::Printable(escaped), escaped) << "escaping twice changes nothing";
     }
-    EXPECT_EQ(mobivert::cli::PrintableLine("Failed:\r\n first\nsecond\x1b[2J\r\n"),
+    EXPECT_EQ(mobivert::cli::PrintableLine("Failed:\r\nfirst\nsecond\x1b[2J\r\n"),
               "Failed: first second\\x1b[2J");
     // Cuts fall between characters.
     EXPECT_EQ(mobivert::cli::FittingBytes("ab\xe2\x82\xac", 4), 2u);

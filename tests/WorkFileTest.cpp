@@ -217,6 +217,9 @@ int NiceOf(pid_t thread) {
 std::vector<int> WorkerNiceValues() {
     std::vector<int> values;
     for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
         std::string stat = ReadText((entry.path() / "stat").string());
         size_t close = stat.rfind(')');
         if (close == std::string::npos || stat.find("(mobivert-worker)") == std::string::npos)
@@ -238,11 +241,24 @@ std::vector<int> WorkerNiceValues() {
 TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueInThisProcessAndInWorkers) {
     if (!std::getenv("MOBIVERT_NICE_CHILD")) {
         // This test again, started the way a user starts a program with a lower priority.
+        // Everything is made before the fork: between fork and exec only system calls are safe.
+        std::string self = fs::read_symlink("/proc/self/exe").string();
+        std::string filter = "--gtest_filter=WorkFileTest.ConversionsKeepTheCallersNiceValue*";
+        std::vector<std::string> texts{"nice", "-n", "5", self, filter};
+        std::vector<char*> argv;
+        for (std::string& text : texts)
+            argv.push_back(text.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> environment{"MOBIVERT_NICE_CHILD=1"};
+        for (char** entry = environ; *entry; ++entry)
+            environment.push_back(*entry);
+        std::vector<char*> envp;
+        for (std::string& text : environment)
+            envp.push_back(text.data());
+        envp.push_back(nullptr);
         pid_t child = fork();
         if (child == 0) {
-            setenv("MOBIVERT_NICE_CHILD", "1", 1);
-            std::string filter = "--gtest_filter=WorkFileTest.ConversionsKeepTheCallersNiceValue*";
-            execlp("nice", "nice", "-n", "5", "/proc/self/exe", filter.c_str(), nullptr);
+            execvpe("nice", argv.data(), envp.data());
             _exit(127);
         }
         int status = 0;
@@ -281,8 +297,9 @@ TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueInThisProcessAndInWorkers
             OnProgress = nullptr;
             // Never above the caller's: the same for normal, lower for the others.
             EXPECT_EQ(threadNice, c.Expected);
-            if (inWorkers)
+            if (inWorkers) {
                 EXPECT_EQ(workerNice, std::vector<int>{c.Expected});
+            }
             EXPECT_FALSE(ends[0].Failed) << ends[0].Message;
         }
     }

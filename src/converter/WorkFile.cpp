@@ -116,6 +116,10 @@ bool IsWorkNameOf(const std::string& entry, const std::set<std::string>& files) 
     return files.count(stem.substr(0, dot)) > 0;
 }
 
+std::string ReplacedMessage(const std::string& path) {
+    return "The work file '" + path + "' was replaced by another file while the output was written";
+}
+
 } // namespace
 
 TWorkFile::~TWorkFile() {
@@ -174,9 +178,7 @@ bool TWorkFile::Sync(std::string& error) {
 std::string TWorkFile::Publish(const std::function<std::string(int)>& nameOf, std::string& error) {
     std::lock_guard lock(Live().Mutex);
     if (fd_ < 0 || !NameHolds(folder_, name_, fd_)) {
-        error = "The work file '" + path_ +
-                "' was replaced by another file while the output "
-                "was written";
+        error = ReplacedMessage(path_);
         return "";
     }
     for (int n = 0; n < kMaxNumber; ++n) {
@@ -193,9 +195,7 @@ std::string TWorkFile::Publish(const std::function<std::string(int)>& nameOf, st
             // Swapped between the look and the rename: what now has the output's name is
             // someone else's link or file, which goes again; the output was never published.
             unlinkat(folder_, name.c_str(), 0);
-            error = "The work file '" + path_ +
-                    "' was replaced by another file while the "
-                    "output was written";
+            error = ReplacedMessage(path_);
             return "";
         }
         fsync(folder_);
