@@ -2,6 +2,7 @@
 // output folder it picks, bad input files, never overwriting or changing a file, extra engine
 // options, several conversions at once, and a graceful stop on SIGINT.
 
+#include "app/cli/ProgressDisplay.h"
 #include "app/cli/StopSignals.h"
 #include "app/cli/TerminalText.h"
 #include "app/shared/Presets.h"
@@ -912,4 +913,36 @@ TEST_F(CliTest, NamesReasonsProgressAndLogLinesAreShownNeverActedOn) {
     CliResult info = Run({"--info", work.File(hostile + ".mp3"), missing});
     EXPECT_TRUE(OnlyShown(info.Out)) << info.Out;
     EXPECT_EQ(info.Out.rfind(folder + shown + ".mp3\n", 0), 0u) << info.Out;
+}
+
+TEST(TerminalTextTest, TheLiveProgressLinesOnATerminalCarryNoControlButTheirOwnRedraw) {
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    ASSERT_NE(out, nullptr);
+    {
+        mobivert::cli::TProgressDisplay display(out, true, 80);
+        // A long name is cut to the width: never inside a character (0x82 of the euro sign is C1).
+        const std::string label =
+            "\x1b]0;t\x07 " + std::string(22, 'a') + "\xe2\x82\xac\xe2\x82\xac.mp4";
+        display.Update(0, label, 40, 1000,
+                       "2.5x \x9b"
+                       "2J");
+        display.Update(1,
+                       "b\xc2\x9b"
+                       "2J.mp4",
+                       -1, 1000);
+        display.Message("[b.mp4] library says \x1b[2J\r\nand more");
+        display.Finish(0, label, "Done", true);
+        display.Finish(1, "b.mp4", "Failed: \x1b[31mred", false);
+    }
+    std::fclose(out);
+    std::string written(text, size);
+    std::free(text);
+    // The display's own redraw: cursor up N lines, to the line's start, clear below.
+    std::string shown = std::regex_replace(written, std::regex("\x1b\\[[0-9]+A\r\x1b\\[J"), "");
+    EXPECT_NE(shown, written);
+    EXPECT_TRUE(OnlyShown(shown)) << shown;
+    EXPECT_NE(shown.find("library says \\x1b[2J and more\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Failed: \\x1b[31mred\n"), std::string::npos) << shown;
 }
