@@ -2,7 +2,9 @@
 // output folder it picks, bad input files, never overwriting or changing a file, extra engine
 // options, several conversions at once, and a graceful stop on SIGINT.
 
+#include "app/cli/ProgressDisplay.h"
 #include "app/cli/StopSignals.h"
+#include "app/cli/TerminalText.h"
 #include "app/shared/Presets.h"
 #include "support/TempDir.h"
 
@@ -805,4 +807,142 @@ TEST_F(CliTest, AConversionThatAbortsFailsAloneAndTheBatchGoesOn) {
         EXPECT_NE(lines[1].find(failed), std::string::npos) << lines[1];
         EXPECT_EQ(FileCount(out), 2u);
     }
+}
+
+// ---- Nothing raw to the terminal
+
+namespace {
+
+// Whether a terminal would only show the text: no C0 control but the line feed, no DEL, valid
+// UTF-8 throughout, and no character U+0080..U+009F.
+bool OnlyShown(const std::string& text) {
+    for (size_t at = 0; at < text.size();) {
+        auto byte = static_cast<unsigned char>(text[at]);
+        if (byte < 0x80) {
+            if ((byte < 0x20 && byte != '\n') || byte == 0x7F)
+                return false;
+            ++at;
+            continue;
+        }
+        if (byte == 0xC2 && at + 1 < text.size() && static_cast<unsigned char>(text[at + 1]) < 0xA0)
+            return false;
+        size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+        if (length == 0 || at + length > text.size())
+            return false;
+        for (size_t i = 1; i < length; ++i)
+            if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80)
+                return false;
+        at += length;
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(TerminalTextTest, EveryByteATerminalActsOnIsEscapedAndLettersStay) {
+    struct Case {
+        std::string In, Out;
+    } cases[] = {
+        {"plain name.mp4", "plain name.mp4"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td"},
+        {"\x1b]0;title\x07", "\\x1b]0;title\\x07"}, // sets the window title
+        {std::string("nul\0x", 5), "nul\\x00x"},    // C0 including NUL
+        {"del\x7f", "del\\x7f"},                    // DEL
+        {"csi\x9b"
+         "2J",
+         "csi\\x9b2J"}, // raw C1 (8-bit CSI)
+        {"osc\xc2\x9d"
+         "0;t\xc2\x9c",
+         "osc\\u009d0;t\\u009c"},                                   // encoded U+009D, U+009C
+        {"\xc2\x80 \xc2\x9f \xc2\xa0", "\\u0080 \\u009f \xc2\xa0"}, // the C1 range's ends
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xac", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xac"},
+        {"cut \xe2\x82", "cut \\xe2\\x82"}, // a sequence cut short
+        {"overlong \xc0\x9b \xe0\x80\x9b", "overlong \\xc0\\x9b \\xe0\\x80\\x9b"},
+        {"surrogate \xed\xa0\x80", "surrogate \\xed\\xa0\\x80"},
+        {"\xff\xfe", "\\xff\\xfe"},
+        {"back\\slash", "back\\slash"},
+    };
+    for (const Case& c : cases) {
+        std::string escaped = mobivert::cli::Printable(c.In);
+        EXPECT_EQ(escaped, c.Out) << c.In;
+        EXPECT_TRUE(OnlyShown(escaped)) << escaped;
+        EXPECT_EQ(mobivert::cli::Printable(escaped), escaped) << "escaping twice changes nothing";
+    }
+    EXPECT_EQ(mobivert::cli::PrintableLine("Failed:\r\nfirst\nsecond\x1b[2J\r\n"),
+              "Failed: first second\\x1b[2J");
+    // Cuts fall between characters.
+    EXPECT_EQ(mobivert::cli::FittingBytes("ab\xe2\x82\xac", 4), 2u);
+    EXPECT_EQ(mobivert::cli::FittingBytes("ab\xe2\x82\xac", 5), 5u);
+}
+
+TEST_F(CliTest, NamesReasonsProgressAndLogLinesAreShownNeverActedOn) {
+    const std::string hostile = "t\x1b]0;owned\x07 \x9b"
+                                "2J \xc2\x9b"
+                                "2J \xe2\x82\xac";
+    const std::string shown = "t\\x1b]0;owned\\x07 \\x9b2J \\u009b2J \xe2\x82\xac";
+    fs::copy_file(Fixture("tone.mp3"), work.File(hostile + ".mp3"));
+    // Reasons that quote names: a missing source, and a source that is no media.
+    const std::string missing = work.File("gone" + hostile + ".mp3");
+    std::ofstream(work.File("junk" + hostile + ".mp3")) << "not media at all\n";
+    const std::string out = work.File("out");
+
+    CliResult r = Run({"-v", "-p", "21", "-o", out, work.File(hostile + ".mp3"), missing,
+                       work.File("junk" + hostile + ".mp3")});
+    EXPECT_EQ(r.Status, 1) << r.Err;
+    EXPECT_TRUE(OnlyShown(r.Out)) << r.Out;
+    EXPECT_TRUE(OnlyShown(r.Err)) << r.Err;
+    const std::string folder = work.Path().string() + "/";
+    EXPECT_NE(
+        r.Out.find(folder + shown + ".mp3 -> " + out + "/" + shown + " (Wave Audio).wav: Done\n"),
+        std::string::npos)
+        << r.Out;
+    EXPECT_NE(r.Out.find(folder + "gone" + shown + ".mp3: Error found: " + folder + "gone" + shown +
+                         ".mp3: no such file or directory\n"),
+              std::string::npos)
+        << r.Out;
+    EXPECT_NE(r.Out.find(folder + "junk" + shown + ".mp3: Error found: " + folder + "junk" + shown),
+              std::string::npos)
+        << r.Out;
+    // Progress and log lines name the file the same way.
+    EXPECT_NE(r.Err.find(shown + ".mp3: "), std::string::npos) << r.Err;
+    EXPECT_NE(r.Err.find("[" + shown + ".mp3] "), std::string::npos) << r.Err;
+    // The output itself keeps the name as it is.
+    EXPECT_TRUE(fs::exists(out + "/" + hostile + " (Wave Audio).wav"));
+
+    // --info prints names the same way.
+    CliResult info = Run({"--info", work.File(hostile + ".mp3"), missing});
+    EXPECT_TRUE(OnlyShown(info.Out)) << info.Out;
+    EXPECT_EQ(info.Out.rfind(folder + shown + ".mp3\n", 0), 0u) << info.Out;
+}
+
+TEST(TerminalTextTest, TheLiveProgressLinesOnATerminalCarryNoControlButTheirOwnRedraw) {
+    char* text = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&text, &size);
+    ASSERT_NE(out, nullptr);
+    {
+        mobivert::cli::TProgressDisplay display(out, true, 80);
+        // A long name is cut to the width: never inside a character (0x82 of the euro sign is C1).
+        const std::string label =
+            "\x1b]0;t\x07 " + std::string(22, 'a') + "\xe2\x82\xac\xe2\x82\xac.mp4";
+        display.Update(0, label, 40, 1000,
+                       "2.5x \x9b"
+                       "2J");
+        display.Update(1,
+                       "b\xc2\x9b"
+                       "2J.mp4",
+                       -1, 1000);
+        display.Message("[b.mp4] library says \x1b[2J\r\nand more");
+        display.Finish(0, label, "Done", true);
+        display.Finish(1, "b.mp4", "Failed: \x1b[31mred", false);
+    }
+    std::fclose(out);
+    std::string written(text, size);
+    std::free(text);
+    // The display's own redraw: cursor up N lines, to the line's start, clear below.
+    std::string shown = std::regex_replace(written, std::regex("\x1b\\[[0-9]+A\r\x1b\\[J"), "");
+    EXPECT_NE(shown, written);
+    EXPECT_TRUE(OnlyShown(shown)) << shown;
+    EXPECT_NE(shown.find("library says \\x1b[2J and more\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Failed: \\x1b[31mred\n"), std::string::npos) << shown;
 }

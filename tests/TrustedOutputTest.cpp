@@ -6,6 +6,7 @@
 #include "app/shared/ConversionDriver.h"
 #include "binding/AVLibs.h"
 #include "converter/OutputPublishing.h"
+#include "converter/WorkFile.h"
 #include "support/TempDir.h"
 
 #include <chrono>
@@ -16,12 +17,13 @@
 #include <map>
 #include <mutex>
 #include <regex>
+#include <unistd.h>
 
 using namespace mobivert::app;
-using mobivert::converter::MoveToFreeName;
 using mobivert::converter::NumberedName;
 using mobivert::converter::PartialName;
 using mobivert::converter::TAVConverter;
+using mobivert::converter::TWorkFile;
 using mobivert::test::Fixture;
 using mobivert::test::TempDir;
 namespace fs = std::filesystem;
@@ -192,17 +194,20 @@ TEST(OutputNames, NumberedAndPartialNamesAndMovesThatNeverReplace) {
     EXPECT_EQ(PartialName("/o/clip (AVI Video).avi", 1), "/o/clip (AVI Video) [partial 1].avi");
 
     TempDir dir;
-    std::ofstream(dir.File("new")) << "new";
     std::ofstream(dir.File("a (X).avi")) << "first";
     std::ofstream(dir.File("a (X [1]).avi")) << "second";
     std::string error;
-    std::string moved = MoveToFreeName(
-        dir.File("new"), [&](int n) { return NumberedName(dir.File("a (X).avi"), n); }, error);
+    TWorkFile work;
+    ASSERT_TRUE(work.Create(dir.File("a (X).avi"), error)) << error;
+    EXPECT_EQ(work.Path(), dir.File(".a (X).avi.part"));
+    ASSERT_EQ(write(work.Descriptor(), "new", 3), 3);
+    std::string moved =
+        work.Publish([&](int n) { return NumberedName(dir.File("a (X).avi"), n); }, error);
     EXPECT_EQ(moved, dir.File("a (X [2]).avi")) << error;
     EXPECT_EQ(ReadText(dir.File("a (X).avi")), "first");
     EXPECT_EQ(ReadText(dir.File("a (X [1]).avi")), "second");
     EXPECT_EQ(ReadText(moved), "new");
-    EXPECT_FALSE(fs::exists(dir.File("new")));
+    EXPECT_FALSE(fs::exists(dir.File(".a (X).avi.part")));
 }
 
 TEST(BatchJournal, RoundTripsAndRefusesDamagedOrUnknownJournals) {

@@ -169,32 +169,35 @@ bool TCustomAVConverter::SetOutputFile(int index, const std::string& fileName,
         // The output is checked on the task's own opened input, as the run will see it.
         if ((!task->Resident() || task->OutputFileCount > 0) && !ReopenInput(*task)) {
             lastError_ = task->SetupError;
-            DropWorkFile(*task, lastError_);
+            DropWorkFile(*task);
             return false;
         }
         MakeResident(task);
         task->OutputName = fileName;
+        task->PublishesOutput = false;
         if (PublishOutputs && !PrepareWorkFile(*task, fileName, lastError_))
             return false;
-        // The run writes where the check did: the hidden work file when outputs are published,
-        // in the container the final name asks for.
-        task->OutputFileName = task->PartName.empty() ? fileName : task->PartName;
-        if (!task->PartName.empty() && task->ForcedOutputFormat)
+        // A published output is checked through a work file made for the check, and its run
+        // writes through one made at its turn, in the container the final name asks for.
+        task->OutputFileName = task->PublishesOutput ? task->PartName : fileName;
+        if (task->PublishesOutput && task->ForcedOutputFormat)
             task->OutputFormatName = task->ForcedOutputFormat->name;
         std::error_code ec;
         bool existed = std::filesystem::exists(task->OutputFileName, ec);
         if (!task->OpenOutputFromRecord()) {
             lastError_ = task->SetupError;
-            DropWorkFile(*task, lastError_);
+            DropWorkFile(*task);
             return false;
         }
         task->Expected = ExpectedOutput(*task, task->InputStartUs);
         task->ForgetCheckedOutput(existed);
+        // A waiting task leaves no file behind.
+        DropWorkFile(*task);
         task->OutputReady = true;
         return true;
     } catch (const std::exception& e) {
         lastError_ = e.what();
-        DropWorkFile(*task, lastError_);
+        DropWorkFile(*task);
         return false;
     }
 }

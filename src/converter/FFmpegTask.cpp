@@ -2,7 +2,9 @@
 
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
+#include "converter/OutputPublishing.h"
 #include "converter/RecordApplying.h"
+#include "engine/open/DescriptorOutput.h"
 #include "engine/session/FFMpegException.h"
 
 #include <algorithm>
@@ -25,7 +27,7 @@ TFFmpeg::~TFFmpeg() {
     ShutDown();
     // A task that never ran leaves no empty output behind, as a session that held its output
     // open until it was freed never did.
-    if (OutputReady && !ran_)
+    if (OutputReady && !ran_ && !PublishesOutput && OutputDescriptor < 0)
         RemoveIfEmpty(OutputFileName);
 }
 
@@ -59,13 +61,13 @@ void TFFmpeg::ForgetCheckedOutput(bool existedBefore) {
         AVFormatContext* oc = OutputFiles[i];
         if (!oc)
             continue;
-        if (oc->pb && oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE))
-            av::avio_closep(&oc->pb);
+        if (oc->oformat && !(oc->oformat->flags & AVFMT_NOFILE))
+            engine::CloseOutputIO(oc);
         // Releasing the session later must not remove a file by this name: by then it may be
         // someone else's.
         av::av_freep(&oc->url);
     }
-    if (!existedBefore)
+    if (!existedBefore && OutputDescriptor < 0)
         RemoveIfEmpty(OutputFileName);
 }
 
@@ -89,6 +91,11 @@ void TFFmpeg::Transcode(std::array<AVFormatContext*, engine::MAX_FILES>&, int, i
                         std::array<engine::StreamMap, engine::MAX_STREAM_MAPS>&, int,
                         std::array<AVFormatContext*, engine::MAX_FILES>&) {
     ran_ = true;
+    // A published output's work file is made now, at the task's turn, and nowhere but in its
+    // folder; a folder that vanished or refuses it fails this task alone.
+    std::string error;
+    if (!OpenWorkFile(*this, error))
+        throw engine::FFMpegException(error);
     if (!WorkerProgram.empty()) {
         RunInWorker();
         return;

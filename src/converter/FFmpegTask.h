@@ -10,6 +10,7 @@
 #include "converter/AVProbe.h"
 #include "converter/OptionRecords.h"
 #include "converter/OutputCheck.h"
+#include "converter/WorkFile.h"
 #include "converter/WorkerProtocol.h"
 #include "engine/session/FFmpeg.h"
 
@@ -30,9 +31,12 @@ public:
     TOutputOptions OutputOptions;
     TAVProbe Probe;
 
-    // The output as asked (the name given to SetOutputFile) and, when the component publishes
-    // outputs, the hidden work file the run writes instead.
+    // The output as asked (the name given to SetOutputFile); whether the component publishes
+    // it (OutputPublishing.h); and, while the task runs, the hidden work file the run writes
+    // instead (its path in PartName, its descriptor in OutputDescriptor).
     std::string OutputName;
+    bool PublishesOutput = false;
+    TWorkFile Work;
     std::string PartName;
     // The start time the input was opened at, and what the output should hold.
     int64_t InputStartUs = 0;
@@ -63,7 +67,8 @@ public:
     // SetupError set. Refusals of an option are raised as FFMpegException.
     bool OpenOutputFromRecord();
     // After a successful check of the output: its file is closed, and removed unless it
-    // existed before the check, so no output exists before the task runs.
+    // existed before the check or was written through a descriptor (whose owner removes it),
+    // so no output exists before the task runs.
     void ForgetCheckedOutput(bool existedBefore);
     // Releases the opened input and output, codec contexts and option holders; the probe
     // keeps answering from what it read. Nothing when the task holds none.

@@ -90,13 +90,14 @@ void TFFmpeg::RunInWorker() {
     job.Input = InputOptions;
     job.OutputFileName = OutputFileName;
     job.OutputFormat = OutputFormatName;
+    job.OutputDescriptor = OutputDescriptor >= 0 ? WORKER_OUTPUT_DESCRIPTOR : -1;
     job.HasOutputRecord = HasOutputRecord;
     job.Output = OutputOptions;
 
     FileState before = StateOf(OutputFileName);
     TWorkerProcess worker;
     std::string error;
-    if (!worker.Start(WorkerProgram, error))
+    if (!worker.Start(WorkerProgram, error, OutputDescriptor))
         throw engine::FFMpegException(error);
     // A worker that dies at once shows as the end of its reports below.
     SendAll(worker.Socket(), JobText(job));
@@ -123,7 +124,9 @@ void TFFmpeg::RunInWorker() {
     }
     int status = worker.Wait();
     if (!ended) {
-        RemoveOutputOfDeadWorker(OutputFileName, before);
+        // A work file is the end step's to remove; an output written by name goes here.
+        if (OutputDescriptor < 0)
+            RemoveOutputOfDeadWorker(OutputFileName, before);
         throw engine::FFMpegException(UnexpectedEndMessage(status, lastLine));
     }
 }

@@ -38,7 +38,7 @@ TWorkerProcess::~TWorkerProcess() {
     Wait();
 }
 
-bool TWorkerProcess::Start(const std::string& program, std::string& error) {
+bool TWorkerProcess::Start(const std::string& program, std::string& error, int outputFd) {
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
         error = std::string("cannot start the worker: ") + std::strerror(errno);
@@ -51,7 +51,9 @@ bool TWorkerProcess::Start(const std::string& program, std::string& error) {
     // dup2 clears close-on-exec on the copy; the worker's end keeps no other descriptor.
     posix_spawn_file_actions_adddup2(&actions, ends[1], 3);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 4);
+    if (outputFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, outputFd, WORKER_OUTPUT_DESCRIPTOR);
+    posix_spawn_file_actions_addclosefrom_np(&actions, WORKER_OUTPUT_DESCRIPTOR + 1);
     posix_spawnattr_setpgroup(&attributes, 0);
     // Signals the converter ignores or blocks are the worker's own again.
     sigset_t none, usual;

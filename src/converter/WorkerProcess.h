@@ -11,6 +11,8 @@ namespace mobivert::converter {
 // executable) runs every task in the converter's own process.
 inline constexpr const char* WORKER_ENVIRONMENT = "MOBIVERT_WORKER";
 inline constexpr const char* WORKER_PROGRAM_NAME = "mobivert-worker";
+// The worker's descriptor of the output it writes, when the converter hands it one.
+inline constexpr int WORKER_OUTPUT_DESCRIPTOR = 4;
 
 // The worker program to use when the component names none: $MOBIVERT_WORKER when set,
 // otherwise mobivert-worker in the folder of the running executable.
@@ -29,9 +31,10 @@ public:
 
     // Starts the program (with posix_spawn, never a bare fork) in a process group of its own,
     // so a terminal's Ctrl+C reaches only the converter, which stops the worker itself. The
-    // worker gets one end of a socket as descriptor 3 and /dev/null as its input. False with
-    // the reason in error.
-    bool Start(const std::string& program, std::string& error);
+    // worker gets one end of a socket as descriptor 3, /dev/null as its input and, when
+    // outputFd is 0 or more, that open file as descriptor WORKER_OUTPUT_DESCRIPTOR; nothing
+    // else. False with the reason in error.
+    bool Start(const std::string& program, std::string& error, int outputFd = -1);
     // The converter's end of the socket.
     int Socket() const { return socket_; }
     // Closes the socket and waits for the worker to end; its wait status.

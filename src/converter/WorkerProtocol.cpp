@@ -22,6 +22,8 @@ std::string JobText(const TWorkerJob& job) {
         text += RecordText(job.Input, "in.");
     text += "output=" + Escape(job.OutputFileName) + "\n";
     text += "outformat=" + Escape(job.OutputFormat) + "\n";
+    if (job.OutputDescriptor >= 0)
+        text += "outfd=" + std::to_string(job.OutputDescriptor) + "\n";
     if (job.HasOutputRecord)
         text += RecordText(job.Output, "out.");
     return text + "end\n";
@@ -69,6 +71,8 @@ bool ReadJobLine(TWorkerJob& job, const std::string& line, bool& done) {
         job.OutputFileName = Unescape(rest);
     else if (StartsWith(line, "outformat=", rest))
         job.OutputFormat = Unescape(rest);
+    else if (StartsWith(line, "outfd=", rest))
+        return ReadInt(rest, job.OutputDescriptor) && job.OutputDescriptor >= 0;
     else if (StartsWith(line, "in.", rest)) {
         if (!ReadRecordLine(job.Input, rest))
             return false;

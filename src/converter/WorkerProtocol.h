@@ -23,6 +23,9 @@ struct TWorkerJob {
     TInputOptions Input;
     std::string OutputFileName;
     std::string OutputFormat; // when the file name does not tell the container
+    // When 0 or more, the worker writes the output through this inherited descriptor (a work
+    // file the converter created) and never opens the output by its name.
+    int OutputDescriptor = -1;
     bool HasOutputRecord = false;
     TOutputOptions Output;
 };

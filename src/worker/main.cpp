@@ -130,6 +130,9 @@ int main() {
     if (index < 0)
         FailTask(converter.LastError());
     converter.Tasks(index)->OutputFormatName = job.OutputFormat;
+    // The converter created the output's work file and handed it over: the check and the run
+    // write through it, never by a name.
+    converter.Tasks(index)->OutputDescriptor = job.OutputDescriptor;
     converter.Tasks(index)->OwnerConcurrentRuns = job.ConcurrentRuns;
     if (!converter.SetOutputFile(index, job.OutputFileName,
                                  job.HasOutputRecord ? &job.Output : nullptr))

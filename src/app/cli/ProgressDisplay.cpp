@@ -1,5 +1,7 @@
 #include "app/cli/ProgressDisplay.h"
 
+#include "app/cli/TerminalText.h"
+
 #include <algorithm>
 #include <sys/ioctl.h>
 
@@ -45,12 +47,17 @@ std::string TProgressDisplay::BarLine(const std::string& label, int percent, int
         line += " " + status;
     // A line wider than the terminal would wrap and break the redraw: cut it, keeping the
     // bar and status at the end visible by shortening the label first.
+    // Cuts fall between characters, never inside one.
     if (static_cast<int>(line.size()) > width) {
         size_t excess = line.size() - width;
-        if (excess + 3 < label.size())
-            line = "..." + line.substr(excess + 3);
-        else
-            line.resize(width);
+        if (excess + 3 < label.size()) {
+            size_t from = excess + 3;
+            while (from < line.size() && (static_cast<unsigned char>(line[from]) & 0xC0) == 0x80)
+                ++from;
+            line = "..." + line.substr(from);
+        } else {
+            line.resize(FittingBytes(line, width));
+        }
     }
     return line;
 }
@@ -61,12 +68,13 @@ std::string TProgressDisplay::Padded(const std::string& label) const {
     return label + std::string(labelWidth_ - label.size(), ' ');
 }
 
-void TProgressDisplay::Redraw(const std::string& permanent) {
+void TProgressDisplay::Redraw(const std::optional<std::string>& permanent) {
     if (drawn_ > 0)
         std::fprintf(out_, "\x1b[%dA\r\x1b[J", drawn_);
-    std::fputs(permanent.c_str(), out_);
+    if (permanent)
+        WriteLine(out_, *permanent);
     for (const auto& [key, line] : live_)
-        std::fprintf(out_, "%s\n", line.c_str());
+        WriteLine(out_, line);
     drawn_ = static_cast<int>(live_.size());
     std::fflush(out_);
 }
@@ -82,16 +90,16 @@ void TProgressDisplay::Update(int key, const std::string& label, int percent, in
                               const std::string& detail) {
     if (terminal_) {
         lastPercent_[key] = percent;
-        live_[key] = BarLine(Padded(label), percent, currentMs, detail, width_);
-        Redraw("");
+        live_[key] =
+            BarLine(Padded(Printable(label)), percent, currentMs, Printable(detail), width_);
+        Redraw(std::nullopt);
         return;
     }
     auto last = lastPercent_.find(key);
     if (percent >= 0 && last != lastPercent_.end() && last->second == percent)
         return;
     lastPercent_[key] = percent;
-    std::fprintf(out_, "%s\n", PlainLine(label, percent, currentMs, detail).c_str());
-    std::fflush(out_);
+    WriteLine(out_, PlainLine(label, percent, currentMs, detail), true);
 }
 
 void TProgressDisplay::Finish(int key, const std::string& label, const std::string& status,
@@ -100,20 +108,18 @@ void TProgressDisplay::Finish(int key, const std::string& label, const std::stri
         live_.erase(key);
         auto last = lastPercent_.find(key);
         int percent = complete ? 100 : last != lastPercent_.end() ? last->second : 0;
-        Redraw(BarLine(Padded(label), percent, 0, status, width_) + "\n");
+        Redraw(BarLine(Padded(Printable(label)), percent, 0, Printable(status), width_));
         return;
     }
-    std::fprintf(out_, "%s: %s\n", label.c_str(), status.c_str());
-    std::fflush(out_);
+    WriteLine(out_, label + ": " + status, true);
 }
 
 void TProgressDisplay::Message(const std::string& text) {
     if (terminal_) {
-        Redraw(text + "\n");
+        Redraw(PrintableLine(text));
         return;
     }
-    std::fprintf(out_, "%s\n", text.c_str());
-    std::fflush(out_);
+    WriteLine(out_, PrintableLine(text), true);
 }
 
 } // namespace mobivert::cli

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace mobivert::cli {
@@ -20,7 +21,7 @@ public:
                 const std::string& detail = "");
     // The conversion's last line, with its final status; its live line goes away.
     void Finish(int key, const std::string& label, const std::string& status, bool complete);
-    // A line printed above the live lines.
+    // A line printed above the live lines (its line breaks become spaces).
     void Message(const std::string& text);
     // On a terminal, labels are padded to this many columns so that the bars line up.
     void SetLabelWidth(int columns) { labelWidth_ = columns; }
@@ -33,7 +34,8 @@ public:
                                  const std::string& detail);
 
 private:
-    void Redraw(const std::string& permanent);
+    // Draws the live lines again, below the permanent line when one is given.
+    void Redraw(const std::optional<std::string>& permanent);
     std::string Padded(const std::string& label) const;
 
     FILE* out_;

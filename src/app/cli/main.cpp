@@ -4,6 +4,7 @@
 #include "app/cli/CliOptions.h"
 #include "app/cli/ProgressDisplay.h"
 #include "app/cli/StopSignals.h"
+#include "app/cli/TerminalText.h"
 #include "app/shared/BatchJournal.h"
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Presets.h"
@@ -17,6 +18,7 @@
 #include "binding/SwResampleHlpr.h"
 #include "binding/SwScaleHlpr.h"
 #include "converter/AVConverter.h"
+#include "converter/WorkFile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -46,6 +48,9 @@ int64_t NowMs() {
 
 namespace fs = std::filesystem;
 using namespace mobivert;
+using cli::Printable;
+using cli::PrintableLine;
+using cli::WriteLine;
 using converter::TLogLevel;
 
 std::string VersionText(unsigned version) {
@@ -57,8 +62,7 @@ int PrintLibraryVersions() {
     using namespace mobivert::binding;
     std::string filterError;
     if (!LoadAVLibs(ProgramLibDirectory(), true) || !LoadAVFilter(filterError)) {
-        std::fprintf(stderr, "%s\n",
-                     filterError.empty() ? AVLibsLastError().c_str() : filterError.c_str());
+        WriteLine(stderr, filterError.empty() ? AVLibsLastError() : filterError);
         UnloadAVLibs();
         return 1;
     }
@@ -72,46 +76,10 @@ int PrintLibraryVersions() {
     return 0;
 }
 
-// Messages may hold CR LF line breaks; a report line holds one line.
-std::string OneLine(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    std::string line;
-    for (char c : text) {
-        if (c == '\r')
-            continue;
-        line += c == '\n' ? ' ' : c;
-    }
-    return line;
-}
-
-// A file name as one line of text: control characters (a newline in a name, for one) are
-// written as escapes, so that a name never splits a report line.
-std::string Printable(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u != 0x7f) {
-            out += c;
-        } else if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02x", u);
-            out += escape;
-        }
-    }
-    return out;
-}
-
 int ListPresets() {
     const auto& presets = app::Presets();
     for (size_t i = 0; i < presets.size(); ++i)
-        std::printf("%2zu  %s\n", i + 1, presets[i].Text);
+        WriteLine(stdout, (i < 9 ? " " : "") + std::to_string(i + 1) + "  " + presets[i].Text);
     return 0;
 }
 
@@ -127,39 +95,48 @@ std::string Kbits(int64_t bitRate) {
     return bitRate > 0 ? ", " + std::to_string((bitRate + 500) / 1000) + " kbit/s" : "";
 }
 
+std::string Figure(const char* format, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// The container and stream lines of --info. Codec names, formats and languages come from the
+// file and its libraries, so each line is printed as plain text.
 void PrintInfo(const converter::TAVProbe& probe) {
     const AVFormatContext* ic = probe.FormatContext();
-    std::printf("  Container: %s", ic->iformat->name);
+    std::string line = std::string("  Container: ") + ic->iformat->name;
     if (ic->iformat->long_name)
-        std::printf(" (%s)", ic->iformat->long_name);
-    std::printf(", duration %s%s, %d stream(s)\n",
-                Seconds(ic->duration == AV_NOPTS_VALUE ? -1 : ic->duration).c_str(),
-                Kbits(ic->bit_rate).c_str(), probe.StreamCount());
+        line += std::string(" (") + ic->iformat->long_name + ")";
+    line += ", duration " + Seconds(ic->duration == AV_NOPTS_VALUE ? -1 : ic->duration) +
+            Kbits(ic->bit_rate) + ", " + std::to_string(probe.StreamCount()) + " stream(s)";
+    WriteLine(stdout, line);
     for (int i = 0; i < probe.StreamCount(); ++i) {
         const AVCodecParameters* par = ic->streams[i]->codecpar;
-        std::printf("  Stream #%d: ", i);
+        line = "  Stream #" + std::to_string(i) + ": ";
         if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
             converter::VideoStreamInfo v = probe.VideoInfo(i);
-            std::printf("video %s, %dx%d", v.CodecName, v.Width, v.Height);
+            line += std::string("video ") + v.CodecName + ", " + std::to_string(v.Width) + "x" +
+                    std::to_string(v.Height);
             if (v.FrameRateNum > 0 && v.FrameRateDen > 0)
-                std::printf(", %.3g fps", static_cast<double>(v.FrameRateNum) / v.FrameRateDen);
+                line += Figure(", %.3g fps", static_cast<double>(v.FrameRateNum) / v.FrameRateDen);
             if (v.DisplayAspect > 0)
-                std::printf(", display aspect %.3f", v.DisplayAspect);
-            std::printf("%s, duration %s", Kbits(v.BitRate).c_str(),
-                        Seconds(v.DurationScaled).c_str());
+                line += Figure(", display aspect %.3f", v.DisplayAspect);
+            line += Kbits(v.BitRate) + ", duration " + Seconds(v.DurationScaled);
             if (v.Language[0])
-                std::printf(", language %s", v.Language);
+                line += std::string(", language ") + v.Language;
         } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
             converter::AudioStreamInfo a = probe.AudioInfo(i);
-            std::printf("audio %s, %d channel(s), %d Hz%s, duration %s", a.CodecName, a.Channels,
-                        a.SampleRate, Kbits(a.BitRate).c_str(), Seconds(a.DurationScaled).c_str());
+            line += std::string("audio ") + a.CodecName + ", " + std::to_string(a.Channels) +
+                    " channel(s), " + std::to_string(a.SampleRate) + " Hz" + Kbits(a.BitRate) +
+                    ", duration " + Seconds(a.DurationScaled);
             if (a.Language[0])
-                std::printf(", language %s", a.Language);
+                line += std::string(", language ") + a.Language;
         } else {
             const char* type = av::av_get_media_type_string(par->codec_type);
-            std::printf("%s %s", type ? type : "other", av::avcodec_get_name(par->codec_id));
+            line += std::string(type ? type : "other") + " " + av::avcodec_get_name(par->codec_id);
         }
-        std::printf("\n");
+        WriteLine(stdout, line);
     }
 }
 
@@ -167,7 +144,8 @@ int Info(const cli::TCliOptions& options) {
     converter::TAVConverter converter;
     converter.SetLogLevel(converter::llQuiet);
     if (!converter.LoadAVLib(binding::ProgramLibDirectory(), true)) {
-        std::fprintf(stderr, "%s\n%s\n", app::MSG_LIB_NOT_LOADED, converter.LastError().c_str());
+        WriteLine(stderr, app::MSG_LIB_NOT_LOADED);
+        WriteLine(stderr, PrintableLine(converter.LastError()));
         return 1;
     }
     int status = 0;
@@ -177,11 +155,11 @@ int Info(const cli::TCliOptions& options) {
         if (reason.empty() && !probe.Open(file))
             reason = probe.LastError();
         if (!reason.empty()) {
-            std::printf("%s: Error found: %s\n", Printable(file).c_str(), OneLine(reason).c_str());
+            WriteLine(stdout, Printable(file) + ": Error found: " + PrintableLine(reason));
             status = 1;
             continue;
         }
-        std::printf("%s\n", Printable(file).c_str());
+        WriteLine(stdout, file);
         PrintInfo(probe);
         probe.Close();
     }
@@ -226,44 +204,17 @@ private:
     std::deque<Event> events_;
 };
 
-// The work files of the tasks that have not ended: a program that quits at once removes them,
-// so that no unfinished file is left behind. Shared by the thread that takes the signals and the
-// threads that end the tasks.
-class UnfinishedOutputs {
-public:
-    void Set(std::vector<std::string> outputs) {
-        std::lock_guard lock(mutex_);
-        outputs_ = std::move(outputs);
-    }
-    void Finished(int task) {
-        std::lock_guard lock(mutex_);
-        if (task >= 0 && task < static_cast<int>(outputs_.size()))
-            outputs_[task].clear();
-    }
-    void RemoveAll() {
-        std::lock_guard lock(mutex_);
-        for (const std::string& output : outputs_)
-            if (!output.empty())
-                unlink(output.c_str());
-    }
-
-private:
-    std::mutex mutex_;
-    std::vector<std::string> outputs_; // by task index; empty once the task ended
-};
-
 // SIGINT and SIGTERM are blocked in every thread and taken by one thread of their own: the
 // first asks the batch to stop, a later one ends the program at once (see TStopSignals).
 class SignalWatcher {
 public:
-    SignalWatcher(std::atomic<bool>& stopRequested, EventQueue& queue,
-                  UnfinishedOutputs& unfinished) {
+    SignalWatcher(std::atomic<bool>& stopRequested, EventQueue& queue) {
         sigemptyset(&signals_);
         sigaddset(&signals_, SIGINT);
         sigaddset(&signals_, SIGTERM);
         sigaddset(&signals_, SIGUSR2); // ends the watcher itself
         pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
-        thread_ = std::thread([this, &stopRequested, &queue, &unfinished] {
+        thread_ = std::thread([this, &stopRequested, &queue] {
             cli::TStopSignals requests;
             for (;;) {
                 siginfo_t info{};
@@ -282,7 +233,8 @@ public:
                     queue.Wake();
                     break;
                 case cli::TStopSignals::TAction::Quit: {
-                    unfinished.RemoveAll();
+                    // No unfinished file is left behind: the running tasks' work files go.
+                    converter::RemoveLiveWorkFiles();
                     const char text[] = "\nmobivert-cli: interrupted\n";
                     [[maybe_unused]] ssize_t written = write(STDERR_FILENO, text, sizeof text - 1);
                     _exit(130);
@@ -320,9 +272,8 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
              const std::function<void()>& begun = {}) {
     std::atomic<bool> stopRequested{false};
     EventQueue queue;
-    UnfinishedOutputs unfinished;
     // Before any other thread exists, so that every thread inherits the blocked signals.
-    SignalWatcher watcher(stopRequested, queue, unfinished);
+    SignalWatcher watcher(stopRequested, queue);
 
     bool terminal = isatty(STDERR_FILENO);
     cli::TProgressDisplay display(stderr, terminal,
@@ -333,7 +284,8 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
     converter.SetProgressInterval(terminal ? 250 : 1000);
     app::TConversionDriver driver(converter);
     if (!driver.LoadLibraries(binding::ProgramLibDirectory())) {
-        std::fprintf(stderr, "%s\n%s\n", app::MSG_LIB_NOT_LOADED, converter.LastError().c_str());
+        WriteLine(stderr, app::MSG_LIB_NOT_LOADED);
+        WriteLine(stderr, PrintableLine(converter.LastError()));
         return 1;
     }
 
@@ -355,9 +307,8 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
     };
     converter.PublishOutputs = true;
     app::TBatchJournal journal;
-    converter.OnTerminate = [&queue, &converter, &journal, &unfinished](
-                                int index, bool finished, bool failed, const std::string& message) {
-        unfinished.Finished(index);
+    converter.OnTerminate = [&queue, &converter, &journal](int index, bool finished, bool failed,
+                                                           const std::string& message) {
         const converter::TFFmpeg* task = converter.Tasks(index);
         if (task)
             journal.TaskEnded(index, *task);
@@ -376,12 +327,6 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
         display.Message(journalError);
     if (begun)
         begun();
-    // The work files of the tasks, removed if the program quits at once.
-    std::vector<std::string> workFiles(converter.TaskCount());
-    for (int task = 0; task < converter.TaskCount(); ++task)
-        if (const converter::TFFmpeg* t = converter.Tasks(task))
-            workFiles[task] = t->PartName;
-    unfinished.Set(std::move(workFiles));
 
     std::vector<SourceState> states(sources.size());
     std::vector<int> sourceOfTask(converter.TaskCount(), -1);
@@ -389,7 +334,8 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
         if (sources[i].Task >= 0)
             sourceOfTask[sources[i].Task] = static_cast<int>(i);
         else
-            states[i].Status = std::string(app::MSG_ERROR_FOUND) + ": " + OneLine(sources[i].Error);
+            states[i].Status =
+                std::string(app::MSG_ERROR_FOUND) + ": " + PrintableLine(sources[i].Error);
     }
     auto label = [&](int task) {
         int source =
@@ -410,7 +356,7 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
         case Event::Log:
             if (e.Level != converter::llQuiet && e.Level <= options.LogLevel) {
                 std::string name = label(e.Index);
-                display.Message((name.empty() ? "" : "[" + name + "] ") + OneLine(e.Text));
+                display.Message((name.empty() ? "" : "[" + name + "] ") + PrintableLine(e.Text));
             }
             break;
         case Event::Progress:
@@ -430,8 +376,8 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
                 state.Converted = !e.Failed && e.Finished;
                 state.Warned = state.Converted && !e.Text.empty();
                 state.Output = e.Output;
-                state.Status = e.Failed       ? "Failed: " + OneLine(e.Text)
-                               : state.Warned ? "Done with warnings: " + OneLine(e.Text)
+                state.Status = e.Failed       ? "Failed: " + PrintableLine(e.Text)
+                               : state.Warned ? "Done with warnings: " + PrintableLine(e.Text)
                                : e.Finished   ? "Done"
                                               : "Canceled";
                 display.Finish(e.Index, label(e.Index), state.Status, state.Converted);
@@ -473,9 +419,8 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
         const app::TBatchSource& source = sources[i];
         std::error_code ec;
         bool haveOutput = !states[i].Output.empty() && fs::exists(states[i].Output, ec);
-        std::printf("%s%s: %s\n", Printable(source.Path).c_str(),
-                    haveOutput ? (" -> " + Printable(states[i].Output)).c_str() : "",
-                    states[i].Status.c_str());
+        WriteLine(stdout, source.Path + (haveOutput ? " -> " + states[i].Output : "") + ": " +
+                              states[i].Status);
         if (!states[i].Converted)
             status = 1;
         else if (states[i].Warned && status == 0)
@@ -528,16 +473,16 @@ int Resume(const cli::TCliOptions& options) {
     std::vector<std::string> messages;
     std::vector<app::TUnfinishedBatch> batches = app::FindUnfinishedBatches(messages);
     for (const std::string& message : messages)
-        std::fprintf(stderr, "mobivert-cli: %s\n", message.c_str());
+        WriteLine(stderr, "mobivert-cli: " + PrintableLine(message));
     if (batches.empty()) {
-        std::fprintf(stderr, "mobivert-cli: no unfinished batch to resume\n");
+        WriteLine(stderr, "mobivert-cli: no unfinished batch to resume");
         return messages.empty() ? 0 : 1;
     }
     int status = 0;
     for (app::TUnfinishedBatch& batch : batches) {
         std::vector<std::string> files = batch.PendingSources();
-        std::fprintf(stderr, "mobivert-cli: resuming %zu file(s) to %s\n", files.size(),
-                     batch.Batch.Settings.PresetText.c_str());
+        WriteLine(stderr, "mobivert-cli: resuming " + std::to_string(files.size()) +
+                              " file(s) to " + batch.Batch.Settings.PresetText);
         app::RemoveLeftoverWorkFiles(batch);
         int result = files.empty() ? 0
                                    : RunBatch(options, batch.Batch.Settings, files,
@@ -556,7 +501,8 @@ int main(int argc, char** argv) {
     cli::TCliOptions options;
     std::string error;
     if (!cli::ParseCommandLine(argc, argv, options, error)) {
-        std::fprintf(stderr, "mobivert-cli: %s\nTry 'mobivert-cli --help'.\n", error.c_str());
+        WriteLine(stderr, "mobivert-cli: " + PrintableLine(error));
+        WriteLine(stderr, "Try 'mobivert-cli --help'.");
         return 2;
     }
     switch (options.Command) {

@@ -1,6 +1,7 @@
 #include "app/shared/BatchJournal.h"
 
 #include "app/shared/Presets.h"
+#include "converter/WorkFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -524,11 +525,18 @@ std::vector<TUnfinishedBatch> FindUnfinishedBatches(std::vector<std::string>& me
 }
 
 void RemoveLeftoverWorkFiles(TUnfinishedBatch& batch) {
+    // Work files are made at each file's turn, under a name chosen then: those of the files
+    // that did not end are found by their outputs' names. Journals of earlier versions name
+    // them.
+    std::vector<std::string> outputs, named;
     for (TJournalFile& file : batch.Batch.Files) {
+        if (file.State == TJournalState::Pending)
+            outputs.push_back(file.Output);
         if (!file.Part.empty())
-            unlink(file.Part.c_str());
+            named.push_back(file.Part);
         file.Part.clear();
     }
+    converter::RemoveAbandonedWorkFiles(outputs, named);
 }
 
 void DiscardUnfinishedBatch(TUnfinishedBatch& batch) {

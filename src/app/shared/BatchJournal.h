@@ -21,7 +21,7 @@ enum class TJournalState { Pending, Done, Warnings, Failed, Canceled, Refused };
 struct TJournalFile {
     std::string Source;
     std::string Output; // the name chosen for it, or the name it got once ended
-    std::string Part;   // its work file while it is written
+    std::string Part;   // its work file while it is written (named by earlier versions only)
     TJournalState State = TJournalState::Pending;
     int Task = -1; // its task in the running batch (not stored)
 };

@@ -5,12 +5,15 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
+#include "engine/open/DescriptorOutput.h"
+#include "engine/open/OpenErrorText.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/open/OpenErrorText.h"
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 
@@ -162,8 +165,8 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& fileName) {
         FreeEncoders(OutputEncoders[fileIndex]);
         OutputStreamCopy[fileIndex] = {};
         BitstreamFilters[fileIndex] = {};
-        if (oc->pb && !(format->flags & AVFMT_NOFILE))
-            av::avio_closep(&oc->pb);
+        if (!(format->flags & AVFMT_NOFILE))
+            CloseOutputIO(oc);
         av::avformat_free_context(oc);
         if (createdFile) {
             std::error_code ec;
@@ -241,7 +244,13 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& fileName) {
     if ((format->flags & AVFMT_NEEDNUMBER) && !av::av_filename_number_test(fileName.c_str()))
         return discard(OpenErrorText(AVERROR(EDOM), fileName));
 
-    if (!(format->flags & AVFMT_NOFILE)) {
+    if (!(format->flags & AVFMT_NOFILE) && OutputDescriptor >= 0) {
+        // The caller created the file: the output goes through its descriptor, never by name.
+        oc->pb = OpenDescriptorOutput(OutputDescriptor);
+        if (!oc->pb)
+            return discard("Could not open '" + fileName + "': " + std::strerror(errno));
+        oc->flags |= AVFMT_FLAG_CUSTOM_IO;
+    } else if (!(format->flags & AVFMT_NOFILE)) {
         // An existing file is overwritten without asking.
         if (av::avio_open(&oc->pb, fileName.c_str(), AVIO_FLAG_WRITE) < 0)
             return discard("Could not open '" + fileName + "'");

@@ -5,6 +5,7 @@
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
+#include "engine/open/DescriptorOutput.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/FFmpegThread.h"
 #include "engine/transcode/TranscodeTables.h"
@@ -231,9 +232,12 @@ void TCustomFFmpeg::FreeOutputFiles() {
     for (int i = 0; i < OutputFileCount; ++i) {
         AVFormatContext* context = OutputFiles[i];
         if (context) {
+            // A file written through the caller's descriptor is the caller's to keep or remove.
+            const bool callers = WritesThroughDescriptor(context);
             if (context->oformat && !(context->oformat->flags & AVFMT_NOFILE))
-                av::avio_closep(&context->pb);
-            RemoveIfEmpty(context->url, OutputPacketCounts[i] == 0);
+                CloseOutputIO(context);
+            if (!callers)
+                RemoveIfEmpty(context->url, OutputPacketCounts[i] == 0);
             av::avformat_free_context(context);
         }
         OutputFiles[i] = nullptr;

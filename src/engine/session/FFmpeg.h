@@ -181,6 +181,10 @@ public:
     // opening the named file (the name then only labels it); the caller keeps it alive and
     // frees it after the session. Consumed by the opening.
     AVIOContext* InputIO = nullptr;
+    // When 0 or more, OpenOutputFile writes the output through a copy of this descriptor,
+    // from the start of its file, instead of opening the named file (the name then only labels
+    // the output and chooses its container); the caller keeps the descriptor and the file.
+    int OutputDescriptor = -1;
     // The bounds on reading each opened input (see TReadGuard).
     std::array<TReadGuard, MAX_FILES> InputReadGuards{};
     // Media packets the run wrote to each output file, counted from its header on; -1 while no

@@ -1,0 +1,307 @@
+// Hostile output folders: work files exist only while their task runs, links planted or swapped
+// into the folder during a batch never lead a write outside it, a dead run's work files are
+// cleaned up without touching a running program's; and conversions keep the caller's priority.
+
+#include "converter/WorkFile.h"
+#include "binding/AVLibs.h"
+#include "converter/AVConverter.h"
+#include "converter/OutputPublishing.h"
+#include "engine/session/ThreadPriority.h"
+#include "support/MediaReader.h"
+#include "support/TempDir.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace mobivert::converter;
+using namespace mobivert::test;
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> HiddenNames(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().filename().string()[0] == '.')
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct TaskEnd {
+    bool Finished = false;
+    bool Failed = false;
+    std::string Message;
+    std::string Published;
+};
+
+class WorkFileTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(converter.LoadAVLib("", true)) << converter.LastError();
+        converter.SetLogLevel(llQuiet);
+        converter.SetProgressInterval(50);
+        converter.PublishOutputs = true;
+        converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+        converter.OnTerminate = [this](int index, bool finished, bool failed,
+                                       const std::string& message) {
+            std::lock_guard lock(mutex);
+            if (index < 0)
+                batchEnded = true;
+            else
+                ends[index] = {finished, failed, message, converter.Tasks(index)->PublishedName};
+            changed.notify_all();
+        };
+        converter.OnProgress = [this](int index, int, int, int, float, float, int64_t, int) {
+            if (OnProgress)
+                OnProgress(index);
+            std::lock_guard lock(mutex);
+            ++progress[index];
+            changed.notify_all();
+        };
+    }
+    void TearDown() override { converter.ClearTasks(); }
+
+    // A stream copy of the fixture into out/<name>.mkv; realTime reads it at its own pace.
+    void AddTask(const std::string& fixture, const std::string& name, bool realTime = false) {
+        TInputOptions input;
+        input.ExtOptions = realTime ? "re" : "";
+        int index = converter.AddInputFile(Fixture(fixture), &input);
+        ASSERT_GE(index, 0) << converter.LastError();
+        TOutputOptions output;
+        output.ExtOptions = "vcodec=copy\nacodec=copy";
+        ASSERT_TRUE(converter.SetOutputFile(index, out.File(name + ".mkv"), &output))
+            << converter.LastError();
+    }
+    bool WaitFor(const std::function<bool()>& done, std::chrono::seconds timeout = 60s) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout, done);
+    }
+
+    TempDir out, outside;
+    TAVConverter converter;
+    std::function<void(int)> OnProgress;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool batchEnded = false;
+    std::map<int, TaskEnd> ends;
+    std::map<int, int> progress;
+};
+
+} // namespace
+
+TEST_F(WorkFileTest, LinksPlantedOrSwappedInDuringABatchNeverLeadAWriteOutsideTheFolder) {
+    for (bool inWorkers : {false, true}) {
+        SCOPED_TRACE(inWorkers ? "in workers" : "in process");
+        converter.ClearTasks();
+        converter.RunInWorkers = inWorkers;
+        ends.clear();
+        progress.clear();
+        batchEnded = false;
+        for (const auto& entry : fs::directory_iterator(out.Path()))
+            fs::remove(entry.path());
+        const std::string target = outside.File("precious");
+        std::ofstream(target) << "precious";
+
+        AddTask("sample.mp4", "first", true);
+        AddTask("tone.mp3", "second");
+        AddTask("tone.mp3", "third");
+        // Waiting tasks hold no file: the set-up checks left nothing in the folder.
+        EXPECT_TRUE(fs::is_empty(out.Path()));
+
+        // Links where the second task's work file and the third task's output will go.
+        fs::create_symlink(target, out.File(".second.mkv.part"));
+        fs::create_symlink(target, out.File("third.mkv"));
+        converter.StartConvert(1);
+        ASSERT_TRUE(WaitFor([&] { return progress[0] > 0 || batchEnded; }));
+        // Only the running task has a work file; the first one's is swapped for a link.
+        EXPECT_EQ(HiddenNames(out.Path()),
+                  (std::vector<std::string>{".first.mkv.part", ".second.mkv.part"}));
+        fs::rename(out.File(".first.mkv.part"), outside.File("moved away"));
+        fs::create_symlink(target, out.File(".first.mkv.part"));
+        ASSERT_TRUE(WaitFor([&] { return batchEnded; }, 120s));
+
+        EXPECT_EQ(ReadText(target), "precious");
+        // The swapped task fails with a plain reason and publishes nothing.
+        EXPECT_TRUE(ends[0].Failed);
+        EXPECT_THAT(ends[0].Message, testing::HasSubstr("was replaced by another file"));
+        EXPECT_EQ(ends[0].Published, "");
+        EXPECT_FALSE(fs::exists(fs::symlink_status(out.File("first.mkv"))));
+        // The others write under names of their own and say so.
+        EXPECT_FALSE(ends[1].Failed) << ends[1].Message;
+        EXPECT_EQ(ends[1].Published, out.File("second.mkv"));
+        EXPECT_FALSE(ends[2].Failed) << ends[2].Message;
+        EXPECT_EQ(ends[2].Published, out.File("third [1].mkv"));
+        for (const char* name : {"second.mkv", "third [1].mkv"}) {
+            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out.File(name)))) << name;
+            EXPECT_EQ(ReadFirstStream(out.File(name), AVMEDIA_TYPE_AUDIO).Codec, "mp3") << name;
+        }
+        // No work file of ours is left; the planted links are where they were put.
+        EXPECT_EQ(HiddenNames(out.Path()),
+                  (std::vector<std::string>{".first.mkv.part", ".second.mkv.part"}));
+        EXPECT_TRUE(fs::is_symlink(out.File(".first.mkv.part")));
+        EXPECT_TRUE(fs::is_symlink(out.File(".second.mkv.part")));
+        EXPECT_TRUE(fs::is_symlink(out.File("third.mkv")));
+        fs::remove(outside.File("moved away"));
+    }
+}
+
+TEST_F(WorkFileTest, AFolderThatVanishesBeforeATasksTurnFailsThatTaskAloneWithItsReason) {
+    const fs::path gone = out.Path() / "gone";
+    fs::create_directory(gone);
+    AddTask("tone.mp3", "kept");
+    AddTask("tone.mp3", "gone/lost");
+    fs::remove(gone);
+    converter.StartConvert(1);
+    ASSERT_TRUE(WaitFor([&] { return batchEnded; }));
+    EXPECT_FALSE(ends[0].Failed) << ends[0].Message;
+    EXPECT_TRUE(ends[1].Failed);
+    EXPECT_EQ(ends[1].Message,
+              "Could not open '" + (gone / "lost.mkv").string() + "': No such file or directory");
+    EXPECT_FALSE(fs::exists(gone));
+}
+
+TEST(WorkFiles, TheCleanUpAfterADeadRunTakesOnlyItsAbandonedPlainFiles) {
+    TempDir dir, elsewhere;
+    std::string error;
+    // Left by a dead run: plain work files of any number. Not ours to take: a link, another
+    // output's work file, and the work file of a run still going (it holds its lock).
+    std::ofstream(elsewhere.File("target")) << "kept";
+    for (const char* name : {".b.mp4.part", ".b.mp4.7.part", ".other.mp4.part", ".b.mp4.x.part"})
+        std::ofstream(dir.File(name)) << "left";
+    fs::create_symlink(elsewhere.File("target"), dir.File(".c.mp4.part"));
+    TWorkFile running;
+    ASSERT_TRUE(running.Create(dir.File("d.mp4"), error)) << error;
+    RemoveAbandonedWorkFiles({dir.File("b.mp4"), dir.File("c.mp4"), dir.File("d.mp4")});
+    EXPECT_EQ(HiddenNames(dir.Path()),
+              (std::vector<std::string>{".b.mp4.x.part", ".c.mp4.part", ".d.mp4.part",
+                                        ".other.mp4.part"}));
+    EXPECT_EQ(ReadText(elsewhere.File("target")), "kept");
+    // A program that quits at once takes its own running work files with it.
+    RemoveLiveWorkFiles();
+    EXPECT_FALSE(fs::exists(dir.File(".d.mp4.part")));
+}
+
+// ---- The caller's priority
+
+namespace {
+
+int NiceOf(pid_t thread) {
+    errno = 0;
+    int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(thread));
+    return errno == 0 ? nice : -100;
+}
+
+// The nice values of this process's worker children (field 19 of /proc/PID/stat).
+std::vector<int> WorkerNiceValues() {
+    std::vector<int> values;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string stat = ReadText((entry.path() / "stat").string());
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos || stat.find("(mobivert-worker)") == std::string::npos)
+            continue;
+        std::istringstream fields(stat.substr(close + 2));
+        std::string field;
+        std::vector<std::string> rest;
+        while (fields >> field)
+            rest.push_back(field);
+        // rest[0] is field 3 (state), so field 4 (ppid) is rest[1] and field 19 (nice) rest[16].
+        if (rest.size() > 16 && std::stoi(rest[1]) == getpid())
+            values.push_back(std::stoi(rest[16]));
+    }
+    return values;
+}
+
+} // namespace
+
+TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueInThisProcessAndInWorkers) {
+    if (!std::getenv("MOBIVERT_NICE_CHILD")) {
+        // This test again, started the way a user starts a program with a lower priority.
+        // Everything is made before the fork: between fork and exec only system calls are safe.
+        std::string self = fs::read_symlink("/proc/self/exe").string();
+        std::string filter = "--gtest_filter=WorkFileTest.ConversionsKeepTheCallersNiceValue*";
+        std::vector<std::string> texts{"nice", "-n", "5", self, filter};
+        std::vector<char*> argv;
+        for (std::string& text : texts)
+            argv.push_back(text.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> environment{"MOBIVERT_NICE_CHILD=1"};
+        for (char** entry = environ; *entry; ++entry)
+            environment.push_back(*entry);
+        std::vector<char*> envp;
+        for (std::string& text : environment)
+            envp.push_back(text.data());
+        envp.push_back(nullptr);
+        pid_t child = fork();
+        if (child == 0) {
+            execvpe("nice", argv.data(), envp.data());
+            _exit(127);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "the test under nice -n 5 failed";
+        return;
+    }
+    const int own = mobivert::engine::ProcessNiceValue();
+    ASSERT_GE(own, 5);
+    ASSERT_EQ(NiceOf(0), own);
+    struct Case {
+        TConvertPriority Priority;
+        int Expected;
+    };
+    for (bool inWorkers : {false, true}) {
+        for (Case c :
+             {Case{tpNormal, own}, Case{tpLowest, std::min(19, own + 10)}, Case{tpIdle, 19}}) {
+            SCOPED_TRACE((inWorkers ? "in workers, priority " : "in process, priority ") +
+                         std::to_string(c.Priority));
+            converter.ClearTasks();
+            converter.RunInWorkers = inWorkers;
+            converter.ThreadPriority = c.Priority;
+            batchEnded = false;
+            std::atomic<int> threadNice{-100};
+            std::vector<int> workerNice;
+            OnProgress = [&](int) {
+                threadNice = NiceOf(gettid());
+                if (inWorkers && workerNice.empty())
+                    workerNice = WorkerNiceValues();
+            };
+            AddTask("sample.mp4", "nice" + std::to_string(inWorkers) + std::to_string(c.Priority),
+                    true);
+            converter.StartConvert(1);
+            ASSERT_TRUE(WaitFor([&] { return batchEnded; }));
+            OnProgress = nullptr;
+            // Never above the caller's: the same for normal, lower for the others.
+            EXPECT_EQ(threadNice, c.Expected);
+            if (inWorkers) {
+                EXPECT_EQ(workerNice, std::vector<int>{c.Expected});
+            }
+            EXPECT_FALSE(ends[0].Failed) << ends[0].Message;
+        }
+    }
+    EXPECT_EQ(NiceOf(0), own);
+}
