@@ -253,6 +253,7 @@ TEST(LongNameTest, A240ByteNameIsShortenedAtACharacterBoundary) {
 
 struct DownmixCase {
     const char* Preset;
+    bool Lossy; // its bit rate is held to the encoder's ceiling
 };
 
 class DownmixTest : public ::testing::TestWithParam<DownmixCase> {};
@@ -268,16 +269,16 @@ TEST_P(DownmixTest, Loud71ToStereoNeverReachesFullScale) {
     // The tone is still there at a sensible level (the centre keeps its share).
     EXPECT_GT(loud.Peak, 8000);
     const std::string rate = MediaInfo(output, "Audio;%BitRate%");
-    if (!rate.empty())
+    if (GetParam().Lossy && !rate.empty())
         EXPECT_LE(std::atol(rate.c_str()), 330000) << rate; // at most 320 kb/s for stereo
 }
 
 INSTANTIATE_TEST_SUITE_P(Encoders, DownmixTest,
-                         ::testing::Values(DownmixCase{"AAC Advanced Audio Coding (*.aac)"},
-                                           DownmixCase{"Windows Media Audio (*.wma)"},
-                                           DownmixCase{"RA Real Media Audio (*.ra)"},
-                                           DownmixCase{"MP3 MPEG Layer-3 (*.mp3)"},
-                                           DownmixCase{"Wave Audio (*.wav)"}));
+                         ::testing::Values(DownmixCase{"AAC Advanced Audio Coding (*.aac)", true},
+                                           DownmixCase{"Windows Media Audio (*.wma)", true},
+                                           DownmixCase{"RA Real Media Audio (*.ra)", true},
+                                           DownmixCase{"MP3 MPEG Layer-3 (*.mp3)", true},
+                                           DownmixCase{"Wave Audio (*.wav)", false}));
 
 // ---- Honest refusals ------------------------------------------------------------------------
 
