@@ -416,7 +416,7 @@ gen ts_jump.ts --post prepend_mid \
 
 # The common tags, in GStreamer's names; values with blanks are quoted for
 # taginject's parser, so these pipelines are run as argument lists.
-SOURCE_TAGS='title=\"Song Title\",artist=\"The Artist\",album=\"The Album\",album-artist=\"Album Band\",track-number=(uint)3,album-disc-number=(uint)2,genre=Jazz,comment=\"A comment\",composer=\"Com Poser\",date=(GDate)2019-05-04'
+SOURCE_TAGS='title=\"Song Title\",artist=\"The Artist\",album=\"The Album\",album-artist=\"Album Band\",track-number=(uint)3,album-disc-number=(uint)2,genre=Jazz,comment=\"A comment\",composer=\"Com Poser\",datetime=(GstDateTime)2019-05-04'
 
 # gen_args NAME ARG... : like gen with one pipeline given as separate words.
 gen_args() {
@@ -498,6 +498,11 @@ gen two_audio.mkv --post unmark_first_track \
 # the hardest case for a downmix.
 gen loud_7.1.wav \
     "audiotestsrc is-live=false wave=sine freq=440 volume=0.89 samplesperbuffer=480 num-buffers=100 ! audioconvert ! audio/x-raw,format=S16LE,layout=interleaved,rate=48000,channels=8,channel-mask=(bitmask)0xc3f ! wavenc ! filesink location=@OUT@"
+
+# Two pictures of noise (motion JPEG in AVI): scaled up and coded at the
+# finest quantiser, every frame is far larger than a RealMedia packet holds.
+gen snow_mjpeg.avi \
+    "videotestsrc is-live=false pattern=snow num-buffers=2 ! video/x-raw,format=I420,width=160,height=120,framerate=25/1 ! jpegenc quality=75 ! avimux ! filesink location=@OUT@"
 
 # ---------------------------------------------------------------------------
 # The demo clip shipped with the program.

@@ -3,6 +3,7 @@
 // file system's limit, loud surround downmixes, and the refusals of options and sources that
 // cannot give what was asked.
 
+#include "support/OutputWriting.h"
 #include "support/TempDir.h"
 
 #include <cstdio>
@@ -15,22 +16,11 @@
 #include <sstream>
 
 using mobivert::test::Fixture;
+using mobivert::test::RunCommand;
 using mobivert::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Capture(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            output.append(buffer, n);
-        pclose(pipe);
-    }
-    return output;
-}
 
 std::string Quoted(const std::string& text) {
     std::string quoted = "'";
@@ -54,7 +44,7 @@ CliResult Cli(const TempDir& dir, const std::string& preset, const std::string& 
                           Quoted(MOBIVERT_CLI_PROGRAM) + " -v -p " + Quoted(preset) + " -o out " +
                           extra + " " + Quoted(source) + " >cli.out 2>cli.err; echo $?";
     CliResult result;
-    result.Status = std::atoi(Capture(command).c_str());
+    result.Status = std::atoi(RunCommand(command).c_str());
     std::ifstream out(dir.File("cli.out")), err(dir.File("cli.err"));
     std::stringstream o, e;
     o << out.rdbuf();
@@ -78,20 +68,20 @@ std::string OnlyOutput(const TempDir& dir) {
 
 std::string MediaInfo(const std::string& path, const std::string& form) {
     std::string text =
-        Capture("mediainfo " + Quoted("--Inform=" + form) + " " + Quoted(path) + " 2>/dev/null");
+        RunCommand("mediainfo " + Quoted("--Inform=" + form) + " " + Quoted(path) + " 2>/dev/null");
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
 }
 
-// First and last-end timestamps (seconds) of the buffers GStreamer's demuxer gives a sink.
+// Earliest and last-end timestamps (seconds) of the buffers GStreamer's demuxer gives a sink.
 struct Span {
     double First = -1;
     double End = -1;
 };
 std::map<std::string, Span> GstSpans(const std::string& path, const std::string& pipeline) {
-    std::string text =
-        Capture("gst-launch-1.0 -v filesrc location=" + Quoted(path) + " ! " + pipeline + " 2>&1");
+    std::string text = RunCommand("gst-launch-1.0 -v filesrc location=" + Quoted(path) + " ! " +
+                                  pipeline + " 2>&1");
     std::map<std::string, Span> spans;
     static const std::regex line(R"(GstFakeSink:(\w+): last-message = chain.*?pts: (\d+):(\d+):)"
                                  R"(([\d.]+), duration: (\d+):(\d+):([\d.]+))");
@@ -104,7 +94,7 @@ std::map<std::string, Span> GstSpans(const std::string& path, const std::string&
         double pts = std::stod(m[2]) * 3600 + std::stod(m[3]) * 60 + std::stod(m[4]);
         double duration = std::stod(m[5]) * 3600 + std::stod(m[6]) * 60 + std::stod(m[7]);
         Span& span = spans[m[1]];
-        if (span.First < 0)
+        if (span.First < 0 || pts < span.First)
             span.First = pts;
         span.End = std::max(span.End, pts + duration);
     }
@@ -119,9 +109,9 @@ struct Loudness {
 };
 Loudness GstLoudness(const std::string& path, const TempDir& dir) {
     const std::string raw = dir.File("decoded.raw");
-    Capture("gst-launch-1.0 -q filesrc location=" + Quoted(path) +
-            " ! decodebin ! audioconvert ! audio/x-raw,format=S16LE ! filesink location=" +
-            Quoted(raw) + " 2>&1");
+    RunCommand("gst-launch-1.0 -q filesrc location=" + Quoted(path) +
+               " ! decodebin ! audioconvert ! audio/x-raw,format=S16LE ! filesink location=" +
+               Quoted(raw) + " 2>&1");
     Loudness result;
     std::ifstream in(raw, std::ios::binary);
     int16_t sample = 0;
@@ -143,11 +133,14 @@ TEST(LateStreamTest, VideoTwoSecondsLateIsKeptInStepAndPassesTheCheck) {
     EXPECT_NE(run.Out.find(": Done\n"), std::string::npos) << run.Out;
     const std::string output = OnlyOutput(dir);
     ASSERT_FALSE(output.empty());
-    // GStreamer's own demuxer: the picture starts with the sound and ends with it.
-    auto spans = GstSpans(output, "qtdemux name=d d.video_0 ! queue ! fakesink name=v silent=false "
-                                  "d.audio_0 ! queue ! fakesink name=a silent=false");
+    // GStreamer's own demuxer: the picture starts with the sound and ends with it. Its buffers
+    // carry media times, with the edit lists in the segments: identity turns them into the times
+    // they play at.
+    auto spans = GstSpans(output, "qtdemux name=d d.video_0 ! queue ! identity single-segment=true "
+                                  "! fakesink name=v silent=false d.audio_0 ! queue ! identity "
+                                  "single-segment=true ! fakesink name=a silent=false");
     ASSERT_TRUE(spans.count("v") && spans.count("a"))
-        << Capture("gst-discoverer-1.0 " + Quoted(output));
+        << RunCommand("gst-discoverer-1.0 " + Quoted(output));
     EXPECT_NEAR(spans["v"].First, spans["a"].First, 0.040);
     EXPECT_NEAR(spans["v"].End, spans["a"].End, 0.040 + 1.0 / 29.97);
     EXPECT_NEAR(spans["a"].End, 3.0, 0.1);
@@ -159,6 +152,11 @@ struct TagCase {
     const char* Source;
     const char* Preset;
     bool Cover; // the output holds the source's cover
+    // MediaInfo's names for title, artist, album, genre and comment in this container: it shows
+    // RIFF INFO's IART as "Director" and IPRD as "OriginalSourceForm/Name", and in ASF the
+    // "Description" attribute as Description and Author as "Accompaniment" (it gives Performer
+    // to WM/AlbumArtist).
+    const char* Fields;
 };
 
 class SourceTagsTest : public ::testing::TestWithParam<TagCase> {};
@@ -170,7 +168,7 @@ TEST_P(SourceTagsTest, CommonTagsAndCoverCarryOver) {
     ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
     const std::string output = OnlyOutput(dir);
     ASSERT_FALSE(output.empty());
-    EXPECT_EQ(MediaInfo(output, "General;%Title%|%Performer%|%Album%|%Genre%|%Comment%"),
+    EXPECT_EQ(MediaInfo(output, std::string("General;") + c.Fields),
               "Song Title|The Artist|The Album|Jazz|A comment");
     // The containers with a place for them also keep these.
     const std::string ext = fs::path(output).extension().string();
@@ -183,17 +181,21 @@ TEST_P(SourceTagsTest, CommonTagsAndCoverCarryOver) {
     EXPECT_EQ(MediaInfo(output, "General;%Cover%"), c.Cover ? "Yes" : "");
     // Cover art is never a video stream, for GStreamer either.
     EXPECT_EQ(MediaInfo(output, "General;%VideoCount%"), "");
-    EXPECT_EQ(Capture("gst-discoverer-1.0 " + Quoted(output) + " 2>&1").find("video #"),
+    EXPECT_EQ(RunCommand("gst-discoverer-1.0 " + Quoted(output) + " 2>&1").find("video #"),
               std::string::npos);
 }
 
+constexpr const char* kPlainFields = "%Title%|%Performer%|%Album%|%Genre%|%Comment%";
+
 INSTANTIATE_TEST_SUITE_P(
     Sources, SourceTagsTest,
-    ::testing::Values(TagCase{"tagged_cover.mp3", "MP3 MPEG Layer-3 (*.mp3)", true},
-                      TagCase{"tagged_cover.mp3", "MPEG-4 Video (*.mp4)", true},
-                      TagCase{"tagged.flac", "MP3 MPEG Layer-3 (*.mp3)", false},
-                      TagCase{"tagged.flac", "Windows Media Audio (*.wma)", false},
-                      TagCase{"tagged.flac", "Wave Audio (*.wav)", false}));
+    ::testing::Values(TagCase{"tagged_cover.mp3", "MP3 MPEG Layer-3 (*.mp3)", true, kPlainFields},
+                      TagCase{"tagged_cover.mp3", "MPEG-4 Video (*.mp4)", true, kPlainFields},
+                      TagCase{"tagged.flac", "MP3 MPEG Layer-3 (*.mp3)", false, kPlainFields},
+                      TagCase{"tagged.flac", "Windows Media Audio (*.wma)", false,
+                              "%Title%|%Accompaniment%|%Album%|%Genre%|%Description%"},
+                      TagCase{"tagged.flac", "Wave Audio (*.wav)", false,
+                              "%Title%|%Director%|%OriginalSourceForm/Name%|%Genre%|%Comment%"}));
 
 TEST(SourceTagsTest, ComponentMetaDataAndMetaDataMapsWin) {
     TempDir own;
@@ -308,6 +310,17 @@ TEST(RefusalTest, OptionsAndSourcesThatCannotWorkAreRefusedPlainly) {
     run = Cli(videoOnly, "MP3 MPEG Layer-3 (*.mp3)", Fixture("ts_jump.ts"));
     EXPECT_EQ(run.Status, 1) << run.Out << run.Err;
     EXPECT_NE(run.Out.find("Error found: has no sound to convert"), std::string::npos) << run.Out;
+
+    // Frames of noise at the finest quantiser pass what a RealMedia packet holds.
+    TempDir large;
+    run = Cli(large, "RM Real Media Video (*.rm)", Fixture("snow_mjpeg.avi"),
+              "-x s=1280x720 -x qmax=2 -x b=40000000");
+    EXPECT_EQ(run.Status, 1) << run.Out << run.Err;
+    EXPECT_NE(run.Out.find("A coded frame is larger than the 64 kB a RealMedia packet can hold"),
+              std::string::npos)
+        << run.Out;
+    EXPECT_EQ(run.Out.find("Error while opening file"), std::string::npos) << run.Out;
+    EXPECT_TRUE(OnlyOutput(large).empty());
 }
 
 } // namespace

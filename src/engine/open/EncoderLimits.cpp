@@ -237,7 +237,8 @@ int64_t NearestBitRate(const AVCodec* codec, int sampleRate, int64_t bitRate) {
 //   Vorbis, Opus       160 / 256 per channel
 //   MP3                320 (the format's highest rate)
 //   MPEG layer 2       384 (the format's highest rate)
-//   AC-3               640 (the format's highest rate)
+//   AC-3               160 per channel in the format's own steps: 160, 320, 448, then 640 (the
+//                      format's highest rate) from four channels on
 //   AMR-NB, AMR-WB     12.2 / 23.85 (the codecs' highest modes)
 int64_t HighestDerivedBitRate(AVCodecID id, int channels) {
     const int64_t count = std::max(1, channels);
@@ -254,7 +255,7 @@ int64_t HighestDerivedBitRate(AVCodecID id, int channels) {
     case AV_CODEC_ID_MP2:
         return 384000;
     case AV_CODEC_ID_AC3:
-        return 640000;
+        return count == 1 ? 160000 : count == 2 ? 320000 : count == 3 ? 448000 : 640000;
     case AV_CODEC_ID_AMR_NB:
         return 12200;
     case AV_CODEC_ID_AMR_WB:

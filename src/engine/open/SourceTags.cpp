@@ -45,6 +45,13 @@ void CopySourceTags(const AVFormatContext* in, AVFormatContext* out) {
     }
 }
 
+void SettleTagForm(AVFormatContext* out) {
+    if (!out || !out->oformat || !out->priv_data || std::strcmp(out->oformat->name, "mp3") != 0)
+        return;
+    if (TagValue(out->metadata, "comment"))
+        av::av_opt_set_int(out->priv_data, "write_id3v1", 1, 0);
+}
+
 bool HoldsCoverPicture(const AVOutputFormat* format) {
     if (!format || !format->name)
         return false;

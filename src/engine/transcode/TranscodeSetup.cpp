@@ -6,8 +6,8 @@
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
 #include "engine/audio/AudioTrackChoice.h"
-#include "engine/open/SourceTags.h"
 #include "engine/open/OpenErrorText.h"
+#include "engine/open/SourceTags.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/CodecThreads.h"
 #include "engine/session/FFMpegException.h"
@@ -130,7 +130,8 @@ void ReportAudioChoice(TCustomFFmpeg& s, const AVFormatContext* ic, int file, in
     }
     if (left.empty())
         return;
-    const bool marked = (ic->streams[chosen]->disposition & AV_DISPOSITION_DEFAULT) && !othersMarked;
+    const bool marked =
+        (ic->streams[chosen]->disposition & AV_DISPOSITION_DEFAULT) && !othersMarked;
     s.Log(1, Format("Audio track #%d.%d taken%s; left: %s", file, chosen,
                     marked ? " (marked as the default)" : "", left.c_str()));
 }
@@ -649,6 +650,7 @@ void WriteHeaders(TCustomFFmpeg& s) {
     for (int k = 0; k < s.OutputFileCount; ++k) {
         AVFormatContext* oc = s.OutputFiles[k];
         LibraryReason reason;
+        SettleTagForm(oc);
         int ret = av::avformat_write_header(oc, nullptr);
         if (ret >= 0 && oc->pb && oc->pb->error < 0)
             ret = oc->pb->error;
