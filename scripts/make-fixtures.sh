@@ -460,6 +460,98 @@ gen sound_only.mka \
     "$(audio 44100 2 1 440) ! $VORBIS ! matroskamux ! filesink location=@OUT@"
 gen one_sample.webm \
     "audiotestsrc is-live=false num-buffers=1 samplesperbuffer=1 ! $VORBIS ! webmmux ! filesink location=@OUT@"
+# Sources as people have them: tags and cover art, late streams, several
+# audio tracks, loud surround sound.
+
+# The common tags, in GStreamer's names; values with blanks are quoted for
+# taginject's parser, so these pipelines are run as argument lists.
+SOURCE_TAGS='title=\"Song Title\",artist=\"The Artist\",album=\"The Album\",album-artist=\"Album Band\",track-number=(uint)3,album-disc-number=(uint)2,genre=Jazz,comment=\"A comment\",composer=\"Com Poser\",datetime=(GstDateTime)2019-05-04'
+
+# gen_args NAME ARG... : like gen with one pipeline given as separate words.
+gen_args() {
+    local name=$1
+    shift
+    local dest="$OUT/$name" tmp="$OUT/.$name.part"
+    [[ -s "$dest" ]] && return 0
+    TMP_FILES+=("$tmp")
+    local args=("$@")
+    args=("${args[@]//@OUT@/$tmp}")
+    if ! gst-launch-1.0 -q "${args[@]}" >"$LOG" 2>&1 || [[ ! -s "$tmp" ]]; then
+        cat "$LOG" >&2
+        echo "make-fixtures: FAILED to make $name" >&2
+        rm -f -- "$tmp"
+        exit 1
+    fi
+    mv -f -- "$tmp" "$dest"
+    printf 'made %-22s %8d bytes\n' "$name" "$(stat -c %s "$dest")"
+}
+
+# A tagged FLAC (Vorbis comments by flactag).
+gen_args tagged.flac audiotestsrc is-live=false wave=sine freq=440 volume=0.5 samplesperbuffer=441 num-buffers=100 \
+    ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! taginject "tags=\"$SOURCE_TAGS\"" \
+    ! flacenc ! flactag ! filesink location=@OUT@
+
+# A tagged MP3 with a front cover. GStreamer's command line cannot give
+# taginject a picture, so the ID3v2.3 tag (the text frames and an APIC frame
+# holding a JPEG made by jpegenc) is written here in front of lamemp3enc's
+# bare MP3 stream.
+be32() { printf "\\x$(printf %02x $(($1 >> 24 & 255)))\\x$(printf %02x $(($1 >> 16 & 255)))\\x$(printf %02x $(($1 >> 8 & 255)))\\x$(printf %02x $(($1 & 255)))"; }
+synchsafe32() { be32 $(( ($1 & 127) | ($1 >> 7 & 127) << 8 | ($1 >> 14 & 127) << 16 | ($1 >> 21 & 127) << 24 )); }
+# id3_frame ID FILE : a frame whose body is the file's bytes.
+id3_frame() { printf '%s' "$1"; be32 "$(stat -c %s "$2")"; printf '\0\0'; cat -- "$2"; }
+id3_text() { local body=$1.body; { printf '\0%s' "$2"; } >"$body"; id3_frame "$1" "$body"; rm -f -- "$body"; }
+add_id3_cover() {
+    local part=$1 dir frames=$1.frames cover=$1.jpg
+    dir=$(dirname -- "$part")
+    run_pipeline "videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,width=96,height=96 ! jpegenc ! filesink location=$cover" || return 1
+    (
+        cd "$dir" || exit 1
+        local b=.id3body
+        {
+            id3_text TIT2 "Song Title"; id3_text TPE1 "The Artist"; id3_text TALB "The Album"
+            id3_text TPE2 "Album Band"; id3_text TRCK "3"; id3_text TPOS "2"; id3_text TYER "2019"
+            id3_text TCON "Jazz"; id3_text TCOM "Com Poser"
+            printf '\0eng\0A comment' >$b; id3_frame COMM $b
+            { printf '\0image/jpeg\0\x03\0'; cat -- "$cover"; } >$b; id3_frame APIC $b
+            rm -f -- $b
+        } >"$frames"
+    ) || return 1
+    { printf 'ID3\x03\0\0'; synchsafe32 "$(stat -c %s "$frames")"; cat -- "$frames" "$part"; } >"$part.tagged" &&
+        mv -f -- "$part.tagged" "$part" && rm -f -- "$frames" "$cover"
+}
+gen tagged_cover.mp3 --post add_id3_cover \
+    "$(audio 44100 2 1 440) ! $MP3 ! filesink location=@OUT@"
+
+# Video that starts 2 s after its sound (phones and cameras that start the
+# picture late): 3 s of AAC, 1 s of H.264 from 2 s on.
+gen late_video.mp4 \
+    "videotestsrc is-live=false pattern=ball num-buffers=25 timestamp-offset=2000000000 ! video/x-raw,format=I420,width=160,height=120,framerate=25/1 ! $(x264 25) ! mp4mux name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 3 440) ! $AAC ! m."
+
+# Two audio tracks: the first silent, the second a loud tone, so an output
+# shows which one it was made from. matroskamux leaves every track's default
+# flag at its implied 1; the first track's 9-byte Name element is replaced by
+# FlagDefault=0 and a Void element of the same total size, so only the second
+# track is marked as the default.
+unmark_first_track() {
+    local at
+    at=$(LC_ALL=C grep -obUaP '\x53\x6e\x86Audio\x00' "$1" | head -n 1 | cut -d: -f1)
+    [[ -n "$at" ]] || return 1
+    printf '\x88\x81\x00\xec\x84\0\0\0\0' | dd of="$1" bs=1 seek="$at" conv=notrunc status=none
+}
+gen two_audio.mkv --post unmark_first_track \
+    "$(audio 44100 2 1 440 0.0) ! $VORBIS ! matroskamux name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 1 1000 0.8) ! $VORBIS ! m."
+
+# Loud 7.1 sound: the same tone at -1 dBFS on all eight channels, in phase,
+# the hardest case for a downmix.
+gen loud_7.1.wav \
+    "audiotestsrc is-live=false wave=sine freq=440 volume=0.89 samplesperbuffer=480 num-buffers=100 ! audioconvert ! audio/x-raw,format=S16LE,layout=interleaved,rate=48000,channels=8,channel-mask=(bitmask)0xc3f ! wavenc ! filesink location=@OUT@"
+
+# Two pictures of noise (motion JPEG in AVI): scaled up and coded at the
+# finest quantiser, every frame is far larger than a RealMedia packet holds.
+gen snow_mjpeg.avi \
+    "videotestsrc is-live=false pattern=snow num-buffers=2 ! video/x-raw,format=I420,width=160,height=120,framerate=25/1 ! jpegenc quality=75 ! avimux ! filesink location=@OUT@"
 
 # ---------------------------------------------------------------------------
 # The demo clip shipped with the program.

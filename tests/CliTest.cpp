@@ -440,14 +440,23 @@ TEST_F(CliTest, ExtraOptionsGoToEveryInputAndOutput) {
         ASSERT_FALSE(duration.empty()) << name;
         EXPECT_NEAR(std::stod(duration), 1000, 50) << name;
     }
-    // Options the engine refuses refuse the file, with the engine's reason.
+    // Values the engine refuses are usage errors, refused before any file is touched, with the
+    // option and the engine's reason.
+    const size_t before = FileCount(out);
     CliResult bad = Run({"-p", "8", "-x", "s=abc", "-o", out, Fixture("h264_aac.mp4")});
-    EXPECT_EQ(bad.Status, 1);
-    EXPECT_EQ(bad.Out, Fixture("h264_aac.mp4") + ": Error found: Incorrect frame size\n");
+    EXPECT_EQ(bad.Status, 2);
+    EXPECT_EQ(bad.Out, "");
+    EXPECT_EQ(bad.Err.rfind("mobivert-cli: -x s=abc: option \"s\": Incorrect frame size\n", 0), 0u)
+        << bad.Err;
     CliResult badInput = Run({"-p", "21", "-i", "f=nosuchformat", "-o", out, Fixture("tone.mp3")});
-    EXPECT_EQ(badInput.Status, 1);
-    EXPECT_EQ(badInput.Out, Fixture("tone.mp3") +
-                                ": Error found: Unknown input or output format: nosuchformat\n");
+    EXPECT_EQ(badInput.Status, 2);
+    EXPECT_EQ(badInput.Out, "");
+    EXPECT_EQ(badInput.Err.rfind("mobivert-cli: -i f=nosuchformat: option \"f\": Unknown input or "
+                                 "output format: nosuchformat\n",
+                                 0),
+              0u)
+        << badInput.Err;
+    EXPECT_EQ(FileCount(out), before);
 }
 
 TEST_F(CliTest, SeveralConversionsAtOnceAllFinish) {

@@ -2,6 +2,7 @@
 
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
+#include "engine/audio/AudioTrackChoice.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/FFmpeg.h"
 
@@ -28,10 +29,27 @@ int64_t StatedDurationUs(const AVFormatContext* ic, const AVStream* st) {
     return -1;
 }
 
+// How far into the file a stream reaches: from the file's start to the stream's end, so that a
+// stream that starts late (a video 2 s after its sound) is measured as it plays. The stream's
+// own length when its start is not stated.
+int64_t StatedSpanUs(const AVFormatContext* ic, const AVStream* st) {
+    const int64_t duration = StatedDurationUs(ic, st);
+    if (duration < 0 || st->duration == AV_NOPTS_VALUE || st->start_time == AV_NOPTS_VALUE ||
+        ic->start_time == AV_NOPTS_VALUE)
+        return duration;
+    const int64_t start = av::av_rescale_q(st->start_time, st->time_base, kMicroseconds);
+    return std::max<int64_t>(duration, duration + start - ic->start_time);
+}
+
+bool IsAttachedPicture(const AVStream* st) {
+    return (st->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+}
+
 // The input stream that feeds output stream n (counted over all outputs), as the transcode
-// set-up chooses it: the stream map when there is one, otherwise the first input stream of the
-// same type that no earlier output stream took.
-const AVStream* SourceOf(const engine::TCustomFFmpeg& s, int n, AVMediaType type,
+// set-up chooses it: the stream map when there is one, otherwise the preferred audio track, or
+// the first input stream of the same type (moving pictures for video, the attached picture for
+// a cover) that no earlier output stream took.
+const AVStream* SourceOf(const engine::TCustomFFmpeg& s, int n, AVMediaType type, bool cover,
                          std::vector<bool>& used) {
     const AVFormatContext* ic = s.InputFiles[0];
     if (s.StreamMapCount > 0) {
@@ -43,8 +61,19 @@ const AVStream* SourceOf(const engine::TCustomFFmpeg& s, int n, AVMediaType type
             return nullptr;
         return ic->streams[map.StreamIndex];
     }
+    if (type == AVMEDIA_TYPE_AUDIO) {
+        std::vector<bool> free(used.size());
+        for (size_t i = 0; i < used.size(); ++i)
+            free[i] = !used[i];
+        const int chosen = engine::PreferredAudioStream(ic, free);
+        if (chosen < 0)
+            return nullptr;
+        used[chosen] = true;
+        return ic->streams[chosen];
+    }
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
-        if (!used[i] && ic->streams[i]->codecpar->codec_type == type) {
+        if (!used[i] && ic->streams[i]->codecpar->codec_type == type &&
+            (type != AVMEDIA_TYPE_VIDEO || IsAttachedPicture(ic->streams[i]) == cover)) {
             used[i] = true;
             return ic->streams[i];
         }
@@ -110,7 +139,8 @@ TOutputExpectation ExpectedOutput(const engine::TCustomFFmpeg& s, int64_t inputS
             const AVCodecContext* enc =
                 i < s.OutputEncoders[k].size() ? s.OutputEncoders[k][i] : nullptr;
             if (enc)
-                SourceOf(s, n, enc->codec_type, used);
+                SourceOf(s, n, enc->codec_type, IsAttachedPicture(s.OutputFiles[k]->streams[i]),
+                         used);
         }
     }
 
@@ -129,10 +159,12 @@ TOutputExpectation ExpectedOutput(const engine::TCustomFFmpeg& s, int64_t inputS
             i < s.OutputEncoders[last].size() ? s.OutputEncoders[last][i] : nullptr;
         TExpectedStream stream;
         stream.Type = enc ? enc->codec_type : oc->streams[i]->codecpar->codec_type;
-        const AVStream* source = SourceOf(s, n, stream.Type, used);
-        int64_t duration = source ? StatedDurationUs(ic, source) : -1;
-        // Subtitles last as long as their last cue, which says nothing about the source's end.
-        if (stream.Type == AVMEDIA_TYPE_SUBTITLE || guessed)
+        stream.AttachedPicture = IsAttachedPicture(oc->streams[i]);
+        const AVStream* source = SourceOf(s, n, stream.Type, stream.AttachedPicture, used);
+        int64_t duration = source ? StatedSpanUs(ic, source) : -1;
+        // Subtitles last as long as their last cue, which says nothing about the source's end;
+        // a cover picture has no length.
+        if (stream.Type == AVMEDIA_TYPE_SUBTITLE || stream.AttachedPicture || guessed)
             duration = -1;
         if (duration >= 0)
             duration = limited(duration);
@@ -203,13 +235,14 @@ std::string CheckOutput(const std::string& path, const TOutputExpectation& expec
         int ofType = 0;
         for (const TExpectedStream& other : expected.Streams)
             ofType += other.Type == want.Type;
-        std::string name = TypeName(want.Type);
-        if (ofType > 1)
+        std::string name = want.AttachedPicture ? "cover picture" : TypeName(want.Type);
+        if (ofType > 1 && !want.AttachedPicture)
             name += " " + std::to_string(ordinal);
 
         const AVStream* st = nullptr;
         for (unsigned j = 0; j < oc->nb_streams && !st; ++j) {
-            if (!matched[j] && oc->streams[j]->codecpar->codec_type == want.Type) {
+            if (!matched[j] && oc->streams[j]->codecpar->codec_type == want.Type &&
+                IsAttachedPicture(oc->streams[j]) == want.AttachedPicture) {
                 matched[j] = true;
                 st = oc->streams[j];
             }
@@ -220,7 +253,7 @@ std::string CheckOutput(const std::string& path, const TOutputExpectation& expec
         }
         if (want.DurationUs < 0)
             continue;
-        int64_t actual = StatedDurationUs(oc, st);
+        int64_t actual = StatedSpanUs(oc, st);
         if (actual < 0)
             continue; // the container states no length: nothing to compare
         if (std::llabs(actual - want.DurationUs) > DurationToleranceUs(want.DurationUs))
@@ -229,8 +262,8 @@ std::string CheckOutput(const std::string& path, const TOutputExpectation& expec
     if (expected.LongestUs >= 0) {
         int64_t longest = -1;
         for (unsigned j = 0; j < oc->nb_streams; ++j)
-            if (matched[j])
-                longest = std::max(longest, StatedDurationUs(oc, oc->streams[j]));
+            if (matched[j] && !IsAttachedPicture(oc->streams[j]))
+                longest = std::max(longest, StatedSpanUs(oc, oc->streams[j]));
         if (longest >= 0 &&
             std::llabs(longest - expected.LongestUs) > DurationToleranceUs(expected.LongestUs))
             add("the output lasts " + SecondsText(longest) + " of " +

@@ -2,7 +2,9 @@
 // Checking a finished output against what was asked of it: every stream the output was set up
 // with is there, and each lasts as long as its source allows (the source stream's duration,
 // limited by the start time, the recording time and the frame limits) within the larger of
-// 0.5 s and 2 %. The check reads the output's headers and indexes, not its media.
+// 0.5 s and 2 %. Lengths are spans from the file's start to the stream's end on both sides, so
+// a stream that starts late in the source and has its gap filled in the output matches. The check
+// reads the output's headers and indexes, not its media.
 
 #include <cstdint>
 #include <string>
@@ -20,7 +22,8 @@ namespace mobivert::converter {
 
 struct TExpectedStream {
     AVMediaType Type = AVMEDIA_TYPE_UNKNOWN;
-    int64_t DurationUs = -1; // -1: not known, so not compared
+    int64_t DurationUs = -1;      // -1: not known, so not compared
+    bool AttachedPicture = false; // a cover picture, matched only by a cover picture
 };
 
 // The streams of one output in their order.

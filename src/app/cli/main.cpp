@@ -2,6 +2,7 @@
 // choices and conversion driver as the window, for scripts and machines without a display.
 
 #include "app/cli/CliOptions.h"
+#include "app/cli/ExtraOptionCheck.h"
 #include "app/cli/ProgressDisplay.h"
 #include "app/cli/StopSignals.h"
 #include "app/cli/TerminalText.h"
@@ -449,6 +450,16 @@ int Convert(const cli::TCliOptions& options) {
         fs::path folder = fs::absolute(settings.OutputFolder, ec);
         if (!ec)
             settings.OutputFolder = folder.lexically_normal().string();
+    }
+    // A mistyped engine option is refused before any file is touched (when the libraries
+    // cannot be loaded, the batch says so as usual).
+    if (binding::LoadAVLibs(binding::ProgramLibDirectory(), true)) {
+        std::string refusal = cli::CheckExtraOptions(options.InputExtLines, options.OutputExtLines);
+        if (!refusal.empty()) {
+            std::fprintf(stderr, "mobivert-cli: %s\nTry 'mobivert-cli --help'.\n",
+                         Printable(refusal).c_str());
+            return 2;
+        }
     }
     for (const std::string& line : options.InputExtLines)
         settings.InputExtOptions += line + "\n";

@@ -240,6 +240,13 @@ int TConversionDriver::ConfigureOutputs(std::vector<TBatchSource>& sources,
         const AVFormatContext* input = converter_.TaskInputContext(source.Task);
         std::string sourcePath = input && input->url ? input->url : source.Path;
 
+        // A sound-only output of a source without sound would start and then find nothing to
+        // write: it is refused with the others that cannot be set up.
+        if (IsAudioExtension(PresetExtension(settings.PresetText)) &&
+            task->Probe.AudioStreamCount() == 0) {
+            DropTask(sources, source, MSG_NO_SOUND);
+            continue;
+        }
         std::string error;
         std::string output = namer.Choose(sourcePath, settings.PresetText, settings.SameFolder,
                                           settings.OutputFolder, error);
@@ -247,6 +254,9 @@ int TConversionDriver::ConfigureOutputs(std::vector<TBatchSource>& sources,
             DropTask(sources, source, error);
             continue;
         }
+        if (namer.LastShortened())
+            task->Log(1, "Output name shortened to fit the file system's name limit: " +
+                             std::filesystem::path(output).filename().string());
         TOutputOptions options =
             BuildOutputOptions(settings.PresetText, task->Probe, settings.Choices);
         options.OverrideOptions = settings.OutputExtOptions;

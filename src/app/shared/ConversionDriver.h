@@ -17,6 +17,7 @@ inline constexpr const char* MSG_LIB_NOT_LOADED = "Error: Lib cannot be loaded."
 inline constexpr const char* MSG_CHOOSE_FILE = "Please choose a file.";
 inline constexpr const char* MSG_CHOOSE_FORMAT = "Please choose an output format.";
 inline constexpr const char* MSG_ERROR_FOUND = "Error found";
+inline constexpr const char* MSG_NO_SOUND = "has no sound to convert";
 
 // The output record for a task whose source the probe is attached to: the preset's cells (codec
 // names FFmpeg no longer has replaced by their successors), no video for audio outputs and

@@ -21,15 +21,43 @@ std::string Key(const std::string& path) {
     return ec ? fs::path(path).lexically_normal().string() : canonical.string();
 }
 
+// Room kept beside an output's name for the names made from it while it is written and
+// published: the work name adds "." and ".part" (and ".n" when that is taken), a partial output
+// " [partial n]", a name taken meanwhile " [n]".
+constexpr size_t kRoomForWorkNames = 20;
+
+// The longest start of text of at most bytes bytes that does not cut a UTF-8 character.
+std::string Utf8Prefix(const std::string& text, size_t bytes) {
+    if (text.size() <= bytes)
+        return text;
+    size_t length = bytes;
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;
+    return text.substr(0, length);
+}
+
 } // namespace
 
-std::string NumberedOutputName(const std::string& basePath, const std::string& presetText, int n) {
+std::string NumberedOutputName(const std::string& basePath, const std::string& presetText, int n,
+                               size_t maxNameBytes) {
     fs::path base(basePath);
-    fs::path stem = base.parent_path() / base.stem();
-    std::string name = stem.string() + " (" + PresetName(presetText);
+    std::string stem = base.stem().string();
+    std::string tail = " (" + PresetName(presetText);
     if (n > 0)
-        name += " [" + std::to_string(n) + "]";
-    return name + ")" + PresetExtension(presetText);
+        tail += " [" + std::to_string(n) + "]";
+    tail += ")" + PresetExtension(presetText);
+    if (maxNameBytes != std::string::npos && stem.size() + tail.size() > maxNameBytes)
+        stem = Utf8Prefix(stem, maxNameBytes > tail.size() ? maxNameBytes - tail.size() : 0);
+    return (base.parent_path() / stem).string() + tail;
+}
+
+size_t OutputNameLimit(const std::string& folder) {
+    long limit = pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    if (limit <= 0)
+        limit = 255;
+    return static_cast<size_t>(limit) > kRoomForWorkNames
+               ? static_cast<size_t>(limit) - kRoomForWorkNames
+               : static_cast<size_t>(limit);
 }
 
 bool EnsureFolder(const std::string& folder, std::string& error) {
@@ -60,8 +88,11 @@ std::string TOutputNamer::Choose(const std::string& sourcePath, const std::strin
             return "";
         base = (fs::path(outputFolder) / fs::path(sourcePath).filename()).string();
     }
+    const size_t limit = OutputNameLimit(fs::path(base).parent_path().string());
+    shortened_ = false;
     for (int n = 0;; ++n) {
-        std::string name = NumberedOutputName(base, presetText, n);
+        std::string name = NumberedOutputName(base, presetText, n, limit);
+        shortened_ = name != NumberedOutputName(base, presetText, n);
         if (Taken(name))
             continue;
         if (reserve_) {

@@ -10,8 +10,15 @@ namespace mobivert::app {
 
 // The name for number n (0: unnumbered) of an output whose base is basePath (a folder and the
 // source's file name): the base without its extension, " (", the preset name, " [n]" when
-// n > 0, ")" and the preset's extension.
-std::string NumberedOutputName(const std::string& basePath, const std::string& presetText, int n);
+// n > 0, ")" and the preset's extension. When the file name would be longer than maxNameBytes,
+// the source's part is cut at a UTF-8 character boundary so that it fits; the preset part, the
+// number and the extension are always kept.
+std::string NumberedOutputName(const std::string& basePath, const std::string& presetText, int n,
+                               size_t maxNameBytes = std::string::npos);
+
+// Bytes an output's file name may have in the folder: the file system's name limit less the
+// room its work and partial names need (".NAME.part", "NAME [partial 12]").
+size_t OutputNameLimit(const std::string& folder);
 
 // Creates the folder with every missing parent; false with the reason in error. An existing
 // folder is fine; an existing file of that name is not.
@@ -40,6 +47,9 @@ public:
     // given for the rest of the batch.
     void ReleaseReservation(const std::string& path);
 
+    // True when the last name chosen had to be shortened to fit the file system.
+    bool LastShortened() const { return shortened_; }
+
     // A new batch: no name is given yet.
     void Reset() { given_.clear(); }
 
@@ -47,6 +57,7 @@ private:
     bool Taken(const std::string& path) const;
 
     bool reserve_;
+    bool shortened_ = false;
     std::set<std::string> given_;
     std::set<std::string> reserved_;
 };

@@ -51,6 +51,18 @@ void TCustomFFmpeg::ChooseAudioEncoderFormat(OutputStream& ost) {
         av::av_channel_layout_uninit(&enc->ch_layout);
         av::av_channel_layout_copy(&enc->ch_layout, &*layout);
     }
+
+    // A bit rate handed on from the source is held to what the encoder is made for, at the
+    // channel count it codes; one the user asked for is the encoder's to take or refuse.
+    const int64_t highest = HighestDerivedBitRate(codec->id, enc->ch_layout.nb_channels);
+    if (AudioBitRateDerived && highest > 0 && enc->bit_rate > highest) {
+        if (report)
+            Log(1, Format("Audio encoder %s codes %d channels at most at %lld bit/s: using %lld "
+                          "bit/s instead of %lld bit/s",
+                          codec->name, enc->ch_layout.nb_channels, static_cast<long long>(highest),
+                          static_cast<long long>(highest), static_cast<long long>(enc->bit_rate)));
+        enc->bit_rate = highest;
+    }
 }
 
 } // namespace mobivert::engine

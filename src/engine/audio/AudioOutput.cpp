@@ -79,6 +79,12 @@ void PrepareConverter(TCustomFFmpeg& s, OutputStream& ost, const InputStream& is
     int ret = av::swr_alloc_set_opts2(&ost.Resample, &enc->ch_layout, enc->sample_fmt,
                                       enc->sample_rate, &inLayout, InputFormat, rate, 0, nullptr);
     av::av_channel_layout_uninit(&inLayout);
+    // A downmix adds channels together: the matrix is scaled so that no output sample can pass
+    // full scale, whatever sample format the encoder takes. (The library does this by itself
+    // only for integer formats; float encoders such as AAC and WMA would clip.) The centre
+    // keeps its usual share, so dialogue stays as loud against the rest as in the source.
+    if (ret >= 0)
+        ret = av::av_opt_set_double(ost.Resample, "rematrix_maxval", 1.0, 0);
     // Stretching needs the resampler even when the two rates are equal.
     if (ret >= 0 && s.AudioSyncMethod > 1)
         ret = av::av_opt_set_int(ost.Resample, "flags", SWR_FLAG_RESAMPLE, 0);

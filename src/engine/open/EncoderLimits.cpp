@@ -230,6 +230,41 @@ int64_t NearestBitRate(const AVCodec* codec, int sampleRate, int64_t bitRate) {
     return int64_t{best} * 1000;
 }
 
+// Ceilings of derived audio bit rates, in kbit/s: per channel for the codecs whose bit rate
+// grows with the channels, for the whole stream for those whose format sets one limit.
+//   WMA 1 and 2        160 per channel (320 for stereo, the highest rate players know)
+//   AAC                160 per channel (320 for stereo)
+//   Vorbis, Opus       160 / 256 per channel
+//   MP3                320 (the format's highest rate)
+//   MPEG layer 2       384 (the format's highest rate)
+//   AC-3               160 per channel in the format's own steps: 160, 320, 448, then 640 (the
+//                      format's highest rate) from four channels on
+//   AMR-NB, AMR-WB     12.2 / 23.85 (the codecs' highest modes)
+int64_t HighestDerivedBitRate(AVCodecID id, int channels) {
+    const int64_t count = std::max(1, channels);
+    switch (id) {
+    case AV_CODEC_ID_WMAV1:
+    case AV_CODEC_ID_WMAV2:
+    case AV_CODEC_ID_AAC:
+    case AV_CODEC_ID_VORBIS:
+        return 160000 * count;
+    case AV_CODEC_ID_OPUS:
+        return 256000 * count;
+    case AV_CODEC_ID_MP3:
+        return 320000;
+    case AV_CODEC_ID_MP2:
+        return 384000;
+    case AV_CODEC_ID_AC3:
+        return count == 1 ? 160000 : count == 2 ? 320000 : count == 3 ? 448000 : 640000;
+    case AV_CODEC_ID_AMR_NB:
+        return 12200;
+    case AV_CODEC_ID_AMR_WB:
+        return 23850;
+    default:
+        return 0;
+    }
+}
+
 std::string ChannelLayoutRefusal(const AVCodec* codec, const AVChannelLayout& layout) {
     if (!codec || !NearestChannelLayout(codec, layout))
         return "";

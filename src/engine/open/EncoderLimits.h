@@ -36,6 +36,11 @@ int NearestSampleRate(const AVCodec* codec, int rate);
 // when it takes that one: the least it takes for a lower one, the nearest of the rates it
 // takes for one it does not (MPEG audio layer 2).
 int64_t NearestBitRate(const AVCodec* codec, int sampleRate, int64_t bitRate);
+// The highest bit rate (bit/s) a derived audio bit rate may have for the encoder at the channel
+// count, or 0 when the encoder has no ceiling of its own (PCM and lossless codecs take none).
+// A source's bit rate handed on to a lossy encoder (a 7.1 PCM track's 6144 kb/s made into WMA)
+// is held to what the encoder and its format are made for.
+int64_t HighestDerivedBitRate(AVCodecID id, int channels);
 // The layout the audio encoder takes instead of the given one, or nothing when it takes that
 // one: a taken layout with the same channel count, else mono for an encoder that takes only
 // mono, else stereo (or its first layout when it takes no stereo).

@@ -7,6 +7,7 @@
 #include "binding/AVUtilHlpr.h"
 #include "engine/open/DescriptorOutput.h"
 #include "engine/open/OpenErrorText.h"
+#include "engine/open/SourceTags.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
 
@@ -228,6 +229,20 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& fileName) {
         return discard(std::string("new_subtitle_stream fail: ") + e.what());
     }
 
+    // The source's cover picture goes along where the container holds one, unless stream maps
+    // say which streams the output gets.
+    try {
+        if (HoldsCoverPicture(format) && StreamMapCount == 0 && InputFileCount > 0 &&
+            CoverPictureStream(InputFiles[0]) >= 0)
+            NewCoverStream(oc, fileIndex);
+    } catch (const FFMpegException& e) {
+        return discard(std::string("new_video_stream fail: ") + e.what());
+    }
+
+    // The source's tags first: the component's own meta-data (and later a meta-data map)
+    // replace them where set.
+    if (InputFileCount > 0)
+        CopySourceTags(InputFiles[0], oc);
     SetCreationTime(oc, RecTimestamp);
     SetMetaText(oc, "title", MetaTitle, 512);
     SetMetaText(oc, "artist", MetaAuthor, 512);

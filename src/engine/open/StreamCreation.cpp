@@ -430,4 +430,14 @@ void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* oc, int fileIndex) {
     SubtitleStreamCopy = 0;
 }
 
+void TCustomFFmpeg::NewCoverStream(AVFormatContext* oc, int fileIndex) {
+    AVStream* st = NewStream(oc);
+    if (!st)
+        throw FFMpegException("Could not alloc stream");
+    BitstreamFilters[fileIndex][st->index].clear();
+    AttachEncoder(OutputEncoders[fileIndex], st, nullptr, AVMEDIA_TYPE_VIDEO);
+    OutputStreamCopy[fileIndex][st->index] = true;
+    st->disposition = AV_DISPOSITION_ATTACHED_PIC;
+}
+
 } // namespace mobivert::engine

@@ -8,8 +8,8 @@
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
-#include "engine/session/FFmpeg.h"
 #include "engine/options/ValueConversion.h"
+#include "engine/session/FFmpeg.h"
 
 #include <algorithm>
 
@@ -108,8 +108,10 @@ std::string SplitPrivateFlags(const std::string& value,
 } // namespace
 
 bool TCustomFFmpeg::SetGenericOption(const std::string& nameText, const std::string& value) {
-    if (TrimControl(nameText).empty() || TrimControl(value).empty())
+    if (TrimControl(nameText).empty() || TrimControl(value).empty()) {
+        RefusedGenericOption = nameText;
         return false;
+    }
     if (!binding::AVLibsLoaded() || !CodecOptContexts[0])
         return false;
 
@@ -197,8 +199,10 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& nameText, const std::str
         ++OptNameCount;
         setAnything = true;
     }
-    if (!setAnything)
+    if (!setAnything) {
+        RefusedGenericOption = nameText;
         return false;
+    }
 
     // Debug flags on the video or container holder ask for the library's debug output.
     if (CodecOptContexts[0]->debug || (FormatOptContext && FormatOptContext->debug)) {
@@ -208,6 +212,22 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& nameText, const std::str
         binding::RefreshCachedLogLevel();
     }
     return true;
+}
+
+bool TCustomFFmpeg::GenericOptionKnown(const std::string& nameText) const {
+    if (!binding::AVLibsLoaded() || !CodecOptContexts[0])
+        return false;
+    const char* successor = RenamedOption(nameText);
+    const std::string name = successor ? std::string(successor) : nameText;
+    if (FindPrivateHome(name) || av::av_opt_find(CodecOptContexts[0], name.c_str(), nullptr, 0, 0))
+        return true;
+    for (void* holder :
+         {static_cast<void*>(FormatOptContext), static_cast<void*>(ScalerOptContext)})
+        if (holder && av::av_opt_find(holder, name.c_str(), nullptr, 0, 0))
+            return true;
+    // "ab", "vb", "abt": a type letter in front of a codec option.
+    return name.size() > 1 && (name[0] == 'a' || name[0] == 'v' || name[0] == 's') &&
+           av::av_opt_find(CodecOptContexts[0], name.c_str() + 1, nullptr, 0, 0);
 }
 
 bool TCustomFFmpeg::SetGenericOptionInt(const std::string& name, int64_t value) {

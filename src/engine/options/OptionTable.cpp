@@ -211,6 +211,25 @@ void TCustomFFmpeg::ApplyOptionText(const std::string& text) {
     }
 }
 
+std::string TCustomFFmpeg::OptionRefusal(const std::string& name, const std::string& value) {
+    const auto& table = OptionTable();
+    auto it = table.find(name);
+    if (it == table.end() && !GenericOptionKnown(name))
+        return "unknown option \"" + name + "\"";
+    // Options that add a stream to an output need one; their name is all there is to check.
+    if (name == "newvideo" || name == "newaudio" || name == "newsubtitle")
+        return "";
+    RefusedGenericOption.clear();
+    try {
+        SetOption(name, value);
+    } catch (const FFMpegException& e) {
+        return "option \"" + name + "\": " + e.what();
+    }
+    if (!RefusedGenericOption.empty())
+        return "\"" + value + "\" is not a valid value for option \"" + name + "\"";
+    return "";
+}
+
 void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value) {
     const auto& table = OptionTable();
     auto it = table.find(name);

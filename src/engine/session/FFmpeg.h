@@ -94,6 +94,12 @@ public:
     void ApplyOptionText(const std::string& text);
     void SetOption(const std::string& name, const std::string& value);
     bool SetGenericOption(const std::string& name, const std::string& value);
+    // Why the option would be refused by a session (an unknown name, a value that does not
+    // parse), or an empty text when it is taken. Tries it on this session, so it is meant for a
+    // scratch session made for the check.
+    std::string OptionRefusal(const std::string& name, const std::string& value);
+    // True when FFmpeg's option system knows the name in one of the session's option holders.
+    bool GenericOptionKnown(const std::string& name) const;
     bool SetGenericOptionInt(const std::string& name, int64_t value);
     // Copies every generic option set so far from an option holder into a real context
     // (codec or container), for the options whose flags contain every bit of flags.
@@ -200,6 +206,8 @@ public:
     void NewVideoStream(AVFormatContext* oc, int fileIndex);
     void NewAudioStream(AVFormatContext* oc, int fileIndex);
     void NewSubtitleStream(AVFormatContext* oc, int fileIndex);
+    // The source's cover picture, carried as a picture attached to the output (never as video).
+    void NewCoverStream(AVFormatContext* oc, int fileIndex);
     // Handlers of "newvideo", "newaudio" and "newsubtitle": a further stream on the latest output.
     void AddNewVideoStream();
     void AddNewAudioStream();
@@ -444,6 +452,8 @@ public:
     int32_t SwsFlags = 4;
     std::vector<std::string> CodecOptNames;
     int32_t OptNameCount = 0;
+    // The last name the generic fallback could not set (unknown, or a value it refused).
+    std::string RefusedGenericOption;
     std::array<AVCodecContext*, MEDIA_TYPE_COUNT> CodecOptContexts{};
     AVFormatContext* FormatOptContext = nullptr;
     SwsContext* ScalerOptContext = nullptr;

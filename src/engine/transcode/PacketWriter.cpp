@@ -10,6 +10,8 @@
 #include "engine/transcode/TranscodeRecords.h"
 #include "engine/transcode/TranscodeSteps.h"
 
+#include <cstring>
+
 namespace mobivert::engine {
 
 namespace {
@@ -34,6 +36,11 @@ void WriteInterleaved(TCustomFFmpeg& s, AVFormatContext* os, AVPacket* pkt) {
     // Byte stream errors (a full disk) surface on the context rather than in the result.
     if (ret >= 0 && os->pb && os->pb->error < 0)
         ret = os->pb->error;
+    // The one thing the RealMedia muxer leaves out (the packet is gone by now: the queue may
+    // have been writing an earlier one).
+    if (ret == AVERROR_PATCHWELCOME && std::strcmp(os->oformat->name, "rm") == 0)
+        throw FFMpegException("A coded frame is larger than the 64 kB a RealMedia packet can "
+                              "hold: lower the video bit rate or the picture size");
     if (ret < 0)
         throw FFMpegException(reason.Explain(WriteErrorText(ret, "av_interleaved_write_frame()")));
     for (int k = 0; k < s.OutputFileCount; ++k)
@@ -64,6 +71,9 @@ std::string WriteErrorText(int error, const std::string& call) {
         av::av_strerror(error, reason, sizeof reason);
         return call + ": the output format refused the data (" + reason + ")";
     }
+    // A feature the library does not have for this format (it logs which as a warning).
+    if (error == AVERROR_PATCHWELCOME)
+        return call + ": the output format cannot hold this data (not implemented in the library)";
     return OpenErrorText(error, call);
 }
 

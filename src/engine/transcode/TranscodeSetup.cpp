@@ -5,7 +5,9 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
+#include "engine/audio/AudioTrackChoice.h"
 #include "engine/open/OpenErrorText.h"
+#include "engine/open/SourceTags.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/CodecThreads.h"
 #include "engine/session/FFMpegException.h"
@@ -111,6 +113,29 @@ int FindProgramSource(TCustomFFmpeg& s, TranscodeTables& t, AVMediaType type) {
     return -1;
 }
 
+// With several audio tracks, which one was taken and which were left.
+void ReportAudioChoice(TCustomFFmpeg& s, const AVFormatContext* ic, int file, int chosen,
+                       const std::vector<bool>& free) {
+    if (s.Verbose < 0 || !s.OnLog)
+        return;
+    std::string left;
+    bool othersMarked = false;
+    for (unsigned k = 0; k < ic->nb_streams; ++k) {
+        const AVStream* st = ic->streams[k];
+        if (static_cast<int>(k) == chosen || !free[k] ||
+            st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        left += Format("%s#%d.%u", left.empty() ? "" : ", ", file, k);
+        othersMarked = othersMarked || (st->disposition & AV_DISPOSITION_DEFAULT);
+    }
+    if (left.empty())
+        return;
+    const bool marked =
+        (ic->streams[chosen]->disposition & AV_DISPOSITION_DEFAULT) && !othersMarked;
+    s.Log(1, Format("Audio track #%d.%d taken%s; left: %s", file, chosen,
+                    marked ? " (marked as the default)" : "", left.c_str()));
+}
+
 bool IsAttachedPicture(const InputStream& ist) {
     return (ist.St->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
 }
@@ -129,6 +154,23 @@ int FindFirstUnusedSource(TranscodeTables& t, AVMediaType type) {
             attached = static_cast<int>(i);
     }
     return attached;
+}
+
+// The audio track the source marks as its default (else the library's best) among the input
+// streams no output took yet; the log names the tracks taken and left.
+int FindUnusedAudioSource(TCustomFFmpeg& s, TranscodeTables& t) {
+    for (int file = 0; file < s.InputFileCount; ++file) {
+        const InputFile& in = t.Files[file];
+        std::vector<bool> free(static_cast<size_t>(in.NbStreams));
+        for (int k = 0; k < in.NbStreams; ++k)
+            free[k] = t.InputStreams[in.IstIndex + k]->Discard != 0;
+        const int chosen = PreferredAudioStream(s.InputFiles[file], free);
+        if (chosen < 0)
+            continue;
+        ReportAudioChoice(s, s.InputFiles[file], file, chosen, free);
+        return in.IstIndex + chosen;
+    }
+    return -1;
 }
 
 // A stream already taken by another output is shared: the last one of the type wins.
@@ -152,8 +194,12 @@ void ChooseSource(TCustomFFmpeg& s, TranscodeTables& t, OutputStream& ost, int n
             throw FFMpegException(Format("Codec type mismatch for mapping #%d.%d -> #%d.%d",
                                          map.FileIndex, map.StreamIndex, ost.FileIndex, ost.Index));
         }
+    } else if (ost.St->disposition & AV_DISPOSITION_ATTACHED_PIC) {
+        source = t.Files[0].IstIndex + CoverPictureStream(s.InputFiles[0]);
     } else {
-        source = s.ProgramId ? FindProgramSource(s, t, type) : FindFirstUnusedSource(t, type);
+        source = s.ProgramId                  ? FindProgramSource(s, t, type)
+                 : type == AVMEDIA_TYPE_AUDIO ? FindUnusedAudioSource(s, t)
+                                              : FindFirstUnusedSource(t, type);
         if (source < 0 && s.ProgramId == 0)
             source = FindSharedSource(t, type);
         if (source < 0) {
@@ -232,6 +278,9 @@ void SetupStreamCopy(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
         out->sample_aspect_ratio = aspect;
     switch (out->codec_type) {
     case AVMEDIA_TYPE_VIDEO:
+        // A cover picture is no video: hooks never see it.
+        if (ost.St->disposition & AV_DISPOSITION_ATTACHED_PIC)
+            break;
         if (s.OnCustomHook)
             throw FFMpegException(
                 "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
@@ -601,6 +650,7 @@ void WriteHeaders(TCustomFFmpeg& s) {
     for (int k = 0; k < s.OutputFileCount; ++k) {
         AVFormatContext* oc = s.OutputFiles[k];
         LibraryReason reason;
+        SettleTagForm(oc);
         int ret = av::avformat_write_header(oc, nullptr);
         if (ret >= 0 && oc->pb && oc->pb->error < 0)
             ret = oc->pb->error;
