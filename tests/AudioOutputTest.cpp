@@ -364,8 +364,9 @@ TEST_F(AudioOutputTest, EncoderGetsTheNearestRateAndLayoutItTakes) {
         // ceiling (AMR's 12.2 kbit/s) with a line of its own.
         const size_t changes = (c.Rate != c.ExpectedRate) + (c.Channels != c.ExpectedChannels) +
                                (ost.Enc->bit_rate != bitRate);
-        if (codec->id == AV_CODEC_ID_AMR_NB)
+        if (codec->id == AV_CODEC_ID_AMR_NB) {
             EXPECT_EQ(ost.Enc->bit_rate, 12200);
+        }
         EXPECT_EQ(lines.size(), changes);
         av::avcodec_free_context(&ost.Enc);
     }

@@ -271,8 +271,9 @@ TEST_P(DownmixTest, Loud71ToStereoNeverReachesFullScale) {
     // The tone is still there at a sensible level (the centre keeps its share).
     EXPECT_GT(loud.Peak, 8000);
     const std::string rate = MediaInfo(output, "Audio;%BitRate%");
-    if (GetParam().Lossy && !rate.empty())
+    if (GetParam().Lossy && !rate.empty()) {
         EXPECT_LE(std::atol(rate.c_str()), 330000) << rate; // at most 320 kb/s for stereo
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Encoders, DownmixTest,
