@@ -82,7 +82,9 @@ TEST(HonestOutputTest, SourceOfOneSampleGivesNoOutputWithEveryPreset) {
                    output);
         EXPECT_EQ(status, 1) << output;
         EXPECT_THAT(output, HasSubstr("one_sample.webm: Failed: "));
+        EXPECT_THAT(output, HasSubstr("one_sample (")); // the output's own name
         EXPECT_THAT(output, HasSubstr("no media was written"));
+        EXPECT_THAT(output, testing::Not(HasSubstr(".part")));
         EXPECT_THAT(output, testing::Not(HasSubstr("Done")));
         EXPECT_TRUE(FilesIn(dir.Path()).empty());
     }

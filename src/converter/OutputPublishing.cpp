@@ -127,7 +127,22 @@ void FinishWorkFile(TFFmpeg& task, bool completed) {
 
 } // namespace
 
+namespace {
+
+// A reason that names the hidden work file names the output the user asked for instead.
+void NameOutputInReason(TFFmpeg& task) {
+    if (task.PartName.empty() || task.OutputName.empty())
+        return;
+    std::string& text = task.ErrorMessage;
+    for (size_t at = text.find(task.PartName); at != std::string::npos;
+         at = text.find(task.PartName, at + task.OutputName.size()))
+        text.replace(at, task.PartName.size(), task.OutputName);
+}
+
+} // namespace
+
 void FinishTaskOutput(TFFmpeg& task) {
+    NameOutputInReason(task);
     const bool completed = task.Finished && !task.Failed;
     task.Warnings.clear();
     task.PublishedName.clear();
