@@ -9,6 +9,7 @@
 #include "binding/AVLibs.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/transcode/TranscodeSteps.h"
+#include "support/CliPipe.h"
 #include "support/EngineRun.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
@@ -18,7 +19,6 @@
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 using namespace mobivert::test;
 using namespace mobivert::engine;
@@ -36,24 +36,8 @@ const char* const kDamagedWmv[] = {"wmv2_wma_cut_30.asf",         "wmv2_wma_cut_
 constexpr double kSourceSeconds = 5.0;
 constexpr double kBoundSeconds = 2 * kSourceSeconds + 10.0;
 
-std::string Quoted(const std::string& text) {
-    return "'" + text + "'";
-}
-
-// Runs mobivert-cli under a 60 s limit (killed past it); returns its exit status, or 128 +
-// the signal that ended it.
 int RunCliWithin60s(const std::string& args, std::string& output) {
-    std::string command =
-        "timeout -s KILL 60 " + Quoted(MOBIVERT_CLI_PROGRAM) + " " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return -1;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, got);
-    int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return RunCliThroughShell("timeout -s KILL 60", args, true, output);
 }
 
 double LongestStream(const MediaSummary& media) {
@@ -67,13 +51,13 @@ TEST(EndlessOutputTest, DamagedWmvEndsByItselfWithEveryPreset) {
     ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
     std::string sources;
     for (const char* name : kDamagedWmv)
-        sources += " " + Quoted(Fixture(name));
+        sources += " " + ShellQuoted(Fixture(name));
     for (int preset = 1; preset <= 21; ++preset) {
         SCOPED_TRACE("preset " + std::to_string(preset));
         TempDir dir;
         std::string output;
         int status = RunCliWithin60s("-q -p " + std::to_string(preset) + " -o " +
-                                         Quoted(dir.Path().string()) + sources,
+                                         ShellQuoted(dir.Path().string()) + sources,
                                      output);
         // 0, 1 or 3: converted, failed with a reason, or converted with warnings; never killed.
         EXPECT_TRUE(status == 0 || status == 1 || status == 3) << status << "\n" << output;

@@ -3,14 +3,13 @@
 // sound) gives no output at all and a failure, whatever the preset.
 
 #include "binding/AVLibs.h"
+#include "support/CliPipe.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 using namespace mobivert::test;
 namespace fs = std::filesystem;
@@ -18,21 +17,8 @@ using testing::HasSubstr;
 
 namespace {
 
-std::string Quoted(const std::string& text) {
-    return "'" + text + "'";
-}
-
 int RunCli(const std::string& args, std::string& output) {
-    std::string command = Quoted(MOBIVERT_CLI_PROGRAM) + " " + args + " 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return -1;
-    char buffer[4096];
-    size_t got;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        output.append(buffer, got);
-    int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return RunCliThroughShell("", args, false, output);
 }
 
 std::vector<fs::path> FilesIn(const fs::path& dir) {
@@ -44,15 +30,15 @@ std::vector<fs::path> FilesIn(const fs::path& dir) {
 
 TEST(HonestOutputTest, SoundOnlySourcesGiveSoundOnlyOutputsWithEveryPreset) {
     ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
-    const std::string sources = Quoted(Fixture("sound_only.m4a")) + " " +
-                                Quoted(Fixture("sound_only.opus")) + " " +
-                                Quoted(Fixture("sound_only.mka"));
+    const std::string sources = ShellQuoted(Fixture("sound_only.m4a")) + " " +
+                                ShellQuoted(Fixture("sound_only.opus")) + " " +
+                                ShellQuoted(Fixture("sound_only.mka"));
     for (int preset = 1; preset <= 21; ++preset) {
         SCOPED_TRACE("preset " + std::to_string(preset));
         TempDir dir;
         std::string output;
         int status = RunCli("-q -p " + std::to_string(preset) + " -o " +
-                                Quoted(dir.Path().string()) + " " + sources,
+                                ShellQuoted(dir.Path().string()) + " " + sources,
                             output);
         EXPECT_TRUE(status == 0 || status == 3) << status << "\n" << output;
         EXPECT_THAT(output, testing::Not(HasSubstr("Error found")));
@@ -77,8 +63,8 @@ TEST(HonestOutputTest, SourceOfOneSampleGivesNoOutputWithEveryPreset) {
         TempDir dir;
         std::string output;
         int status =
-            RunCli("-q -p " + std::to_string(preset) + " -o " + Quoted(dir.Path().string()) + " " +
-                       Quoted(Fixture("one_sample.webm")),
+            RunCli("-q -p " + std::to_string(preset) + " -o " + ShellQuoted(dir.Path().string()) +
+                       " " + ShellQuoted(Fixture("one_sample.webm")),
                    output);
         EXPECT_EQ(status, 1) << output;
         EXPECT_THAT(output, HasSubstr("one_sample.webm: Failed: "));
