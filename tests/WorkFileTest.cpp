@@ -73,11 +73,13 @@ protected:
                 ends[index] = {finished, failed, message, converter.Tasks(index)->PublishedName};
             changed.notify_all();
         };
-        converter.OnProgress = [this](int index, int, int, int, float, float, int64_t, int) {
+        converter.OnProgress = [this](int index, int, int, int position, float, float, int64_t,
+                                      int) {
             if (OnProgress)
                 OnProgress(index);
             std::lock_guard lock(mutex);
             ++progress[index];
+            lastPosition[index] = position;
             changed.notify_all();
         };
     }
@@ -107,6 +109,7 @@ protected:
     bool batchEnded = false;
     std::map<int, TaskEnd> ends;
     std::map<int, int> progress;
+    std::map<int, int> lastPosition;
 };
 
 } // namespace
@@ -180,6 +183,26 @@ TEST_F(WorkFileTest, AFolderThatVanishesBeforeATasksTurnFailsThatTaskAloneWithIt
     EXPECT_EQ(ends[1].Message,
               "Could not open '" + (gone / "lost.mkv").string() + "': No such file or directory");
     EXPECT_FALSE(fs::exists(gone));
+}
+
+TEST_F(WorkFileTest, AFolderRemovedWhileItsTaskConvertsStopsThatTaskAtOnce) {
+    const fs::path gone = out.Path() / "gone";
+    fs::create_directory(gone);
+    AddTask("sample.mp4", "gone/lost", true);
+    AddTask("tone.mp3", "kept");
+    converter.StartConvert(1);
+    ASSERT_TRUE(WaitFor([&] { return progress[0] > 0 || batchEnded; }));
+    fs::remove_all(gone);
+    ASSERT_TRUE(WaitFor([&] { return batchEnded; }));
+    EXPECT_TRUE(ends[0].Failed);
+    EXPECT_THAT(ends[0].Message, testing::HasSubstr("the output file is gone"));
+    EXPECT_THAT(ends[0].Message, testing::HasSubstr((gone / "lost.mkv").string()));
+    EXPECT_THAT(ends[0].Message, testing::Not(testing::HasSubstr(".part")));
+    // Read at its own pace, the 3 s source was not converted to its end.
+    EXPECT_LT(lastPosition[0], 2500);
+    EXPECT_FALSE(fs::exists(gone));
+    EXPECT_FALSE(ends[1].Failed) << ends[1].Message;
+    EXPECT_EQ(ends[1].Published, out.File("kept.mkv"));
 }
 
 TEST(WorkFiles, TheCleanUpAfterADeadRunTakesOnlyItsAbandonedPlainFiles) {
