@@ -539,7 +539,7 @@ gen late_video.mp4 \
 # track is marked as the default.
 unmark_first_track() {
     local at
-    at=$(LC_ALL=C grep -obUaP '\x53\x6e\x86Audio\x00' "$1" | head -n 1 | cut -d: -f1)
+    at=$(LC_ALL=C grep -obUaP '\x53\x6e\x86Audio\x00' "$1" | sed -n '1s/:.*//p')
     [[ -n "$at" ]] || return 1
     printf '\x88\x81\x00\xec\x84\0\0\0\0' | dd of="$1" bs=1 seek="$at" conv=notrunc status=none
 }
@@ -556,6 +556,89 @@ gen loud_7.1.wav \
 # finest quantiser, every frame is far larger than a RealMedia packet holds.
 gen snow_mjpeg.avi \
     "videotestsrc is-live=false pattern=snow num-buffers=2 ! video/x-raw,format=I420,width=160,height=120,framerate=25/1 ! jpegenc quality=75 ! avimux ! filesink location=@OUT@"
+
+# Sources of today: phone clips, deep and full-chroma pictures, HDR, covers
+# beside the video, interlaced broadcasts, the shortest clips.
+
+# set_track_matrix FILE A B C D : the first track header's display matrix
+# becomes [A B 0; C D 0; tx ty 1] (16.16 fixed point, in units of 1), as a
+# phone writes it for a picture held upright or upside down; the offsets keep
+# the turned picture in place.
+be32s() { be32 $(( $1 & 0xffffffff )); }
+set_track_matrix() {
+    local file=$1 a=$2 b=$3 c=$4 d=$5 at w h tx=0 ty=0
+    at=$(LC_ALL=C grep -obUa tkhd "$file" | sed -n '1s/:.*//p')
+    [[ -n "$at" ]] || return 1
+    w=$(od -An -tu2 --endian=big -j $((at + 80)) -N 2 "$file" | tr -d ' ')
+    h=$(od -An -tu2 --endian=big -j $((at + 84)) -N 2 "$file" | tr -d ' ')
+    (( c < 0 )) && tx=$h
+    (( b < 0 )) && ty=$w
+    (( a < 0 )) && tx=$w
+    (( d < 0 )) && ty=$h
+    { be32s $((a << 16)); be32s $((b << 16)); be32 0; be32s $((c << 16)); be32s $((d << 16)); be32 0
+      be32s $((tx << 16)); be32s $((ty << 16)); be32 $((0x40000000)); } |
+        dd of="$file" bs=1 seek=$((at + 44)) conv=notrunc status=none
+}
+portrait_90() { set_track_matrix "$1" 0 1 -1 0; }
+portrait_270() { set_track_matrix "$1" 0 -1 1 0; }
+upside_down() { set_track_matrix "$1" -1 0 0 -1; }
+
+gen portrait_90.mp4 --post portrait_90 \
+    "$(video 320 180 25 25 smpte) ! $(x264 25) ! mp4mux name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 1 440) ! $AAC ! m."
+gen portrait_270.mov --post portrait_270 \
+    "$(video 320 180 25 25 smpte) ! $(x264 25) ! qtmux ! filesink location=@OUT@"
+gen upside_down.mp4 --post upside_down \
+    "$(video 320 240 25 25 smpte) ! $(x264 25) ! mp4mux ! filesink location=@OUT@"
+
+# deep_video NAME FORMAT ENCODER MUXER : one second of pictures in a deep or
+# full-chroma format.
+deep_video() {
+    gen "$1" "videotestsrc is-live=false pattern=ball num-buffers=25 ! video/x-raw,format=$2,width=320,height=240,framerate=25/1 ! $3 ! $4 ! filesink location=@OUT@"
+}
+X264_PLAIN='x264enc threads=1 speed-preset=faster key-int-max=25 bitrate=600 ! h264parse'
+X265_PLAIN='x265enc speed-preset=ultrafast key-int-max=25 bitrate=600 ! h265parse'
+deep_video h264_10bit.mp4 I420_10LE "$X264_PLAIN" mp4mux
+deep_video h264_422_10bit.mkv I422_10LE "$X264_PLAIN" matroskamux
+deep_video h264_444.mkv Y444 "$X264_PLAIN" matroskamux
+deep_video hevc_10bit.mp4 I420_10LE "$X265_PLAIN" mp4mux
+# HDR10 as phones record it: 10-bit HEVC, BT.2020 primaries, PQ transfer.
+gen hdr_pq.mkv \
+    "videotestsrc is-live=false pattern=smpte num-buffers=25 ! video/x-raw,format=I420_10LE,width=320,height=240,framerate=25/1,colorimetry=bt2100-pq ! $X265_PLAIN ! matroskamux ! filesink location=@OUT@"
+
+# A broadcast's 25i: 50 pictures a second woven into 25 interlaced frames
+# (top field first) of MBAFF H.264 in MPEG-TS; the moving ball combs.
+gen interlaced_25i.ts \
+    "videotestsrc is-live=false pattern=ball num-buffers=50 ! video/x-raw,format=I420,width=720,height=576,framerate=50/1 ! interlace field-pattern=1:1 top-field-first=true ! x264enc threads=1 interlaced=true speed-preset=faster bitrate=2000 key-int-max=25 ! h264parse ! mpegtsmux ! filesink location=@OUT@"
+
+# add_mp4_cover FILE : an iTunes cover ("covr", a JPEG made by jpegenc) at the
+# end of the movie's own item list. mp4mux writes that list last in the file,
+# so only the sizes of the boxes around it change.
+add_mp4_cover() {
+    local file=$1 cover=$1.jpg box at size item
+    run_pipeline "videotestsrc num-buffers=1 pattern=smpte ! video/x-raw,width=96,height=96 ! jpegenc ! filesink location=$cover" || return 1
+    item=$(( 8 + 16 + $(stat -c %s "$cover") ))
+    for box in moov udta meta ilst; do
+        at=$(LC_ALL=C grep -obUa "$box" "$file" | tail -n 1 | cut -d: -f1)
+        [[ -n "$at" ]] || return 1
+        size=$(od -An -tu4 --endian=big -j $((at - 4)) -N 4 "$file" | tr -d ' ')
+        be32 $((size + item)) | dd of="$file" bs=1 seek=$((at - 4)) conv=notrunc status=none
+    done
+    { be32 "$item"; printf covr; be32 $((item - 8)); printf 'data\0\0\0\x0d\0\0\0\0'; cat -- "$cover"; } >>"$file"
+    rm -f -- "$cover"
+}
+gen cover_beside_video.mp4 --post add_mp4_cover \
+    "$(video 320 240 25 25 ball) ! $(x264 25) ! taginject tags=title=Clip ! mp4mux name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 1 440) ! $AAC ! m."
+
+# The shortest clips: a single picture beside one second of sound, and a
+# fifth of a second of both.
+gen one_picture.mkv \
+    "$(video 320 240 25 1 ball) ! $(x264 25) ! matroskamux name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 1 440) ! $VORBIS ! m."
+gen fifth_second.mp4 \
+    "$(video 320 240 25 5 ball) ! $(x264 25) ! mp4mux name=m ! filesink location=@OUT@" \
+    "audiotestsrc is-live=false wave=sine samplesperbuffer=441 num-buffers=20 ! audioconvert ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! $AAC ! m."
 
 # ---------------------------------------------------------------------------
 # The demo clip shipped with the program.

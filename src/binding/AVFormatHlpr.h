@@ -18,6 +18,8 @@ extern "C" {
     X(avformat_close_input)                                                                        \
     X(avformat_find_stream_info)                                                                   \
     X(avformat_new_stream)                                                                         \
+    X(av_stream_get_side_data)                                                                     \
+    X(av_stream_new_side_data)                                                                     \
     X(avformat_write_header)                                                                       \
     X(avformat_init_output)                                                                        \
     X(avformat_query_codec)                                                                        \

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/avutil.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/fifo.h>
 #include <libavutil/frame.h>
@@ -82,6 +83,9 @@ extern "C" {
     X(av_frame_make_writable)                                                                      \
     X(av_frame_copy)                                                                               \
     X(av_frame_copy_props)                                                                         \
+    X(av_frame_move_ref)                                                                           \
+    X(av_frame_remove_side_data)                                                                   \
+    X(av_display_rotation_get)                                                                     \
     X(av_frame_is_writable)                                                                        \
     X(av_buffer_alloc)                                                                             \
     X(av_buffer_ref)                                                                               \

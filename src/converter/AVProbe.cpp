@@ -1,4 +1,5 @@
 #include "converter/AVProbe.h"
+#include "engine/video/PictureTurn.h"
 
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
@@ -270,6 +271,9 @@ VideoStreamInfo TAVProbe::ReadVideoInfo(const AVStream* st) const {
     info.PixelFormat = par->format;
     info.FrameRateNum = st->r_frame_rate.num;
     info.FrameRateDen = st->r_frame_rate.den;
+    const engine::PictureTurn turn = engine::StreamTurn(st);
+    info.Rotation = turn.Degrees;
+    info.Mirrored = turn.Mirror ? 1 : 0;
     return info;
 }
 

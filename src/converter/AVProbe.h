@@ -48,6 +48,8 @@ struct VideoStreamInfo {
     int32_t PixelFormat;
     int32_t FrameRateNum;
     int32_t FrameRateDen;
+    int32_t Rotation; // degrees clockwise the pictures are turned to be shown upright: 0 to 270
+    int32_t Mirrored; // 1 when shown mirrored left to right
 };
 
 // Raised by Open and Attach when one of the libraries the probe needs is not bound.

@@ -123,6 +123,9 @@ void PrintInfo(const converter::TAVProbe& probe) {
                 line += Figure(", %.3g fps", static_cast<double>(v.FrameRateNum) / v.FrameRateDen);
             if (v.DisplayAspect > 0)
                 line += Figure(", display aspect %.3f", v.DisplayAspect);
+            if (v.Rotation > 0 || v.Mirrored == 1)
+                line += ", shown turned " + std::to_string(v.Rotation) + " degrees" +
+                        (v.Mirrored == 1 ? ", mirrored" : "");
             line += Kbits(v.BitRate) + ", duration " + Seconds(v.DurationScaled);
             if (v.Language[0])
                 line += std::string(", language ") + v.Language;

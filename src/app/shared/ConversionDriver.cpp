@@ -46,6 +46,9 @@ std::optional<int> SideKeepingAspect(int side, const VideoStreamInfo& video, boo
     double aspect = video.DisplayAspect > 0
                         ? video.DisplayAspect
                         : static_cast<double>(video.Width) / static_cast<double>(video.Height);
+    // Pictures shown turned a quarter turn are upright the other way round.
+    if (video.Rotation == 90 || video.Rotation == 270)
+        aspect = 1.0 / aspect;
     const double other = fromHeight ? side * aspect : side / aspect;
     return std::max(2, static_cast<int>(std::lround(other / 2.0)) * 2);
 }

@@ -123,6 +123,18 @@ void DiscardStreamsOfDiscardedPrograms(AVFormatContext* ic) {
     }
 }
 
+// The first video stream that is moving pictures, not a picture attached to the file; -1 when
+// there is none.
+int FirstMovingVideoStream(const AVFormatContext* ic) {
+    for (unsigned k = 0; k < ic->nb_streams; ++k) {
+        const AVStream* st = ic->streams[k];
+        if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+            !(st->disposition & AV_DISPOSITION_ATTACHED_PIC))
+            return static_cast<int>(k);
+    }
+    return -1;
+}
+
 void FreeDecoders(std::vector<AVCodecContext*>& decoders) {
     for (AVCodecContext*& decoder : decoders)
         av::avcodec_free_context(&decoder);
@@ -268,14 +280,27 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         case AVMEDIA_TYPE_VIDEO: {
             SetContextOptions(dec, CodecOptContexts[AVMEDIA_TYPE_VIDEO],
                               AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
+            // RealMedia video reports no pixel format before decoding; it decodes to 4:2:0.
+            if (dec->pix_fmt == AV_PIX_FMT_NONE && LowerExtension(fileName).rfind(".rmvb", 0) == 0)
+                dec->pix_fmt = AV_PIX_FMT_YUV420P;
+            if (VideoDisable)
+                st->discard = AVDISCARD_ALL;
+            else if (VideoDiscard && st->discard != AVDISCARD_ALL)
+                st->discard = static_cast<AVDiscard>(VideoDiscard);
+            // The output's picture values come from the file's first moving pictures, never
+            // from a cover picture or a later video stream.
+            if (static_cast<int>(i) != FirstMovingVideoStream(ic))
+                break;
             FrameHeight = dec->height;
             FrameWidth = dec->width;
             FrameSizeDerived = true;
             FrameAspectRatio = StreamAspectRatio(st, dec);
-            // RealMedia video reports no pixel format before decoding; it decodes to 4:2:0.
-            if (dec->pix_fmt == AV_PIX_FMT_NONE && LowerExtension(fileName).rfind(".rmvb", 0) == 0)
-                dec->pix_fmt = AV_PIX_FMT_YUV420P;
+            FrameAspectFromSource = true;
             FramePixFmt = dec->pix_fmt;
+            FramePixFmtFromSource = true;
+            SourceTurn = StreamTurn(st);
+            SourceWidth = dec->width;
+            SourceHeight = dec->height;
             // The codec's own frame rate (its average) against the container's real one.
             AVRational codecRate = st->avg_frame_rate;
             if (codecRate.num && codecRate.den &&
@@ -295,10 +320,6 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
                 Log(1, line);
             }
             FrameRate = {st->r_frame_rate.num, st->r_frame_rate.den};
-            if (VideoDisable)
-                st->discard = AVDISCARD_ALL;
-            else if (VideoDiscard && st->discard != AVDISCARD_ALL)
-                st->discard = static_cast<AVDiscard>(VideoDiscard);
             break;
         }
         case AVMEDIA_TYPE_SUBTITLE:

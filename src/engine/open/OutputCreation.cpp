@@ -108,7 +108,8 @@ void TCustomFFmpeg::CheckInputMediaTypes(bool& hasVideo, bool& hasAudio, bool& h
         for (unsigned k = 0; ic && k < ic->nb_streams; ++k) {
             switch (ic->streams[k]->codecpar->codec_type) {
             case AVMEDIA_TYPE_VIDEO:
-                hasVideo = true;
+                // A cover picture is carried as cover art, never made into a video.
+                hasVideo = hasVideo || !(ic->streams[k]->disposition & AV_DISPOSITION_ATTACHED_PIC);
                 break;
             case AVMEDIA_TYPE_AUDIO:
                 hasAudio = true;

@@ -5,13 +5,17 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "engine/open/EncoderLimits.h"
+#include "engine/open/PixelFormatChoice.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
+#include "engine/video/PictureTurn.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace mobivert::engine {
 
@@ -202,6 +206,65 @@ void FitAudioBitRate(TCustomFFmpeg& s, AVCodecContext* enc, const AVCodec* codec
     enc->bit_rate = nearest;
 }
 
+// Even, and at least 2: the 4:2:0 pictures' chroma covers pairs of pixels.
+int EvenSide(double side) {
+    return std::max(2, 2 * static_cast<int>(std::lround(side / 2)));
+}
+
+// A source whose pictures are turned a quarter turn when they are re-encoded: what the output
+// took from the source (its size, its aspect) follows the upright picture; a size the preset or
+// the user chose gets the upright picture fitted inside it between pad bands, never squashed.
+void FitTurnedPicture(TCustomFFmpeg& s) {
+    if (!s.AutoRotate || !TurnsSideways(s.SourceTurn) || ChainTurnsPicture(s.VideoFilters))
+        return;
+    const bool aspectFromSource = s.FrameAspectFromSource && s.FrameAspectRatio > 0.0f;
+    const float upright = aspectFromSource ? 1.0f / s.FrameAspectRatio : 0.0f;
+    if (s.FrameSizeDerived && s.FrameWidth == s.SourceWidth && s.FrameHeight == s.SourceHeight) {
+        std::swap(s.FrameWidth, s.FrameHeight);
+        if (aspectFromSource)
+            s.FrameAspectRatio = upright;
+        s.FrameAspectFromSource = false;
+        return;
+    }
+    const bool padded = s.FramePadTop + s.FramePadBottom + s.FramePadLeft + s.FramePadRight != 0;
+    const bool cropped = s.FrameTopBand + s.FrameBottomBand + s.FrameLeftBand + s.FrameRightBand;
+    if (!aspectFromSource || padded || cropped || !s.VideoFilters.empty() || s.FrameWidth <= 0 ||
+        s.FrameHeight <= 0)
+        return;
+    const int width = s.FrameWidth;
+    const int height = s.FrameHeight;
+    int innerWidth = width;
+    int innerHeight = height;
+    if (upright < static_cast<float>(width) / static_cast<float>(height))
+        innerWidth = std::min(width, EvenSide(height * upright));
+    else
+        innerHeight = std::min(height, EvenSide(width / upright));
+    s.FramePadLeft = (width - innerWidth) / 4 * 2;
+    s.FramePadRight = width - innerWidth - s.FramePadLeft;
+    s.FramePadTop = (height - innerHeight) / 4 * 2;
+    s.FramePadBottom = height - innerHeight - s.FramePadTop;
+    s.FrameWidth = innerWidth;
+    s.FrameHeight = innerHeight;
+    s.FrameAspectRatio = static_cast<float>(width) / static_cast<float>(height);
+    s.FrameAspectFromSource = false;
+}
+
+// The encoder's pixel format: the one an option named, or one the output's devices decode.
+AVPixelFormat EncoderPixelFormat(TCustomFFmpeg& s, const AVCodec* codec) {
+    const auto source = static_cast<AVPixelFormat>(s.FramePixFmt);
+    if (!s.FramePixFmtFromSource)
+        return codec && codec->pix_fmts && !Lists(codec->pix_fmts, source) ? codec->pix_fmts[0]
+                                                                           : source;
+    const AVPixelFormat chosen = DevicePixelFormat(codec, source);
+    if (chosen != source && codec && s.Verbose >= 0 && s.OnLog) {
+        const char* from = av::av_get_pix_fmt_name(source);
+        const char* to = av::av_get_pix_fmt_name(chosen);
+        s.Log(1, "Video encoder " + std::string(codec->name) + " is given " + (to ? to : "?") +
+                     " pictures (the source's are " + (from ? from : "unknown") + ")");
+    }
+    return chosen;
+}
+
 } // namespace
 
 void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int fileIndex) {
@@ -268,6 +331,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int fileIndex) {
         enc->framerate = {enc->time_base.den, enc->time_base.num};
         st->time_base = enc->time_base;
 
+        FitTurnedPicture(*this);
         enc->width = FrameWidth + FramePadLeft + FramePadRight;
         enc->height = FrameHeight + FramePadTop + FramePadBottom;
         const float aspect = FitPictureSize(*this, enc, codec);
@@ -277,9 +341,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* oc, int fileIndex) {
         enc->sample_aspect_ratio = AspectFraction(ratio);
         st->sample_aspect_ratio = enc->sample_aspect_ratio;
 
-        enc->pix_fmt = static_cast<AVPixelFormat>(FramePixFmt);
-        if (codec && codec->pix_fmts && !Lists(codec->pix_fmts, FramePixFmt))
-            enc->pix_fmt = codec->pix_fmts[0];
+        enc->pix_fmt = EncoderPixelFormat(*this, codec);
 
         if (IntraOnly)
             enc->gop_size = 0;

@@ -50,6 +50,7 @@ void TCustomFFmpeg::SetFrameAspectRatio(const std::string& text) {
     if (ratio == 0.0f)
         throw FFMpegException("Incorrect aspect ratio specification.");
     FrameAspectRatio = ratio;
+    FrameAspectFromSource = false;
 }
 
 } // namespace mobivert::engine

@@ -1,14 +1,15 @@
 // Pixel and sample formats of the next output by name, and the lists of the names FFmpeg knows.
 
 #include "binding/AVUtilHlpr.h"
-#include "engine/session/FFmpeg.h"
 #include "engine/options/ValueConversion.h"
+#include "engine/session/FFmpeg.h"
 
 namespace mobivert::engine {
 
 void TCustomFFmpeg::SetPixelFormat(const std::string& name) {
     if (name != "list") {
         FramePixFmt = av::av_get_pix_fmt(name.c_str());
+        FramePixFmtFromSource = false;
         return;
     }
     if (!OnLog)

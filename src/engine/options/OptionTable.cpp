@@ -67,6 +67,7 @@ const std::unordered_map<std::string, Handler>& OptionTable() {
         {"vn", [](TCustomFFmpeg& s, auto&, auto&) { s.VideoDisable = 1; }},
         {"sameq", [](TCustomFFmpeg& s, auto&, auto&) { s.SameQuality = 1; }},
         {"deinterlace", [](TCustomFFmpeg& s, auto&, auto&) { s.DoDeinterlace = 1; }},
+        {"noautorotate", [](TCustomFFmpeg& s, auto&, auto&) { s.AutoRotate = 0; }},
         {"psnr", [](TCustomFFmpeg& s, auto&, auto&) { s.DoPsnr = 1; }},
         {"qphist", [](TCustomFFmpeg& s, auto&, auto&) { s.QpHist = 1; }},
         {"an", [](TCustomFFmpeg& s, auto&, auto&) { s.AudioDisable = 1; }},

@@ -77,6 +77,10 @@ void TCustomFFmpeg::ResetOptions() {
     VideoCodecTag = 0;
     SameQuality = 0;
     DoDeinterlace = 0;
+    AutoRotate = 1;
+    SourceTurn = {};
+    SourceWidth = SourceHeight = 0;
+    FrameAspectFromSource = FramePixFmtFromSource = false;
     TopFieldFirst = -1;
     MeThreshold = 0;
     IntraDcPrecision = 8;

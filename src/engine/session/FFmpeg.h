@@ -360,6 +360,17 @@ public:
     int32_t VideoCodecTag = 0;
     int32_t SameQuality = 0;
     int32_t DoDeinterlace = 0;
+    // Pictures of a stream with a display matrix are turned upright when re-encoded, unless
+    // "noautorotate" is given or the user's own filters turn them.
+    int32_t AutoRotate = 1;
+    // The turn and the coded size of the video stream the derived picture values were taken
+    // from.
+    PictureTurn SourceTurn;
+    int32_t SourceWidth = 0;
+    int32_t SourceHeight = 0;
+    // Whether the aspect ratio and pixel format are still the source's (no option set them).
+    bool FrameAspectFromSource = false;
+    bool FramePixFmtFromSource = false;
     int32_t TopFieldFirst = -1;
     int32_t MeThreshold = 0;
     int32_t IntraDcPrecision = 8;

@@ -3,12 +3,14 @@
 // stream, and the explicit stream and meta-data maps.
 
 #include "engine/transcode/EncoderPipe.h"
+#include "engine/video/PictureTurn.h"
 
 #include <array>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 extern "C" {
@@ -90,15 +92,20 @@ struct InputStream {
     int64_t LastPacketPts = AV_NOPTS_VALUE;
     int32_t LastPacketSize = -1;
     int32_t PacketRepeats = 0;
-    // ==== Video path: the deinterlacing graph with its two ends, the picture it gives back,
-    // and the picture geometry (width, height, pixel format) it was built for.
-    AVFilterGraph* DeinterlaceGraph = nullptr;
-    AVFilterContext* DeinterlaceSource = nullptr;
-    AVFilterContext* DeinterlaceSink = nullptr;
-    AVFrame* DeinterlacedFrame = nullptr;
-    int32_t DeinterlaceWidth = 0;
-    int32_t DeinterlaceHeight = 0;
-    int32_t DeinterlaceFormat = -1;
+    // ==== Video path: how decoded pictures are shaped before anything else sees them (turned
+    // upright, deinterlaced), the shaping graph with its two ends, the picture it gives back,
+    // the filters and the picture geometry (width, height, pixel format) it was built for.
+    PictureTurn Turn;
+    bool DeinterlaceWhenInterlaced = false;
+    bool ShapeLogged = false;
+    AVFilterGraph* ShapeGraph = nullptr;
+    AVFilterContext* ShapeSource = nullptr;
+    AVFilterContext* ShapeSink = nullptr;
+    AVFrame* ShapedFrame = nullptr;
+    std::string ShapeFilters;
+    int32_t ShapeWidth = 0;
+    int32_t ShapeHeight = 0;
+    int32_t ShapeFormat = -1;
     // ==== end of the video path fields
 };
 

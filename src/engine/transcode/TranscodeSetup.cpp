@@ -258,6 +258,19 @@ uint32_t CopiedCodecTag(const AVFormatContext* oc, const AVCodecParameters* in) 
     return 0;
 }
 
+// Copied pictures keep how they are to be shown: the display matrix goes with them, for the
+// containers that hold one.
+void CopyDisplayMatrix(AVStream* out, const AVStream* in) {
+    size_t size = 0;
+    const uint8_t* matrix = av::av_stream_get_side_data(in, AV_PKT_DATA_DISPLAYMATRIX, &size);
+    if (!matrix || size == 0)
+        return;
+    uint8_t* copy = av::av_stream_new_side_data(out, AV_PKT_DATA_DISPLAYMATRIX, size);
+    if (!copy)
+        throw FFMpegException("av_mallocz fail");
+    std::memcpy(copy, matrix, size);
+}
+
 void SetupStreamCopy(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
     AVFormatContext* oc = s.OutputFiles[ost.FileIndex];
     AVCodecParameters* out = ost.St->codecpar;
@@ -281,6 +294,7 @@ void SetupStreamCopy(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
         // A cover picture is no video: hooks never see it.
         if (ost.St->disposition & AV_DISPOSITION_ATTACHED_PIC)
             break;
+        CopyDisplayMatrix(ost.St, ist.St);
         if (s.OnCustomHook)
             throw FFMpegException(
                 "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
@@ -337,11 +351,24 @@ void CheckAudioSourceKnown(const InputStream& ist) {
                    ist.FileIndex, ist.Index));
 }
 
+// How the stream's decoded pictures are shaped before anything else: turned upright when its
+// display matrix asks for it, deinterlaced when they are interlaced and the output is coded
+// progressive.
+void ChoosePictureShaping(const TCustomFFmpeg& s, const AVCodecContext* enc, InputStream& ist) {
+    const bool turning = s.AutoRotate && !ChainTurnsPicture(s.VideoFilters);
+    ist.Turn = turning ? StreamTurn(ist.St) : PictureTurn{};
+    const AVCodecContext* options = s.CodecOptContexts[AVMEDIA_TYPE_VIDEO];
+    const int interlacedCoding = AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+    ist.DeinterlaceWhenInterlaced =
+        !(enc->flags & interlacedCoding) && !(options && (options->flags & interlacedCoding));
+}
+
 void SetupVideoEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
     AVCodecContext* enc = ost.Enc;
     const AVCodecParameters* in = ist.St->codecpar;
     int inFormat = ist.Dec ? ist.Dec->pix_fmt : in->format;
     CheckVideoSourceKnown(ist, inFormat);
+    ChoosePictureShaping(s, enc, ist);
     ost.VideoCrop = (s.FrameTopBand + s.FrameBottomBand + s.FrameLeftBand + s.FrameRightBand) != 0;
     ost.VideoPad = (s.FramePadTop + s.FramePadBottom + s.FramePadLeft + s.FramePadRight) != 0;
     ost.VideoResample = (s.FrameLeftBand + s.FrameRightBand + enc->width) !=

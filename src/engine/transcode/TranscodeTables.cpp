@@ -18,9 +18,9 @@ void Release(InputStream& ist) {
     // A graph exists only when libavfilter was loaded for it.
     if (ist.FilterGraph)
         av::avfilter_graph_free(&ist.FilterGraph);
-    if (ist.DeinterlaceGraph)
-        av::avfilter_graph_free(&ist.DeinterlaceGraph);
-    av::av_frame_free(&ist.DeinterlacedFrame);
+    if (ist.ShapeGraph)
+        av::avfilter_graph_free(&ist.ShapeGraph);
+    av::av_frame_free(&ist.ShapedFrame);
 }
 
 void Release(OutputStream& ost) {

@@ -7,6 +7,8 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/transcode/TranscodeSteps.h"
 
+#include <utility>
+
 namespace mobivert::engine {
 
 namespace {
@@ -71,6 +73,11 @@ bool TCustomFFmpeg::BuildFilterGraph(InputStream& ist, OutputStream& ost) {
     AVRational aspect = ist.Dec ? ist.Dec->sample_aspect_ratio : par->sample_aspect_ratio;
     if (aspect.num <= 0 || aspect.den <= 0)
         aspect = {0, 1};
+    // Pictures turned upright enter the chain with their sides swapped.
+    if (TurnsSideways(ist.Turn)) {
+        std::swap(width, height);
+        std::swap(aspect.num, aspect.den);
+    }
     if (width <= 0 || height <= 0 || format == AV_PIX_FMT_NONE)
         return false;
 

@@ -1,5 +1,5 @@
-// What happens to every decoded picture before the filters and the encoders see it: the working
-// copy, deinterlacing, and the frame hooks that act on the working copy.
+// What happens to every decoded picture before the filters and the encoders see it: shaping
+// (deinterlacing, turning upright), and the frame hooks that act on a working copy.
 
 #include "binding/AVFilterHlpr.h"
 #include "binding/AVLibs.h"
@@ -15,80 +15,131 @@ namespace {
 // Line sizes of the working picture are kept aligned for the scaler's and encoders' SIMD code.
 constexpr int kWorkingAlign = 32;
 
-bool SameGeometry(const InputStream& ist, const AVFrame* picture) {
-    return ist.DeinterlaceWidth == picture->width && ist.DeinterlaceHeight == picture->height &&
-           ist.DeinterlaceFormat == picture->format;
+bool SameShape(const InputStream& ist, const AVFrame* picture, const std::string& filters) {
+    return ist.ShapeWidth == picture->width && ist.ShapeHeight == picture->height &&
+           ist.ShapeFormat == picture->format && ist.ShapeFilters == filters;
 }
 
-// The stream's deinterlacer: buffer source -> yadif -> buffer sink, made again when the
-// pictures change size or format.
-bool PrepareDeinterlacer(InputStream& ist, const AVFrame* picture) {
-    if (ist.DeinterlaceGraph && SameGeometry(ist, picture))
+bool IsInterlacedOrder(AVFieldOrder order) {
+    return order == AV_FIELD_TT || order == AV_FIELD_BB || order == AV_FIELD_TB ||
+           order == AV_FIELD_BT;
+}
+
+// The filters that shape the stream's pictures: a deinterlacer when asked for, or when the
+// source is interlaced and its outputs are progressive (then only pictures flagged interlaced
+// are touched), and the turn that shows the picture upright.
+std::string ShapeFilters(const TCustomFFmpeg& s, const InputStream& ist, const AVFrame* picture) {
+    std::string filters;
+    if (s.DoDeinterlace)
+        filters = "yadif";
+    else if (ist.DeinterlaceWhenInterlaced &&
+             (picture->interlaced_frame || IsInterlacedOrder(ist.St->codecpar->field_order) ||
+              ist.ShapeFilters.rfind("yadif", 0) == 0))
+        filters = "yadif=deint=interlaced";
+    const std::string turn = TurnFilters(ist.Turn);
+    if (!turn.empty())
+        filters += (filters.empty() ? "" : ",") + turn;
+    return filters;
+}
+
+void FreeShapeGraph(InputStream& ist) {
+    av::avfilter_graph_free(&ist.ShapeGraph);
+    ist.ShapeSource = ist.ShapeSink = nullptr;
+    ist.ShapeFilters.clear();
+    ist.ShapeFormat = -1;
+}
+
+// The stream's shaping graph: buffer source -> the filters -> buffer sink, made again when the
+// pictures change size or format or the filters change.
+bool PrepareShapeGraph(InputStream& ist, const AVFrame* picture, const std::string& filters) {
+    if (ist.ShapeGraph && SameShape(ist, picture, filters))
         return true;
     std::string error;
     if (!binding::LoadAVFilter(error))
         return false;
-    av::avfilter_graph_free(&ist.DeinterlaceGraph);
-    ist.DeinterlaceSource = ist.DeinterlaceSink = nullptr;
-    ist.DeinterlaceFormat = -1;
-    if (!ist.DeinterlacedFrame && !(ist.DeinterlacedFrame = av::av_frame_alloc()))
+    FreeShapeGraph(ist);
+    if (!ist.ShapedFrame && !(ist.ShapedFrame = av::av_frame_alloc()))
         return false;
     AVFilterGraph* graph = av::avfilter_graph_alloc();
     if (!graph)
         return false;
-    ist.DeinterlaceGraph = graph;
+    ist.ShapeGraph = graph;
     AVRational aspect = picture->sample_aspect_ratio;
     if (aspect.num <= 0 || aspect.den <= 0)
         aspect = {0, 1};
     std::string args =
         Format("video_size=%dx%d:pix_fmt=%d:time_base=1/1000000:pixel_aspect=%d/%d", picture->width,
                picture->height, picture->format, aspect.num, aspect.den);
-    AVFilterContext* yadif = nullptr;
-    if (av::avfilter_graph_create_filter(&ist.DeinterlaceSource, av::avfilter_get_by_name("buffer"),
-                                         "src", args.c_str(), nullptr, graph) < 0 ||
-        av::avfilter_graph_create_filter(&yadif, av::avfilter_get_by_name("yadif"), "yadif",
-                                         nullptr, nullptr, graph) < 0 ||
-        av::avfilter_graph_create_filter(&ist.DeinterlaceSink,
-                                         av::avfilter_get_by_name("buffersink"), "out", nullptr,
-                                         nullptr, graph) < 0 ||
-        av::avfilter_link(ist.DeinterlaceSource, 0, yadif, 0) < 0 ||
-        av::avfilter_link(yadif, 0, ist.DeinterlaceSink, 0) < 0 ||
-        av::avfilter_graph_config(graph, nullptr) < 0) {
-        av::avfilter_graph_free(&ist.DeinterlaceGraph);
-        ist.DeinterlaceSource = ist.DeinterlaceSink = nullptr;
+    AVFilterInOut* outputs = av::avfilter_inout_alloc();
+    AVFilterInOut* inputs = av::avfilter_inout_alloc();
+    bool made =
+        outputs && inputs &&
+        av::avfilter_graph_create_filter(&ist.ShapeSource, av::avfilter_get_by_name("buffer"),
+                                         "src", args.c_str(), nullptr, graph) >= 0 &&
+        av::avfilter_graph_create_filter(&ist.ShapeSink, av::avfilter_get_by_name("buffersink"),
+                                         "out", nullptr, nullptr, graph) >= 0;
+    if (made) {
+        outputs->name = av::av_strdup("in");
+        outputs->filter_ctx = ist.ShapeSource;
+        inputs->name = av::av_strdup("out");
+        inputs->filter_ctx = ist.ShapeSink;
+        made =
+            outputs->name && inputs->name &&
+            av::avfilter_graph_parse_ptr(graph, filters.c_str(), &inputs, &outputs, nullptr) >= 0 &&
+            av::avfilter_graph_config(graph, nullptr) >= 0;
+    }
+    av::avfilter_inout_free(&inputs);
+    av::avfilter_inout_free(&outputs);
+    if (!made) {
+        FreeShapeGraph(ist);
         return false;
     }
-    ist.DeinterlaceWidth = picture->width;
-    ist.DeinterlaceHeight = picture->height;
-    ist.DeinterlaceFormat = picture->format;
+    ist.ShapeWidth = picture->width;
+    ist.ShapeHeight = picture->height;
+    ist.ShapeFormat = picture->format;
+    ist.ShapeFilters = filters;
     return true;
 }
 
-// Hands the picture to the deinterlacer and takes the picture it gives back, if any. yadif in
-// its frame mode gives at most one picture for every picture it receives.
-bool PushToDeinterlacer(InputStream& ist, AVFrame* picture, bool& got) {
-    av::av_frame_unref(ist.DeinterlacedFrame);
-    if (av::av_buffersrc_add_frame_flags(ist.DeinterlaceSource, picture,
-                                         AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
+// Hands the picture to the graph and takes the picture it gives back, if any.
+bool PushToShapeGraph(InputStream& ist, AVFrame* picture, bool& got) {
+    av::av_frame_unref(ist.ShapedFrame);
+    if (av::av_buffersrc_add_frame_flags(ist.ShapeSource, picture, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
         return false;
-    got = av::av_buffersink_get_frame(ist.DeinterlaceSink, ist.DeinterlacedFrame) >= 0;
+    got = av::av_buffersink_get_frame(ist.ShapeSink, ist.ShapedFrame) >= 0;
     return true;
 }
 
-// Deinterlaces the picture into ist.DeinterlacedFrame. yadif looks one picture ahead and
-// therefore gives picture n only when picture n + 1 arrives. To keep every picture where it
-// belongs, each picture is handed over twice: the first hand-over releases the previous
-// picture's copy (not used), the second gives this picture, deinterlaced with the previous
-// one and itself as its temporal neighbours.
-bool Deinterlace(InputStream& ist, AVFrame* picture) {
-    if (!PrepareDeinterlacer(ist, picture))
+// Shapes the picture into ist.ShapedFrame. yadif looks one picture ahead and therefore gives
+// picture n only when picture n + 1 arrives. To keep every picture where it belongs, each
+// picture is handed over twice: the first hand-over releases the previous picture's copy (not
+// used), the second gives this picture, deinterlaced with the previous one and itself as its
+// temporal neighbours. The turn alone gives every picture at once.
+bool Shape(InputStream& ist, AVFrame* picture, const std::string& filters) {
+    if (!PrepareShapeGraph(ist, picture, filters))
         return false;
+    const bool deinterlacing = filters.rfind("yadif", 0) == 0;
     bool got = false;
-    if (!PushToDeinterlacer(ist, picture, got) || !PushToDeinterlacer(ist, picture, got) || !got)
+    if (!PushToShapeGraph(ist, picture, got) ||
+        (deinterlacing && !PushToShapeGraph(ist, picture, got)) || !got)
         return false;
-    const AVFrame* out = ist.DeinterlacedFrame;
-    return out->width == picture->width && out->height == picture->height &&
-           out->format == picture->format;
+    const AVFrame* out = ist.ShapedFrame;
+    return out->format == picture->format && out->width > 0 && out->height > 0;
+}
+
+// The picture becomes the shaped one, keeping its own times.
+void TakeShapedPicture(InputStream& ist, AVFrame* picture) {
+    const int64_t pts = picture->pts;
+    const int64_t dts = picture->pkt_dts;
+    const int64_t bestEffort = picture->best_effort_timestamp;
+    const int64_t duration = picture->pkt_duration;
+    av::av_frame_unref(picture);
+    av::av_frame_move_ref(picture, ist.ShapedFrame);
+    picture->pts = pts;
+    picture->pkt_dts = dts;
+    picture->best_effort_timestamp = bestEffort;
+    picture->pkt_duration = duration;
+    av::av_frame_remove_side_data(picture, AV_FRAME_DATA_DISPLAYMATRIX);
 }
 
 // The picture's planes become those of the working picture, which the picture now holds a
@@ -116,14 +167,25 @@ void TCustomFFmpeg::BufferRelease::operator()(AVBufferRef* buffer) const {
 }
 
 void TCustomFFmpeg::PreprocessVideoFrame(InputStream& ist, AVFrame* picture) {
-    // The picture counter and the decision whether the hooks run on this picture. A picture the
-    // hooks will see needs the working copy too.
+    // The picture counter and the decision whether the hooks run on this picture.
     SelectHookAction(ist.Pts);
-    if (!DoDeinterlace && !HookWillRun())
+    const std::string filters = ShapeFilters(*this, ist, picture);
+    if (!filters.empty()) {
+        if (Shape(ist, picture, filters)) {
+            if (!ist.ShapeLogged && Verbose >= 0 && OnLog)
+                Log(1, Format("Video stream #%d.%d is shaped before scaling: %s", ist.FileIndex,
+                              ist.Index, filters.c_str()));
+            ist.ShapeLogged = true;
+            TakeShapedPicture(ist, picture);
+        } else {
+            Log(0, DoDeinterlace ? "Deinterlacing failed." : "Shaping the picture failed.");
+        }
+    }
+    if (!HookWillRun())
         return;
 
-    // The working copy, in a buffer that grows and is replaced while pictures downstream (a
-    // filter or an encoder holding it for reordering) still refer to it.
+    // The working copy the hooks act on, in a buffer that grows and is replaced while pictures
+    // downstream (a filter or an encoder holding it for reordering) still refer to it.
     AVPixelFormat format = static_cast<AVPixelFormat>(picture->format);
     int size = av::av_image_get_buffer_size(format, picture->width, picture->height, kWorkingAlign);
     if (size > 0 &&
@@ -143,17 +205,8 @@ void TCustomFFmpeg::PreprocessVideoFrame(InputStream& ist, AVFrame* picture) {
         Log(0, "hook buf malloc error.");
         return;
     }
-
-    // Deinterlacing writes into the working copy; when it fails the picture is copied as it
-    // is, so that the decoder's own pictures are never written to.
-    const AVFrame* source = picture;
-    if (DoDeinterlace) {
-        if (Deinterlace(ist, picture))
-            source = ist.DeinterlacedFrame;
-        else
-            Log(0, "Deinterlacing failed.");
-    }
-    av::av_image_copy(data, linesize, const_cast<const uint8_t**>(source->data), source->linesize,
+    // The decoder's own pictures are never written to: the hooks work on a copy.
+    av::av_image_copy(data, linesize, const_cast<const uint8_t**>(picture->data), picture->linesize,
                       format, picture->width, picture->height);
 
     // The plug-ins or the custom hook work on the working copy.
