@@ -369,6 +369,10 @@ void SetupVideoEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
     int inFormat = ist.Dec ? ist.Dec->pix_fmt : in->format;
     CheckVideoSourceKnown(ist, inFormat);
     ChoosePictureShaping(s, enc, ist);
+    // Pictures left as coded keep the source's display matrix, so players still show them
+    // upright.
+    if (!s.AutoRotate)
+        CopyDisplayMatrix(ost.St, ist.St);
     ost.VideoCrop = (s.FrameTopBand + s.FrameBottomBand + s.FrameLeftBand + s.FrameRightBand) != 0;
     ost.VideoPad = (s.FramePadTop + s.FramePadBottom + s.FramePadLeft + s.FramePadRight) != 0;
     ost.VideoResample = (s.FrameLeftBand + s.FrameRightBand + enc->width) !=
