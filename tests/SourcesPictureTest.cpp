@@ -268,3 +268,33 @@ TEST_F(SourcesPictureTest, InterlacedPicturesAreDeinterlacedAndFlaggedProgressiv
 }
 
 } // namespace
+
+// ---- The shortest sources -------------------------------------------------------------------
+
+TEST_F(SourcesPictureTest, OnePictureIsHeldWhileItsSoundPlaysAndAFifthOfASecondStaysOne) {
+    for (int preset : {8, 13}) {
+        SCOPED_TRACE(preset);
+        TempDir dir;
+        Converted run = Convert(dir, preset, "one_picture.mkv");
+        ASSERT_EQ(run.Status, 0) << run.Log; // a plain "Done": the video is as long as the sound
+        const double frameRate = std::atof(MediaInfo(run.Output, "Video;%FrameRate%").c_str());
+        const double video = std::atof(MediaInfo(run.Output, "Video;%Duration%").c_str()) / 1000;
+        EXPECT_NEAR(video, 1.0, 1.01 / frameRate);
+        DecodedVideo output = DecodeVideo(run.Output, 1000);
+        EXPECT_GE(output.DecodedCount, static_cast<int>(frameRate * 0.9));
+    }
+    // Within one picture, or one audio frame (WMA's are 2048 samples), of the source's 0.2 s.
+    struct Case {
+        int Preset;
+        double Slack;
+    };
+    for (const Case& c : {Case{13, 1 / 29.97}, Case{8, 1 / 25.0}, Case{15, 2048 / 44100.0}}) {
+        SCOPED_TRACE(c.Preset);
+        TempDir dir;
+        Converted run = Convert(dir, c.Preset, "fifth_second.mp4");
+        ASSERT_EQ(run.Status, 0) << run.Log;
+        const double seconds =
+            std::atof(MediaInfo(run.Output, "General;%Duration%").c_str()) / 1000;
+        EXPECT_NEAR(seconds, 0.2, c.Slack + 0.001);
+    }
+}

@@ -134,6 +134,25 @@ int DeliverAudio(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int ist
     return 0;
 }
 
+void HandOnPicture(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
+                   AVFrame* frame) {
+    if (s.FiltersEnabled)
+        FilterVideoFrame(s, t, ist, istIndex, frame);
+    else
+        FeedVideoOutputs(s, t, ist, istIndex, frame);
+}
+
+// Keeps a reference to the stream's first picture while it is its only one.
+void KeepLonePicture(InputStream& ist, AVFrame* frame) {
+    if (++ist.PicturesGiven == 1) {
+        ist.LonePicture = av::av_frame_alloc();
+        if (ist.LonePicture && av::av_frame_ref(ist.LonePicture, frame) < 0)
+            av::av_frame_free(&ist.LonePicture);
+    } else if (ist.LonePicture) {
+        av::av_frame_free(&ist.LonePicture);
+    }
+}
+
 int DeliverVideo(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
                  AVFrame* frame) {
     ist.Quality = static_cast<float>(frame->quality);
@@ -143,11 +162,35 @@ int DeliverVideo(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int ist
     s.PreprocessVideoFrame(ist, frame);
     if (!PassesStartTime(s, ist))
         return 0;
-    if (s.FiltersEnabled)
-        FilterVideoFrame(s, t, ist, istIndex, frame);
-    else
-        FeedVideoOutputs(s, t, ist, istIndex, frame);
+    KeepLonePicture(ist, frame);
+    HandOnPicture(s, t, ist, istIndex, frame);
     return 0;
+}
+
+// How far the sound of the stream's file that goes into the outputs has come (microseconds), or
+// NoPts when none does.
+int64_t OtherStreamsEnd(const TranscodeTables& t, const InputStream& ist) {
+    int64_t end = NoPts;
+    for (const auto& other : t.InputStreams)
+        if (other.get() != &ist && other->FileIndex == ist.FileIndex && !other->Discard &&
+            other->St->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            end = std::max(end, other->NextPts);
+    return end;
+}
+
+// A video of one picture shows it for as long as its sound plays: at the end of the stream
+// the picture is handed on once more at the time of the last picture that still fits, and the
+// outputs repeat it up to there.
+void HoldLonePicture(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex) {
+    if (!ist.LonePicture)
+        return;
+    const int64_t end = OtherStreamsEnd(t, ist);
+    const int64_t last = end == NoPts ? NoPts : end - PictureDuration(ist, nullptr);
+    if (last != NoPts && last > ist.Pts) {
+        ist.Pts = last;
+        HandOnPicture(s, t, ist, istIndex, ist.LonePicture);
+    }
+    av::av_frame_free(&ist.LonePicture);
 }
 
 // Sends the packet (or the end of the stream) to the decoder and hands on every frame that
@@ -323,6 +366,8 @@ int DecodePacket(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int ist
         return -1;
     }
     if (!pkt) {
+        if (ist.Dec->codec_type == AVMEDIA_TYPE_VIDEO)
+            HoldLonePicture(s, t, ist, istIndex);
         if (s.FiltersEnabled && ist.Dec->codec_type == AVMEDIA_TYPE_VIDEO)
             FilterVideoFrame(s, t, ist, istIndex, nullptr);
         FlushEncoders(s, t, istIndex);

@@ -96,6 +96,10 @@ struct InputStream {
     // upright, deinterlaced), the shaping graph with its two ends, the picture it gives back,
     // the filters and the picture geometry (width, height, pixel format) it was built for.
     PictureTurn Turn;
+    // The pictures handed on so far, and the first of them while it is the only one: a video
+    // of one picture holds it until the file's other streams end.
+    int32_t PicturesGiven = 0;
+    AVFrame* LonePicture = nullptr;
     bool DeinterlaceWhenInterlaced = false;
     bool ShapeLogged = false;
     AVFilterGraph* ShapeGraph = nullptr;

@@ -21,6 +21,7 @@ void Release(InputStream& ist) {
     if (ist.ShapeGraph)
         av::avfilter_graph_free(&ist.ShapeGraph);
     av::av_frame_free(&ist.ShapedFrame);
+    av::av_frame_free(&ist.LonePicture);
 }
 
 void Release(OutputStream& ost) {
