@@ -611,6 +611,11 @@ gen hdr_pq.mkv \
 gen interlaced_25i.ts \
     "videotestsrc is-live=false pattern=ball num-buffers=50 ! video/x-raw,format=I420,width=720,height=576,framerate=50/1 ! interlace field-pattern=1:1 top-field-first=true ! x264enc threads=1 interlaced=true speed-preset=faster bitrate=2000 key-int-max=25 ! h264parse ! mpegtsmux ! filesink location=@OUT@"
 
+# The same woven fields stored as progressive pictures (flagged as nothing else):
+# a recording re-encoded by a program that knew nothing of fields, in AVI.
+gen woven_25i.avi \
+    "videotestsrc is-live=false pattern=ball num-buffers=50 ! video/x-raw,format=I420,width=720,height=576,framerate=50/1 ! interlace field-pattern=1:1 top-field-first=true ! capssetter caps=video/x-raw,interlace-mode=progressive ! x264enc threads=1 speed-preset=faster bitrate=2000 key-int-max=25 ! h264parse ! avimux ! filesink location=@OUT@"
+
 # add_mp4_cover FILE : an iTunes cover ("covr", a JPEG made by jpegenc) at the
 # end of the movie's own item list. mp4mux writes that list last in the file,
 # so only the sizes of the boxes around it change.

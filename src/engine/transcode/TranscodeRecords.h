@@ -4,6 +4,7 @@
 
 #include "engine/transcode/EncoderPipe.h"
 #include "engine/video/PictureTurn.h"
+#include "engine/video/WovenFieldCheck.h"
 
 #include <array>
 #include <climits>
@@ -101,7 +102,8 @@ struct InputStream {
     int32_t PicturesGiven = 0;
     AVFrame* LonePicture = nullptr;
     bool DeinterlaceWhenInterlaced = false;
-    bool ShapeLogged = false;
+    std::string ShapeLogged; // the filters last logged
+    WovenFieldCheck FieldCheck;
     AVFilterGraph* ShapeGraph = nullptr;
     AVFilterContext* ShapeSource = nullptr;
     AVFilterContext* ShapeSink = nullptr;

@@ -22,6 +22,7 @@ void Release(InputStream& ist) {
         av::avfilter_graph_free(&ist.ShapeGraph);
     av::av_frame_free(&ist.ShapedFrame);
     av::av_frame_free(&ist.LonePicture);
+    ReleaseWovenFieldCheck(ist.FieldCheck);
 }
 
 void Release(OutputStream& ost) {

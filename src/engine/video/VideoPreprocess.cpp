@@ -5,6 +5,7 @@
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "engine/transcode/TranscodeSteps.h"
+#include "engine/video/PictureGraph.h"
 
 #include <algorithm>
 
@@ -25,16 +26,23 @@ bool IsInterlacedOrder(AVFieldOrder order) {
            order == AV_FIELD_BT;
 }
 
+bool FlaggedInterlaced(const InputStream& ist, const AVFrame* picture) {
+    return picture->interlaced_frame || IsInterlacedOrder(ist.St->codecpar->field_order);
+}
+
 // The filters that shape the stream's pictures: a deinterlacer when asked for, or when the
 // source is interlaced and its outputs are progressive (then only pictures flagged interlaced
-// are touched), and the turn that shows the picture upright.
+// are touched, or every picture when its fields were found woven without a flag), and the turn
+// that shows the picture upright.
 std::string ShapeFilters(const TCustomFFmpeg& s, const InputStream& ist, const AVFrame* picture) {
     std::string filters;
     if (s.DoDeinterlace)
         filters = "yadif";
+    else if (ist.DeinterlaceWhenInterlaced && ist.FieldCheck.Woven)
+        filters = ist.FieldCheck.WovenTopFirst ? "yadif=parity=tff" : "yadif=parity=bff";
     else if (ist.DeinterlaceWhenInterlaced &&
-             (picture->interlaced_frame || IsInterlacedOrder(ist.St->codecpar->field_order) ||
-              ist.ShapeFilters.rfind("yadif", 0) == 0))
+             (FlaggedInterlaced(ist, picture) ||
+              ist.ShapeFilters.rfind("yadif=deint=interlaced", 0) == 0))
         filters = "yadif=deint=interlaced";
     const std::string turn = TurnFilters(ist.Turn);
     if (!turn.empty())
@@ -43,57 +51,27 @@ std::string ShapeFilters(const TCustomFFmpeg& s, const InputStream& ist, const A
 }
 
 void FreeShapeGraph(InputStream& ist) {
-    av::avfilter_graph_free(&ist.ShapeGraph);
+    if (ist.ShapeGraph)
+        av::avfilter_graph_free(&ist.ShapeGraph);
     ist.ShapeSource = ist.ShapeSink = nullptr;
     ist.ShapeFilters.clear();
     ist.ShapeFormat = -1;
 }
 
-// The stream's shaping graph: buffer source -> the filters -> buffer sink, made again when the
-// pictures change size or format or the filters change.
+// The stream's shaping graph, made again when the pictures change size or format or the
+// filters change.
 bool PrepareShapeGraph(InputStream& ist, const AVFrame* picture, const std::string& filters) {
     if (ist.ShapeGraph && SameShape(ist, picture, filters))
         return true;
-    std::string error;
-    if (!binding::LoadAVFilter(error))
-        return false;
     FreeShapeGraph(ist);
     if (!ist.ShapedFrame && !(ist.ShapedFrame = av::av_frame_alloc()))
         return false;
-    AVFilterGraph* graph = av::avfilter_graph_alloc();
-    if (!graph)
+    PictureGraphEnds ends;
+    ist.ShapeGraph = MakePictureGraph(picture, filters, ends);
+    if (!ist.ShapeGraph)
         return false;
-    ist.ShapeGraph = graph;
-    AVRational aspect = picture->sample_aspect_ratio;
-    if (aspect.num <= 0 || aspect.den <= 0)
-        aspect = {0, 1};
-    std::string args =
-        Format("video_size=%dx%d:pix_fmt=%d:time_base=1/1000000:pixel_aspect=%d/%d", picture->width,
-               picture->height, picture->format, aspect.num, aspect.den);
-    AVFilterInOut* outputs = av::avfilter_inout_alloc();
-    AVFilterInOut* inputs = av::avfilter_inout_alloc();
-    bool made =
-        outputs && inputs &&
-        av::avfilter_graph_create_filter(&ist.ShapeSource, av::avfilter_get_by_name("buffer"),
-                                         "src", args.c_str(), nullptr, graph) >= 0 &&
-        av::avfilter_graph_create_filter(&ist.ShapeSink, av::avfilter_get_by_name("buffersink"),
-                                         "out", nullptr, nullptr, graph) >= 0;
-    if (made) {
-        outputs->name = av::av_strdup("in");
-        outputs->filter_ctx = ist.ShapeSource;
-        inputs->name = av::av_strdup("out");
-        inputs->filter_ctx = ist.ShapeSink;
-        made =
-            outputs->name && inputs->name &&
-            av::avfilter_graph_parse_ptr(graph, filters.c_str(), &inputs, &outputs, nullptr) >= 0 &&
-            av::avfilter_graph_config(graph, nullptr) >= 0;
-    }
-    av::avfilter_inout_free(&inputs);
-    av::avfilter_inout_free(&outputs);
-    if (!made) {
-        FreeShapeGraph(ist);
-        return false;
-    }
+    ist.ShapeSource = ends.Source;
+    ist.ShapeSink = ends.Sink;
     ist.ShapeWidth = picture->width;
     ist.ShapeHeight = picture->height;
     ist.ShapeFormat = picture->format;
@@ -160,6 +138,19 @@ bool AdoptWorkingPicture(AVFrame* picture, AVBufferRef* buffer, uint8_t* const d
     return true;
 }
 
+// While the outputs want progressive pictures and nothing flags the source interlaced, its
+// first pictures are looked at for fields woven together: those found so are flagged (and so
+// deinterlaced), and a verdict of woven fields deinterlaces every picture after them.
+void LookForUnflaggedFields(TCustomFFmpeg& s, InputStream& ist, AVFrame* picture) {
+    if (s.DoDeinterlace || !ist.DeinterlaceWhenInterlaced || FlaggedInterlaced(ist, picture) ||
+        !WovenFieldCheckOpen(ist.FieldCheck))
+        return;
+    LookForWovenFields(ist.FieldCheck, picture);
+    if (ist.FieldCheck.Woven && s.Verbose >= 0 && s.OnLog)
+        s.Log(1, Format("Video stream #%d.%d holds interlaced pictures not flagged as such",
+                        ist.FileIndex, ist.Index));
+}
+
 } // namespace
 
 void TCustomFFmpeg::BufferRelease::operator()(AVBufferRef* buffer) const {
@@ -169,13 +160,14 @@ void TCustomFFmpeg::BufferRelease::operator()(AVBufferRef* buffer) const {
 void TCustomFFmpeg::PreprocessVideoFrame(InputStream& ist, AVFrame* picture) {
     // The picture counter and the decision whether the hooks run on this picture.
     SelectHookAction(ist.Pts);
+    LookForUnflaggedFields(*this, ist, picture);
     const std::string filters = ShapeFilters(*this, ist, picture);
     if (!filters.empty()) {
         if (Shape(ist, picture, filters)) {
-            if (!ist.ShapeLogged && Verbose >= 0 && OnLog)
+            if (ist.ShapeLogged != filters && Verbose >= 0 && OnLog)
                 Log(1, Format("Video stream #%d.%d is shaped before scaling: %s", ist.FileIndex,
                               ist.Index, filters.c_str()));
-            ist.ShapeLogged = true;
+            ist.ShapeLogged = filters;
             TakeShapedPicture(ist, picture);
         } else {
             Log(0, DoDeinterlace ? "Deinterlacing failed." : "Shaping the picture failed.");
