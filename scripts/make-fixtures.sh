@@ -602,9 +602,11 @@ deep_video h264_10bit.mp4 I420_10LE "$X264_PLAIN" mp4mux
 deep_video h264_422_10bit.mkv I422_10LE "$X264_PLAIN" matroskamux
 deep_video h264_444.mkv Y444 "$X264_PLAIN" matroskamux
 deep_video hevc_10bit.mp4 I420_10LE "$X265_PLAIN" mp4mux
-# HDR10 as phones record it: 10-bit HEVC, BT.2020 primaries, PQ transfer.
+# HDR10 as phones record it: 10-bit HEVC, BT.2020 primaries, PQ transfer. The
+# picture is the white of an SDR display (100 cd/m2, PQ code 0.51: 10-bit 509,
+# made from grey 0x81), which read without tone mapping is a mid grey.
 gen hdr_pq.mkv \
-    "videotestsrc is-live=false pattern=smpte num-buffers=25 ! video/x-raw,format=I420_10LE,width=320,height=240,framerate=25/1,colorimetry=bt2100-pq ! $X265_PLAIN ! matroskamux ! filesink location=@OUT@"
+    "videotestsrc is-live=false pattern=solid-color foreground-color=0xff818181 num-buffers=25 ! video/x-raw,format=I420_10LE,width=320,height=240,framerate=25/1,colorimetry=bt2100-pq ! $X265_PLAIN ! matroskamux ! filesink location=@OUT@"
 
 # A broadcast's 25i: 50 pictures a second woven into 25 interlaced frames
 # (top field first) of MBAFF H.264 in MPEG-TS; the moving ball combs.

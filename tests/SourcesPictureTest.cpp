@@ -313,3 +313,35 @@ TEST_F(SourcesPictureTest, OnePictureIsHeldWhileItsSoundPlaysAndAFifthOfASecondS
         EXPECT_NEAR(seconds, 0.2, c.Slack + 0.001);
     }
 }
+
+// ---- HDR sources ----------------------------------------------------------------------------
+
+TEST_F(SourcesPictureTest, HdrPicturesAreToneMappedToSdr) {
+    // The fixture is an SDR display's white coded in PQ. Read as coded it is a mid grey; mapped
+    // to SDR it is close to white again (without mastering data the filter assumes highlights up
+    // to 10000 cd/m2, so some head room stays below white).
+    DecodedVideo source = DecodeVideo(Fixture("hdr_pq.mkv"), 1);
+    ASSERT_EQ(source.Pictures.size(), 1u);
+    ASSERT_NEAR(source.Pictures[0].LumaAt(160, 120), 127, 8);
+    for (int preset : {13, 9}) {
+        SCOPED_TRACE(preset);
+        TempDir dir;
+        Converted run = Convert(dir, preset, "hdr_pq.mkv");
+        ASSERT_EQ(run.Status, 0) << run.Log;
+        EXPECT_NE(run.Log.find("is HDR (PQ): tone-mapped to SDR BT.709 with zscale"),
+                  std::string::npos)
+            << run.Log;
+        DecodedVideo output = DecodeVideo(run.Output, 1);
+        ASSERT_EQ(output.Pictures.size(), 1u);
+        const Picture& picture = output.Pictures[0];
+        EXPECT_GE(picture.LumaAt(160, 120), 185);
+        EXPECT_LE(picture.LumaAt(160, 120), 235);
+        // Still a neutral white (MPEG-4's coarse chroma DC moves a flat grey by a few steps).
+        EXPECT_NEAR(picture.UAt(160, 120), 128, 6);
+        EXPECT_NEAR(picture.VAt(160, 120), 128, 6);
+    }
+    // A filter chain of the user's own that maps colours is left to do so.
+    TempDir dir;
+    Converted run = Convert(dir, 9, "hdr_pq.mkv", "-x vfilters=colorspace=all=bt709:iall=bt2020");
+    EXPECT_EQ(run.Log.find("tone-mapped"), std::string::npos) << run.Log;
+}

@@ -102,6 +102,7 @@ struct InputStream {
     int32_t PicturesGiven = 0;
     AVFrame* LonePicture = nullptr;
     bool DeinterlaceWhenInterlaced = false;
+    bool MapTones = false;   // HDR pictures mapped to SDR
     std::string ShapeLogged; // the filters last logged
     WovenFieldCheck FieldCheck;
     AVFilterGraph* ShapeGraph = nullptr;

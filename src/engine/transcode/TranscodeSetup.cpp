@@ -13,6 +13,7 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/session/LibraryReason.h"
 #include "engine/transcode/TranscodeSteps.h"
+#include "engine/video/ToneMapping.h"
 
 #include <cstdarg>
 #include <cstring>
@@ -354,9 +355,27 @@ void CheckAudioSourceKnown(const InputStream& ist) {
 // How the stream's decoded pictures are shaped before anything else: turned upright when its
 // display matrix asks for it, deinterlaced when they are interlaced and the output is coded
 // progressive.
-void ChoosePictureShaping(const TCustomFFmpeg& s, const AVCodecContext* enc, InputStream& ist) {
+// HDR pictures are mapped to SDR unless the filter chain maps colours itself.
+void ChooseToneMapping(TCustomFFmpeg& s, InputStream& ist) {
+    const AVCodecParameters* par = ist.St->codecpar;
+    if (!CarriesHdrTransfer(par) || ChainMapsTones(s.VideoFilters))
+        return;
+    ist.MapTones = !ToneMapFilters(par, "yuv420p").empty();
+    if (s.Verbose < 0 || !s.OnLog)
+        return;
+    const char* transfer = par->color_trc == AVCOL_TRC_SMPTE2084 ? "PQ" : "HLG";
+    s.Log(1, ist.MapTones ? Format("Video stream #%d.%d is HDR (%s): tone-mapped to SDR BT.709 "
+                                   "with zscale and tonemap",
+                                   ist.FileIndex, ist.Index, transfer)
+                          : Format("Video stream #%d.%d is HDR (%s), but libavfilter has no "
+                                   "zscale: converted without tone mapping",
+                                   ist.FileIndex, ist.Index, transfer));
+}
+
+void ChoosePictureShaping(TCustomFFmpeg& s, const AVCodecContext* enc, InputStream& ist) {
     const bool turning = s.AutoRotate && !ChainTurnsPicture(s.VideoFilters);
     ist.Turn = turning ? StreamTurn(ist.St) : PictureTurn{};
+    ChooseToneMapping(s, ist);
     const AVCodecContext* options = s.CodecOptContexts[AVMEDIA_TYPE_VIDEO];
     const int interlacedCoding = AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
     ist.DeinterlaceWhenInterlaced =

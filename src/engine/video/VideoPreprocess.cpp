@@ -6,6 +6,7 @@
 #include "binding/AVUtilHlpr.h"
 #include "engine/transcode/TranscodeSteps.h"
 #include "engine/video/PictureGraph.h"
+#include "engine/video/ToneMapping.h"
 
 #include <algorithm>
 
@@ -32,8 +33,8 @@ bool FlaggedInterlaced(const InputStream& ist, const AVFrame* picture) {
 
 // The filters that shape the stream's pictures: a deinterlacer when asked for, or when the
 // source is interlaced and its outputs are progressive (then only pictures flagged interlaced
-// are touched, or every picture when its fields were found woven without a flag), and the turn
-// that shows the picture upright.
+// are touched, or every picture when its fields were found woven without a flag), HDR tones
+// mapped to SDR, and the turn that shows the picture upright.
 std::string ShapeFilters(const TCustomFFmpeg& s, const InputStream& ist, const AVFrame* picture) {
     std::string filters;
     if (s.DoDeinterlace)
@@ -44,6 +45,12 @@ std::string ShapeFilters(const TCustomFFmpeg& s, const InputStream& ist, const A
              (FlaggedInterlaced(ist, picture) ||
               ist.ShapeFilters.rfind("yadif=deint=interlaced", 0) == 0))
         filters = "yadif=deint=interlaced";
+    if (ist.MapTones) {
+        const std::string tones = ToneMapFilters(
+            ist.St->codecpar, av::av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format)));
+        if (!tones.empty())
+            filters += (filters.empty() ? "" : ",") + tones;
+    }
     const std::string turn = TurnFilters(ist.Turn);
     if (!turn.empty())
         filters += (filters.empty() ? "" : ",") + turn;
