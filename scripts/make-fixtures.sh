@@ -539,7 +539,7 @@ gen late_video.mp4 \
 # track is marked as the default.
 unmark_first_track() {
     local at
-    at=$(LC_ALL=C grep -obUaP '\x53\x6e\x86Audio\x00' "$1" | sed -n '1s/:.*//p')
+    at=$(LC_ALL=C grep -obUaP '\x53\x6e\x86Audio\x00' "$1" | LC_ALL=C sed -n '1s/:.*//p')
     [[ -n "$at" ]] || return 1
     printf '\x88\x81\x00\xec\x84\0\0\0\0' | dd of="$1" bs=1 seek="$at" conv=notrunc status=none
 }
@@ -567,7 +567,7 @@ gen snow_mjpeg.avi \
 be32s() { be32 $(( $1 & 0xffffffff )); }
 set_track_matrix() {
     local file=$1 a=$2 b=$3 c=$4 d=$5 at w h tx=0 ty=0
-    at=$(LC_ALL=C grep -obUa tkhd "$file" | sed -n '1s/:.*//p')
+    at=$(LC_ALL=C grep -obUa tkhd "$file" | LC_ALL=C sed -n '1s/:.*//p')
     [[ -n "$at" ]] || return 1
     w=$(od -An -tu2 --endian=big -j $((at + 80)) -N 2 "$file" | tr -d ' ')
     h=$(od -An -tu2 --endian=big -j $((at + 84)) -N 2 "$file" | tr -d ' ')
