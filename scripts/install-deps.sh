@@ -19,6 +19,8 @@ packages=(
     gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
     gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
     gstreamer1.0-plugins-base-apps mediainfo
+    # spreading a batch over several machines (scripts/spread-batch.sh)
+    parallel
 )
 
 SUDO=""
