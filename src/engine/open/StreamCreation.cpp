@@ -255,14 +255,7 @@ AVPixelFormat EncoderPixelFormat(TCustomFFmpeg& s, const AVCodec* codec) {
     if (!s.FramePixFmtFromSource)
         return codec && codec->pix_fmts && !Lists(codec->pix_fmts, source) ? codec->pix_fmts[0]
                                                                            : source;
-    const AVPixelFormat chosen = DevicePixelFormat(codec, source);
-    if (chosen != source && codec && s.Verbose >= 0 && s.OnLog) {
-        const char* from = av::av_get_pix_fmt_name(source);
-        const char* to = av::av_get_pix_fmt_name(chosen);
-        s.Log(1, "Video encoder " + std::string(codec->name) + " is given " + (to ? to : "?") +
-                     " pictures (the source's are " + (from ? from : "unknown") + ")");
-    }
-    return chosen;
+    return DevicePixelFormat(codec, source);
 }
 
 } // namespace

@@ -355,6 +355,17 @@ void CheckAudioSourceKnown(const InputStream& ist) {
 // How the stream's decoded pictures are shaped before anything else: turned upright when its
 // display matrix asks for it, deinterlaced when they are interlaced and the output is coded
 // progressive.
+// The pixel format chosen for the devices the output is for, when it is not the source's.
+void LogDevicePixelFormat(TCustomFFmpeg& s, const AVCodecContext* enc, int sourceFormat) {
+    if (!s.FramePixFmtFromSource || enc->pix_fmt == sourceFormat || !enc->codec || s.Verbose < 0 ||
+        !s.OnLog)
+        return;
+    const char* from = av::av_get_pix_fmt_name(static_cast<AVPixelFormat>(sourceFormat));
+    const char* to = av::av_get_pix_fmt_name(enc->pix_fmt);
+    s.Log(1, "Video encoder " + std::string(enc->codec->name) + " is given " + (to ? to : "?") +
+                 " pictures (the source's are " + (from ? from : "unknown") + ")");
+}
+
 // HDR pictures are mapped to SDR unless the filter chain maps colours itself.
 void ChooseToneMapping(TCustomFFmpeg& s, InputStream& ist) {
     const AVCodecParameters* par = ist.St->codecpar;
@@ -388,6 +399,7 @@ void SetupVideoEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
     int inFormat = ist.Dec ? ist.Dec->pix_fmt : in->format;
     CheckVideoSourceKnown(ist, inFormat);
     ChoosePictureShaping(s, enc, ist);
+    LogDevicePixelFormat(s, enc, inFormat);
     // Pictures left as coded keep the source's display matrix, so players still show them
     // upright.
     if (!s.AutoRotate)
