@@ -21,6 +21,7 @@
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <set>
 #include <sstream>
 #include <sys/resource.h>
 #include <thread>
@@ -786,6 +787,42 @@ TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGo
     // A new one serves the tasks after the one that found it gone.
     EXPECT_GT(converter.WorkerStarterPid(), 0);
     EXPECT_NE(converter.WorkerStarterPid(), starter);
+}
+
+// The order in which the tasks' first log lines arrived: the order they started in.
+std::vector<int> FirstLogOrder(Events& events) {
+    std::lock_guard lock(events.Mutex);
+    std::vector<int> order;
+    for (const LogRecord& log : events.Logs)
+        if (log.Index >= 0 && std::find(order.begin(), order.end(), log.Index) == order.end())
+            order.push_back(log.Index);
+    return order;
+}
+
+TEST_F(ConverterTest, SeveralAtOnceStartTheLongestFirstOneAtATimeKeepsTheListsOrder) {
+    for (int threads : {2, 1}) {
+        SCOPED_TRACE(threads);
+        StartOver(true);
+        {
+            std::lock_guard lock(events.Mutex);
+            events.Logs.clear();
+        }
+        AddCopyTask("fifth_second.mp4"); // 0.2 s
+        AddCopyTask("mono8k.wav");       // 2 s
+        AddCopyTask("sample.mp4");       // 3 s
+        AddCopyTask("fifth_second.mp4"); // 0.2 s
+        converter.StartConvert(threads);
+        ASSERT_TRUE(events.WaitBatchEnd());
+        const std::vector<int> order = FirstLogOrder(events);
+        ASSERT_EQ(order.size(), 4u);
+        if (threads == 1) {
+            EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3}));
+        } else {
+            // The two longest start together; the short ones follow in the list's order.
+            EXPECT_EQ(std::set<int>(order.begin(), order.begin() + 2), (std::set<int>{1, 2}));
+            EXPECT_EQ(std::vector<int>(order.begin() + 2, order.end()), (std::vector<int>{0, 3}));
+        }
+    }
 }
 
 TEST_F(ConverterTest, AWorkerThatDiesFailsItsTaskAloneAndItsOutputIsRemoved) {

@@ -110,6 +110,8 @@ private:
     std::string BatchWorkerProgram() const;
     // A pre-loaded worker for the batch's tasks, when they run in workers.
     void PrepareStarter();
+    // The order the batch's tasks start in.
+    std::vector<int> StartOrder();
     void StartNextTask();
     void RunTasksHere();
     void StartTask(int index);
@@ -117,6 +119,8 @@ private:
 
     std::string lastError_;
     int nextTask_ = -1;
+    // The tasks of the running batch in the order they start.
+    std::vector<int> startOrder_;
     int threadCount_ = 0;
     TLogLevel logLevel_ = llInfo;
     int progressInterval_ = 500;

@@ -2,13 +2,17 @@
 // task and of the batch, and stop, pause and resume.
 
 #include "converter/AVConverter.h"
+
 #include "converter/LogRouting.h"
 #include "converter/OutputPublishing.h"
 #include "converter/WorkerProcess.h"
 #include "engine/session/FFmpegThread.h"
+#include <algorithm>
+#include <numeric>
 
 #include <algorithm>
 #include <chrono>
+#include <numeric>
 #include <thread>
 #include <unistd.h>
 
@@ -29,6 +33,7 @@ void TCustomAVConverter::StartConvert(int threadCount) {
         finishedCount_ = 0;
         threadCount_ = threadCount;
         pendingCount_ = TaskCount();
+        startOrder_ = StartOrder();
         runHere = !Threaded() && !PostToOwner;
         PrepareStarter();
         for (int k = threadCount; !runHere && pendingCount_ > 0;) {
@@ -52,12 +57,42 @@ void TCustomAVConverter::RunTasksHere() {
             if (pendingCount_ <= 0 || destroying_)
                 return;
             --pendingCount_;
-            index = nextTask_++;
+            index = startOrder_[nextTask_++];
         }
         if (!first)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         StartTask(index);
     }
+}
+
+namespace {
+
+// How long the task's source plays (microseconds), -1 when the probe could not tell.
+int64_t SourceLength(const TFFmpeg& task) {
+    int64_t length = -1;
+    if (task.Probe.AudioStreamCount() > 0)
+        length = std::max(length, task.Probe.AudioInfo().DurationScaled);
+    if (task.Probe.MovingVideoStreamCount() > 0)
+        length = std::max(length, task.Probe.VideoInfo().DurationScaled);
+    return length;
+}
+
+} // namespace
+
+std::vector<int> TCustomAVConverter::StartOrder() {
+    std::vector<int> order(static_cast<size_t>(TaskCount()));
+    std::iota(order.begin(), order.end(), 0);
+    if (threadCount_ < 2)
+        return order;
+    // With several conversions at once the longest start first, so that the cores are not left
+    // idle while one long file converts last; files of unknown length follow in their order.
+    std::vector<int64_t> lengths(order.size());
+    for (int k : order)
+        lengths[static_cast<size_t>(k)] = SourceLength(*Tasks(k));
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        return lengths[static_cast<size_t>(a)] > lengths[static_cast<size_t>(b)];
+    });
+    return order;
 }
 
 void TCustomAVConverter::StartNextTask() {
@@ -66,7 +101,7 @@ void TCustomAVConverter::StartNextTask() {
     if (!Threaded() && !PostToOwner)
         return; // RunTasksHere starts it when the task before has returned
     --pendingCount_;
-    int index = nextTask_++;
+    int index = startOrder_[nextTask_++];
     if (Threaded())
         StartTask(index);
     else
