@@ -539,7 +539,7 @@ gen late_video.mp4 \
 # track is marked as the default.
 unmark_first_track() {
     local at
-    at=$(LC_ALL=C grep -obUaP '\x53\x6e\x86Audio\x00' "$1" | sed -n '1s/:.*//p')
+    at=$(LC_ALL=C grep -obUaP '\x53\x6e\x86Audio\x00' "$1" | LC_ALL=C sed -n '1s/:.*//p')
     [[ -n "$at" ]] || return 1
     printf '\x88\x81\x00\xec\x84\0\0\0\0' | dd of="$1" bs=1 seek="$at" conv=notrunc status=none
 }

@@ -4,6 +4,7 @@
 #include "app/shared/Presets.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace mobivert::cli {
 
@@ -40,10 +41,9 @@ bool ResolvePreset(const std::string& value, std::string& text, std::string& err
         return true;
     }
     std::optional<int> number = app::ParseIntegerText(value);
-    const auto& presets = app::Presets();
-    if (number && *number >= 1 && *number <= static_cast<int>(presets.size()) &&
-        value.find_first_not_of("0123456789") == std::string::npos) {
-        text = presets[*number - 1].Text;
+    const app::TPreset* numbered = number ? app::PresetByNumber(*number) : nullptr;
+    if (numbered && value.find_first_not_of("0123456789") == std::string::npos) {
+        text = numbered->Text;
         return true;
     }
     error = "Unknown preset: " + value + " (mobivert-cli --list-presets shows them)";
@@ -56,6 +56,102 @@ bool ValidOptionLine(const std::string& line) {
            line.find_first_of("\r\n") == std::string::npos;
 }
 
+// The choice options as typed; they are read once the preset is known.
+struct TChoiceTexts {
+    std::optional<std::string> Channels, SampleRate, FrameRate, Size;
+    bool QualityGiven = false;
+    bool VideoBitRateGiven = false;
+};
+
+// The index of a value in a list, trying it also with the unit the items carry.
+int ChoiceIndexWithUnit(const std::vector<std::string>& items, const std::string& value,
+                        const char* unit) {
+    int index = ChoiceIndex(items, value);
+    return index >= 0 ? index : ChoiceIndex(items, value + unit);
+}
+
+bool ApplyClassicChoices(const TChoiceTexts& raw, TCliOptions& o, std::string& error) {
+    app::TStoredChoices& c = o.Choices;
+    if (raw.QualityGiven) {
+        error = "--quality applies only to the modern video presets (22 to 26)";
+        return false;
+    }
+    if (raw.Channels) {
+        c.AudioChannelChoice = ChoiceIndex(app::AudioChannelItems(), *raw.Channels);
+        if (c.AudioChannelChoice < 0) {
+            error = "--channels takes mono or stereo";
+            return false;
+        }
+    }
+    if (raw.SampleRate) {
+        c.SampleRateChoice = ChoiceIndexWithUnit(app::SampleRateItems(), *raw.SampleRate, "Hz");
+        if (c.SampleRateChoice < 0) {
+            error = "--sample-rate takes 8000, 11025, 22050 or 44100";
+            return false;
+        }
+    }
+    if (raw.FrameRate) {
+        c.FrameRateChoice = ChoiceIndex(app::FrameRateItems(), *raw.FrameRate);
+        if (c.FrameRateChoice < 0) {
+            error = "--fps takes one of " + ItemList(app::FrameRateItems());
+            return false;
+        }
+    }
+    if (raw.Size) {
+        size_t x = raw.Size->find_first_of("xX");
+        c.WidthText = raw.Size->substr(0, x);
+        c.HeightText = x == std::string::npos ? "" : raw.Size->substr(x + 1);
+        c.ResolutionDefault = false;
+    }
+    return true;
+}
+
+// "source" or an item of the list (with its unit or without); -1 when it is neither.
+int ModernChoiceIndex(const std::vector<std::string>& items, const std::string& value,
+                      const char* unit) {
+    if (Lower(value) == "source" || Lower(value) == Lower(app::SAME_AS_SOURCE))
+        return 0;
+    return ChoiceIndexWithUnit(items, value, unit);
+}
+
+std::string ModernItemList(const std::vector<std::string>& items) {
+    return "source, " + ItemList(items);
+}
+
+bool ApplyModernChoices(const TChoiceTexts& raw, const app::TPreset& preset, TCliOptions& o,
+                        std::string& error) {
+    app::TStoredChoices& c = o.Choices;
+    auto pick = [&](const std::optional<std::string>& text, const std::vector<std::string>& items,
+                    const char* unit, const char* option, int& choice) {
+        if (!text)
+            return true;
+        choice = ModernChoiceIndex(items, *text, unit);
+        if (choice < 0)
+            error = std::string(option) + " takes one of " + ModernItemList(items);
+        return choice >= 0;
+    };
+    if (!pick(raw.Channels, app::ModernChannelItems(), "", "--channels", c.ModernChannelChoice) ||
+        !pick(raw.SampleRate, app::ModernSampleRateItems(), "Hz", "--sample-rate",
+              c.ModernSampleRateChoice) ||
+        !pick(raw.FrameRate, app::ModernFrameRateItems(), "", "--fps", c.ModernFrameRateChoice) ||
+        !pick(raw.Size, app::ModernSizeItems(), "", "--size", c.ModernSizeChoice))
+        return false;
+    if (raw.QualityGiven && preset.DefaultQuality < 0) {
+        error = "--quality applies only to the modern video presets (22 to 26)";
+        return false;
+    }
+    if (raw.QualityGiven && raw.VideoBitRateGiven) {
+        error = "--quality and --video-bitrate cannot be used together";
+        return false;
+    }
+    c.RateControlChoice = raw.VideoBitRateGiven ? 1 : 0;
+    if (std::string message = app::CheckQualityChoice(c, preset.MaxQuality); !message.empty()) {
+        error = "--quality: " + message;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string UsageText() {
@@ -66,7 +162,7 @@ std::string UsageText() {
            "       mobivert-cli --version\n"
            "\n"
            "Converts every FILE with the output preset PRESET (its exact text or its number\n"
-           "1..21, see --list-presets).\n"
+           "1..31, see --list-presets).\n"
            "\n"
            "  -p, --preset PRESET     the output preset\n"
            "  -o, --output DIR        write the outputs into DIR (created when missing)\n"
@@ -79,6 +175,15 @@ std::string UsageText() {
            "      --video-bitrate KBITS\n"
            "      --audio-bitrate KBITS\n"
            "      --size WxH          picture size of every output with video\n"
+           "  The modern presets (22..31) take instead:\n"
+           "      --channels source|mono|stereo|5.1|7.1\n"
+           "      --sample-rate source|44100|48000|96000\n"
+           "      --fps source|24|25|30|50|60\n"
+           "      --size source|3840x2160|2560x1440|1920x1080|1280x720|854x480|640x360\n"
+           "                          (a box the picture is fitted into, keeping its shape)\n"
+           "      --quality N         constant quality, the encoder's number: larger gives\n"
+           "                          smaller files (the default; 22 H.264, 26 H.265, 32 VP9\n"
+           "                          and AV1); --video-bitrate codes at a bit rate instead\n"
            "  -x NAME=VALUE           an extra engine option for every output, applied last\n"
            "                          so that it wins over the preset (repeatable)\n"
            "  -i NAME=VALUE           an extra engine option for every input (repeatable)\n"
@@ -102,6 +207,7 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
     std::vector<std::string> args(argv + 1, argv + argc);
     std::string presetValue;
     bool presetGiven = false;
+    TChoiceTexts raw;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -154,23 +260,11 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
         } else if (arg == "--channels") {
             if (!value(v))
                 return false;
-            int index = ChoiceIndex(app::AudioChannelItems(), v);
-            if (index < 0) {
-                error = "--channels takes mono or stereo";
-                return false;
-            }
-            o.Choices.AudioChannelChoice = index;
+            raw.Channels = v;
         } else if (arg == "--sample-rate") {
             if (!value(v))
                 return false;
-            int index = ChoiceIndex(app::SampleRateItems(), v);
-            if (index < 0)
-                index = ChoiceIndex(app::SampleRateItems(), v + "Hz");
-            if (index < 0) {
-                error = "--sample-rate takes 8000, 11025, 22050 or 44100";
-                return false;
-            }
-            o.Choices.SampleRateChoice = index;
+            raw.SampleRate = v;
         } else if (arg == "--aspect") {
             if (!value(v))
                 return false;
@@ -183,16 +277,12 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
         } else if (arg == "--fps") {
             if (!value(v))
                 return false;
-            int index = ChoiceIndex(app::FrameRateItems(), v);
-            if (index < 0) {
-                error = "--fps takes one of " + ItemList(app::FrameRateItems());
-                return false;
-            }
-            o.Choices.FrameRateChoice = index;
+            raw.FrameRate = v;
         } else if (arg == "--video-bitrate") {
             if (!value(o.Choices.VideoBitRateText))
                 return false;
             o.Choices.VideoBitRateDefault = false;
+            raw.VideoBitRateGiven = true;
         } else if (arg == "--audio-bitrate") {
             if (!value(o.Choices.AudioBitRateText))
                 return false;
@@ -200,10 +290,11 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
         } else if (arg == "--size") {
             if (!value(v))
                 return false;
-            size_t x = v.find_first_of("xX");
-            o.Choices.WidthText = v.substr(0, x);
-            o.Choices.HeightText = x == std::string::npos ? "" : v.substr(x + 1);
-            o.Choices.ResolutionDefault = false;
+            raw.Size = v;
+        } else if (arg == "--quality") {
+            if (!value(o.Choices.QualityText))
+                return false;
+            raw.QualityGiven = true;
         } else if (arg == "-x" || arg == "-i") {
             if (!value(v))
                 return false;
@@ -258,6 +349,16 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
         error = "-o and -s cannot be used together";
         return false;
     }
+    // The choices are read as the preset's family takes them: the modern presets have lists
+    // of their own.
+    std::string presetText, ignored;
+    const app::TPreset* preset = presetGiven && ResolvePreset(presetValue, presetText, ignored)
+                                     ? app::FindPreset(presetText)
+                                     : nullptr;
+    const bool applied = preset && preset->Modern ? ApplyModernChoices(raw, *preset, o, error)
+                                                  : ApplyClassicChoices(raw, o, error);
+    if (!applied)
+        return false;
     if (std::string message = app::CheckChoices(o.Choices); !message.empty()) {
         error = message;
         return false;

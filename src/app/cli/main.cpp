@@ -78,9 +78,9 @@ int PrintLibraryVersions() {
 }
 
 int ListPresets() {
-    const auto& presets = app::Presets();
-    for (size_t i = 0; i < presets.size(); ++i)
-        WriteLine(stdout, (i < 9 ? " " : "") + std::to_string(i + 1) + "  " + presets[i].Text);
+    for (int number = 1; number <= app::NumberedPresetCount(); ++number)
+        WriteLine(stdout, (number < 10 ? " " : "") + std::to_string(number) + "  " +
+                              app::PresetByNumber(number)->Text);
     return 0;
 }
 

@@ -1,0 +1,16 @@
+#pragma once
+// What the loaded codec libraries can do for an output: whether they have an encoder, and
+// whether a container holds a codec as it is (so that a stream can be copied into it).
+
+#include <string>
+
+namespace mobivert::converter {
+
+// True when the libraries are loaded and have an encoder of that name.
+bool EncoderAvailable(const std::string& encoder);
+
+// True when the container chosen by the file extension (".mkv") holds streams of the codec
+// named as the probe names it ("aac", "mp3"), so that they can be copied into it.
+bool ContainerHoldsCodec(const std::string& extension, const std::string& codecName);
+
+} // namespace mobivert::converter
