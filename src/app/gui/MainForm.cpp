@@ -28,6 +28,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -161,7 +162,9 @@ TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& 
     txtOutput->setText(FromStd(settings.OutputFolder));
     chkSameFolder->setChecked(settings.SameFolder);
     chkSameFolderClick();
-    if (int preset = selFormat->findText(FromStd(settings.Preset)); preset > 0)
+    // Only a preset's text: the separator's empty text is no preset.
+    if (int preset = selFormat->findText(FromStd(settings.Preset));
+        preset > 0 && app::FindPreset(settings.Preset))
         selFormat->setCurrentIndex(preset);
     spnConversions->setValue(std::min(settings.ConversionsAtOnce, MaxConversionsAtOnce()));
     selFormatChange();
@@ -220,7 +223,8 @@ void TfrmMain::BuildControls() {
     selFormat->setAccessibleName("Output format");
     for (const std::string& text : app::PresetListTexts())
         selFormat->addItem(FromStd(text));
-    selFormat->setMaxVisibleItems(22);
+    AddModernPresets(selFormat);
+    selFormat->setMaxVisibleItems(34);
     btnOptions = button("btnOptions", "&Options", "Change the output options of the format");
     lblOverrides = new QLabel(this);
     lblOverrides->setObjectName("lblOverrides");
@@ -947,6 +951,21 @@ void TfrmMain::UpdateStatusBar() {
     sbStatus->showMessage(text);
 }
 
+void TfrmMain::AddModernPresets(QComboBox* combo) {
+    // A separator and a heading that cannot be chosen, then the formats of today.
+    combo->insertSeparator(combo->count());
+    combo->addItem(app::MODERN_FORMATS_HEADING);
+    if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
+        if (QStandardItem* heading = model->item(combo->count() - 1)) {
+            heading->setFlags(heading->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEnabled));
+            QFont bold = heading->font();
+            bold.setBold(true);
+            heading->setFont(bold);
+        }
+    for (const app::TPreset& preset : app::ModernPresets())
+        combo->addItem(preset.Text);
+}
+
 void TfrmMain::selFormatChange() {
     // During a batch the button stays disabled with the other controls.
     btnOptions->setEnabled(state_ == TWindowState::Idle &&
@@ -958,8 +977,11 @@ QString TfrmMain::OverridesText() const {
     const std::string preset = selFormat->currentText().toStdString();
     if (selFormat->currentIndex() <= 0)
         return QString();
-    const bool video = !app::IsAudioExtension(app::PresetExtension(preset));
-    const std::string applied = app::DescribeChoices(app::ChoicesForPreset(preset, Choices), video);
+    const bool video = !app::PresetIsAudioOnly(preset);
+    const app::TStoredChoices choices = app::ChoicesForPreset(preset, Choices);
+    const std::string applied = app::IsModernPreset(preset)
+                                    ? app::DescribeModernChoices(choices, video)
+                                    : app::DescribeChoices(choices, video);
     return applied.empty() ? QString() : "Options: " + FromStd(applied);
 }
 
@@ -1010,8 +1032,9 @@ void TfrmMain::OpenFolder(const QString& folder) {
 
 void TfrmMain::btnOptionsClick() {
     // Video choices mean nothing to an audio output.
-    frmOptions->SetVideoApplies(
-        !app::IsAudioExtension(app::PresetExtension(selFormat->currentText().toStdString())));
+    const std::string preset = selFormat->currentText().toStdString();
+    frmOptions->SetPreset(app::FindPreset(preset));
+    frmOptions->SetVideoApplies(!app::PresetIsAudioOnly(preset));
     // Modal, but the caller does not wait in a loop of its own.
     frmOptions->setWindowModality(Qt::ApplicationModal);
     // Over the middle of the window, wherever the window is.

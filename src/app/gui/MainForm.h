@@ -69,6 +69,8 @@ public:
     QString HelpFile() const;
     // The line under the format combo that lists the stored choices applied to the preset.
     QString OverridesText() const;
+    // The separator, the "Modern formats" heading and the modern presets after the 21.
+    static void AddModernPresets(QComboBox* combo);
 
     const QString WindowTitle = "Corvel Mobivert";
     QString AppDir;

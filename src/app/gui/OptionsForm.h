@@ -4,6 +4,7 @@
 // the choices; the conversion driver applies them.
 
 #include "app/gui/Dialogs.h"
+#include "app/shared/Presets.h"
 #include "app/shared/StoredChoices.h"
 
 #include <QDialog>
@@ -16,6 +17,8 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QRadioButton;
+class QSpinBox;
 
 namespace mobivert::gui {
 
@@ -43,6 +46,11 @@ public:
     // Whether the output has video: for audio outputs the aspect, frame rate, video bit rate and
     // size cannot be chosen (what is stored for them stays for video outputs).
     void SetVideoApplies(bool applies);
+    // The preset the choices are for: a modern preset shows its own lists (sizes, frame rates,
+    // rates and channels of today, "Same as source") and the quality or bit-rate choice; the
+    // 21 (or none) show theirs. What is stored for the other family is kept.
+    void SetPreset(const app::TPreset* preset);
+    bool ShowsModernChoices() const { return modern_; }
 
     TRadioGroup* rdgAudioChannel;
     TRadioGroup* rdgAudioSampleRate;
@@ -64,22 +72,39 @@ public:
     QPushButton* btnOK;
     QPushButton* btnCancel;
 
+    // The modern presets' controls.
+    TRadioGroup* rdgModernAudioChannel;
+    TRadioGroup* rdgModernSampleRate;
+    TRadioGroup* rdgModernFrameRate;
+    QGroupBox* grpModernResolution;
+    QComboBox* selModernSize;
+    QGroupBox* grpRateControl;
+    QRadioButton* rdoQuality;
+    QSpinBox* spnQuality;
+    QCheckBox* chkQualitySame;
+    QRadioButton* rdoBitRate;
+
 public slots:
     void FormShow();
     void btnOKClick();
     void chkVideoBitRateSameClick();
     void chkAudioBitRateSameClick();
     void chkResolutionSameClick();
+    void RateControlClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void ShowVideoApplies();
+    void ShowFamily();
+    void FitSize();
 
     app::TStoredChoices& choices_;
     TDialogs& dialogs_;
     bool videoApplies_ = true;
+    bool modern_ = false;
+    int defaultQuality_ = 0;
 };
 
 } // namespace mobivert::gui

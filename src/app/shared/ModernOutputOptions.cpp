@@ -53,10 +53,13 @@ std::string SourceFrameRate(const VideoStreamInfo& video) {
 std::string VideoRateLines(const TPreset& preset, bool fallback, const TStoredChoices& choices) {
     std::string lines = fallback ? preset.FallbackEncoderOptions : preset.VideoEncoderOptions;
     if (choices.RateControlChoice == 0) {
+        // A number chosen for a preset that takes larger ones is held to this one's largest.
         std::optional<int> chosen = ParseIntegerText(choices.QualityText);
+        const int quality =
+            chosen ? std::clamp(*chosen, 0, preset.MaxQuality) : preset.DefaultQuality;
         // Without a bit rate the encoders code at the quality alone, not at a quality capped
         // by their default rate.
-        lines += "\ncrf=" + std::to_string(chosen ? *chosen : preset.DefaultQuality) + "\nb=0";
+        lines += "\ncrf=" + std::to_string(quality) + "\nb=0";
     }
     return lines;
 }

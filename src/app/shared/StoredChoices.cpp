@@ -153,6 +153,34 @@ std::string CheckQualityChoice(const TStoredChoices& choices, int maxQuality) {
     return "";
 }
 
+std::string DescribeModernChoices(const TStoredChoices& choices, bool video) {
+    std::vector<std::string> parts;
+    auto item = [&parts](const std::vector<std::string>& items, int choice, const char* before,
+                         const char* unit) {
+        if (choice > 0 && choice < static_cast<int>(items.size()))
+            parts.push_back(before + items[choice] + unit);
+    };
+    item(ModernChannelItems(), choices.ModernChannelChoice, "", "");
+    item(ModernSampleRateItems(), choices.ModernSampleRateChoice, "", "");
+    if (video) {
+        item(AspectItems(), choices.AspectChoice, "", "");
+        item(ModernFrameRateItems(), choices.ModernFrameRateChoice, "", " fps");
+        item(ModernSizeItems(), choices.ModernSizeChoice, "fitted into ", "");
+        if (choices.RateControlChoice == 0 && !Blank(choices.QualityText))
+            parts.push_back("quality " + choices.QualityText);
+        else if (choices.RateControlChoice != 0)
+            parts.push_back(choices.VideoBitRateDefault
+                                ? std::string("video at a bit rate")
+                                : "video " + choices.VideoBitRateText + " kbit/s");
+    }
+    if (!choices.AudioBitRateDefault)
+        parts.push_back("audio " + choices.AudioBitRateText + " kbit/s");
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? "" : ", ") + part;
+    return text;
+}
+
 int ModernChannelsOfChoice(int choice) {
     static const int channels[] = {-1, 1, 2, 6, 8};
     return choice > 0 && choice < static_cast<int>(std::size(channels)) ? channels[choice] : -1;

@@ -79,6 +79,8 @@ std::string CheckStoredChoices(const TStoredChoices& choices);
 std::string DescribeChoices(const TStoredChoices& choices, bool video);
 
 inline constexpr const char* MSG_QUALITY_NOT_INTEGER = "The quality must be an integer value";
+// The largest quality number any modern preset takes.
+inline constexpr int MAX_QUALITY = 63;
 
 // The quality choice for a modern preset with the given largest quality: empty when it is the
 // preset's own or a number from 0 to the largest, else the message saying what it takes.
@@ -90,6 +92,11 @@ int ModernChannelsOfChoice(int choice);
 int ModernSampleRateOfChoice(int choice);
 // The box of a modern size choice; false for "Same as source".
 bool ModernSizeOfChoice(int choice, int& width, int& height);
+
+// The modern presets' choices that are not "Same as source" or the preset's own, named as in
+// the dialog ("5.1, 48000Hz, 25 fps, fitted into 1280x720, quality 28"); the video ones only
+// when video applies.
+std::string DescribeModernChoices(const TStoredChoices& choices, bool video);
 
 // The number at the start of a sample-rate item (8000 for "8000Hz"); -1 for "Default" or an
 // index outside the list.
