@@ -640,6 +640,11 @@ gen fifth_second.mp4 \
     "$(video 320 240 25 5 ball) ! $(x264 25) ! mp4mux name=m ! filesink location=@OUT@" \
     "audiotestsrc is-live=false wave=sine samplesperbuffer=441 num-buffers=20 ! audioconvert ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! $AAC ! m."
 
+# A second of fine moving detail (a zone plate) without sound, so that the coded size follows
+# the encoder's quality rather than its headers.
+gen zone_plate.mp4 \
+    "videotestsrc is-live=false pattern=zone-plate kt=3 kx2=10 ky2=10 kxt=2 num-buffers=25 ! video/x-raw,format=I420,width=320,height=240,framerate=25/1 ! x264enc threads=1 speed-preset=faster key-int-max=25 bitrate=2000 ! h264parse ! mp4mux ! filesink location=@OUT@"
+
 # ---------------------------------------------------------------------------
 # The demo clip shipped with the program.
 

@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTest>
 
 using namespace mobivert;
@@ -214,6 +216,52 @@ private slots:
         QVERIFY(!d.txtAudioBitRate->isEnabled());
         QCOMPARE(d.txtAudioBitRate->text(), QString());
         d.reject();
+    }
+
+    // The modern presets sit under a heading that cannot be chosen; their dialog shows the
+    // lists of today and Quality or Bit rate, stored apart from the 21's choices.
+    void modernPresetsShowTheirOwnChoicesAndQualityOrBitRate() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        const int heading = w.selFormat->findText("Modern formats");
+        QCOMPARE(heading, 23);
+        QCOMPARE(w.selFormat->itemText(24), QString("MP4 H.264 (*.mp4)"));
+        QCOMPARE(w.selFormat->itemText(33), QString("OGG Vorbis (*.ogg)"));
+        QVERIFY(!(w.selFormat->model()->flags(w.selFormat->model()->index(heading, 0)) &
+                  Qt::ItemIsEnabled));
+
+        rig.SelectPreset("WebM VP9 (*.webm)");
+        w.btnOptions->click();
+        QVERIFY(d.ShowsModernChoices() && d.rdgModernAudioChannel->isVisible());
+        QVERIFY(!d.rdgAudioChannel->isVisible() && !d.grpVideoResolution->isVisible());
+        QCOMPARE(d.rdgModernAudioChannel->Item(4), QString("7.1"));
+        QCOMPARE(d.selModernSize->itemText(1), QString("3840x2160"));
+        // Quality by default at the preset's own number; Bit rate enables the bit-rate group.
+        QVERIFY(d.rdoQuality->isChecked() && !d.grpVideoBitRate->isEnabled());
+        QCOMPARE(d.spnQuality->value(), 32);
+        QCOMPARE(d.spnQuality->maximum(), 63);
+        d.chkQualitySame->click();
+        d.spnQuality->setValue(40);
+        d.rdgModernAudioChannel->SetItemIndex(3);
+        d.btnOK->click();
+        QCOMPARE(w.Choices.QualityText, std::string("40"));
+        QCOMPARE(w.Choices.ModernChannelChoice, 3);
+        QCOMPARE(w.Choices.AudioChannelChoice, 0);
+        QCOMPARE(w.lblOverrides->text(), QString("Options: 5.1, quality 40"));
+
+        w.btnOptions->click();
+        d.rdoBitRate->click();
+        QVERIFY(d.grpVideoBitRate->isEnabled() && !d.spnQuality->isEnabled());
+        d.btnOK->click();
+        QCOMPARE(w.Choices.RateControlChoice, 1);
+        // A preset of the 21 shows its own lists again, with its own choices untouched.
+        rig.SelectPreset("AVI Video (*.avi)");
+        w.btnOptions->click();
+        QVERIFY(!d.ShowsModernChoices() && d.rdgAudioChannel->isVisible());
+        QVERIFY(!d.grpRateControl->isVisible() && d.grpVideoBitRate->isEnabled());
+        QCOMPARE(d.rdgAudioChannel->ItemIndex(), 0);
+        d.btnCancel->click();
     }
 };
 
