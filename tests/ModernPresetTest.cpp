@@ -188,7 +188,7 @@ TEST(ModernPresetTest, LargerQualityNumbersGiveSmallerVideoAndBadNumbersAreRefus
     }
 }
 
-TEST(ModernPresetTest, ChoicesOfTodayReachTheOutputsAndMatroskaKeepsSoundItHolds) {
+TEST(ModernPresetTest, ChoicesOfTodayReachTheOutputsAndMatroskaKeepsWhatItHolds) {
     TempDir dir;
     std::string log;
     // A 1080p, 96 kHz 7.1 source fitted into 1280x720 at 30 fps, 5.1 at 48 kHz, and a bit rate.
@@ -213,6 +213,11 @@ TEST(ModernPresetTest, ChoicesOfTodayReachTheOutputsAndMatroskaKeepsSoundItHolds
               "Vorbis 6");
     EXPECT_EQ(Info(OutputOf(chosen, source, "MKV H.264 (*.mkv)"), "Audio;%Format% %Channel(s)%"),
               "AAC 2");
+    // SubRip subtitles stay SubRip (the engine alone would make them the container's ASS).
+    ASSERT_EQ(Convert(copied, "MKV H.264 (*.mkv)", {"subtitled.mkv"}, "-q", log), 0) << log;
+    const std::string subtitled = OutputOf(copied, "subtitled.mkv", "MKV H.264 (*.mkv)");
+    EXPECT_EQ(Info(subtitled, "Text;%Format% %CodecID%"), "UTF-8 S_TEXT/UTF8");
+    EXPECT_TRUE(mobivert::test::PlaysInGStreamer(subtitled));
 }
 
 TEST(ModernPresetTest, PicturesFitIntoTheChosenBoxKeepingTheirShapeAndEvenSides) {

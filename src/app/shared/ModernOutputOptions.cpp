@@ -78,8 +78,9 @@ int32_t EstimatedVideoBitRate(const std::string& size, const std::string& rate) 
     return static_cast<int32_t>(std::clamp(width * height * fps * 0.1, 100000.0, 50000000.0));
 }
 
-void ChooseVideo(TOutputOptions& o, const TPreset& preset, const VideoStreamInfo& video,
+void ChooseVideo(TOutputOptions& o, const TPreset& preset, const converter::TAVProbe& source,
                  const TStoredChoices& choices) {
+    const VideoStreamInfo video = source.VideoInfo(-1);
     const bool fallback = !converter::EncoderAvailable(preset.VideoCodec) &&
                           *preset.FallbackVideoCodec &&
                           converter::EncoderAvailable(preset.FallbackVideoCodec);
@@ -96,6 +97,10 @@ void ChooseVideo(TOutputOptions& o, const TPreset& preset, const VideoStreamInfo
                       : SourceFrameRate(video);
     ChooseSize(o, video, choices);
     o.ExtOptions += "\n" + VideoRateLines(preset, fallback, choices);
+    // Otherwise the engine gives text subtitles the container's own codec and leaves others.
+    if (preset.CopySubtitlesWhenHeld && converter::ContainerHoldsEverySubtitle(
+                                            source.FormatContext(), PresetExtension(preset.Text)))
+        o.ExtOptions += "\nscodec=copy";
     if (choices.RateControlChoice != 0) {
         std::optional<int> kbit =
             choices.VideoBitRateDefault ? std::nullopt : ParseIntegerText(choices.VideoBitRateText);
@@ -156,7 +161,7 @@ TOutputOptions BuildModernOutputOptions(const TPreset& preset, const converter::
     o.DisableVideo = noVideo;
     ChooseAudio(o, preset, source.AudioInfo(-1), choices);
     if (!noVideo)
-        ChooseVideo(o, preset, source.VideoInfo(-1), choices);
+        ChooseVideo(o, preset, source, choices);
     return o;
 }
 

@@ -44,6 +44,8 @@ struct TPreset {
     // The source's sound is copied when the container holds its codec and no audio option
     // asks for a change.
     bool CopyAudioWhenHeld = false;
+    // The source's subtitles are copied when the container holds every one of them.
+    bool CopySubtitlesWhenHeld = false;
 };
 
 // The first entry of the preset list, which is no preset.
