@@ -2,6 +2,8 @@
 
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Presets.h"
+#include "app/shared/Settings.h"
+#include "app/shared/UserPresets.h"
 
 #include <algorithm>
 #include <optional>
@@ -61,6 +63,8 @@ struct TChoiceTexts {
     std::optional<std::string> Channels, SampleRate, FrameRate, Size;
     bool QualityGiven = false;
     bool VideoBitRateGiven = false;
+    bool AudioBitRateGiven = false;
+    bool AspectGiven = false;
 };
 
 // The index of a value in a list, trying it also with the unit the items carry.
@@ -144,12 +148,40 @@ bool ApplyModernChoices(const TChoiceTexts& raw, const app::TPreset& preset, TCl
         error = "--quality and --video-bitrate cannot be used together";
         return false;
     }
-    c.RateControlChoice = raw.VideoBitRateGiven ? 1 : 0;
+    if (raw.VideoBitRateGiven || raw.QualityGiven)
+        c.RateControlChoice = raw.VideoBitRateGiven ? 1 : 0;
     if (std::string message = app::CheckQualityChoice(c, preset.MaxQuality); !message.empty()) {
         error = "--quality: " + message;
         return false;
     }
     return true;
+}
+
+// A user's preset named by -p: its format and choices, with what was typed on the command line
+// over them.
+const app::TUserPreset* ResolveUserPreset(const std::string& value, const TChoiceTexts& raw,
+                                          TCliOptions& o) {
+    std::vector<std::string> messages;
+    static std::vector<app::TUserPreset> presets;
+    presets = app::LoadUserPresets(o.UserPresetFolder, messages);
+    const app::TUserPreset* preset = app::FindUserPreset(presets, value);
+    if (!preset)
+        return nullptr;
+    app::TStoredChoices typed = o.Choices;
+    o.Choices = preset->Choices;
+    if (raw.VideoBitRateGiven) {
+        o.Choices.VideoBitRateText = typed.VideoBitRateText;
+        o.Choices.VideoBitRateDefault = false;
+    }
+    if (raw.AudioBitRateGiven) {
+        o.Choices.AudioBitRateText = typed.AudioBitRateText;
+        o.Choices.AudioBitRateDefault = false;
+    }
+    if (raw.AspectGiven)
+        o.Choices.AspectChoice = typed.AspectChoice;
+    if (raw.QualityGiven)
+        o.Choices.QualityText = typed.QualityText;
+    return preset;
 }
 
 } // namespace
@@ -160,9 +192,12 @@ std::string UsageText() {
            "       mobivert-cli --info FILE...\n"
            "       mobivert-cli --resume [-j N] [-q|-v]\n"
            "       mobivert-cli --version\n"
+           "       mobivert-cli -p PRESET [options] --save-preset NAME\n"
+           "       mobivert-cli --import-preset FILE\n"
+           "       mobivert-cli --export-preset NAME FILE\n"
            "\n"
            "Converts every FILE with the output preset PRESET (its exact text or its number\n"
-           "1..31, see --list-presets).\n"
+           "1..31, or the name of a preset of your own; see --list-presets).\n"
            "\n"
            "  -p, --preset PRESET     the output preset\n"
            "  -o, --output DIR        write the outputs into DIR (created when missing)\n"
@@ -192,6 +227,10 @@ std::string UsageText() {
            "  -v                      more log lines (-vv, -vvv for more still)\n"
            "      --resume            finish the files of batches that did not end (the program\n"
            "                          was killed or the machine went down)\n"
+           "      --save-preset NAME  keep the preset with these options as NAME (in the\n"
+           "                          presets folder beside config.ini), convert nothing\n"
+           "      --import-preset FILE, --export-preset NAME FILE\n"
+           "                          take a preset file in, or write one out\n"
            "  -h, --help              this text\n"
            "\n"
            "Outputs are written under a hidden name ending in .part and take their own name\n"
@@ -205,6 +244,7 @@ std::string UsageText() {
 
 bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    o.UserPresetFolder = app::UserPresetFolder(app::ConfigFilePath());
     std::string presetValue;
     bool presetGiven = false;
     TChoiceTexts raw;
@@ -274,6 +314,7 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
                 return false;
             }
             o.Choices.AspectChoice = index;
+            raw.AspectGiven = true;
         } else if (arg == "--fps") {
             if (!value(v))
                 return false;
@@ -287,6 +328,7 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
             if (!value(o.Choices.AudioBitRateText))
                 return false;
             o.Choices.AudioBitRateDefault = false;
+            raw.AudioBitRateGiven = true;
         } else if (arg == "--size") {
             if (!value(v))
                 return false;
@@ -325,6 +367,18 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
             o.Command = TCommand::Info;
         } else if (arg == "--resume") {
             o.Command = TCommand::Resume;
+        } else if (arg == "--save-preset") {
+            if (!value(o.UserPresetName))
+                return false;
+            o.Command = TCommand::SavePreset;
+        } else if (arg == "--import-preset") {
+            if (!value(o.UserPresetFile))
+                return false;
+            o.Command = TCommand::ImportPreset;
+        } else if (arg == "--export-preset") {
+            if (!value(o.UserPresetName) || !value(o.UserPresetFile))
+                return false;
+            o.Command = TCommand::ExportPreset;
         } else if (arg == "--version") {
             o.Command = TCommand::Version;
         } else if (arg == "-h" || arg == "--help") {
@@ -343,7 +397,7 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
         error = "--resume takes no files";
         return false;
     }
-    if (o.Command != TCommand::Convert)
+    if (o.Command != TCommand::Convert && o.Command != TCommand::SavePreset)
         return true;
     if (o.OutputFolderGiven && o.SameFolder) {
         error = "-o and -s cannot be used together";
@@ -355,6 +409,10 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
     const app::TPreset* preset = presetGiven && ResolvePreset(presetValue, presetText, ignored)
                                      ? app::FindPreset(presetText)
                                      : nullptr;
+    const app::TUserPreset* own = nullptr;
+    if (presetGiven && !preset && o.Command == TCommand::Convert &&
+        (own = ResolveUserPreset(presetValue, raw, o)))
+        preset = app::FindPreset(own->Format);
     const bool applied = preset && preset->Modern ? ApplyModernChoices(raw, *preset, o, error)
                                                   : ApplyClassicChoices(raw, o, error);
     if (!applied)
@@ -363,13 +421,17 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
         error = message;
         return false;
     }
-    if (o.Files.empty()) {
+    if (o.Files.empty() && o.Command == TCommand::Convert) {
         error = app::MSG_CHOOSE_FILE;
         return false;
     }
     if (!presetGiven) {
         error = app::MSG_CHOOSE_FORMAT;
         return false;
+    }
+    if (own) {
+        o.PresetText = own->Format;
+        return true;
     }
     return ResolvePreset(presetValue, o.PresetText, error);
 }

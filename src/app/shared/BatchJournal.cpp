@@ -219,23 +219,6 @@ TJournalBatch JournalOf(const std::string& program, const TBatchSettings& settin
     return batch;
 }
 
-namespace {
-
-bool WithinList(int choice, const std::vector<std::string>& items) {
-    return choice >= 0 && choice < static_cast<int>(items.size());
-}
-
-bool ModernChoicesValid(const TStoredChoices& c) {
-    return WithinList(c.ModernChannelChoice, ModernChannelItems()) &&
-           WithinList(c.ModernSampleRateChoice, ModernSampleRateItems()) &&
-           WithinList(c.ModernFrameRateChoice, ModernFrameRateItems()) &&
-           WithinList(c.ModernSizeChoice, ModernSizeItems()) &&
-           WithinList(c.RateControlChoice, RateControlItems()) &&
-           CheckQualityChoice(c, MAX_QUALITY).empty();
-}
-
-} // namespace
-
 std::string FormatJournal(const TJournalBatch& b) {
     const TBatchSettings& s = b.Settings;
     const TStoredChoices& c = s.Choices;
@@ -385,7 +368,8 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
         c.AudioChannelChoice < 0 || c.AudioChannelChoice > 2 || c.SampleRateChoice < 0 ||
         c.SampleRateChoice >= static_cast<int>(SampleRateItems().size()) || c.AspectChoice < 0 ||
         c.AspectChoice >= static_cast<int>(AspectItems().size()) || c.FrameRateChoice < 0 ||
-        c.FrameRateChoice >= static_cast<int>(FrameRateItems().size()) || !ModernChoicesValid(c)) {
+        c.FrameRateChoice >= static_cast<int>(FrameRateItems().size()) ||
+        !ChoicesWithinTheirLists(c)) {
         reason = "a setting has a value this version does not accept";
         return false;
     }

@@ -181,6 +181,21 @@ std::string DescribeModernChoices(const TStoredChoices& choices, bool video) {
     return text;
 }
 
+bool ChoicesWithinTheirLists(const TStoredChoices& c) {
+    auto within = [](int choice, const std::vector<std::string>& items) {
+        return choice >= 0 && choice < static_cast<int>(items.size());
+    };
+    return within(c.AudioChannelChoice, AudioChannelItems()) &&
+           within(c.SampleRateChoice, SampleRateItems()) && within(c.AspectChoice, AspectItems()) &&
+           within(c.FrameRateChoice, FrameRateItems()) &&
+           within(c.ModernChannelChoice, ModernChannelItems()) &&
+           within(c.ModernSampleRateChoice, ModernSampleRateItems()) &&
+           within(c.ModernFrameRateChoice, ModernFrameRateItems()) &&
+           within(c.ModernSizeChoice, ModernSizeItems()) &&
+           within(c.RateControlChoice, RateControlItems()) &&
+           CheckQualityChoice(c, MAX_QUALITY).empty();
+}
+
 int ModernChannelsOfChoice(int choice) {
     static const int channels[] = {-1, 1, 2, 6, 8};
     return choice > 0 && choice < static_cast<int>(std::size(channels)) ? channels[choice] : -1;

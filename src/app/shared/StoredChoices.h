@@ -86,6 +86,9 @@ inline constexpr int MAX_QUALITY = 63;
 // preset's own or a number from 0 to the largest, else the message saying what it takes.
 std::string CheckQualityChoice(const TStoredChoices& choices, int maxQuality);
 
+// True when every index lies within its list and the quality is one some modern preset takes.
+bool ChoicesWithinTheirLists(const TStoredChoices& choices);
+
 // The channel count of a modern channel choice (1, 2, 6, 8); -1 for "Same as source".
 int ModernChannelsOfChoice(int choice);
 // The rate of a modern sample-rate choice; -1 for "Same as source".
