@@ -4,6 +4,7 @@
 #include "GuiTestSupport.h"
 #include "TestRegistry.h"
 #include "app/gui/OptionsForm.h"
+#include "app/shared/UserPresets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,6 +15,8 @@
 #include <QScreen>
 #include <QSpinBox>
 #include <QTest>
+#include <fstream>
+#include <sstream>
 
 using namespace mobivert;
 using guitest::TShownMessage;
@@ -262,6 +265,49 @@ private slots:
         QVERIFY(!d.grpRateControl->isVisible() && d.grpVideoBitRate->isEnabled());
         QCOMPARE(d.rdgAudioChannel->ItemIndex(), 0);
         d.btnCancel->click();
+    }
+
+    // "Save as preset..." keeps the format with the typed choices under "My presets"; choosing
+    // it brings them back; it exports to a file; a damaged file is set aside with a message.
+    void presetsOfYourOwnAreSavedListedChosenAndExported() {
+        TWindowRig rig;
+        QDir().mkpath(rig.dir.filePath("config/presets"));
+        std::ofstream(rig.dir.filePath("config/presets/bad.preset").toStdString()) << "x\n";
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information).size(), 1);
+        QVERIFY(QFile::exists(rig.dir.filePath("config/presets/bad.preset.damaged")));
+        QCOMPARE(w.selFormat->findText("My presets"), -1);
+
+        rig.SelectPreset("MP4 H.265 (*.mp4)");
+        w.btnOptions->click();
+        QVERIFY(!d.btnExportPreset->isEnabled());
+        d.rdgModernFrameRate->SetItemIndex(5);
+        rig.dialogs.TextToGive = "Sixty";
+        d.btnSavePreset->click();
+        QVERIFY(!d.isVisible());
+        QCOMPARE(w.selFormat->currentText(), QString("Sixty"));
+        QCOMPARE(w.selFormat->itemText(w.selFormat->currentIndex() - 1), QString("My presets"));
+        QCOMPARE(w.SelectedPresetText(), std::string("MP4 H.265 (*.mp4)"));
+
+        rig.SelectPreset("AVI Video (*.avi)");
+        w.Choices.ModernFrameRateChoice = 0;
+        rig.SelectPreset("Sixty");
+        QCOMPARE(w.Choices.ModernFrameRateChoice, 5);
+        QCOMPARE(w.lblOverrides->text(), QString("Options: 60 fps"));
+        w.btnOptions->click();
+        QVERIFY(d.ShowsModernChoices() && d.btnExportPreset->isEnabled());
+        rig.dialogs.FileToSave = rig.dir.filePath("sixty.preset");
+        d.btnExportPreset->click();
+        d.btnCancel->click();
+        std::string reason;
+        app::TUserPreset exported;
+        std::ifstream in(rig.dialogs.FileToSave.toStdString());
+        std::stringstream text;
+        text << in.rdbuf();
+        QVERIFY2(app::ParseUserPreset(text.str(), exported, reason), reason.c_str());
+        QCOMPARE(exported.Name, std::string("Sixty"));
+        QCOMPARE(exported.Choices.ModernFrameRateChoice, 5);
     }
 };
 

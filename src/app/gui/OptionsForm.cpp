@@ -188,7 +188,17 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     btnCancel = new QPushButton("&Cancel", this);
     btnOK->setMinimumWidth(86);
     btnCancel->setMinimumWidth(86);
+    btnSavePreset = new QPushButton("&Save as preset...", this);
+    btnImportPreset = new QPushButton("&Import...", this);
+    btnExportPreset = new QPushButton("&Export...", this);
+    btnSavePreset->setToolTip("Keep the format with these options under a name of your own");
+    btnImportPreset->setToolTip("Add a preset file to your presets");
+    btnExportPreset->setToolTip("Write the chosen preset of your own to a file");
+    btnExportPreset->setEnabled(false);
     auto* buttons = new QHBoxLayout();
+    buttons->addWidget(btnSavePreset);
+    buttons->addWidget(btnImportPreset);
+    buttons->addWidget(btnExportPreset);
     buttons->addStretch(1);
     buttons->addWidget(btnOK);
     buttons->addWidget(btnCancel);
@@ -204,6 +214,15 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     connect(rdoQuality, &QRadioButton::toggled, this, &TfrmOptions::RateControlClick);
     connect(chkQualitySame, &QCheckBox::toggled, this, &TfrmOptions::RateControlClick);
     connect(btnOK, &QPushButton::clicked, this, &TfrmOptions::btnOKClick);
+    connect(btnSavePreset, &QPushButton::clicked, this, &TfrmOptions::btnSavePresetClick);
+    connect(btnImportPreset, &QPushButton::clicked, this, [this] {
+        if (OnImportPreset)
+            OnImportPreset();
+    });
+    connect(btnExportPreset, &QPushButton::clicked, this, [this] {
+        if (OnExportPreset)
+            OnExportPreset();
+    });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     chkResolutionSameClick();
@@ -312,6 +331,25 @@ void TfrmOptions::chkResolutionSameClick() {
 }
 
 void TfrmOptions::btnOKClick() {
+    if (std::optional<TStoredChoices> typed = TypedChoices()) {
+        choices_ = *typed;
+        accept();
+    }
+}
+
+void TfrmOptions::SetExportApplies(bool applies) {
+    btnExportPreset->setEnabled(applies);
+}
+
+void TfrmOptions::btnSavePresetClick() {
+    std::optional<TStoredChoices> typed = TypedChoices();
+    if (typed && OnSaveAsPreset && OnSaveAsPreset(*typed)) {
+        choices_ = *typed;
+        accept();
+    }
+}
+
+std::optional<TStoredChoices> TfrmOptions::TypedChoices() {
     TStoredChoices typed;
     typed.AudioChannelChoice = rdgAudioChannel->ItemIndex();
     typed.SampleRateChoice = rdgAudioSampleRate->ItemIndex();
@@ -342,10 +380,9 @@ void TfrmOptions::btnOKClick() {
             txtVideoBitRate->setFocus();
         else
             txtAudioBitRate->setFocus();
-        return;
+        return std::nullopt;
     }
-    choices_ = typed;
-    accept();
+    return typed;
 }
 
 } // namespace mobivert::gui

@@ -9,6 +9,8 @@
 
 #include <QDialog>
 #include <QGroupBox>
+#include <functional>
+#include <optional>
 #include <vector>
 
 class QButtonGroup;
@@ -71,6 +73,17 @@ public:
     QGroupBox* grpVideoResolution;
     QPushButton* btnOK;
     QPushButton* btnCancel;
+    // Presets of the user's own: the main window keeps them.
+    QPushButton* btnSavePreset;
+    QPushButton* btnImportPreset;
+    QPushButton* btnExportPreset;
+    // Saves the choices as typed with the chosen preset under a name the window asks for; true
+    // when it was saved (the dialog then stores the choices and closes).
+    std::function<bool(const app::TStoredChoices&)> OnSaveAsPreset;
+    std::function<void()> OnImportPreset;
+    std::function<void()> OnExportPreset;
+    // Export applies only when the format chosen is a preset of the user's own.
+    void SetExportApplies(bool applies);
 
     // The modern presets' controls.
     TRadioGroup* rdgModernAudioChannel;
@@ -91,6 +104,7 @@ public slots:
     void chkAudioBitRateSameClick();
     void chkResolutionSameClick();
     void RateControlClick();
+    void btnSavePresetClick();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -98,6 +112,8 @@ protected:
 private:
     void ShowVideoApplies();
     void ShowFamily();
+    // The choices as the controls hold them, or nothing after showing why they cannot be kept.
+    std::optional<app::TStoredChoices> TypedChoices();
     void FitSize();
 
     app::TStoredChoices& choices_;

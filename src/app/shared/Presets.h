@@ -62,6 +62,8 @@ std::vector<std::string> PresetListTexts();
 const std::vector<TPreset>& ModernPresets();
 // The heading of the modern presets in the window's format list.
 inline constexpr const char* MODERN_FORMATS_HEADING = "Modern formats";
+// The heading of the user's own presets there.
+inline constexpr const char* MY_PRESETS_HEADING = "My presets";
 // The preset with the number the command line lists (1..21 the 21, then the modern ones), or
 // nullptr.
 const TPreset* PresetByNumber(int number);

@@ -171,7 +171,7 @@ std::string CheckUserPresetName(const std::string& name) {
         return "a preset's name cannot hold \"/\", start with \".\" or pass 200 bytes";
     std::optional<int> number = ParseIntegerText(name);
     if (FindPreset(name) || name == CLICK_TO_SELECT || name == MODERN_FORMATS_HEADING ||
-        (number && PresetByNumber(*number)))
+        name == MY_PRESETS_HEADING || (number && PresetByNumber(*number)))
         return "\"" + name + "\" is the name of a preset of the list";
     return "";
 }
