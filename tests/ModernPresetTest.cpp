@@ -15,7 +15,9 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 
 using namespace mobivert::app;
 using mobivert::test::Fixture;
@@ -34,6 +36,17 @@ std::string Info(const std::string& path, const std::string& form) {
 
 double Seconds(const std::string& path) {
     return std::atof(Info(path, "General;%Duration%").c_str()) / 1000.0;
+}
+
+// The file's sound as GStreamer decodes it, as 32-bit samples.
+std::string DecodedSamples(const std::string& path, const std::string& raw) {
+    mobivert::test::RunCommand(
+        "gst-launch-1.0 -q filesrc location=" + mobivert::test::ShellQuoted(path) +
+        " ! decodebin ! audioconvert ! audio/x-raw,format=S32LE ! "
+        "filesink location=" +
+        mobivert::test::ShellQuoted(raw));
+    std::ifstream in(raw, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Converts the sources with the preset into dir/out (with its own settings and journal); the
@@ -101,9 +114,12 @@ TEST(ModernPresetTest, TenPresetsAfterTheTwentyOneWithEncodersTheLibrariesHave) 
 TEST(ModernPresetTest, EveryPresetConvertsTodaysSourcesPlayablyAtTheirLength) {
     const std::vector<std::string> videoSources = {"portrait_90.mp4", "h264_10bit.mp4",
                                                    "late_video.mp4", "tagged.flac"};
-    const std::vector<std::string> audioSources = {"portrait_90.mp4", "late_video.mp4",
-                                                   "tagged.flac", "tagged_cover.mp3",
-                                                   "limits_1920x1080_96k_8ch.mkv"};
+    const std::vector<std::string> audioSources = {"portrait_90.mp4",
+                                                   "late_video.mp4",
+                                                   "tagged.flac",
+                                                   "tagged_cover.mp3",
+                                                   "limits_1920x1080_96k_8ch.mkv",
+                                                   "deep_24bit.flac"};
     for (const Expected& e : kPresets) {
         TempDir dir;
         const bool video = !PresetIsAudioOnly(e.Preset);
@@ -139,14 +155,21 @@ TEST(ModernPresetTest, EveryPresetConvertsTodaysSourcesPlayablyAtTheirLength) {
             }
             if (video)
                 continue;
-            // Sound presets: the source's channels; lossless keeps rate and 16-bit depth.
+            // Sound presets: the source's channels; lossless keeps the rate and the depth (16
+            // bits from lossy sources), FLAC every sample as GStreamer decodes it.
             const std::string audio = Info(out, "Audio;%Format% %Channel(s)% %SamplingRate%");
             const std::string rate =
                 e.Codec == std::string("Opus") ? "48000" : Info(in, "Audio;%SamplingRate%");
             EXPECT_EQ(audio,
                       std::string(e.Codec) + " " + Info(in, "Audio;%Channel(s)%") + " " + rate);
             if (e.Codec == std::string("FLAC") || e.Codec == std::string("ALAC")) {
-                EXPECT_EQ(Info(out, "Audio;%BitDepth%"), "16");
+                const std::string depth = Info(in, "Audio;%BitDepth%");
+                EXPECT_EQ(Info(out, "Audio;%BitDepth%"), depth.empty() ? "16" : depth);
+            }
+            if (e.Codec == std::string("FLAC") && source.find(".flac") != std::string::npos) {
+                const std::string samples = DecodedSamples(in, dir.File("in.raw"));
+                EXPECT_GT(samples.size(), 100000u);
+                EXPECT_TRUE(samples == DecodedSamples(out, dir.File("out.raw")));
             }
         }
         if (e.Codec == std::string("HEVC")) {

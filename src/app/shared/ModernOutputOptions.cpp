@@ -118,7 +118,10 @@ bool AudioChoiceMade(const TStoredChoices& choices) {
 void ChooseAudio(TOutputOptions& o, const TPreset& preset, const AudioStreamInfo& audio,
                  const TStoredChoices& choices) {
     o.AudioCodec = preset.AudioCodec;
-    o.ExtOptions = preset.AudioEncoderOptions;
+    const bool deep =
+        audio.SampleFormat == AV_SAMPLE_FMT_S32 || audio.SampleFormat == AV_SAMPLE_FMT_S32P;
+    o.ExtOptions = deep && *preset.DeepAudioEncoderOptions ? preset.DeepAudioEncoderOptions
+                                                           : preset.AudioEncoderOptions;
     if (preset.CopyAudioWhenHeld && !AudioChoiceMade(choices) &&
         converter::ContainerHoldsCodec(PresetExtension(preset.Text), audio.CodecName)) {
         o.AudioCodec = "copy";

@@ -50,10 +50,10 @@ const std::vector<TPreset>& Presets() {
 }
 
 // Video at constant quality with encoder speeds that keep up with the source on a small
-// machine; sound at a bit rate for each channel, or lossless at the engine's 16 bits (ALAC would
-// take 24 bits otherwise). The sample rate is the source's, but Opus codes at 48 kHz. Vorbis
-// codes at a quality (about 64 kbit/s a channel): its bit-rate mode refuses high rates with
-// many channels.
+// machine; sound at a bit rate for each channel, or lossless at the source's depth (16 bits, or
+// 24 for deeper integer sources; ALAC would take 24 bits for every source otherwise). The sample
+// rate is the source's, but Opus codes at 48 kHz. Vorbis codes at a quality (about 64 kbit/s a
+// channel): its bit-rate mode refuses high rates with many channels.
 const std::vector<TPreset>& ModernPresets() {
     static const std::vector<TPreset> presets = {
         {.Text = "MP4 H.264 (*.mp4)",
@@ -115,12 +115,17 @@ const std::vector<TPreset>& ModernPresets() {
          .Modern = true,
          .AudioOnly = true,
          .AudioBitRatePerChannel = 48000},
-        {.Text = "FLAC Lossless (*.flac)", .AudioCodec = "flac", .Modern = true, .AudioOnly = true},
+        {.Text = "FLAC Lossless (*.flac)",
+         .AudioCodec = "flac",
+         .Modern = true,
+         .AudioOnly = true,
+         .DeepAudioEncoderOptions = "sample_fmt=s32"},
         {.Text = "ALAC Lossless (*.m4a)",
          .AudioCodec = "alac",
          .Modern = true,
          .AudioOnly = true,
-         .AudioEncoderOptions = "sample_fmt=s16p"},
+         .AudioEncoderOptions = "sample_fmt=s16p",
+         .DeepAudioEncoderOptions = "sample_fmt=s32p"},
         {.Text = "OGG Vorbis (*.ogg)",
          .AudioCodec = "libvorbis",
          .Modern = true,

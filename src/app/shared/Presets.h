@@ -35,8 +35,10 @@ struct TPreset {
     // and the largest it takes; -1 when the preset codes no video.
     int32_t DefaultQuality = -1;
     int32_t MaxQuality = -1;
-    // name=value lines for the audio encoder.
+    // name=value lines for the audio encoder, and those used instead for sources of deeper
+    // integer samples (24 bits) when set.
     const char* AudioEncoderOptions = "";
+    const char* DeepAudioEncoderOptions = "";
     // Lossy sound: the bit rate for each channel of the output, or the encoder's quality
     // number when no audio bit rate is chosen; -1 for neither (lossless sound).
     int32_t AudioBitRatePerChannel = -1;
