@@ -159,14 +159,14 @@ bool ApplyModernChoices(const TChoiceTexts& raw, const app::TPreset& preset, TCl
 
 // A user's preset named by -p: its format and choices, with what was typed on the command line
 // over them.
-const app::TUserPreset* ResolveUserPreset(const std::string& value, const TChoiceTexts& raw,
-                                          TCliOptions& o) {
+std::optional<app::TUserPreset> ResolveUserPreset(const std::string& value, const TChoiceTexts& raw,
+                                                  TCliOptions& o) {
     std::vector<std::string> messages;
-    static std::vector<app::TUserPreset> presets;
-    presets = app::LoadUserPresets(o.UserPresetFolder, messages);
+    const std::vector<app::TUserPreset> presets =
+        app::LoadUserPresets(o.UserPresetFolder, messages);
     const app::TUserPreset* preset = app::FindUserPreset(presets, value);
     if (!preset)
-        return nullptr;
+        return std::nullopt;
     app::TStoredChoices typed = o.Choices;
     o.Choices = preset->Choices;
     if (raw.VideoBitRateGiven) {
@@ -181,7 +181,7 @@ const app::TUserPreset* ResolveUserPreset(const std::string& value, const TChoic
         o.Choices.AspectChoice = typed.AspectChoice;
     if (raw.QualityGiven)
         o.Choices.QualityText = typed.QualityText;
-    return preset;
+    return *preset;
 }
 
 } // namespace
@@ -409,7 +409,7 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
     const app::TPreset* preset = presetGiven && ResolvePreset(presetValue, presetText, ignored)
                                      ? app::FindPreset(presetText)
                                      : nullptr;
-    const app::TUserPreset* own = nullptr;
+    std::optional<app::TUserPreset> own;
     if (presetGiven && !preset && o.Command == TCommand::Convert &&
         (own = ResolveUserPreset(presetValue, raw, o)))
         preset = app::FindPreset(own->Format);
