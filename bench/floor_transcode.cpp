@@ -3,8 +3,10 @@
 // nothing else (no frame-rate keeping, no option layer, no hooks, no progress reports).
 //
 // Usage: floor_transcode INPUT OUTPUT VIDEO_ENCODER VIDEO_BITRATE AUDIO_ENCODER AUDIO_BITRATE
-//                        [THREADS]
-// THREADS is the thread count of every decoder and encoder (default 1).
+//                        [THREADS [VIDEO_OPTIONS]]
+// THREADS is the thread count of every decoder and encoder (default 1, 0 the libraries' own).
+// VIDEO_OPTIONS are the video encoder's own options, "name=value:name=value" (such as
+// "preset=veryfast:crf=22" for constant quality at a speed).
 //
 // Linked against FFmpeg directly: it is a measuring stick, not part of the program.
 
@@ -71,13 +73,17 @@ void Encode(AVFormatContext* oc, Lane& lane, AVFrame* frame, AVPacket* pkt) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 7 && argc != 8) {
-        std::fprintf(stderr, "usage: %s INPUT OUTPUT VENC VBITRATE AENC ABITRATE [THREADS]\n",
+    if (argc < 7 || argc > 9) {
+        std::fprintf(stderr,
+                     "usage: %s INPUT OUTPUT VENC VBITRATE AENC ABITRATE [THREADS [VOPTIONS]]\n",
                      argv[0]);
         return 2;
     }
-    if (argc == 8)
+    if (argc >= 8)
         threads = std::atoi(argv[7]);
+    AVDictionary* videoOptions = nullptr;
+    if (argc == 9 && av_dict_parse_string(&videoOptions, argv[8], "=", ":", 0) < 0)
+        Fail("video options");
     AVFormatContext* ic = nullptr;
     if (int ret = avformat_open_input(&ic, argv[1], nullptr, nullptr); ret < 0)
         Fail("open input", ret);
@@ -111,8 +117,9 @@ int main(int argc, char** argv) {
         enc->thread_count = threads;
         if (oc->oformat->flags & AVFMT_GLOBALHEADER)
             enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        if (int ret = avcodec_open2(enc, codec, nullptr); ret < 0)
+        if (int ret = avcodec_open2(enc, codec, &videoOptions); ret < 0)
             Fail("open video encoder", ret);
+        av_dict_free(&videoOptions);
         video.out = avformat_new_stream(oc, nullptr);
         avcodec_parameters_from_context(video.out->codecpar, enc);
         video.out->time_base = enc->time_base;

@@ -647,6 +647,25 @@ gen fifth_second.mp4 \
     "$(video 320 240 25 5 ball) ! $(x264 25) ! mp4mux name=m ! filesink location=@OUT@" \
     "audiotestsrc is-live=false wave=sine samplesperbuffer=441 num-buffers=20 ! audioconvert ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! $AAC ! m."
 
+# A second of fine moving detail (a zone plate) without sound, so that the coded size follows
+# the encoder's quality rather than its headers.
+gen zone_plate.mp4 \
+    "videotestsrc is-live=false pattern=zone-plate kt=3 kx2=10 ky2=10 kxt=2 num-buffers=25 ! video/x-raw,format=I420,width=320,height=240,framerate=25/1 ! x264enc threads=1 speed-preset=faster key-int-max=25 bitrate=2000 ! h264parse ! mp4mux ! filesink location=@OUT@"
+
+# 24-bit sound at 96 kHz, lossless, as studio recordings come.
+gen deep_24bit.flac \
+    "audiotestsrc is-live=false wave=sine freq=440 volume=0.5 samplesperbuffer=960 num-buffers=100 ! audioconvert ! audio/x-raw,format=S24_32LE,rate=96000,channels=2 ! flacenc ! filesink location=@OUT@"
+
+# Text subtitles (SubRip, two lines) beside the picture and the sound in Matroska.
+SRT="$OUT/.lines.srt"
+TMP_FILES+=("$SRT")
+printf '1\n00:00:00,100 --> 00:00:00,600\nFirst line\n\n2\n00:00:00,700 --> 00:00:00,950\nSecond line\n' >"$SRT"
+gen subtitled.mkv \
+    "$(video 320 240 25 25 ball) ! $(x264 25) ! matroskamux name=m ! filesink location=@OUT@" \
+    "filesrc location=$SRT ! subparse ! m." \
+    "$(audio 44100 2 1 440) ! $AAC ! m."
+rm -f -- "$SRT"
+
 # ---------------------------------------------------------------------------
 # The demo clip shipped with the program.
 

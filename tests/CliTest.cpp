@@ -214,7 +214,7 @@ TEST_F(CliTest, UsageErrorsExitWithStatusTwoAndTheDialogsMessages) {
              {{clip}, "Please choose an output format."},
              {{"-p", "Click to select", clip}, "Please choose an output format."},
              {{"-p", "0", clip}, "Please choose an output format."},
-             {{"-p", "22", clip}, "Unknown preset: 22"},
+             {{"-p", "32", clip}, "Unknown preset: 32"},
              {{"-p", "wave audio (*.wav)", clip}, "Unknown preset: wave audio (*.wav)"},
              {{"-p", "8", "--video-bitrate", "12a", clip},
               "The video bit rate must be an integer value"},
@@ -250,17 +250,21 @@ TEST_F(CliTest, UsageErrorsExitWithStatusTwoAndTheDialogsMessages) {
     EXPECT_FALSE(fs::exists(work.File("o")));
 }
 
-TEST_F(CliTest, ListPresetsNumbersTheTwentyOnePresetsInOrder) {
+TEST_F(CliTest, ListPresetsNumbersTheTwentyOneThenTheModernPresetsInOrder) {
     CliResult r = Run({"--list-presets"});
     EXPECT_EQ(r.Status, 0);
     std::vector<std::string> lines = Lines(r.Out);
-    ASSERT_EQ(lines.size(), 21u);
+    const auto& classic = mobivert::app::Presets();
+    const auto& modern = mobivert::app::ModernPresets();
+    ASSERT_EQ(lines.size(), 31u);
     for (size_t i = 0; i < lines.size(); ++i) {
         char expected[128];
         std::snprintf(expected, sizeof expected, "%2zu  %s", i + 1,
-                      mobivert::app::Presets()[i].Text);
+                      i < 21 ? classic[i].Text : modern[i - 21].Text);
         EXPECT_EQ(lines[i], expected);
     }
+    EXPECT_EQ(lines[21], "22  MP4 H.264 (*.mp4)");
+    EXPECT_EQ(lines[30], "31  OGG Vorbis (*.ogg)");
 }
 
 TEST_F(CliTest, HelpAndVersionStillWork) {

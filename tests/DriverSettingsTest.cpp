@@ -105,7 +105,9 @@ TEST(DriverSettingsTest, SavingIntoAFreshFolderWritesSectionsMainAndOptions) {
                               "intAspect=0\nintFrameRate=0\nstrVideoBitRate=\n"
                               "booVideoBitRateDefault=1\nstrAudioBitRate=\n"
                               "booAudioBitRateDefault=1\nstrWidth=\nstrHeight=\n"
-                              "booResolutionDefault=1\n");
+                              "booResolutionDefault=1\nintModernChannel=0\n"
+                              "intModernSampleRate=0\nintModernFrameRate=0\nintModernSize=0\n"
+                              "intRateControl=0\nstrQuality=\n");
     EXPECT_FALSE(fs::exists(path + ".tmp"));
 }
 

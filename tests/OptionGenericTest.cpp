@@ -217,6 +217,26 @@ TEST_F(OptionGenericTest, OldNamesReachTheirSuccessors) {
     EXPECT_EQ(IntOption(again.context, "scan_offset"), 0);
 }
 
+TEST_F(OptionGenericTest, QualityAndSpeedReachTheEncoderThatKnowsThem) {
+    // One owner taking the value is enough; a value no owner takes is refused.
+    ASSERT_TRUE(session.SetGenericOption("crf", "30"));
+    ASSERT_TRUE(session.SetGenericOption("preset", "veryfast"));
+    ASSERT_TRUE(session.SetGenericOption("cpu-used", "8"));
+    EXPECT_FALSE(session.SetGenericOption("crf", "fine"));
+    Encoder x264("libx264");
+    session.SetContextOptions(x264.context, Holder(AVMEDIA_TYPE_VIDEO), kVideoEncoding);
+    for (auto [name, value] : {std::pair{"preset", "veryfast"}, std::pair{"crf", "30.000000"}}) {
+        uint8_t* text = nullptr;
+        ASSERT_GE(av::av_opt_get(x264.context, name, AV_OPT_SEARCH_CHILDREN, &text), 0);
+        EXPECT_STREQ(reinterpret_cast<char*>(text), value);
+        av::av_free(text);
+    }
+    Encoder vp9("libvpx-vp9");
+    session.SetContextOptions(vp9.context, Holder(AVMEDIA_TYPE_VIDEO), kVideoEncoding);
+    EXPECT_EQ(IntOption(vp9.context, "crf"), 30);
+    EXPECT_EQ(IntOption(vp9.context, "cpu-used"), 8);
+}
+
 TEST_F(OptionGenericTest, FindCodecByNameTypeAndDirection) {
     AVCodecID id = AV_CODEC_ID_MP2;
     EXPECT_TRUE(session.FindCodec("", AVMEDIA_TYPE_VIDEO, true, id));

@@ -193,6 +193,10 @@ TEST_F(OptionHandlersTest, BitRatesWarnWhenTheyLookLikeKilobits) {
     session.ApplyOptionText("vb=500\nb=nonsense");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(session.CodecOptContexts[AVMEDIA_TYPE_VIDEO]->bit_rate, 500);
+    // 0 asks for no bit rate at all (constant quality): nothing was meant as kbit/s.
+    session.ApplyOptionText("b=0");
+    EXPECT_EQ(log.size(), 1u);
+    EXPECT_EQ(session.CodecOptContexts[AVMEDIA_TYPE_VIDEO]->bit_rate, 0);
 }
 
 TEST_F(OptionHandlersTest, FrameRateAndSize) {

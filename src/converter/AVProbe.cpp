@@ -271,6 +271,10 @@ VideoStreamInfo TAVProbe::ReadVideoInfo(const AVStream* st) const {
     info.PixelFormat = par->format;
     info.FrameRateNum = st->r_frame_rate.num;
     info.FrameRateDen = st->r_frame_rate.den;
+    if (st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0) {
+        info.AverageRateNum = st->avg_frame_rate.num;
+        info.AverageRateDen = st->avg_frame_rate.den;
+    }
     const engine::PictureTurn turn = engine::StreamTurn(st);
     info.Rotation = turn.Degrees;
     info.Mirrored = turn.Mirror ? 1 : 0;

@@ -50,6 +50,9 @@ struct VideoStreamInfo {
     int32_t FrameRateDen;
     int32_t Rotation; // degrees clockwise the pictures are turned to be shown upright: 0 to 270
     int32_t Mirrored; // 1 when shown mirrored left to right
+    // The stream's average frame rate (pictures over its length); -1 when the demuxer gives none.
+    int32_t AverageRateNum;
+    int32_t AverageRateDen;
 };
 
 // Raised by Open and Attach when one of the libraries the probe needs is not bound.

@@ -52,6 +52,16 @@ QString TFakeDialogs::ChooseFolder(QWidget*, const QString& prompt) {
     return FolderToChoose;
 }
 
+QString TFakeDialogs::AskText(QWidget*, const QString& prompt) {
+    LastPrompt = prompt;
+    return TextToGive;
+}
+
+QString TFakeDialogs::SaveFile(QWidget*, const QString& filter, const QString&) {
+    LastFilters = {filter};
+    return FileToSave;
+}
+
 bool TFakeDialogs::Open(const QString& path) {
     Opened << path;
     return DesktopOpens;

@@ -37,6 +37,8 @@ public:
     int Choose(QWidget*, const QString& text, const QStringList& buttons) override;
     QStringList OpenFiles(QWidget*, const QStringList& filters) override;
     QString ChooseFolder(QWidget*, const QString& prompt) override;
+    QString AskText(QWidget*, const QString& prompt) override;
+    QString SaveFile(QWidget*, const QString& filter, const QString& suggested) override;
     bool Open(const QString& path) override;
     void Notify(QWidget* parent, const QString& summary, const QString& body) override;
 
@@ -50,6 +52,8 @@ public:
     QStringList LastFilters;
     int OpenDialogCount = 0;
     QString FolderToChoose;
+    QString TextToGive; // what AskText returns
+    QString FileToSave; // what SaveFile returns
     QString LastPrompt;
     QStringList Opened;
     bool DesktopOpens = true;  // whether the desktop has a handler for what is opened

@@ -4,14 +4,19 @@
 #include "GuiTestSupport.h"
 #include "TestRegistry.h"
 #include "app/gui/OptionsForm.h"
+#include "app/shared/UserPresets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTest>
+#include <fstream>
+#include <sstream>
 
 using namespace mobivert;
 using guitest::TShownMessage;
@@ -214,6 +219,95 @@ private slots:
         QVERIFY(!d.txtAudioBitRate->isEnabled());
         QCOMPARE(d.txtAudioBitRate->text(), QString());
         d.reject();
+    }
+
+    // The modern presets sit under a heading that cannot be chosen; their dialog shows the
+    // lists of today and Quality or Bit rate, stored apart from the 21's choices.
+    void modernPresetsShowTheirOwnChoicesAndQualityOrBitRate() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        const int heading = w.selFormat->findText("Modern formats");
+        QCOMPARE(heading, 23);
+        QCOMPARE(w.selFormat->itemText(24), QString("MP4 H.264 (*.mp4)"));
+        QCOMPARE(w.selFormat->itemText(33), QString("OGG Vorbis (*.ogg)"));
+        QVERIFY(!(w.selFormat->model()->flags(w.selFormat->model()->index(heading, 0)) &
+                  Qt::ItemIsEnabled));
+
+        rig.SelectPreset("WebM VP9 (*.webm)");
+        w.btnOptions->click();
+        QVERIFY(d.ShowsModernChoices() && d.rdgModernAudioChannel->isVisible());
+        QVERIFY(!d.rdgAudioChannel->isVisible() && !d.grpVideoResolution->isVisible());
+        QCOMPARE(d.rdgModernAudioChannel->Item(4), QString("7.1"));
+        QCOMPARE(d.selModernSize->itemText(1), QString("3840x2160"));
+        // Quality by default at the preset's own number; Bit rate enables the bit-rate group.
+        QVERIFY(d.rdoQuality->isChecked() && !d.grpVideoBitRate->isEnabled());
+        QCOMPARE(d.spnQuality->value(), 32);
+        QCOMPARE(d.spnQuality->maximum(), 63);
+        d.chkQualitySame->click();
+        d.spnQuality->setValue(40);
+        d.rdgModernAudioChannel->SetItemIndex(3);
+        d.btnOK->click();
+        QCOMPARE(w.Choices.QualityText, std::string("40"));
+        QCOMPARE(w.Choices.ModernChannelChoice, 3);
+        QCOMPARE(w.Choices.AudioChannelChoice, 0);
+        QCOMPARE(w.lblOverrides->text(), QString("Options: 5.1, quality 40"));
+
+        w.btnOptions->click();
+        d.rdoBitRate->click();
+        QVERIFY(d.grpVideoBitRate->isEnabled() && !d.spnQuality->isEnabled());
+        d.btnOK->click();
+        QCOMPARE(w.Choices.RateControlChoice, 1);
+        // A preset of the 21 shows its own lists again, with its own choices untouched.
+        rig.SelectPreset("AVI Video (*.avi)");
+        w.btnOptions->click();
+        QVERIFY(!d.ShowsModernChoices() && d.rdgAudioChannel->isVisible());
+        QVERIFY(!d.grpRateControl->isVisible() && d.grpVideoBitRate->isEnabled());
+        QCOMPARE(d.rdgAudioChannel->ItemIndex(), 0);
+        d.btnCancel->click();
+    }
+
+    // "Save as preset..." keeps the format with the typed choices under "My presets"; choosing
+    // it brings them back; it exports to a file; a damaged file is set aside with a message.
+    void presetsOfYourOwnAreSavedListedChosenAndExported() {
+        TWindowRig rig;
+        QDir().mkpath(rig.dir.filePath("config/presets"));
+        std::ofstream(rig.dir.filePath("config/presets/bad.preset").toStdString()) << "x\n";
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information).size(), 1);
+        QVERIFY(QFile::exists(rig.dir.filePath("config/presets/bad.preset.damaged")));
+        QCOMPARE(w.selFormat->findText("My presets"), -1);
+
+        rig.SelectPreset("MP4 H.265 (*.mp4)");
+        w.btnOptions->click();
+        QVERIFY(!d.btnExportPreset->isEnabled());
+        d.rdgModernFrameRate->SetItemIndex(5);
+        rig.dialogs.TextToGive = "Sixty";
+        d.btnSavePreset->click();
+        QVERIFY(!d.isVisible());
+        QCOMPARE(w.selFormat->currentText(), QString("Sixty"));
+        QCOMPARE(w.selFormat->itemText(w.selFormat->currentIndex() - 1), QString("My presets"));
+        QCOMPARE(w.SelectedPresetText(), std::string("MP4 H.265 (*.mp4)"));
+
+        rig.SelectPreset("AVI Video (*.avi)");
+        w.Choices.ModernFrameRateChoice = 0;
+        rig.SelectPreset("Sixty");
+        QCOMPARE(w.Choices.ModernFrameRateChoice, 5);
+        QCOMPARE(w.lblOverrides->text(), QString("Options: 60 fps"));
+        w.btnOptions->click();
+        QVERIFY(d.ShowsModernChoices() && d.btnExportPreset->isEnabled());
+        rig.dialogs.FileToSave = rig.dir.filePath("sixty.preset");
+        d.btnExportPreset->click();
+        d.btnCancel->click();
+        std::string reason;
+        app::TUserPreset exported;
+        std::ifstream in(rig.dialogs.FileToSave.toStdString());
+        std::stringstream text;
+        text << in.rdbuf();
+        QVERIFY2(app::ParseUserPreset(text.str(), exported, reason), reason.c_str());
+        QCOMPARE(exported.Name, std::string("Sixty"));
+        QCOMPARE(exported.Choices.ModernFrameRateChoice, 5);
     }
 };
 

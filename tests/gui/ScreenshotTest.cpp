@@ -94,6 +94,13 @@ private slots:
         QTest::qWait(100);
         Save(*w.frmOptions, "options.png");
         w.frmOptions->reject();
+        // The modern presets' own choices.
+        rig.SelectPreset("WebM VP9 (*.webm)");
+        w.btnOptions->click();
+        QVERIFY(QTest::qWaitForWindowExposed(w.frmOptions));
+        QTest::qWait(100);
+        Save(*w.frmOptions, "options-modern.png");
+        w.frmOptions->reject();
     }
 
     void realWindowShowsTheBatchInItsStatusBarAndAFailedRowWithItsReason() {

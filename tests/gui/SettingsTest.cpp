@@ -57,7 +57,8 @@ private slots:
         QVERIFY(w.btnFolderChange->isEnabled());
         QVERIFY(w.btnBrowse->isEnabled());
         QCOMPARE(w.windowTitle(), QString("Corvel Mobivert"));
-        QCOMPARE(w.selFormat->count(), 22);
+        // "Click to select", the 21, a separator, the "Modern formats" heading, the 10 modern.
+        QCOMPARE(w.selFormat->count(), 34);
         QCOMPARE(w.selFormat->currentText(), QString("Click to select"));
         QCOMPARE(guitest::Caption(w.btnConvert), QString("Convert!"));
         QVERIFY(w.btnPause->isHidden());

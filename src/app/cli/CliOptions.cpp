@@ -2,8 +2,11 @@
 
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Presets.h"
+#include "app/shared/Settings.h"
+#include "app/shared/UserPresets.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace mobivert::cli {
 
@@ -40,10 +43,9 @@ bool ResolvePreset(const std::string& value, std::string& text, std::string& err
         return true;
     }
     std::optional<int> number = app::ParseIntegerText(value);
-    const auto& presets = app::Presets();
-    if (number && *number >= 1 && *number <= static_cast<int>(presets.size()) &&
-        value.find_first_not_of("0123456789") == std::string::npos) {
-        text = presets[*number - 1].Text;
+    const app::TPreset* numbered = number ? app::PresetByNumber(*number) : nullptr;
+    if (numbered && value.find_first_not_of("0123456789") == std::string::npos) {
+        text = numbered->Text;
         return true;
     }
     error = "Unknown preset: " + value + " (mobivert-cli --list-presets shows them)";
@@ -56,6 +58,132 @@ bool ValidOptionLine(const std::string& line) {
            line.find_first_of("\r\n") == std::string::npos;
 }
 
+// The choice options as typed; they are read once the preset is known.
+struct TChoiceTexts {
+    std::optional<std::string> Channels, SampleRate, FrameRate, Size;
+    bool QualityGiven = false;
+    bool VideoBitRateGiven = false;
+    bool AudioBitRateGiven = false;
+    bool AspectGiven = false;
+};
+
+// The index of a value in a list, trying it also with the unit the items carry.
+int ChoiceIndexWithUnit(const std::vector<std::string>& items, const std::string& value,
+                        const char* unit) {
+    int index = ChoiceIndex(items, value);
+    return index >= 0 ? index : ChoiceIndex(items, value + unit);
+}
+
+bool ApplyClassicChoices(const TChoiceTexts& raw, TCliOptions& o, std::string& error) {
+    app::TStoredChoices& c = o.Choices;
+    if (raw.QualityGiven) {
+        error = "--quality applies only to the modern video presets (22 to 26)";
+        return false;
+    }
+    if (raw.Channels) {
+        c.AudioChannelChoice = ChoiceIndex(app::AudioChannelItems(), *raw.Channels);
+        if (c.AudioChannelChoice < 0) {
+            error = "--channels takes mono or stereo";
+            return false;
+        }
+    }
+    if (raw.SampleRate) {
+        c.SampleRateChoice = ChoiceIndexWithUnit(app::SampleRateItems(), *raw.SampleRate, "Hz");
+        if (c.SampleRateChoice < 0) {
+            error = "--sample-rate takes 8000, 11025, 22050 or 44100";
+            return false;
+        }
+    }
+    if (raw.FrameRate) {
+        c.FrameRateChoice = ChoiceIndex(app::FrameRateItems(), *raw.FrameRate);
+        if (c.FrameRateChoice < 0) {
+            error = "--fps takes one of " + ItemList(app::FrameRateItems());
+            return false;
+        }
+    }
+    if (raw.Size) {
+        size_t x = raw.Size->find_first_of("xX");
+        c.WidthText = raw.Size->substr(0, x);
+        c.HeightText = x == std::string::npos ? "" : raw.Size->substr(x + 1);
+        c.ResolutionDefault = false;
+    }
+    return true;
+}
+
+// "source" or an item of the list (with its unit or without); -1 when it is neither.
+int ModernChoiceIndex(const std::vector<std::string>& items, const std::string& value,
+                      const char* unit) {
+    if (Lower(value) == "source" || Lower(value) == Lower(app::SAME_AS_SOURCE))
+        return 0;
+    return ChoiceIndexWithUnit(items, value, unit);
+}
+
+std::string ModernItemList(const std::vector<std::string>& items) {
+    return "source, " + ItemList(items);
+}
+
+bool ApplyModernChoices(const TChoiceTexts& raw, const app::TPreset& preset, TCliOptions& o,
+                        std::string& error) {
+    app::TStoredChoices& c = o.Choices;
+    auto pick = [&](const std::optional<std::string>& text, const std::vector<std::string>& items,
+                    const char* unit, const char* option, int& choice) {
+        if (!text)
+            return true;
+        choice = ModernChoiceIndex(items, *text, unit);
+        if (choice < 0)
+            error = std::string(option) + " takes one of " + ModernItemList(items);
+        return choice >= 0;
+    };
+    if (!pick(raw.Channels, app::ModernChannelItems(), "", "--channels", c.ModernChannelChoice) ||
+        !pick(raw.SampleRate, app::ModernSampleRateItems(), "Hz", "--sample-rate",
+              c.ModernSampleRateChoice) ||
+        !pick(raw.FrameRate, app::ModernFrameRateItems(), "", "--fps", c.ModernFrameRateChoice) ||
+        !pick(raw.Size, app::ModernSizeItems(), "", "--size", c.ModernSizeChoice))
+        return false;
+    if (raw.QualityGiven && preset.DefaultQuality < 0) {
+        error = "--quality applies only to the modern video presets (22 to 26)";
+        return false;
+    }
+    if (raw.QualityGiven && raw.VideoBitRateGiven) {
+        error = "--quality and --video-bitrate cannot be used together";
+        return false;
+    }
+    if (raw.VideoBitRateGiven || raw.QualityGiven)
+        c.RateControlChoice = raw.VideoBitRateGiven ? 1 : 0;
+    if (std::string message = app::CheckQualityChoice(c, preset.MaxQuality); !message.empty()) {
+        error = "--quality: " + message;
+        return false;
+    }
+    return true;
+}
+
+// A user's preset named by -p: its format and choices, with what was typed on the command line
+// over them.
+std::optional<app::TUserPreset> ResolveUserPreset(const std::string& value, const TChoiceTexts& raw,
+                                                  TCliOptions& o) {
+    std::vector<std::string> messages;
+    const std::vector<app::TUserPreset> presets =
+        app::LoadUserPresets(o.UserPresetFolder, messages);
+    const app::TUserPreset* preset = app::FindUserPreset(presets, value);
+    if (!preset)
+        return std::nullopt;
+    app::TStoredChoices typed = o.Choices;
+    o.Choices = preset->Choices;
+    if (raw.VideoBitRateGiven) {
+        o.Choices.VideoBitRateText = typed.VideoBitRateText;
+        o.Choices.VideoBitRateDefault = false;
+    }
+    if (raw.AudioBitRateGiven) {
+        o.Choices.AudioBitRateText = typed.AudioBitRateText;
+        o.Choices.AudioBitRateDefault = false;
+    }
+    if (raw.AspectGiven)
+        o.Choices.AspectChoice = typed.AspectChoice;
+    if (raw.QualityGiven)
+        o.Choices.QualityText = typed.QualityText;
+    return *preset;
+}
+
 } // namespace
 
 std::string UsageText() {
@@ -64,9 +192,12 @@ std::string UsageText() {
            "       mobivert-cli --info FILE...\n"
            "       mobivert-cli --resume [-j N] [-q|-v]\n"
            "       mobivert-cli --version\n"
+           "       mobivert-cli -p PRESET [options] --save-preset NAME\n"
+           "       mobivert-cli --import-preset FILE\n"
+           "       mobivert-cli --export-preset NAME FILE\n"
            "\n"
            "Converts every FILE with the output preset PRESET (its exact text or its number\n"
-           "1..21, see --list-presets).\n"
+           "1..31, or the name of a preset of your own; see --list-presets).\n"
            "\n"
            "  -p, --preset PRESET     the output preset\n"
            "  -o, --output DIR        write the outputs into DIR (created when missing)\n"
@@ -79,6 +210,15 @@ std::string UsageText() {
            "      --video-bitrate KBITS\n"
            "      --audio-bitrate KBITS\n"
            "      --size WxH          picture size of every output with video\n"
+           "  The modern presets (22..31) take instead:\n"
+           "      --channels source|mono|stereo|5.1|7.1\n"
+           "      --sample-rate source|44100|48000|96000\n"
+           "      --fps source|24|25|30|50|60\n"
+           "      --size source|3840x2160|2560x1440|1920x1080|1280x720|854x480|640x360\n"
+           "                          (a box the picture is fitted into, keeping its shape)\n"
+           "      --quality N         constant quality, the encoder's number: larger gives\n"
+           "                          smaller files (the default; 22 H.264, 26 H.265, 32 VP9\n"
+           "                          and AV1); --video-bitrate codes at a bit rate instead\n"
            "  -x NAME=VALUE           an extra engine option for every output, applied last\n"
            "                          so that it wins over the preset (repeatable)\n"
            "  -i NAME=VALUE           an extra engine option for every input (repeatable)\n"
@@ -87,6 +227,10 @@ std::string UsageText() {
            "  -v                      more log lines (-vv, -vvv for more still)\n"
            "      --resume            finish the files of batches that did not end (the program\n"
            "                          was killed or the machine went down)\n"
+           "      --save-preset NAME  keep the preset with these options as NAME (in the\n"
+           "                          presets folder beside config.ini), convert nothing\n"
+           "      --import-preset FILE, --export-preset NAME FILE\n"
+           "                          take a preset file in, or write one out\n"
            "  -h, --help              this text\n"
            "\n"
            "Outputs are written under a hidden name ending in .part and take their own name\n"
@@ -100,8 +244,10 @@ std::string UsageText() {
 
 bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    o.UserPresetFolder = app::UserPresetFolder(app::ConfigFilePath());
     std::string presetValue;
     bool presetGiven = false;
+    TChoiceTexts raw;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string arg = args[i];
@@ -154,23 +300,11 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
         } else if (arg == "--channels") {
             if (!value(v))
                 return false;
-            int index = ChoiceIndex(app::AudioChannelItems(), v);
-            if (index < 0) {
-                error = "--channels takes mono or stereo";
-                return false;
-            }
-            o.Choices.AudioChannelChoice = index;
+            raw.Channels = v;
         } else if (arg == "--sample-rate") {
             if (!value(v))
                 return false;
-            int index = ChoiceIndex(app::SampleRateItems(), v);
-            if (index < 0)
-                index = ChoiceIndex(app::SampleRateItems(), v + "Hz");
-            if (index < 0) {
-                error = "--sample-rate takes 8000, 11025, 22050 or 44100";
-                return false;
-            }
-            o.Choices.SampleRateChoice = index;
+            raw.SampleRate = v;
         } else if (arg == "--aspect") {
             if (!value(v))
                 return false;
@@ -180,30 +314,29 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
                 return false;
             }
             o.Choices.AspectChoice = index;
+            raw.AspectGiven = true;
         } else if (arg == "--fps") {
             if (!value(v))
                 return false;
-            int index = ChoiceIndex(app::FrameRateItems(), v);
-            if (index < 0) {
-                error = "--fps takes one of " + ItemList(app::FrameRateItems());
-                return false;
-            }
-            o.Choices.FrameRateChoice = index;
+            raw.FrameRate = v;
         } else if (arg == "--video-bitrate") {
             if (!value(o.Choices.VideoBitRateText))
                 return false;
             o.Choices.VideoBitRateDefault = false;
+            raw.VideoBitRateGiven = true;
         } else if (arg == "--audio-bitrate") {
             if (!value(o.Choices.AudioBitRateText))
                 return false;
             o.Choices.AudioBitRateDefault = false;
+            raw.AudioBitRateGiven = true;
         } else if (arg == "--size") {
             if (!value(v))
                 return false;
-            size_t x = v.find_first_of("xX");
-            o.Choices.WidthText = v.substr(0, x);
-            o.Choices.HeightText = x == std::string::npos ? "" : v.substr(x + 1);
-            o.Choices.ResolutionDefault = false;
+            raw.Size = v;
+        } else if (arg == "--quality") {
+            if (!value(o.Choices.QualityText))
+                return false;
+            raw.QualityGiven = true;
         } else if (arg == "-x" || arg == "-i") {
             if (!value(v))
                 return false;
@@ -234,6 +367,18 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
             o.Command = TCommand::Info;
         } else if (arg == "--resume") {
             o.Command = TCommand::Resume;
+        } else if (arg == "--save-preset") {
+            if (!value(o.UserPresetName))
+                return false;
+            o.Command = TCommand::SavePreset;
+        } else if (arg == "--import-preset") {
+            if (!value(o.UserPresetFile))
+                return false;
+            o.Command = TCommand::ImportPreset;
+        } else if (arg == "--export-preset") {
+            if (!value(o.UserPresetName) || !value(o.UserPresetFile))
+                return false;
+            o.Command = TCommand::ExportPreset;
         } else if (arg == "--version") {
             o.Command = TCommand::Version;
         } else if (arg == "-h" || arg == "--help") {
@@ -252,23 +397,41 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
         error = "--resume takes no files";
         return false;
     }
-    if (o.Command != TCommand::Convert)
+    if (o.Command != TCommand::Convert && o.Command != TCommand::SavePreset)
         return true;
     if (o.OutputFolderGiven && o.SameFolder) {
         error = "-o and -s cannot be used together";
         return false;
     }
+    // The choices are read as the preset's family takes them: the modern presets have lists
+    // of their own.
+    std::string presetText, ignored;
+    const app::TPreset* preset = presetGiven && ResolvePreset(presetValue, presetText, ignored)
+                                     ? app::FindPreset(presetText)
+                                     : nullptr;
+    std::optional<app::TUserPreset> own;
+    if (presetGiven && !preset && o.Command == TCommand::Convert &&
+        (own = ResolveUserPreset(presetValue, raw, o)))
+        preset = app::FindPreset(own->Format);
+    const bool applied = preset && preset->Modern ? ApplyModernChoices(raw, *preset, o, error)
+                                                  : ApplyClassicChoices(raw, o, error);
+    if (!applied)
+        return false;
     if (std::string message = app::CheckChoices(o.Choices); !message.empty()) {
         error = message;
         return false;
     }
-    if (o.Files.empty()) {
+    if (o.Files.empty() && o.Command == TCommand::Convert) {
         error = app::MSG_CHOOSE_FILE;
         return false;
     }
     if (!presetGiven) {
         error = app::MSG_CHOOSE_FORMAT;
         return false;
+    }
+    if (own) {
+        o.PresetText = own->Format;
+        return true;
     }
     return ResolvePreset(presetValue, o.PresetText, error);
 }

@@ -9,7 +9,17 @@
 
 namespace mobivert::cli {
 
-enum class TCommand { Convert, ListPresets, Info, Version, Help, Resume };
+enum class TCommand {
+    Convert,
+    ListPresets,
+    Info,
+    Version,
+    Help,
+    Resume,
+    SavePreset,
+    ImportPreset,
+    ExportPreset
+};
 
 struct TCliOptions {
     TCommand Command = TCommand::Convert;
@@ -24,6 +34,11 @@ struct TCliOptions {
     bool JobsGiven = false;
     converter::TLogLevel LogLevel = converter::llError;
     std::vector<std::string> Files;
+    // --save-preset NAME, --import-preset FILE, --export-preset NAME FILE.
+    std::string UserPresetName;
+    std::string UserPresetFile;
+    // Where the user's presets are kept (the "presets" folder beside config.ini).
+    std::string UserPresetFolder;
 };
 
 // Parses argv; false with the message in error when the command line is not usable.

@@ -11,6 +11,7 @@
 #include "app/shared/Presets.h"
 #include "app/shared/ProgressClock.h"
 #include "app/shared/Settings.h"
+#include "app/shared/UserPresets.h"
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFilterHlpr.h"
 #include "binding/AVFormatHlpr.h"
@@ -77,10 +78,56 @@ int PrintLibraryVersions() {
     return 0;
 }
 
-int ListPresets() {
-    const auto& presets = app::Presets();
-    for (size_t i = 0; i < presets.size(); ++i)
-        WriteLine(stdout, (i < 9 ? " " : "") + std::to_string(i + 1) + "  " + presets[i].Text);
+std::vector<app::TUserPreset> UserPresets(const cli::TCliOptions& options) {
+    std::vector<std::string> messages;
+    std::vector<app::TUserPreset> presets =
+        app::LoadUserPresets(options.UserPresetFolder, messages);
+    for (const std::string& message : messages)
+        WriteLine(stderr, "mobivert-cli: " + PrintableLine(message));
+    return presets;
+}
+
+// The numbered presets, then the user's own by name with the preset each one is made from.
+int ListPresets(const cli::TCliOptions& options) {
+    for (int number = 1; number <= app::NumberedPresetCount(); ++number)
+        WriteLine(stdout, (number < 10 ? " " : "") + std::to_string(number) + "  " +
+                              app::PresetByNumber(number)->Text);
+    for (const app::TUserPreset& preset : UserPresets(options))
+        WriteLine(stdout, "    " + PrintableLine(preset.Name) + "  (" + preset.Format + ")");
+    return 0;
+}
+
+int SaveUserPreset(const cli::TCliOptions& options) {
+    std::string error;
+    if (!app::SaveUserPreset(options.UserPresetFolder,
+                             {options.UserPresetName, options.PresetText, options.Choices},
+                             error)) {
+        WriteLine(stderr, "mobivert-cli: " + PrintableLine(error));
+        return 1;
+    }
+    WriteLine(stdout, "Saved preset " + PrintableLine(options.UserPresetName));
+    return 0;
+}
+
+int ImportUserPreset(const cli::TCliOptions& options) {
+    app::TUserPreset preset;
+    std::string error;
+    if (!app::ImportUserPreset(options.UserPresetFolder, options.UserPresetFile, preset, error)) {
+        WriteLine(stderr, "mobivert-cli: " + PrintableLine(error));
+        return 1;
+    }
+    WriteLine(stdout, "Imported preset " + PrintableLine(preset.Name));
+    return 0;
+}
+
+int ExportUserPreset(const cli::TCliOptions& options) {
+    const std::vector<app::TUserPreset> presets = UserPresets(options);
+    const app::TUserPreset* preset = app::FindUserPreset(presets, options.UserPresetName);
+    std::string error = preset ? "" : "No preset of your own is named " + options.UserPresetName;
+    if (!preset || !app::ExportUserPreset(*preset, options.UserPresetFile, error)) {
+        WriteLine(stderr, "mobivert-cli: " + PrintableLine(error));
+        return 1;
+    }
     return 0;
 }
 
@@ -526,7 +573,13 @@ int main(int argc, char** argv) {
         std::fputs(cli::UsageText().c_str(), stdout);
         return 0;
     case cli::TCommand::ListPresets:
-        return ListPresets();
+        return ListPresets(options);
+    case cli::TCommand::SavePreset:
+        return SaveUserPreset(options);
+    case cli::TCommand::ImportPreset:
+        return ImportUserPreset(options);
+    case cli::TCommand::ExportPreset:
+        return ExportUserPreset(options);
     case cli::TCommand::Info:
         return Info(options);
     case cli::TCommand::Resume:

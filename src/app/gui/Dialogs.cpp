@@ -4,6 +4,7 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QUrl>
@@ -66,6 +67,14 @@ QStringList TQtDialogs::OpenFiles(QWidget* parent, const QStringList& filters) {
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.selectedFiles();
+}
+
+QString TQtDialogs::AskText(QWidget* parent, const QString& prompt) {
+    return QInputDialog::getText(parent, INFORMATION_CAPTION, prompt).trimmed();
+}
+
+QString TQtDialogs::SaveFile(QWidget* parent, const QString& filter, const QString& suggested) {
+    return QFileDialog::getSaveFileName(parent, QString(), suggested, filter);
 }
 
 QString TQtDialogs::ChooseFolder(QWidget* parent, const QString& prompt) {

@@ -37,6 +37,10 @@ public:
     virtual QStringList OpenFiles(QWidget* parent, const QStringList& filters) = 0;
     // The folder picker; empty when the user cancels.
     virtual QString ChooseFolder(QWidget* parent, const QString& prompt) = 0;
+    // A line of text asked for under the prompt; empty when the user cancels.
+    virtual QString AskText(QWidget* parent, const QString& prompt) = 0;
+    // The save dialog with one filter, starting at the suggested name; empty when cancelled.
+    virtual QString SaveFile(QWidget* parent, const QString& filter, const QString& suggested) = 0;
     // Hands a file or folder to the desktop's default handler; false when the desktop has
     // none for it.
     virtual bool Open(const QString& path) = 0;
@@ -62,6 +66,8 @@ public:
     int Choose(QWidget* parent, const QString& text, const QStringList& buttons) override;
     QStringList OpenFiles(QWidget* parent, const QStringList& filters) override;
     QString ChooseFolder(QWidget* parent, const QString& prompt) override;
+    QString AskText(QWidget* parent, const QString& prompt) override;
+    QString SaveFile(QWidget* parent, const QString& filter, const QString& suggested) override;
     bool Open(const QString& path) override;
     void Notify(QWidget* parent, const QString& summary, const QString& body) override;
 

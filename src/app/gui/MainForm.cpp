@@ -9,6 +9,7 @@
 #include "app/shared/Presets.h"
 #include "app/shared/Settings.h"
 #include "app/shared/SourceExtensions.h"
+#include "app/shared/UserPresets.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -27,7 +28,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QSpinBox>
+#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -161,7 +164,11 @@ TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& 
     txtOutput->setText(FromStd(settings.OutputFolder));
     chkSameFolder->setChecked(settings.SameFolder);
     chkSameFolderClick();
-    if (int preset = selFormat->findText(FromStd(settings.Preset)); preset > 0)
+    ReloadUserPresets();
+    // Only a preset's text or a preset of the user's own: the separator's empty text is none.
+    if (int preset = selFormat->findText(FromStd(settings.Preset));
+        preset > 0 &&
+        (app::FindPreset(settings.Preset) || app::FindUserPreset(UserPresets, settings.Preset)))
         selFormat->setCurrentIndex(preset);
     spnConversions->setValue(std::min(settings.ConversionsAtOnce, MaxConversionsAtOnce()));
     selFormatChange();
@@ -220,7 +227,8 @@ void TfrmMain::BuildControls() {
     selFormat->setAccessibleName("Output format");
     for (const std::string& text : app::PresetListTexts())
         selFormat->addItem(FromStd(text));
-    selFormat->setMaxVisibleItems(22);
+    AddModernPresets(selFormat);
+    selFormat->setMaxVisibleItems(34);
     btnOptions = button("btnOptions", "&Options", "Change the output options of the format");
     lblOverrides = new QLabel(this);
     lblOverrides->setObjectName("lblOverrides");
@@ -357,6 +365,9 @@ void TfrmMain::BuildControls() {
     }
 
     frmOptions = new TfrmOptions(Choices, dialogs_, this);
+    frmOptions->OnSaveAsPreset = [this](const app::TStoredChoices& c) { return SaveAsPreset(c); };
+    frmOptions->OnImportPreset = [this] { ImportPreset(); };
+    frmOptions->OnExportPreset = [this] { ExportPreset(); };
     connect(frmOptions, &QDialog::finished, this, &TfrmMain::ShowOverrides);
     frmHelp = new THelpViewer(this);
 
@@ -694,7 +705,7 @@ void TfrmMain::btnConvertClick() {
         rowOfSource.push_back(row);
     }
     app::TBatchSettings settings;
-    settings.PresetText = preset.toStdString();
+    settings.PresetText = SelectedPresetText();
     settings.SameFolder = chkSameFolder->isChecked();
     settings.OutputFolder = txtOutput->text().toStdString();
     settings.Choices = app::ChoicesForPreset(settings.PresetText, Choices);
@@ -947,19 +958,146 @@ void TfrmMain::UpdateStatusBar() {
     sbStatus->showMessage(text);
 }
 
+void TfrmMain::AddModernPresets(QComboBox* combo) {
+    // A separator and a heading that cannot be chosen, then the formats of today.
+    combo->insertSeparator(combo->count());
+    combo->addItem(app::MODERN_FORMATS_HEADING);
+    if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
+        if (QStandardItem* heading = model->item(combo->count() - 1)) {
+            heading->setFlags(heading->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEnabled));
+            QFont bold = heading->font();
+            bold.setBold(true);
+            heading->setFont(bold);
+        }
+    for (const app::TPreset& preset : app::ModernPresets())
+        combo->addItem(preset.Text);
+}
+
+namespace {
+
+// Items of the format list that are presets of the user's own carry this mark.
+constexpr int kUserPresetRole = Qt::UserRole + 1;
+
+} // namespace
+
+std::string TfrmMain::SelectedPresetText() const {
+    if (selFormat->currentIndex() <= 0)
+        return "";
+    if (const app::TUserPreset* own = SelectedUserPreset())
+        return own->Format;
+    return selFormat->currentText().toStdString();
+}
+
+const app::TUserPreset* TfrmMain::SelectedUserPreset() const {
+    if (!selFormat->currentData(kUserPresetRole).toBool())
+        return nullptr;
+    return app::FindUserPreset(UserPresets, selFormat->currentText().toStdString());
+}
+
+void TfrmMain::ReloadUserPresets() {
+    std::vector<std::string> messages;
+    UserPresets = app::LoadUserPresets(app::UserPresetFolder(configPath_.toStdString()), messages);
+    for (const std::string& message : messages)
+        dialogs_.Information(this, FromStd(message));
+    const QString chosen = selFormat->currentText();
+    const QSignalBlocker quiet(selFormat);
+    // The list ends with the modern presets when there is none of the user's own.
+    const int end = selFormat->findText(app::ModernPresets().back().Text) + 1;
+    while (selFormat->count() > end)
+        selFormat->removeItem(end);
+    if (!UserPresets.empty()) {
+        selFormat->insertSeparator(selFormat->count());
+        selFormat->addItem(app::MY_PRESETS_HEADING);
+        if (auto* model = qobject_cast<QStandardItemModel*>(selFormat->model()))
+            if (QStandardItem* heading = model->item(selFormat->count() - 1)) {
+                heading->setFlags(heading->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEnabled));
+                QFont bold = heading->font();
+                bold.setBold(true);
+                heading->setFont(bold);
+            }
+        for (const app::TUserPreset& preset : UserPresets) {
+            selFormat->addItem(FromStd(preset.Name));
+            selFormat->setItemData(selFormat->count() - 1, true, kUserPresetRole);
+        }
+    }
+    const int again = selFormat->findText(chosen);
+    selFormat->setCurrentIndex(again > 0 && !selFormat->itemText(again).isEmpty() ? again : 0);
+}
+
+bool TfrmMain::SaveAsPreset(const app::TStoredChoices& choices) {
+    const std::string format = SelectedPresetText();
+    if (format.empty()) {
+        dialogs_.Information(frmOptions, app::MSG_CHOOSE_FORMAT);
+        return false;
+    }
+    const QString name = dialogs_.AskText(
+        frmOptions, "Name of the preset (the format " + FromStd(format) + " with these options):");
+    if (name.isEmpty())
+        return false;
+    std::string error;
+    if (!app::SaveUserPreset(app::UserPresetFolder(configPath_.toStdString()),
+                             {name.toStdString(), format, choices}, error)) {
+        dialogs_.Information(frmOptions, FromStd(error));
+        return false;
+    }
+    ReloadUserPresets();
+    selFormat->setCurrentIndex(selFormat->findText(name));
+    return true;
+}
+
+void TfrmMain::ImportPreset() {
+    const QStringList files =
+        dialogs_.OpenFiles(frmOptions, {"Corvel Mobivert presets (*.preset)", "All files (*)"});
+    QString last;
+    for (const QString& file : files) {
+        app::TUserPreset preset;
+        std::string error;
+        if (app::ImportUserPreset(app::UserPresetFolder(configPath_.toStdString()),
+                                  file.toStdString(), preset, error))
+            last = FromStd(preset.Name);
+        else
+            dialogs_.Information(frmOptions, FromStd(error));
+    }
+    ReloadUserPresets();
+    if (!last.isEmpty()) {
+        selFormat->setCurrentIndex(selFormat->findText(last));
+        frmOptions->FormShow();
+    }
+}
+
+void TfrmMain::ExportPreset() {
+    const app::TUserPreset* own = SelectedUserPreset();
+    if (!own)
+        return;
+    const QString path = dialogs_.SaveFile(frmOptions, "Corvel Mobivert presets (*.preset)",
+                                           FromStd(own->Name) + ".preset");
+    std::string error;
+    if (!path.isEmpty() && !app::ExportUserPreset(*own, path.toStdString(), error))
+        dialogs_.Information(frmOptions, FromStd(error));
+}
+
 void TfrmMain::selFormatChange() {
+    // A preset of the user's own brings its choices with it when it is chosen (what the
+    // dialog changes afterwards stays until another is chosen).
+    const app::TUserPreset* own = SelectedUserPreset();
+    if (own && own->Name != appliedUserPreset_)
+        Choices = own->Choices;
+    appliedUserPreset_ = own ? own->Name : std::string();
     // During a batch the button stays disabled with the other controls.
     btnOptions->setEnabled(state_ == TWindowState::Idle &&
-                           app::PresetAcceptsOptions(selFormat->currentText().toStdString()));
+                           app::PresetAcceptsOptions(SelectedPresetText()));
     ShowOverrides();
 }
 
 QString TfrmMain::OverridesText() const {
-    const std::string preset = selFormat->currentText().toStdString();
-    if (selFormat->currentIndex() <= 0)
+    const std::string preset = SelectedPresetText();
+    if (preset.empty())
         return QString();
-    const bool video = !app::IsAudioExtension(app::PresetExtension(preset));
-    const std::string applied = app::DescribeChoices(app::ChoicesForPreset(preset, Choices), video);
+    const bool video = !app::PresetIsAudioOnly(preset);
+    const app::TStoredChoices choices = app::ChoicesForPreset(preset, Choices);
+    const std::string applied = app::IsModernPreset(preset)
+                                    ? app::DescribeModernChoices(choices, video)
+                                    : app::DescribeChoices(choices, video);
     return applied.empty() ? QString() : "Options: " + FromStd(applied);
 }
 
@@ -1010,8 +1148,10 @@ void TfrmMain::OpenFolder(const QString& folder) {
 
 void TfrmMain::btnOptionsClick() {
     // Video choices mean nothing to an audio output.
-    frmOptions->SetVideoApplies(
-        !app::IsAudioExtension(app::PresetExtension(selFormat->currentText().toStdString())));
+    const std::string preset = SelectedPresetText();
+    frmOptions->SetPreset(app::FindPreset(preset));
+    frmOptions->SetExportApplies(SelectedUserPreset() != nullptr);
+    frmOptions->SetVideoApplies(!app::PresetIsAudioOnly(preset));
     // Modal, but the caller does not wait in a loop of its own.
     frmOptions->setWindowModality(Qt::ApplicationModal);
     // Over the middle of the window, wherever the window is.

@@ -6,6 +6,7 @@
 #include "app/shared/BatchJournal.h"
 #include "app/shared/ProgressClock.h"
 #include "app/shared/StoredChoices.h"
+#include "app/shared/UserPresets.h"
 #include "converter/AVConverter.h"
 
 #include <QElapsedTimer>
@@ -69,6 +70,16 @@ public:
     QString HelpFile() const;
     // The line under the format combo that lists the stored choices applied to the preset.
     QString OverridesText() const;
+    // The separator, the "Modern formats" heading and the modern presets after the 21.
+    static void AddModernPresets(QComboBox* combo);
+    // The text of the preset that converts: the chosen one, or the one a preset of the user's
+    // own is made from; empty for "Click to select".
+    std::string SelectedPresetText() const;
+    // The chosen preset of the user's own, or nullptr.
+    const app::TUserPreset* SelectedUserPreset() const;
+    // The user's presets (loaded again, damaged files set aside and named) under "My presets".
+    void ReloadUserPresets();
+    std::vector<app::TUserPreset> UserPresets;
 
     const QString WindowTitle = "Corvel Mobivert";
     QString AppDir;
@@ -158,6 +169,9 @@ private:
     void SetBusyControls(bool busy);
     void FormClose();
     void ShowOverrides();
+    bool SaveAsPreset(const app::TStoredChoices& choices);
+    void ImportPreset();
+    void ExportPreset();
     void ListMenuRequested(const QPoint& at);
     // Whether the row was converted and its output is still there.
     bool HasOutput(int row) const;
@@ -169,6 +183,8 @@ private:
     qint64 Now() const { return clock_.elapsed(); }
 
     TDialogs& dialogs_;
+    // The preset of the user's own whose choices were taken last.
+    std::string appliedUserPreset_;
     QString configPath_;
     QString libraryFolder_;
     TWindowState state_ = TWindowState::Idle;

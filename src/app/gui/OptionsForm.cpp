@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -85,9 +86,38 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     rdgVideoAspectRatio = new TRadioGroup(" Video Aspect Ratio ", app::AspectItems(), 6, page);
     rdgVideoFrameRate =
         new TRadioGroup(" Video Frame Rate (Frames Per Second) ", app::FrameRateItems(), 6, page);
+    rdgModernAudioChannel = new TRadioGroup(" Audio Channel ", app::ModernChannelItems(), 5, page);
+    rdgModernSampleRate =
+        new TRadioGroup(" Audio Sample Rate ", app::ModernSampleRateItems(), 4, page);
+    rdgModernFrameRate = new TRadioGroup(" Video Frame Rate (Frames Per Second) ",
+                                         app::ModernFrameRateItems(), 6, page);
     for (QWidget* group :
-         {rdgAudioChannel, rdgAudioSampleRate, rdgVideoAspectRatio, rdgVideoFrameRate})
+         {rdgAudioChannel, rdgModernAudioChannel, rdgAudioSampleRate, rdgModernSampleRate,
+          rdgVideoAspectRatio, rdgVideoFrameRate, rdgModernFrameRate})
         column->addWidget(group);
+
+    // Constant quality, or the bit rate of the group below.
+    grpRateControl = new QGroupBox(" Video Quality ", page);
+    auto* rateRow = new QHBoxLayout(grpRateControl);
+    rateRow->setContentsMargins(10, 6, 10, 4);
+    rdoQuality = new QRadioButton("Quality", grpRateControl);
+    spnQuality = new QSpinBox(grpRateControl);
+    spnQuality->setAccessibleName("Quality");
+    spnQuality->setToolTip("Larger numbers give smaller files of lower quality");
+    chkQualitySame = new QCheckBox("Default Value", grpRateControl);
+    rdoBitRate = new QRadioButton("Bit rate (below)", grpRateControl);
+    auto* rateButtons = new QButtonGroup(grpRateControl);
+    rateButtons->addButton(rdoQuality, 0);
+    rateButtons->addButton(rdoBitRate, 1);
+    rdoQuality->setChecked(true);
+    chkQualitySame->setChecked(true);
+    rateRow->addWidget(rdoQuality);
+    rateRow->addWidget(spnQuality);
+    rateRow->addWidget(chkQualitySame);
+    rateRow->addSpacing(20);
+    rateRow->addWidget(rdoBitRate);
+    rateRow->addStretch(1);
+    column->addWidget(grpRateControl);
 
     auto bitRateGroup = [page](const QString& caption, QLineEdit*& edit, QCheckBox*& same) {
         auto* group = new QGroupBox(caption, page);
@@ -137,6 +167,20 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     sizeRow->addWidget(chkResolutionSame);
     sizeRow->addStretch(1);
     column->addWidget(resolution);
+
+    grpModernResolution = new QGroupBox(" Video Resolution ", page);
+    auto* modernSizeRow = new QHBoxLayout(grpModernResolution);
+    modernSizeRow->setContentsMargins(10, 6, 10, 4);
+    selModernSize = new QComboBox(grpModernResolution);
+    selModernSize->setAccessibleName("Video resolution");
+    for (const std::string& item : app::ModernSizeItems())
+        selModernSize->addItem(QString::fromStdString(item));
+    modernSizeRow->addWidget(new QLabel("At most:", grpModernResolution));
+    modernSizeRow->addWidget(selModernSize);
+    modernSizeRow->addWidget(new QLabel(
+        "Pixels (the picture keeps its shape and is never enlarged)", grpModernResolution));
+    modernSizeRow->addStretch(1);
+    column->addWidget(grpModernResolution);
     column->addStretch(1);
 
     btnOK = new QPushButton("&OK", this);
@@ -144,7 +188,17 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     btnCancel = new QPushButton("&Cancel", this);
     btnOK->setMinimumWidth(86);
     btnCancel->setMinimumWidth(86);
+    btnSavePreset = new QPushButton("&Save as preset...", this);
+    btnImportPreset = new QPushButton("&Import...", this);
+    btnExportPreset = new QPushButton("&Export...", this);
+    btnSavePreset->setToolTip("Keep the format with these options under a name of your own");
+    btnImportPreset->setToolTip("Add a preset file to your presets");
+    btnExportPreset->setToolTip("Write the chosen preset of your own to a file");
+    btnExportPreset->setEnabled(false);
     auto* buttons = new QHBoxLayout();
+    buttons->addWidget(btnSavePreset);
+    buttons->addWidget(btnImportPreset);
+    buttons->addWidget(btnExportPreset);
     buttons->addStretch(1);
     buttons->addWidget(btnOK);
     buttons->addWidget(btnCancel);
@@ -157,13 +211,57 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     connect(chkVideoBitRateSame, &QCheckBox::toggled, this, &TfrmOptions::chkVideoBitRateSameClick);
     connect(chkAudioBitRateSame, &QCheckBox::toggled, this, &TfrmOptions::chkAudioBitRateSameClick);
     connect(chkResolutionSame, &QCheckBox::toggled, this, &TfrmOptions::chkResolutionSameClick);
+    connect(rdoQuality, &QRadioButton::toggled, this, &TfrmOptions::RateControlClick);
+    connect(chkQualitySame, &QCheckBox::toggled, this, &TfrmOptions::RateControlClick);
     connect(btnOK, &QPushButton::clicked, this, &TfrmOptions::btnOKClick);
+    connect(btnSavePreset, &QPushButton::clicked, this, &TfrmOptions::btnSavePresetClick);
+    connect(btnImportPreset, &QPushButton::clicked, this, [this] {
+        if (OnImportPreset)
+            OnImportPreset();
+    });
+    connect(btnExportPreset, &QPushButton::clicked, this, [this] {
+        if (OnExportPreset)
+            OnExportPreset();
+    });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     chkResolutionSameClick();
-    // The client area of 563 x 469 unless the fonts need more.
-    QSize size = sizeHint().expandedTo(QSize(563, 469));
-    setFixedSize(size);
+    ShowFamily();
+}
+
+void TfrmOptions::FitSize() {
+    // The client area of 563 x 469 unless the fonts (or the modern presets' groups) need more.
+    layout()->activate();
+    setFixedSize(sizeHint().expandedTo(QSize(563, 469)));
+}
+
+void TfrmOptions::SetPreset(const app::TPreset* preset) {
+    modern_ = preset && preset->Modern;
+    if (modern_ && preset->DefaultQuality >= 0) {
+        defaultQuality_ = preset->DefaultQuality;
+        spnQuality->setRange(0, preset->MaxQuality);
+    }
+    ShowFamily();
+}
+
+void TfrmOptions::ShowFamily() {
+    for (QWidget* classic : std::initializer_list<QWidget*>{rdgAudioChannel, rdgAudioSampleRate,
+                                                            rdgVideoFrameRate, grpVideoResolution})
+        classic->setVisible(!modern_);
+    for (QWidget* modern :
+         std::initializer_list<QWidget*>{rdgModernAudioChannel, rdgModernSampleRate,
+                                         rdgModernFrameRate, grpRateControl, grpModernResolution})
+        modern->setVisible(modern_);
+    FitSize();
+}
+
+void TfrmOptions::RateControlClick() {
+    const bool quality = rdoQuality->isChecked();
+    chkQualitySame->setEnabled(quality);
+    spnQuality->setEnabled(quality && !chkQualitySame->isChecked());
+    if (chkQualitySame->isChecked())
+        spnQuality->setValue(defaultQuality_);
+    grpVideoBitRate->setEnabled(videoApplies_ && (!modern_ || !quality));
 }
 
 void TfrmOptions::showEvent(QShowEvent* event) {
@@ -189,6 +287,15 @@ void TfrmOptions::FormShow() {
     chkResolutionSameClick();
     chkResolutionSame->setEnabled(true);
     rdgAudioChannel->setEnabled(true);
+
+    rdgModernAudioChannel->SetItemIndex(choices_.ModernChannelChoice);
+    rdgModernSampleRate->SetItemIndex(choices_.ModernSampleRateChoice);
+    rdgModernFrameRate->SetItemIndex(choices_.ModernFrameRateChoice);
+    selModernSize->setCurrentIndex(choices_.ModernSizeChoice);
+    (choices_.RateControlChoice == 0 ? rdoQuality : rdoBitRate)->setChecked(true);
+    const std::optional<int> quality = app::ParseIntegerText(choices_.QualityText);
+    chkQualitySame->setChecked(!quality);
+    spnQuality->setValue(quality ? *quality : defaultQuality_);
     ShowVideoApplies();
 }
 
@@ -198,11 +305,13 @@ void TfrmOptions::SetVideoApplies(bool applies) {
 }
 
 void TfrmOptions::ShowVideoApplies() {
-    for (QWidget* group : std::initializer_list<QWidget*>{rdgVideoAspectRatio, rdgVideoFrameRate,
-                                                          grpVideoBitRate, grpVideoResolution}) {
+    for (QWidget* group : std::initializer_list<QWidget*>{
+             rdgVideoAspectRatio, rdgVideoFrameRate, grpVideoBitRate, grpVideoResolution,
+             rdgModernFrameRate, grpRateControl, grpModernResolution}) {
         group->setEnabled(videoApplies_);
         group->setToolTip(videoApplies_ ? QString() : "The chosen format has no video");
     }
+    RateControlClick();
 }
 
 void TfrmOptions::chkVideoBitRateSameClick() {
@@ -222,6 +331,25 @@ void TfrmOptions::chkResolutionSameClick() {
 }
 
 void TfrmOptions::btnOKClick() {
+    if (std::optional<TStoredChoices> typed = TypedChoices()) {
+        choices_ = *typed;
+        accept();
+    }
+}
+
+void TfrmOptions::SetExportApplies(bool applies) {
+    btnExportPreset->setEnabled(applies);
+}
+
+void TfrmOptions::btnSavePresetClick() {
+    std::optional<TStoredChoices> typed = TypedChoices();
+    if (typed && OnSaveAsPreset && OnSaveAsPreset(*typed)) {
+        choices_ = *typed;
+        accept();
+    }
+}
+
+std::optional<TStoredChoices> TfrmOptions::TypedChoices() {
     TStoredChoices typed;
     typed.AudioChannelChoice = rdgAudioChannel->ItemIndex();
     typed.SampleRateChoice = rdgAudioSampleRate->ItemIndex();
@@ -234,6 +362,14 @@ void TfrmOptions::btnOKClick() {
     typed.WidthText = txtResolutionWidth->currentText().toStdString();
     typed.HeightText = txtResolutionHeight->currentText().toStdString();
     typed.ResolutionDefault = chkResolutionSame->isChecked();
+    typed.ModernChannelChoice = rdgModernAudioChannel->ItemIndex();
+    typed.ModernSampleRateChoice = rdgModernSampleRate->ItemIndex();
+    typed.ModernFrameRateChoice = rdgModernFrameRate->ItemIndex();
+    typed.ModernSizeChoice = std::max(0, selModernSize->currentIndex());
+    typed.RateControlChoice = rdoBitRate->isChecked() ? 1 : 0;
+    // The preset's own quality is kept as no number, so that each modern preset keeps its own.
+    typed.QualityText =
+        chkQualitySame->isChecked() ? std::string() : std::to_string(spnQuality->value());
 
     const std::string problem = app::CheckStoredChoices(typed);
     if (!problem.empty()) {
@@ -244,10 +380,9 @@ void TfrmOptions::btnOKClick() {
             txtVideoBitRate->setFocus();
         else
             txtAudioBitRate->setFocus();
-        return;
+        return std::nullopt;
     }
-    choices_ = typed;
-    accept();
+    return typed;
 }
 
 } // namespace mobivert::gui

@@ -242,6 +242,12 @@ std::string FormatJournal(const TJournalBatch& b) {
     out << "height=" << Escape(c.HeightText) << "\n";
     out << "input-options=" << Escape(s.InputExtOptions) << "\n";
     out << "output-options=" << Escape(s.OutputExtOptions) << "\n";
+    out << "modern-channels=" << c.ModernChannelChoice << "\n";
+    out << "modern-sample-rate=" << c.ModernSampleRateChoice << "\n";
+    out << "modern-frame-rate=" << c.ModernFrameRateChoice << "\n";
+    out << "modern-size=" << c.ModernSizeChoice << "\n";
+    out << "rate-control=" << c.RateControlChoice << "\n";
+    out << "quality=" << Escape(c.QualityText) << "\n";
     for (const TJournalFile& f : b.Files)
         out << "file=" << StateNames().at(f.State) << "\t" << Escape(f.Source) << "\t"
             << Escape(f.Output) << "\t" << Escape(f.Part) << "\n";
@@ -333,18 +339,26 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
         auto it = values.find(key);
         return it != values.end() && ParseBool(it->second, out);
     };
+    // Journals written before the modern presets lack their six choices.
+    const bool modern = values.size() == 24;
     bool complete =
-        values.size() == 18 && text_("program", b.Program) && text_("preset", s.PresetText) &&
-        flag("same-folder", s.SameFolder) && text_("output-folder", s.OutputFolder) &&
-        number("jobs", b.Jobs) && number("channels", c.AudioChannelChoice) &&
-        number("sample-rate", c.SampleRateChoice) && number("aspect", c.AspectChoice) &&
-        number("frame-rate", c.FrameRateChoice) &&
+        (values.size() == 18 || modern) && text_("program", b.Program) &&
+        text_("preset", s.PresetText) && flag("same-folder", s.SameFolder) &&
+        text_("output-folder", s.OutputFolder) && number("jobs", b.Jobs) &&
+        number("channels", c.AudioChannelChoice) && number("sample-rate", c.SampleRateChoice) &&
+        number("aspect", c.AspectChoice) && number("frame-rate", c.FrameRateChoice) &&
         flag("video-bitrate-default", c.VideoBitRateDefault) &&
         text_("video-bitrate", c.VideoBitRateText) &&
         flag("audio-bitrate-default", c.AudioBitRateDefault) &&
         text_("audio-bitrate", c.AudioBitRateText) && flag("size-default", c.ResolutionDefault) &&
         text_("width", c.WidthText) && text_("height", c.HeightText) &&
-        text_("input-options", s.InputExtOptions) && text_("output-options", s.OutputExtOptions);
+        text_("input-options", s.InputExtOptions) && text_("output-options", s.OutputExtOptions) &&
+        (!modern ||
+         (number("modern-channels", c.ModernChannelChoice) &&
+          number("modern-sample-rate", c.ModernSampleRateChoice) &&
+          number("modern-frame-rate", c.ModernFrameRateChoice) &&
+          number("modern-size", c.ModernSizeChoice) &&
+          number("rate-control", c.RateControlChoice) && text_("quality", c.QualityText)));
     if (!complete) {
         reason = "a setting is missing or cannot be read";
         return false;
@@ -354,7 +368,8 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
         c.AudioChannelChoice < 0 || c.AudioChannelChoice > 2 || c.SampleRateChoice < 0 ||
         c.SampleRateChoice >= static_cast<int>(SampleRateItems().size()) || c.AspectChoice < 0 ||
         c.AspectChoice >= static_cast<int>(AspectItems().size()) || c.FrameRateChoice < 0 ||
-        c.FrameRateChoice >= static_cast<int>(FrameRateItems().size())) {
+        c.FrameRateChoice >= static_cast<int>(FrameRateItems().size()) ||
+        !ChoicesWithinTheirLists(c)) {
         reason = "a setting has a value this version does not accept";
         return false;
     }

@@ -1,5 +1,6 @@
 #include "app/shared/ConversionDriver.h"
 
+#include "app/shared/ModernOutputOptions.h"
 #include "app/shared/Presets.h"
 
 #include <algorithm>
@@ -88,10 +89,13 @@ TOutputOptions BuildOutputOptions(const std::string& presetText, const TAVProbe&
     std::string sourceExtension = std::filesystem::path(source.FileName()).extension().string();
     bool noMovingPictures = source.MovingVideoStreamCount() == 0;
     bool audioSource = IsAudioExtension(sourceExtension) && source.MovingVideoStreamCount() <= 0;
-    if (IsAudioExtension(PresetExtension(presetText)) || audioSource || noMovingPictures)
+    if (PresetIsAudioOnly(presetText) || audioSource || noMovingPictures)
         o.DisableVideo = true;
 
-    if (const TPreset* preset = FindPreset(presetText)) {
+    const TPreset* preset = FindPreset(presetText);
+    if (preset && preset->Modern)
+        return BuildModernOutputOptions(*preset, source, choices, o.DisableVideo);
+    if (preset) {
         o.VideoCodec = SuccessorCodecName(preset->VideoCodec);
         o.AudioCodec = SuccessorCodecName(preset->AudioCodec);
         o.FrameSize = preset->FrameSize;
@@ -245,8 +249,7 @@ int TConversionDriver::ConfigureOutputs(std::vector<TBatchSource>& sources,
 
         // A sound-only output of a source without sound would start and then find nothing to
         // write: it is refused with the others that cannot be set up.
-        if (IsAudioExtension(PresetExtension(settings.PresetText)) &&
-            task->Probe.AudioStreamCount() == 0) {
+        if (PresetIsAudioOnly(settings.PresetText) && task->Probe.AudioStreamCount() == 0) {
             DropTask(sources, source, MSG_NO_SOUND);
             continue;
         }
@@ -263,6 +266,14 @@ int TConversionDriver::ConfigureOutputs(std::vector<TBatchSource>& sources,
         TOutputOptions options =
             BuildOutputOptions(settings.PresetText, task->Probe, settings.Choices);
         options.OverrideOptions = settings.OutputExtOptions;
+        if (const TPreset* preset = FindPreset(settings.PresetText); preset && preset->Modern) {
+            if (std::string missing = MissingEncoderReason(*preset, options); !missing.empty()) {
+                DropTask(sources, source, missing);
+                namer.ReleaseReservation(output);
+                converter_.Probe().Close();
+                continue;
+            }
+        }
         if (!converter_.SetOutputFile(source.Task, output, &options)) {
             DropTask(sources, source, converter_.LastError());
             namer.ReleaseReservation(output);

@@ -5,6 +5,19 @@
 
 namespace mobivert::app {
 
+namespace {
+
+// Encoder speeds: H.264 720p converts faster than it plays on two cores; the others are set
+// for the same kind of machine, trading size for time where their encoders are slow.
+constexpr const char* X264_SPEED = "preset=veryfast";
+// x265 writes its own report to the terminal unless told to keep to errors.
+constexpr const char* X265_SPEED = "preset=veryfast\nx265-params=log-level=error";
+constexpr const char* VP9_SPEED = "deadline=realtime\ncpu-used=8\nrow-mt=1";
+constexpr const char* SVTAV1_SPEED = "preset=10";
+constexpr const char* AOM_SPEED = "cpu-used=8\nrow-mt=1\nusage=realtime";
+
+} // namespace
+
 const std::vector<TPreset>& Presets() {
     static const std::vector<TPreset> presets = {
         {"3GPP 128*96 (*.3gp)", "h263", "libamr_nb", "128x96", "", 1, 8000, 120000, 10200},
@@ -36,6 +49,115 @@ const std::vector<TPreset>& Presets() {
     return presets;
 }
 
+// Video at constant quality with encoder speeds that keep up with the source on a small
+// machine; sound at a bit rate for each channel, or lossless at the source's depth (16 bits, or
+// 24 for deeper integer sources; ALAC would take 24 bits for every source otherwise). The sample
+// rate is the source's, but Opus codes at 48 kHz. Vorbis codes at a quality (about 64 kbit/s a
+// channel): its bit-rate mode refuses high rates with many channels.
+const std::vector<TPreset>& ModernPresets() {
+    static const std::vector<TPreset> presets = {
+        {.Text = "MP4 H.264 (*.mp4)",
+         .VideoCodec = "libx264",
+         .AudioCodec = "aac",
+         .Modern = true,
+         .VideoEncoderOptions = X264_SPEED,
+         .DefaultQuality = 22,
+         .MaxQuality = 51,
+         .AudioBitRatePerChannel = 64000},
+        // The hvc1 tag lets Apple's players open the file.
+        {.Text = "MP4 H.265 (*.mp4)",
+         .VideoCodec = "libx265",
+         .AudioCodec = "aac",
+         .Modern = true,
+         .VideoTag = "hvc1",
+         .VideoEncoderOptions = X265_SPEED,
+         .DefaultQuality = 26,
+         .MaxQuality = 51,
+         .AudioBitRatePerChannel = 64000},
+        {.Text = "WebM VP9 (*.webm)",
+         .VideoCodec = "libvpx-vp9",
+         .AudioCodec = "libopus",
+         .AudioSampleRate = 48000,
+         .Modern = true,
+         .VideoEncoderOptions = VP9_SPEED,
+         .DefaultQuality = 32,
+         .MaxQuality = 63,
+         .AudioBitRatePerChannel = 48000},
+        {.Text = "WebM AV1 (*.webm)",
+         .VideoCodec = "libsvtav1",
+         .AudioCodec = "libopus",
+         .AudioSampleRate = 48000,
+         .Modern = true,
+         .FallbackVideoCodec = "libaom-av1",
+         .VideoEncoderOptions = SVTAV1_SPEED,
+         .FallbackEncoderOptions = AOM_SPEED,
+         .DefaultQuality = 32,
+         .MaxQuality = 63,
+         .AudioBitRatePerChannel = 48000},
+        {.Text = "MKV H.264 (*.mkv)",
+         .VideoCodec = "libx264",
+         .AudioCodec = "aac",
+         .Modern = true,
+         .VideoEncoderOptions = X264_SPEED,
+         .DefaultQuality = 22,
+         .MaxQuality = 51,
+         .AudioBitRatePerChannel = 64000,
+         .CopyAudioWhenHeld = true,
+         .CopySubtitlesWhenHeld = true},
+        {.Text = "M4A AAC (*.m4a)",
+         .AudioCodec = "aac",
+         .Modern = true,
+         .AudioOnly = true,
+         .AudioBitRatePerChannel = 64000},
+        {.Text = "Opus Audio (*.opus)",
+         .AudioCodec = "libopus",
+         .AudioSampleRate = 48000,
+         .Modern = true,
+         .AudioOnly = true,
+         .AudioBitRatePerChannel = 48000},
+        {.Text = "FLAC Lossless (*.flac)",
+         .AudioCodec = "flac",
+         .Modern = true,
+         .AudioOnly = true,
+         .DeepAudioEncoderOptions = "sample_fmt=s32"},
+        {.Text = "ALAC Lossless (*.m4a)",
+         .AudioCodec = "alac",
+         .Modern = true,
+         .AudioOnly = true,
+         .AudioEncoderOptions = "sample_fmt=s16p",
+         .DeepAudioEncoderOptions = "sample_fmt=s32p"},
+        {.Text = "OGG Vorbis (*.ogg)",
+         .AudioCodec = "libvorbis",
+         .Modern = true,
+         .AudioOnly = true,
+         .AudioQuality = 4},
+    };
+    return presets;
+}
+
+const TPreset* PresetByNumber(int number) {
+    const int classic = static_cast<int>(Presets().size());
+    if (number >= 1 && number <= classic)
+        return &Presets()[number - 1];
+    if (number > classic && number <= NumberedPresetCount())
+        return &ModernPresets()[number - classic - 1];
+    return nullptr;
+}
+
+int NumberedPresetCount() {
+    return static_cast<int>(Presets().size() + ModernPresets().size());
+}
+
+bool IsModernPreset(const std::string& text) {
+    const TPreset* preset = FindPreset(text);
+    return preset && preset->Modern;
+}
+
+bool PresetIsAudioOnly(const std::string& text) {
+    const TPreset* preset = FindPreset(text);
+    return IsAudioExtension(PresetExtension(text)) || (preset && preset->AudioOnly);
+}
+
 std::vector<std::string> PresetListTexts() {
     std::vector<std::string> texts{CLICK_TO_SELECT};
     for (const TPreset& preset : Presets())
@@ -44,9 +166,10 @@ std::vector<std::string> PresetListTexts() {
 }
 
 const TPreset* FindPreset(const std::string& text) {
-    for (const TPreset& preset : Presets())
-        if (text == preset.Text)
-            return &preset;
+    for (const auto* list : {&Presets(), &ModernPresets()})
+        for (const TPreset& preset : *list)
+            if (text == preset.Text)
+                return &preset;
     return nullptr;
 }
 

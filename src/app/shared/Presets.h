@@ -12,14 +12,42 @@ namespace mobivert::app {
 // field at its default.
 struct TPreset {
     const char* Text;
-    const char* VideoCodec;
-    const char* AudioCodec;
-    const char* FrameSize;
-    const char* FrameRate;
-    int32_t AudioChannels;
-    int32_t AudioSampleRate; // Hz
-    int32_t VideoBitRate;    // bit/s
-    int32_t AudioBitRate;    // bit/s
+    const char* VideoCodec = "";
+    const char* AudioCodec = "";
+    const char* FrameSize = "";
+    const char* FrameRate = "";
+    int32_t AudioChannels = -1;
+    int32_t AudioSampleRate = -1; // Hz
+    int32_t VideoBitRate = -1;    // bit/s
+    int32_t AudioBitRate = -1;    // bit/s
+
+    // What only the modern presets set; the 21 leave these at their defaults. (A modern
+    // preset's AudioSampleRate is the rate used when no choice names one, -1 the source's.)
+    bool Modern = false;
+    bool AudioOnly = false; // no video, whatever the extension (.m4a, .opus)
+    // Used when the encoder of VideoCodec is missing from the libraries.
+    const char* FallbackVideoCodec = "";
+    const char* VideoTag = "";
+    // name=value lines for the video encoder, for VideoCodec and for the fallback.
+    const char* VideoEncoderOptions = "";
+    const char* FallbackEncoderOptions = "";
+    // Constant quality: the encoder's quality number by default (larger means smaller files)
+    // and the largest it takes; -1 when the preset codes no video.
+    int32_t DefaultQuality = -1;
+    int32_t MaxQuality = -1;
+    // name=value lines for the audio encoder, and those used instead for sources of deeper
+    // integer samples (24 bits) when set.
+    const char* AudioEncoderOptions = "";
+    const char* DeepAudioEncoderOptions = "";
+    // Lossy sound: the bit rate for each channel of the output, or the encoder's quality
+    // number when no audio bit rate is chosen; -1 for neither (lossless sound).
+    int32_t AudioBitRatePerChannel = -1;
+    int32_t AudioQuality = -1;
+    // The source's sound is copied when the container holds its codec and no audio option
+    // asks for a change.
+    bool CopyAudioWhenHeld = false;
+    // The source's subtitles are copied when the container holds every one of them.
+    bool CopySubtitlesWhenHeld = false;
 };
 
 // The first entry of the preset list, which is no preset.
@@ -32,8 +60,23 @@ inline constexpr const char* AUDIO_EXTENSIONS = ".aac .ac3 .mp2 .mp3 .wav .wma .
 const std::vector<TPreset>& Presets();
 // The list as the user sees it: CLICK_TO_SELECT, then the 21 preset texts.
 std::vector<std::string> PresetListTexts();
-// The preset whose text equals the given one exactly, or nullptr.
+// The formats of today, in list order after the 21 (numbers 22 on).
+const std::vector<TPreset>& ModernPresets();
+// The heading of the modern presets in the window's format list.
+inline constexpr const char* MODERN_FORMATS_HEADING = "Modern formats";
+// The heading of the user's own presets there.
+inline constexpr const char* MY_PRESETS_HEADING = "My presets";
+// The preset with the number the command line lists (1..21 the 21, then the modern ones), or
+// nullptr.
+const TPreset* PresetByNumber(int number);
+// How many presets have a number.
+int NumberedPresetCount();
+// The preset (of the 21 or the modern ones) whose text equals the given one exactly, or nullptr.
 const TPreset* FindPreset(const std::string& text);
+// True for a modern preset's text.
+bool IsModernPreset(const std::string& text);
+// True when the preset's outputs get no video: an audio extension or a preset for sound only.
+bool PresetIsAudioOnly(const std::string& text);
 
 // ".3gp" for "3GPP 128*96 (*.3gp)": the text after "(*" up to the ")".
 std::string PresetExtension(const std::string& text);

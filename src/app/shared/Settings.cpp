@@ -77,6 +77,16 @@ TStoredChoices LoadChoices(const TIniFile& ini) {
         c.HeightText = size.HeightText;
         c.ResolutionDefault = size.ResolutionDefault;
     }
+    c.ModernChannelChoice = ReadIndex(ini, "intModernChannel", ModernChannelItems());
+    c.ModernSampleRateChoice = ReadIndex(ini, "intModernSampleRate", ModernSampleRateItems());
+    c.ModernFrameRateChoice = ReadIndex(ini, "intModernFrameRate", ModernFrameRateItems());
+    c.ModernSizeChoice = ReadIndex(ini, "intModernSize", ModernSizeItems());
+    c.RateControlChoice = ReadIndex(ini, "intRateControl", RateControlItems());
+    // Any number any modern preset takes; a preset that takes less says so when it converts.
+    TStoredChoices quality;
+    quality.QualityText = ini.ReadString(OPTIONS, "strQuality", "");
+    if (CheckQualityChoice(quality, MAX_QUALITY).empty())
+        c.QualityText = quality.QualityText;
     return c;
 }
 
@@ -92,6 +102,12 @@ void SaveChoices(TIniFile& ini, const TStoredChoices& c) {
     ini.WriteString(OPTIONS, "strWidth", c.WidthText);
     ini.WriteString(OPTIONS, "strHeight", c.HeightText);
     ini.WriteBool(OPTIONS, "booResolutionDefault", c.ResolutionDefault);
+    ini.WriteString(OPTIONS, "intModernChannel", std::to_string(c.ModernChannelChoice));
+    ini.WriteString(OPTIONS, "intModernSampleRate", std::to_string(c.ModernSampleRateChoice));
+    ini.WriteString(OPTIONS, "intModernFrameRate", std::to_string(c.ModernFrameRateChoice));
+    ini.WriteString(OPTIONS, "intModernSize", std::to_string(c.ModernSizeChoice));
+    ini.WriteString(OPTIONS, "intRateControl", std::to_string(c.RateControlChoice));
+    ini.WriteString(OPTIONS, "strQuality", c.QualityText);
 }
 
 } // namespace

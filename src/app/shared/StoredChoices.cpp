@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <iterator>
 
 namespace mobivert::app {
 
@@ -24,6 +25,32 @@ const std::vector<std::string>& AspectItems() {
 
 const std::vector<std::string>& FrameRateItems() {
     static const std::vector<std::string> items{"Default", "10", "15", "25", "30"};
+    return items;
+}
+
+const std::vector<std::string>& ModernChannelItems() {
+    static const std::vector<std::string> items{SAME_AS_SOURCE, "Mono", "Stereo", "5.1", "7.1"};
+    return items;
+}
+
+const std::vector<std::string>& ModernSampleRateItems() {
+    static const std::vector<std::string> items{SAME_AS_SOURCE, "44100Hz", "48000Hz", "96000Hz"};
+    return items;
+}
+
+const std::vector<std::string>& ModernFrameRateItems() {
+    static const std::vector<std::string> items{SAME_AS_SOURCE, "24", "25", "30", "50", "60"};
+    return items;
+}
+
+const std::vector<std::string>& ModernSizeItems() {
+    static const std::vector<std::string> items{
+        SAME_AS_SOURCE, "3840x2160", "2560x1440", "1920x1080", "1280x720", "854x480", "640x360"};
+    return items;
+}
+
+const std::vector<std::string>& RateControlItems() {
+    static const std::vector<std::string> items{"Quality", "Bit rate"};
     return items;
 }
 
@@ -113,6 +140,82 @@ std::string DescribeChoices(const TStoredChoices& choices, bool video) {
     for (const std::string& part : parts)
         text += (text.empty() ? "" : ", ") + part;
     return text;
+}
+
+std::string CheckQualityChoice(const TStoredChoices& choices, int maxQuality) {
+    if (choices.RateControlChoice != 0 || Blank(choices.QualityText))
+        return "";
+    std::optional<int> quality = ParseIntegerText(choices.QualityText);
+    if (!quality)
+        return MSG_QUALITY_NOT_INTEGER;
+    if (*quality < 0 || *quality > maxQuality)
+        return "The quality must be from 0 to " + std::to_string(maxQuality);
+    return "";
+}
+
+std::string DescribeModernChoices(const TStoredChoices& choices, bool video) {
+    std::vector<std::string> parts;
+    auto item = [&parts](const std::vector<std::string>& items, int choice, const char* before,
+                         const char* unit) {
+        if (choice > 0 && choice < static_cast<int>(items.size()))
+            parts.push_back(before + items[choice] + unit);
+    };
+    item(ModernChannelItems(), choices.ModernChannelChoice, "", "");
+    item(ModernSampleRateItems(), choices.ModernSampleRateChoice, "", "");
+    if (video) {
+        item(AspectItems(), choices.AspectChoice, "", "");
+        item(ModernFrameRateItems(), choices.ModernFrameRateChoice, "", " fps");
+        item(ModernSizeItems(), choices.ModernSizeChoice, "fitted into ", "");
+        if (choices.RateControlChoice == 0 && !Blank(choices.QualityText))
+            parts.push_back("quality " + choices.QualityText);
+        else if (choices.RateControlChoice != 0)
+            parts.push_back(choices.VideoBitRateDefault
+                                ? std::string("video at a bit rate")
+                                : "video " + choices.VideoBitRateText + " kbit/s");
+    }
+    if (!choices.AudioBitRateDefault)
+        parts.push_back("audio " + choices.AudioBitRateText + " kbit/s");
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? "" : ", ") + part;
+    return text;
+}
+
+bool ChoicesWithinTheirLists(const TStoredChoices& c) {
+    auto within = [](int choice, const std::vector<std::string>& items) {
+        return choice >= 0 && choice < static_cast<int>(items.size());
+    };
+    return within(c.AudioChannelChoice, AudioChannelItems()) &&
+           within(c.SampleRateChoice, SampleRateItems()) && within(c.AspectChoice, AspectItems()) &&
+           within(c.FrameRateChoice, FrameRateItems()) &&
+           within(c.ModernChannelChoice, ModernChannelItems()) &&
+           within(c.ModernSampleRateChoice, ModernSampleRateItems()) &&
+           within(c.ModernFrameRateChoice, ModernFrameRateItems()) &&
+           within(c.ModernSizeChoice, ModernSizeItems()) &&
+           within(c.RateControlChoice, RateControlItems()) &&
+           CheckQualityChoice(c, MAX_QUALITY).empty();
+}
+
+int ModernChannelsOfChoice(int choice) {
+    static const int channels[] = {-1, 1, 2, 6, 8};
+    return choice > 0 && choice < static_cast<int>(std::size(channels)) ? channels[choice] : -1;
+}
+
+int ModernSampleRateOfChoice(int choice) {
+    const auto& items = ModernSampleRateItems();
+    if (choice <= 0 || choice >= static_cast<int>(items.size()))
+        return -1;
+    return std::stoi(items[choice]);
+}
+
+bool ModernSizeOfChoice(int choice, int& width, int& height) {
+    const auto& items = ModernSizeItems();
+    if (choice <= 0 || choice >= static_cast<int>(items.size()))
+        return false;
+    const std::string& item = items[choice];
+    width = std::stoi(item);
+    height = std::stoi(item.substr(item.find('x') + 1));
+    return true;
 }
 
 int SampleRateOfChoice(int choice) {

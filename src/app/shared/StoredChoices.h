@@ -15,6 +15,15 @@ const std::vector<std::string>& SampleRateItems();   // "Default", "8000Hz" ... 
 const std::vector<std::string>& AspectItems();       // "Default", "4:3", "16:9", "37:20", "47:20"
 const std::vector<std::string>& FrameRateItems();    // "Default", "10", "15", "25", "30"
 
+// The modern presets' own lists; index 0 is "Same as source".
+inline constexpr const char* SAME_AS_SOURCE = "Same as source";
+const std::vector<std::string>& ModernChannelItems();    // ..., "Mono", "Stereo", "5.1", "7.1"
+const std::vector<std::string>& ModernSampleRateItems(); // ..., "44100Hz", "48000Hz", "96000Hz"
+const std::vector<std::string>& ModernFrameRateItems();  // ..., "24", "25", "30", "50", "60"
+const std::vector<std::string>& ModernSizeItems();       // ..., "3840x2160" ... "640x360"
+// How the modern presets control the video's rate.
+const std::vector<std::string>& RateControlItems(); // "Quality", "Bit rate"
+
 // The messages shown when a check fails.
 inline constexpr const char* MSG_SIZE_NOT_INTEGER =
     "The width and height of the video must be integers";
@@ -37,6 +46,16 @@ struct TStoredChoices {
     std::string WidthText;
     std::string HeightText;
     bool ResolutionDefault = true;
+
+    // The modern presets' choices, kept apart from those of the 21 (the aspect and the bit-rate
+    // texts are shared). Indexes into the Modern...Items lists; 0 keeps the source's value.
+    int ModernChannelChoice = 0;
+    int ModernSampleRateChoice = 0;
+    int ModernFrameRateChoice = 0;
+    // A box the picture is fitted into, keeping its shape (never enlarged).
+    int ModernSizeChoice = 0;
+    int RateControlChoice = 0; // 0 Quality, 1 Bit rate (VideoBitRateText unless Default)
+    std::string QualityText;   // the encoder's quality number; empty: the preset's own
 };
 
 // A decimal integer with an optional sign, blanks around it allowed, that fits 32 bits.
@@ -58,6 +77,29 @@ std::string CheckStoredChoices(const TStoredChoices& choices);
 // 320x240, video 800 kbit/s, audio 64 kbit/s"); the video ones only when video applies. Empty
 // when every choice is at Default.
 std::string DescribeChoices(const TStoredChoices& choices, bool video);
+
+inline constexpr const char* MSG_QUALITY_NOT_INTEGER = "The quality must be an integer value";
+// The largest quality number any modern preset takes.
+inline constexpr int MAX_QUALITY = 63;
+
+// The quality choice for a modern preset with the given largest quality: empty when it is the
+// preset's own or a number from 0 to the largest, else the message saying what it takes.
+std::string CheckQualityChoice(const TStoredChoices& choices, int maxQuality);
+
+// True when every index lies within its list and the quality is one some modern preset takes.
+bool ChoicesWithinTheirLists(const TStoredChoices& choices);
+
+// The channel count of a modern channel choice (1, 2, 6, 8); -1 for "Same as source".
+int ModernChannelsOfChoice(int choice);
+// The rate of a modern sample-rate choice; -1 for "Same as source".
+int ModernSampleRateOfChoice(int choice);
+// The box of a modern size choice; false for "Same as source".
+bool ModernSizeOfChoice(int choice, int& width, int& height);
+
+// The modern presets' choices that are not "Same as source" or the preset's own, named as in
+// the dialog ("5.1, 48000Hz, 25 fps, fitted into 1280x720, quality 28"); the video ones only
+// when video applies.
+std::string DescribeModernChoices(const TStoredChoices& choices, bool video);
 
 // The number at the start of a sample-rate item (8000 for "8000Hz"); -1 for "Default" or an
 // index outside the list.

@@ -1,5 +1,6 @@
-// The audio output path: decoded audio arrives as packed signed 16-bit samples at the decoder's
-// rate and channel count. Per output stream it is brought in step with the input's timestamps,
+// The audio output path: decoded audio arrives as packed signed 16-bit samples (32-bit from deep
+// sources for encoders that take them) at the decoder's rate and channel count. Per output
+// stream it is brought in step with the input's timestamps,
 // converted to the encoder's channel layout, rate and sample format by one libswresample
 // context, collected into whole encoder frames (or handed over as it comes, to encoders that take
 // any number of samples) and encoded.
@@ -23,8 +24,6 @@ namespace {
 constexpr int SilenceChunkSize = 131072;
 // Sample formats FFmpeg knows; a format pair is encoder format + this x decoder format.
 constexpr int SampleFormatCount = AV_SAMPLE_FMT_NB;
-// The interchange format every decoded buffer arrives in.
-constexpr AVSampleFormat InputFormat = AV_SAMPLE_FMT_S16;
 
 int DecoderChannels(const InputStream& ist) {
     if (ist.PackedChannels > 0)
@@ -65,8 +64,9 @@ void PrepareConverter(TCustomFFmpeg& s, OutputStream& ost, const InputStream& is
     AVCodecContext* enc = ost.Enc;
     if (enc->ch_layout.nb_channels != channels || enc->sample_rate != rate)
         ost.AudioResample = 1;
-    const bool reformat = enc->sample_fmt != InputFormat;
-    const int pair = enc->sample_fmt + SampleFormatCount * InputFormat;
+    const AVSampleFormat input = ost.PackedInput;
+    const bool reformat = enc->sample_fmt != input;
+    const int pair = enc->sample_fmt + SampleFormatCount * input;
     if (!ost.AudioResample && !reformat)
         return;
     const bool inputChanged = ost.ResampleInRate != rate || ost.ResampleInChannels != channels;
@@ -77,7 +77,7 @@ void PrepareConverter(TCustomFFmpeg& s, OutputStream& ost, const InputStream& is
     AVChannelLayout inLayout{};
     InputLayout(ist, channels, inLayout);
     int ret = av::swr_alloc_set_opts2(&ost.Resample, &enc->ch_layout, enc->sample_fmt,
-                                      enc->sample_rate, &inLayout, InputFormat, rate, 0, nullptr);
+                                      enc->sample_rate, &inLayout, input, rate, 0, nullptr);
     av::av_channel_layout_uninit(&inLayout);
     // A downmix adds channels together: the matrix is scaled so that no output sample can pass
     // full scale, whatever sample format the encoder takes. (The library does this by itself
@@ -95,8 +95,7 @@ void PrepareConverter(TCustomFFmpeg& s, OutputStream& ost, const InputStream& is
                 Format("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", channels,
                        rate, enc->ch_layout.nb_channels, enc->sample_rate));
         throw FFMpegException(Format("Cannot convert %s sample format to %s sample format",
-                                     SampleFormatName(InputFormat),
-                                     SampleFormatName(enc->sample_fmt)));
+                                     SampleFormatName(input), SampleFormatName(enc->sample_fmt)));
     }
     ost.ResampleInRate = rate;
     ost.ResampleInChannels = channels;
@@ -292,7 +291,8 @@ void TCustomFFmpeg::OutputAudioBuffer(AVFormatContext* os, OutputStream& ost, In
     if (!enc || !buffer || channels <= 0 || rate <= 0 || enc->sample_rate <= 0 ||
         enc->ch_layout.nb_channels <= 0)
         return;
-    const int frameBytes = 2 * channels;
+    ost.PackedInput = ist.PackedSampleFormat;
+    const int frameBytes = av::av_get_bytes_per_sample(ost.PackedInput) * channels;
     size -= size % frameBytes;
     if (size <= 0)
         return;
@@ -313,6 +313,7 @@ void TCustomFFmpeg::OutputAudioBuffer(AVFormatContext* os, OutputStream& ost, In
     state.EncoderRate = enc->sample_rate;
     state.DecoderRate = rate;
     state.DecoderChannels = channels;
+    state.SampleBytes = av::av_get_bytes_per_sample(ost.PackedInput);
     state.IsStart = ist.IsStart != 0;
     state.Size = size;
     const AudioSyncDecision decision = DecideAudioSync(state);
@@ -354,7 +355,7 @@ void TCustomFFmpeg::PadAudioTo(AVFormatContext* os, OutputStream& ost, double se
     const AVCodecContext* enc = ost.Enc;
     if (!enc || enc->sample_rate <= 0 || ost.NextFramePts == NoPts)
         return;
-    // Silence enters the path as the input does: packed 16-bit at the converter's input.
+    // Silence enters the path as the input does: packed samples at the converter's input.
     const int rate = ost.Resample ? ost.ResampleInRate : enc->sample_rate;
     const int channels = ost.Resample ? ost.ResampleInChannels : enc->ch_layout.nb_channels;
     if (rate <= 0 || channels <= 0)
@@ -364,7 +365,7 @@ void TCustomFFmpeg::PadAudioTo(AVFormatContext* os, OutputStream& ost, double se
     const int64_t missing = std::llround(seconds * enc->sample_rate) - ost.NextFramePts - pending;
     if (missing <= 0)
         return;
-    const int frameBytes = 2 * channels;
+    const int frameBytes = av::av_get_bytes_per_sample(ost.PackedInput) * channels;
     FeedSilence(*this, os, ost, (av::av_rescale(missing, rate, enc->sample_rate) + 1) * frameBytes,
                 frameBytes);
 }

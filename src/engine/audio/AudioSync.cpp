@@ -29,9 +29,10 @@ AudioSyncDecision DecideAudioSync(const AudioSyncState& state) {
         return decision;
 
     if (state.IsStart || std::fabs(drift) > state.DriftThreshold * rate) {
-        // The same drift in input samples, as bytes of whole packed 16-bit sample frames.
+        // The same drift in input samples, as bytes of whole packed sample frames.
         const double inputSamples = drift * state.DecoderRate / rate;
-        int64_t bytes = static_cast<int64_t>(std::trunc(inputSamples)) * 2 * state.DecoderChannels;
+        int64_t bytes = static_cast<int64_t>(std::trunc(inputSamples)) * state.SampleBytes *
+                        state.DecoderChannels;
         if (bytes < 0) {
             bytes = std::max(bytes, -state.Size);
             decision.Bytes = -bytes;

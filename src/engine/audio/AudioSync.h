@@ -9,7 +9,7 @@ namespace mobivert::engine {
 // Drifts of this many output samples or fewer are never corrected.
 constexpr int AudioDriftDeadZone = 50;
 
-// What the timing step knows when one buffer of packed 16-bit samples arrives.
+// What the timing step knows when one buffer of packed samples arrives.
 struct AudioSyncState {
     int32_t Method = 0;          // "async": 0 follow the timestamps, 1 pad/cut, >1 also stretch
     double DriftThreshold = 0.1; // seconds of drift above which the input is padded or cut
@@ -19,8 +19,9 @@ struct AudioSyncState {
     int32_t EncoderRate = 0;
     int32_t DecoderRate = 0;
     int32_t DecoderChannels = 0;
-    bool IsStart = false; // no correction has completed yet on this input stream
-    int64_t Size = 0;     // bytes in the buffer, whole sample frames
+    int32_t SampleBytes = 2; // of one packed sample: 2, or 4 for deep sources
+    bool IsStart = false;    // no correction has completed yet on this input stream
+    int64_t Size = 0;        // bytes in the buffer, whole sample frames
 };
 
 enum class AudioSyncAction {

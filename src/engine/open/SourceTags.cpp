@@ -55,7 +55,7 @@ void SettleTagForm(AVFormatContext* out) {
 bool HoldsCoverPicture(const AVOutputFormat* format) {
     if (!format || !format->name)
         return false;
-    for (const char* name : {"mp3", "mp4", "ipod"})
+    for (const char* name : {"mp3", "mp4", "ipod", "flac"})
         if (std::strcmp(format->name, name) == 0)
             return true;
     return false;

@@ -20,7 +20,7 @@ void CopySourceTags(const AVFormatContext* in, AVFormatContext* out);
 // all of them.
 void SettleTagForm(AVFormatContext* out);
 
-// True when the output format can hold a cover picture beside its media (MP3, MP4, M4A).
+// True when the output format can hold a cover picture beside its media (MP3, MP4, M4A, FLAC).
 bool HoldsCoverPicture(const AVOutputFormat* format);
 
 // The index of the source's cover picture (a still JPEG or PNG picture attached to the file),

@@ -12,6 +12,7 @@
 #include "engine/session/FFmpeg.h"
 
 #include <algorithm>
+#include <sstream>
 
 namespace mobivert::engine {
 
@@ -34,17 +35,25 @@ const char* RenamedOption(const std::string& name) {
     return nullptr;
 }
 
-// Options that FFmpeg now keeps in the private options of one muxer or encoder family. The owner
-// is used to check the value when the option is given; the value then reaches every context
-// whose private options know the name.
+// Options that FFmpeg now keeps in the private options of one muxer or encoder family, and the
+// rate and speed controls of today's encoders. The owners (blank-separated) are used to check
+// the value when the option is given: one that takes it is enough. The value then reaches
+// every context whose private options know the name.
 struct PrivateHome {
     const char* name;
-    bool muxer; // owner is a muxer name, otherwise an encoder name
-    const char* owner;
+    bool muxer; // owners are muxer names, otherwise encoder names
+    const char* owners;
 };
 constexpr PrivateHome kPrivateHomes[] = {
     {"muxrate", true, "mpeg"},
     {"scan_offset", false, "mpeg2video"},
+    {"crf", false, "libx264 libx265 libvpx-vp9 libsvtav1 libaom-av1"},
+    {"preset", false, "libx264 libx265 libsvtav1"},
+    {"deadline", false, "libvpx-vp9"},
+    {"cpu-used", false, "libvpx-vp9 libaom-av1"},
+    {"row-mt", false, "libvpx-vp9 libaom-av1"},
+    {"usage", false, "libaom-av1"},
+    {"x265-params", false, "libx265"},
 };
 
 const PrivateHome* FindPrivateHome(const std::string& name) {
@@ -54,24 +63,32 @@ const PrivateHome* FindPrivateHome(const std::string& name) {
     return nullptr;
 }
 
-// Tries the value on a scratch context of the owning muxer or encoder: true when it is accepted.
-bool PrivateValueAccepted(const PrivateHome& home, const std::string& value) {
+// Tries the value on a scratch context of one owning muxer or encoder: true when it is
+// accepted; false also when the libraries have no such owner.
+bool OwnerAccepts(const char* owner, bool muxer, const char* name, const std::string& value) {
     int result = AVERROR(EINVAL);
-    if (home.muxer) {
+    if (muxer) {
         AVFormatContext* scratch = nullptr;
-        if (av::avformat_alloc_output_context2(&scratch, nullptr, home.owner, nullptr) >= 0 &&
-            scratch) {
-            result = av::av_opt_set(scratch, home.name, value.c_str(), AV_OPT_SEARCH_CHILDREN);
+        if (av::avformat_alloc_output_context2(&scratch, nullptr, owner, nullptr) >= 0 && scratch) {
+            result = av::av_opt_set(scratch, name, value.c_str(), AV_OPT_SEARCH_CHILDREN);
             av::avformat_free_context(scratch);
         }
-    } else if (const AVCodec* codec = av::avcodec_find_encoder_by_name(home.owner)) {
+    } else if (const AVCodec* codec = av::avcodec_find_encoder_by_name(owner)) {
         AVCodecContext* scratch = av::avcodec_alloc_context3(codec);
         if (scratch) {
-            result = av::av_opt_set(scratch, home.name, value.c_str(), AV_OPT_SEARCH_CHILDREN);
+            result = av::av_opt_set(scratch, name, value.c_str(), AV_OPT_SEARCH_CHILDREN);
             av::avcodec_free_context(&scratch);
         }
     }
     return result >= 0;
+}
+
+bool PrivateValueAccepted(const PrivateHome& home, const std::string& value) {
+    std::istringstream owners(home.owners);
+    for (std::string owner; owners >> owner;)
+        if (OwnerAccepts(owner.c_str(), home.muxer, home.name, value))
+            return true;
+    return false;
 }
 
 // Flags of the codec "flags" option that now live as private options of an encoder, with the

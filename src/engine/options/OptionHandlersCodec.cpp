@@ -61,11 +61,13 @@ void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value
         AudioBitRateDerived = false;
     if (!SetGenericOption(name, value) || !OnLog)
         return;
-    // Bit rates are given in bit/s; a small number was probably meant as kbit/s.
+    // Bit rates are given in bit/s; a small number was probably meant as kbit/s (0 asks for
+    // none: the encoder codes at its quality).
     AVCodecContext* holder =
         CodecOptContexts[name == "ab" ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO];
     int64_t bitRate = 0;
-    if (holder && av::av_opt_get_int(holder, "b", 0, &bitRate) >= 0 && bitRate < 1000)
+    if (holder && av::av_opt_get_int(holder, "b", 0, &bitRate) >= 0 && bitRate > 0 &&
+        bitRate < 1000)
         Log(1, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not "
                "kbits/s");
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 namespace mobivert::engine {
 
@@ -59,8 +60,9 @@ void ForEachOutputOf(TCustomFFmpeg& s, TranscodeTables& t, int istIndex, Visit v
             visit(s.OutputFiles[ost->FileIndex], *ost);
 }
 
-// Packed signed 16-bit at the decoder's own rate and channel count is what the audio path
-// works on; the converter is made again when the decoder's output changes.
+// Packed signed 16-bit (32-bit for deep sources of lossless outputs) at the decoder's own rate
+// and channel count is what the audio path works on; the converter is made again when the
+// decoder's output changes.
 bool PrepareAudioConverter(InputStream& ist, const AVFrame* frame) {
     if (ist.PackedConverter && ist.PackedFormat == frame->format &&
         ist.PackedRate == frame->sample_rate && ist.PackedChannels == frame->ch_layout.nb_channels)
@@ -72,7 +74,7 @@ bool PrepareAudioConverter(InputStream& ist, const AVFrame* frame) {
     else
         av::av_channel_layout_copy(&layout, &frame->ch_layout);
     int ret = av::swr_alloc_set_opts2(
-        &ist.PackedConverter, &layout, AV_SAMPLE_FMT_S16, frame->sample_rate, &layout,
+        &ist.PackedConverter, &layout, ist.PackedSampleFormat, frame->sample_rate, &layout,
         static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
     av::av_channel_layout_uninit(&layout);
     if (ret < 0 || av::swr_init(ist.PackedConverter) < 0) {
@@ -89,7 +91,9 @@ bool PrepareAudioConverter(InputStream& ist, const AVFrame* frame) {
 int ConvertToPacked(TCustomFFmpeg& s, InputStream& ist, const AVFrame* frame) {
     if (!PrepareAudioConverter(ist, frame))
         return -1;
-    size_t bytes = static_cast<size_t>(frame->nb_samples) * frame->ch_layout.nb_channels * 2;
+    const int sampleBytes = av::av_get_bytes_per_sample(ist.PackedSampleFormat);
+    size_t bytes =
+        static_cast<size_t>(frame->nb_samples) * frame->ch_layout.nb_channels * sampleBytes;
     if (s.DecodeBuffer.size() < std::max<size_t>(bytes, 192000))
         s.DecodeBuffer.resize(std::max<size_t>(bytes * 2, 192000));
     uint8_t* out[] = {s.DecodeBuffer.data()};
@@ -98,13 +102,16 @@ int ConvertToPacked(TCustomFFmpeg& s, InputStream& ist, const AVFrame* frame) {
                         const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     if (samples < 0)
         return -1;
-    return samples * frame->ch_layout.nb_channels * 2;
+    return samples * frame->ch_layout.nb_channels * sampleBytes;
 }
 
-void ApplyVolume(int16_t* samples, int count, int volume) {
+// Volume 256 is unchanged; the products are held to the sample's range.
+template <typename Sample> void ApplyVolume(Sample* samples, int count, int volume) {
+    constexpr int64_t lowest = std::numeric_limits<Sample>::min();
+    constexpr int64_t highest = std::numeric_limits<Sample>::max();
     for (int i = 0; i < count; ++i) {
-        int value = (samples[i] * volume + 128) >> 8;
-        samples[i] = static_cast<int16_t>(std::clamp(value, -32768, 32767));
+        int64_t value = (static_cast<int64_t>(samples[i]) * volume + 128) >> 8;
+        samples[i] = static_cast<Sample>(std::clamp(value, lowest, highest));
     }
 }
 
@@ -123,7 +130,9 @@ int DeliverAudio(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int ist
         return -1;
     if (frame->sample_rate > 0)
         ist.NextPts = ist.Pts + av::av_rescale(frame->nb_samples, 1000000, frame->sample_rate);
-    if (s.AudioVolume != 256)
+    if (s.AudioVolume != 256 && ist.PackedSampleFormat == AV_SAMPLE_FMT_S32)
+        ApplyVolume(reinterpret_cast<int32_t*>(s.DecodeBuffer.data()), size / 4, s.AudioVolume);
+    else if (s.AudioVolume != 256)
         ApplyVolume(reinterpret_cast<int16_t*>(s.DecodeBuffer.data()), size / 2, s.AudioVolume);
     if (!PassesStartTime(s, ist))
         return 0;

@@ -64,9 +64,11 @@ struct InputStream {
     int32_t HasFilterFrame = 0;
     AVFrame* PicRef = nullptr;
     // Decoding with FFmpeg's send/receive interface: the frame being received, the converter
-    // that turns decoded audio into packed signed 16-bit samples at the decoder's rate and
-    // channel count, and the quality of the last decoded picture.
+    // that turns decoded audio into packed samples at the decoder's rate and channel count, and
+    // the quality of the last decoded picture. The packed samples are signed 16-bit, or 32-bit
+    // when the decoder gives deeper integers and an encoder takes them (lossless outputs).
     AVFrame* DecodedFrame = nullptr;
+    AVSampleFormat PackedSampleFormat = AV_SAMPLE_FMT_S16;
     SwrContext* PackedConverter = nullptr;
     int32_t PackedFormat = -1;
     int32_t PackedRate = 0;
@@ -141,6 +143,8 @@ struct OutputStream {
     int32_t AudioResample = 0;
     SwrContext* Resample = nullptr;
     int32_t ReformatPair = 0;
+    // The packed format the stream's input arrives in (its source's PackedSampleFormat).
+    AVSampleFormat PackedInput = AV_SAMPLE_FMT_S16;
     AVFifo* Fifo = nullptr;
     FILE* LogFile = nullptr;
     // The stream's bitstream filter chain (none when the chain is empty), the frame handed to

@@ -462,6 +462,14 @@ void SetupAudioEncoding(TCustomFFmpeg& s, OutputStream& ost, InputStream& ist) {
     if (!ost.Fifo)
         throw FFMpegException("av_fifo_init fail");
     s.ChooseAudioEncoderFormat(ost);
+    // Deep integer sources keep their depth for encoders that take 32-bit samples; every other
+    // output of the same source is converted from that as well.
+    auto deep = [](int format) {
+        return format == AV_SAMPLE_FMT_S32 || format == AV_SAMPLE_FMT_S32P;
+    };
+    if (ist.Dec && deep(ist.Dec->sample_fmt) && deep(ost.Enc->sample_fmt))
+        ist.PackedSampleFormat = AV_SAMPLE_FMT_S32;
+    ost.PackedInput = ist.PackedSampleFormat;
     ost.ReformatPair = -6;
     ost.AudioResample =
         ost.Enc->sample_rate != ist.St->codecpar->sample_rate || s.AudioSyncMethod >= 2;
