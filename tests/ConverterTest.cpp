@@ -13,8 +13,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -722,6 +725,68 @@ TEST_F(ConverterTest, ASourceDeletedAfterSetUpFailsItsTaskAloneWithTheOpenError)
         for (const std::string& out : outputs)
             EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
     }
+}
+
+// The processes whose parent is this one, with their arguments joined by blanks.
+std::vector<std::pair<pid_t, std::string>> ChildProcesses() {
+    std::vector<std::pair<pid_t, std::string>> children;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        // The parent's pid is the second field after the command name in parentheses.
+        std::istringstream fields(line.substr(line.rfind(')') + 1));
+        std::string state;
+        pid_t parent = -1;
+        fields >> state >> parent;
+        if (parent != getpid())
+            continue;
+        std::ifstream cmdline(entry.path() / "cmdline");
+        std::string arguments((std::istreambuf_iterator<char>(cmdline)), {});
+        std::replace(arguments.begin(), arguments.end(), '\0', ' ');
+        while (!arguments.empty() && arguments.back() == ' ')
+            arguments.pop_back();
+        children.emplace_back(std::stoi(name), arguments);
+    }
+    return children;
+}
+
+TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGoes) {
+    converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+    AddCopyTask("tone.mp3", true); // read at its own pace: a second
+    AddCopyTask("tone.mp3");
+    AddCopyTask("tone.mp3");
+    converter.StartConvert(1);
+    const pid_t starter = converter.WorkerStarterPid();
+    ASSERT_GT(starter, 0);
+    // The first task's process is a child of this one (so it is waited for here), forked from
+    // the pre-loaded worker (so it carries that one's arguments).
+    const std::string forked = std::string(MOBIVERT_WORKER_PROGRAM) + " --serve";
+    pid_t task = -1;
+    for (int tries = 0; tries < 200 && task < 0; ++tries) {
+        for (const auto& [pid, arguments] : ChildProcesses())
+            if (pid != starter && arguments == forked)
+                task = pid;
+        if (task < 0)
+            std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_GT(task, 0);
+    // The pre-loaded worker goes: the running task is not touched, the next ones still run.
+    kill(starter, SIGKILL);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    std::lock_guard lock(events.Mutex);
+    ASSERT_EQ(events.Terminates.size(), 4u);
+    for (const TerminateRecord& t : events.Terminates)
+        EXPECT_TRUE(t.Finished && !t.Exception) << t.Index << ": " << t.Message;
+    for (const std::string& out : outputs)
+        EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
+    // A new one serves the tasks after the one that found it gone.
+    EXPECT_GT(converter.WorkerStarterPid(), 0);
+    EXPECT_NE(converter.WorkerStarterPid(), starter);
 }
 
 // The order in which the tasks' first log lines arrived: the order they started in.

@@ -236,8 +236,9 @@ int NiceOf(pid_t thread) {
     return errno == 0 ? nice : -100;
 }
 
-// The nice values of this process's worker children (field 19 of /proc/PID/stat).
-std::vector<int> WorkerNiceValues() {
+// The nice values of this process's worker children (field 19 of /proc/PID/stat), but for the
+// one with the pid given.
+std::vector<int> WorkerNiceValues(pid_t except = -1) {
     std::vector<int> values;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string pid = entry.path().filename().string();
@@ -253,7 +254,7 @@ std::vector<int> WorkerNiceValues() {
         while (fields >> field)
             rest.push_back(field);
         // rest[0] is field 3 (state), so field 4 (ppid) is rest[1] and field 19 (nice) rest[16].
-        if (rest.size() > 16 && std::stoi(rest[1]) == getpid())
+        if (rest.size() > 16 && std::stoi(rest[1]) == getpid() && std::stoi(pid) != except)
             values.push_back(std::stoi(rest[16]));
     }
     return values;
@@ -308,10 +309,16 @@ TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueInThisProcessAndInWorkers
             batchEnded = false;
             std::atomic<int> threadNice{-100};
             std::vector<int> workerNice;
+            int starterNice = -100;
             OnProgress = [&](int) {
                 threadNice = NiceOf(gettid());
-                if (inWorkers && workerNice.empty())
-                    workerNice = WorkerNiceValues();
+                if (inWorkers && workerNice.empty()) {
+                    // The batch's pre-loaded worker, which forks the tasks' processes, keeps
+                    // the caller's own value; the task's process has the task's.
+                    const pid_t starter = converter.WorkerStarterPid();
+                    workerNice = WorkerNiceValues(starter);
+                    starterNice = NiceOf(starter);
+                }
             };
             AddTask("sample.mp4", "nice" + std::to_string(inWorkers) + std::to_string(c.Priority),
                     true);
@@ -322,6 +329,7 @@ TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueInThisProcessAndInWorkers
             EXPECT_EQ(threadNice, c.Expected);
             if (inWorkers) {
                 EXPECT_EQ(workerNice, std::vector<int>{c.Expected});
+                EXPECT_EQ(starterNice, own);
             }
             EXPECT_FALSE(ends[0].Failed) << ends[0].Message;
         }

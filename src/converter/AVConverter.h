@@ -69,6 +69,8 @@ public:
     // task does when RunInWorkers is false or the program is missing (said once in the log).
     bool RunInWorkers = true;
     std::string WorkerProgram;
+    // The process id of the batch's pre-loaded worker, -1 when there is none.
+    pid_t WorkerStarterPid();
 
     // Synchronous mode runs each task from the owner's thread, 100 ms after the previous one
     // ended: the owner supplies how a call is posted to its thread after a delay.
@@ -104,6 +106,10 @@ private:
     void ParkResident();
     // The worker program for the task's run, empty to run it in this process.
     std::string WorkerProgramFor(TFFmpeg& task);
+    // The worker program tasks run in, empty when they run in this process.
+    std::string BatchWorkerProgram() const;
+    // A pre-loaded worker for the batch's tasks, when they run in workers.
+    void PrepareStarter();
     // The order the batch's tasks start in.
     std::vector<int> StartOrder();
     void StartNextTask();
@@ -130,6 +136,8 @@ private:
     std::string libraryDirectory_;
     bool versionedNames_ = true;
     bool missingWorkerLogged_ = false;
+    // The batch's pre-loaded worker (started with the batch, replaced when it has gone).
+    std::shared_ptr<TWorkerStarter> starter_;
 };
 
 class TAVConverter : public TCustomAVConverter {

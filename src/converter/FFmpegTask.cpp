@@ -45,7 +45,14 @@ bool TFFmpeg::OpenInputFromRecord() {
     if (HasInputRecord)
         ApplyInputRecord(*this, InputOptions);
     InputStartUs = StartTime;
-    return OpenInputFile(InputFileName);
+    if (!OpenInputFile(InputFileName))
+        return false;
+    // The demuxer probing chose, by its first name, so that a worker opening the file again
+    // need not probe it again.
+    const AVInputFormat* format = InputFileCount > 0 ? InputFiles[0]->iformat : nullptr;
+    const std::string names = format && format->name ? format->name : "";
+    ProbedFormat = names.substr(0, names.find(','));
+    return true;
 }
 
 bool TFFmpeg::OpenOutputFromRecord() {

@@ -12,6 +12,7 @@
 #include "converter/OutputCheck.h"
 #include "converter/WorkFile.h"
 #include "converter/WorkerProtocol.h"
+#include "converter/WorkerStarter.h"
 #include "engine/session/FFmpeg.h"
 
 #include <memory>
@@ -81,6 +82,10 @@ public:
     // in this process.
     std::string WorkerProgram;
     TWorkerJob WorkerSettings;
+    // The demuxer the last opening of the input found (empty before one succeeded).
+    std::string ProbedFormat;
+    // The batch's pre-loaded worker that forks the run's process, when there is one.
+    std::shared_ptr<TWorkerStarter> Starter;
     // A task run inside a worker for another converter: that converter's count of conversions
     // at once (0: this component's own).
     int32_t OwnerConcurrentRuns = 0;

@@ -88,6 +88,11 @@ void TFFmpeg::RunInWorker() {
     job.InputFileName = InputFileName;
     job.HasInputRecord = HasInputRecord;
     job.Input = InputOptions;
+    // The worker opens the input with the demuxer set-up found rather than probing again.
+    if (job.Input.FileFormat.empty() && !ProbedFormat.empty()) {
+        job.HasInputRecord = true;
+        job.Input.FileFormat = ProbedFormat;
+    }
     job.OutputFileName = OutputFileName;
     job.OutputFormat = OutputFormatName;
     job.OutputDescriptor = OutputDescriptor >= 0 ? WORKER_OUTPUT_DESCRIPTOR : -1;
@@ -97,7 +102,7 @@ void TFFmpeg::RunInWorker() {
     FileState before = StateOf(OutputFileName);
     TWorkerProcess worker;
     std::string error;
-    if (!worker.Start(WorkerProgram, error, OutputDescriptor))
+    if (!worker.Start(WorkerProgram, error, OutputDescriptor, Starter.get()))
         throw engine::FFMpegException(error);
     // A worker that dies at once shows as the end of its reports below.
     SendAll(worker.Socket(), JobText(job));

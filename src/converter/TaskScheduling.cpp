@@ -35,6 +35,7 @@ void TCustomAVConverter::StartConvert(int threadCount) {
         pendingCount_ = TaskCount();
         startOrder_ = StartOrder();
         runHere = !Threaded() && !PostToOwner;
+        PrepareStarter();
         for (int k = threadCount; !runHere && pendingCount_ > 0;) {
             StartNextTask();
             if (--k <= 0)
@@ -116,6 +117,9 @@ void TCustomAVConverter::StartTask(int index) {
     // Automatic codec threads share the cores among the conversions that run at once.
     task->ConcurrentRuns = Threaded() ? std::max(1, std::min(threadCount_, TaskCount())) : 1;
     task->WorkerProgram = WorkerProgramFor(*task);
+    if (starter_ && !starter_->Alive())
+        PrepareStarter();
+    task->Starter = task->WorkerProgram.empty() ? nullptr : starter_;
     task->WorkerSettings.LibraryDirectory = libraryDirectory_;
     task->WorkerSettings.VersionedNames = versionedNames_;
     task->WorkerSettings.LogLevel = static_cast<int>(logLevel_);
@@ -168,14 +172,35 @@ void TCustomAVConverter::EngineTerminate(engine::TCustomFFmpeg& engine) {
         ClearPendingLogLines();
 }
 
+std::string TCustomAVConverter::BatchWorkerProgram() const {
+    std::string program = WorkerProgram.empty() ? DefaultWorkerProgram() : WorkerProgram;
+    return RunInWorkers && program != "none" ? program : std::string();
+}
+
+void TCustomAVConverter::PrepareStarter() {
+    starter_.reset();
+    const std::string program = BatchWorkerProgram();
+    if (program.empty() || !IsExecutable(program))
+        return;
+    auto starter = std::make_shared<TWorkerStarter>();
+    std::string error;
+    if (starter->Start(program, libraryDirectory_, versionedNames_, error))
+        starter_ = std::move(starter);
+}
+
+pid_t TCustomAVConverter::WorkerStarterPid() {
+    std::lock_guard lock(lock_);
+    return starter_ ? starter_->Pid() : -1;
+}
+
 std::string TCustomAVConverter::WorkerProgramFor(TFFmpeg& task) {
     // Frame callbacks into the application can only run in its own process.
     bool callsBack =
         task.HasOutputRecord && (task.OutputOptions.CustomHook || task.OutputOptions.BeforeHook);
-    if (!RunInWorkers || callsBack)
+    if (callsBack)
         return {};
-    std::string program = WorkerProgram.empty() ? DefaultWorkerProgram() : WorkerProgram;
-    if (program == "none")
+    std::string program = BatchWorkerProgram();
+    if (program.empty())
         return {};
     if (IsExecutable(program))
         return program;

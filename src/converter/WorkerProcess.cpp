@@ -1,5 +1,7 @@
 #include "converter/WorkerProcess.h"
 
+#include "converter/WorkerStarter.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -38,18 +40,14 @@ TWorkerProcess::~TWorkerProcess() {
     Wait();
 }
 
-bool TWorkerProcess::Start(const std::string& program, std::string& error, int outputFd) {
-    int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        error = std::string("cannot start the worker: ") + std::strerror(errno);
-        return false;
-    }
+pid_t SpawnWorker(const std::string& program, const char* argument, int channel, int outputFd,
+                  std::string& error) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attributes;
     posix_spawn_file_actions_init(&actions);
     posix_spawnattr_init(&attributes);
     // dup2 clears close-on-exec on the copy; the worker's end keeps no other descriptor.
-    posix_spawn_file_actions_adddup2(&actions, ends[1], 3);
+    posix_spawn_file_actions_adddup2(&actions, channel, 3);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     if (outputFd >= 0)
         posix_spawn_file_actions_adddup2(&actions, outputFd, WORKER_OUTPUT_DESCRIPTOR);
@@ -66,15 +64,33 @@ bool TWorkerProcess::Start(const std::string& program, std::string& error, int o
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
                                               POSIX_SPAWN_SETSIGDEF);
     std::string name = program;
-    char* argv[] = {name.data(), nullptr};
-    int result = posix_spawn(&pid_, program.c_str(), &actions, &attributes, argv, environ);
+    std::string extra = argument ? argument : "";
+    char* argv[] = {name.data(), argument ? extra.data() : nullptr, nullptr};
+    pid_t pid = -1;
+    int result = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    close(ends[1]);
     if (result != 0) {
-        pid_ = -1;
-        close(ends[0]);
         error = "cannot start the worker " + program + ": " + std::strerror(result);
+        return -1;
+    }
+    return pid;
+}
+
+bool TWorkerProcess::Start(const std::string& program, std::string& error, int outputFd,
+                           TWorkerStarter* starter) {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
+        error = std::string("cannot start the worker: ") + std::strerror(errno);
+        return false;
+    }
+    // The pre-loaded worker forks the task's process when it can; a fresh program otherwise.
+    pid_ = starter ? starter->StartTask(ends[1], outputFd) : -1;
+    if (pid_ < 0)
+        pid_ = SpawnWorker(program, nullptr, ends[1], outputFd, error);
+    close(ends[1]);
+    if (pid_ < 0) {
+        close(ends[0]);
         return false;
     }
     socket_ = ends[0];

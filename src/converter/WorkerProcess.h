@@ -7,6 +7,8 @@
 
 namespace mobivert::converter {
 
+class TWorkerStarter;
+
 // The environment variable that names the worker program; "none" (or any path that is not an
 // executable) runs every task in the converter's own process.
 inline constexpr const char* WORKER_ENVIRONMENT = "MOBIVERT_WORKER";
@@ -34,7 +36,11 @@ public:
     // worker gets one end of a socket as descriptor 3, /dev/null as its input and, when
     // outputFd is 0 or more, that open file as descriptor WORKER_OUTPUT_DESCRIPTOR; nothing
     // else. False with the reason in error.
-    bool Start(const std::string& program, std::string& error, int outputFd = -1);
+    // With a starter, the task's process is forked from that pre-loaded worker instead (the
+    // same descriptors, a process group of its own, this thread's nice value); a starter that
+    // cannot do it leaves the start to the program.
+    bool Start(const std::string& program, std::string& error, int outputFd = -1,
+               TWorkerStarter* starter = nullptr);
     // The converter's end of the socket.
     int Socket() const { return socket_; }
     // Closes the socket and waits for the worker to end; its wait status.
@@ -44,6 +50,13 @@ private:
     pid_t pid_ = -1;
     int socket_ = -1;
 };
+
+// Starts the worker program with channel as its descriptor 3, /dev/null as its input, outputFd
+// (when 0 or more) as WORKER_OUTPUT_DESCRIPTOR and nothing else, in a process group of its own
+// with the usual signals at their defaults; argument, when given, is its one argument. Its
+// pid, or -1 with the reason in error.
+pid_t SpawnWorker(const std::string& program, const char* argument, int channel, int outputFd,
+                  std::string& error);
 
 // The failure text of a worker that ended without its end report: "the conversion stopped
 // unexpectedly: SIGABRT" (or "exit status N"), followed by its last log line when there is one.

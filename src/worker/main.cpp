@@ -3,6 +3,9 @@
 // progress and the end report go back on it, and "pause", "resume" and "stop" come in on it
 // while the task runs. A library abort here ends this process, not the converter's batch.
 //
+// Started with "--serve" it is the pre-loaded worker of a batch instead: it loads the libraries
+// once and forks a process like the above for each task the converter asks for.
+//
 // MOBIVERT_WORKER_FAULT makes the worker fail on purpose, for tests of the converter's
 // recovery: "start" aborts before anything is opened, "progress" aborts at the first progress
 // report, "no-report" exits without an end report. "POINT:TEXT" limits it to inputs whose file
@@ -10,6 +13,8 @@
 
 #include "converter/AVConverter.h"
 #include "converter/WorkerProtocol.h"
+#include "converter/WorkerStarter.h"
+#include "worker/TaskForking.h"
 
 #include <condition_variable>
 #include <cstdlib>
@@ -82,13 +87,12 @@ void FollowControls(TLineReader reader, TAVConverter& converter) {
     }
 }
 
-} // namespace
-
-int main() {
+// Runs the one task whose job arrives on the channel; never returns.
+[[noreturn]] void RunTask() {
     TLineReader reader;
     TWorkerJob job;
     if (!ReadJob(reader, job))
-        return 2;
+        _exit(2);
     if (FaultAt("start", job.InputFileName))
         std::abort();
     bool faultAtProgress = FaultAt("progress", job.InputFileName);
@@ -147,4 +151,12 @@ int main() {
     // Everything is reported and the output is closed; nothing is left to tear down that the
     // system does not take back.
     _exit(0);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == WORKER_SERVE_ARGUMENT)
+        return mobivert::worker::ServeTasks(RunTask);
+    RunTask();
 }
