@@ -755,6 +755,16 @@ std::vector<std::pair<pid_t, std::string>> ChildProcesses() {
     return children;
 }
 
+// Once a batch has ended, the only process left that this one has to wait for is the batch's
+// pre-loaded worker: no task's process and no process of a replaced worker stays behind.
+void ExpectOnlyChild(pid_t starter) {
+    std::vector<pid_t> others;
+    for (const auto& [pid, arguments] : ChildProcesses())
+        if (pid != starter)
+            others.push_back(pid);
+    EXPECT_THAT(others, ::testing::IsEmpty());
+}
+
 TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGoes) {
     converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
     AddCopyTask("tone.mp3", true); // read at its own pace: a second
@@ -787,6 +797,30 @@ TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGo
     // A new one serves the tasks after the one that found it gone.
     EXPECT_GT(converter.WorkerStarterPid(), 0);
     EXPECT_NE(converter.WorkerStarterPid(), starter);
+    ExpectOnlyChild(converter.WorkerStarterPid());
+}
+
+TEST_F(ConverterTest, APreloadedWorkerThatStopsAnsweringIsReplacedAndTheTasksStillConvert) {
+    converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+    AddCopyTask("tone.mp3", true); // read at its own pace: a second
+    AddCopyTask("tone.mp3");
+    AddCopyTask("tone.mp3");
+    converter.StartConvert(1);
+    const pid_t starter = converter.WorkerStarterPid();
+    ASSERT_GT(starter, 0);
+    // Stopped, it takes the next request and never answers: the task that asked runs in a
+    // fresh program, and a new pre-loaded worker serves the one after.
+    ASSERT_EQ(kill(starter, SIGSTOP), 0);
+    ASSERT_TRUE(events.WaitBatchEnd(60s));
+    std::lock_guard lock(events.Mutex);
+    ASSERT_EQ(events.Terminates.size(), 4u);
+    for (const TerminateRecord& t : events.Terminates)
+        EXPECT_TRUE(t.Finished && !t.Exception) << t.Index << ": " << t.Message;
+    for (const std::string& out : outputs)
+        EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
+    EXPECT_NE(converter.WorkerStarterPid(), starter);
+    // The one that stopped answering was killed and waited for: it is no child any more.
+    ExpectOnlyChild(converter.WorkerStarterPid());
 }
 
 // The order in which the tasks' first log lines arrived: the order they started in.

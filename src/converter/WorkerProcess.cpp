@@ -77,15 +77,32 @@ pid_t SpawnWorker(const std::string& program, const char* argument, int channel,
     return pid;
 }
 
+namespace {
+
+bool MakeChannel(int ends[2], std::string& error) {
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) == 0)
+        return true;
+    error = std::string("cannot start the worker: ") + std::strerror(errno);
+    return false;
+}
+
+} // namespace
+
 bool TWorkerProcess::Start(const std::string& program, std::string& error, int outputFd,
                            TWorkerStarter* starter) {
     int ends[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) {
-        error = std::string("cannot start the worker: ") + std::strerror(errno);
+    if (!MakeChannel(ends, error))
         return false;
-    }
     // The pre-loaded worker forks the task's process when it can; a fresh program otherwise.
     pid_ = starter ? starter->StartTask(ends[1], outputFd) : -1;
+    if (pid_ < 0 && starter) {
+        // A pre-loaded worker that did not answer may still have forked a process holding this
+        // channel: the fresh program gets a channel of its own, and that process reads the end.
+        close(ends[0]);
+        close(ends[1]);
+        if (!MakeChannel(ends, error))
+            return false;
+    }
     if (pid_ < 0)
         pid_ = SpawnWorker(program, nullptr, ends[1], outputFd, error);
     close(ends[1]);

@@ -4,6 +4,7 @@
 #include "converter/WorkerProtocol.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace mobivert::converter {
@@ -20,7 +22,11 @@ namespace {
 
 // Loading the libraries, and forking, take well under this; a worker silent for longer is
 // taken for hung.
-constexpr int ANSWER_TIMEOUT_MS = 10000;
+constexpr int ANSWER_TIMEOUT_MS = 5000;
+// How long a pre-loaded worker whose socket was closed is given to end by itself.
+constexpr auto END_TIMEOUT = std::chrono::seconds(2);
+// How long processes it left behind (a process forking a task, say) are given to end.
+constexpr auto LEFTOVER_TIMEOUT = std::chrono::milliseconds(50);
 
 bool SendMessage(int socket, const std::string& text, const int* fds, int fdCount) {
     iovec part{const_cast<char*>(text.data()), text.size()};
@@ -64,6 +70,18 @@ int CallingThreadNice() {
     return errno ? 0 : nice;
 }
 
+// Waits up to the deadline for the process to end; true once it has been waited for.
+bool AwaitEnd(pid_t pid, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        pid_t ended = waitpid(pid, nullptr, WNOHANG);
+        if (ended == pid || (ended < 0 && errno != EINTR))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
 } // namespace
 
 TWorkerStarter::~TWorkerStarter() {
@@ -75,11 +93,27 @@ void TWorkerStarter::Abandon() {
     if (socket_ >= 0)
         close(socket_);
     socket_ = -1;
-    if (pid_ > 0) {
-        // Without its socket it ends by itself; one that hangs is not waited for.
+    if (pid_ <= 0)
+        return;
+    // Without its socket it ends by itself, having waited for what it started; one that does
+    // not end soon is killed.
+    if (!AwaitEnd(pid_, std::chrono::steady_clock::now() + END_TIMEOUT)) {
         kill(pid_, SIGKILL);
         while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
         }
+    }
+    // Processes of its own (its process group) that it left are handed over to this process as
+    // their subreaper: the ones that have ended are waited for here, so none stays a zombie.
+    const pid_t group = pid_;
+    const auto deadline = std::chrono::steady_clock::now() + LEFTOVER_TIMEOUT;
+    for (;;) {
+        pid_t ended = waitpid(-group, nullptr, WNOHANG);
+        if (ended < 0 && errno == EINTR)
+            continue;
+        if (ended < 0 || (ended == 0 && std::chrono::steady_clock::now() >= deadline))
+            break;
+        if (ended == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     pid_ = -1;
 }
