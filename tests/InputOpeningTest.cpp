@@ -6,6 +6,7 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
+#include "engine/open/InputView.h"
 #include "engine/open/OpenErrorText.h"
 #include "engine/session/FFmpeg.h"
 #include "support/TempDir.h"
@@ -262,6 +263,56 @@ TEST(OpenErrorTextTest, EachErrorCodeHasItsFixedText) {
               "img002.jpg, ..., use 'img%03d.jpg'.");
     EXPECT_EQ(OpenErrorText(AVERROR(EISDIR), "d"), "d: Error while opening file");
     EXPECT_EQ(OpenErrorText(AVERROR(ENOSYS), "d"), "d: Error while opening file");
+}
+
+} // namespace
+
+namespace {
+
+TEST(InputReopeningTest, ASoundFileOpenedBeforeIsProbedWithASmallBudgetAndDescribedTheSame) {
+    ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+    auto openFresh = [](TCustomFFmpeg& session, const std::string& path, const std::string& view) {
+        session.InitSession();
+        session.Verbose = -1;
+        session.KnownInputFile = view.empty() ? "" : path;
+        session.KnownInputView = view;
+        return session.OpenInputFile(path);
+    };
+    for (const char* name :
+         {"sine_stereo_44k.wav", "loud_7.1.wav", "mono8k.wav", "surround51_48k.flac",
+          "deep_24bit.flac", "tagged.flac", "tone.mp3", "vbr_no_header.mp3", "limits_24k_5ch.ogg",
+          "sound_only.m4a", "sound_only.opus"}) {
+        SCOPED_TRACE(name);
+        const std::string path = Fixture(name);
+        TCustomFFmpeg full;
+        ASSERT_TRUE(openFresh(full, path, "")) << full.SetupError;
+        const std::string view = full.KnownInputView;
+        ASSERT_FALSE(view.empty());
+        EXPECT_EQ(full.KnownInputFile, path);
+        // With the view it found, and with one it cannot find (then it probes in full again).
+        for (const std::string& known : {view, std::string("not what the file holds")}) {
+            TCustomFFmpeg again;
+            ASSERT_TRUE(openFresh(again, path, known)) << again.SetupError;
+            EXPECT_EQ(again.KnownInputView, view);
+            EXPECT_EQ(again.AudioChannels, full.AudioChannels);
+            EXPECT_EQ(again.AudioSampleRate, full.AudioSampleRate);
+            EXPECT_EQ(again.AudioSampleFmt, full.AudioSampleFmt);
+            EXPECT_EQ(again.TotalOutputDuration, full.TotalOutputDuration);
+            const int64_t fullRead = full.InputFiles[0]->pb->pos;
+            const int64_t read = again.InputFiles[0]->pb->pos;
+            if (known == view && fullRead > 8 * REOPEN_PROBE_SIZE)
+                EXPECT_LT(read, fullRead / 2);
+            if (known != view)
+                EXPECT_EQ(read, fullRead);
+            // The session keeps what it knows through its next set-up.
+            again.InitSession();
+            EXPECT_EQ(again.KnownInputView, view);
+        }
+    }
+    // Pictures are always probed in full.
+    TCustomFFmpeg video;
+    ASSERT_TRUE(openFresh(video, Fixture("h264_aac.mp4"), "")) << video.SetupError;
+    EXPECT_TRUE(video.KnownInputView.empty());
 }
 
 } // namespace

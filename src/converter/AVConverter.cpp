@@ -1,10 +1,13 @@
 #include "converter/AVConverter.h"
 
+#include "engine/open/InputView.h"
+
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "converter/LogRouting.h"
 #include "converter/OutputPublishing.h"
 #include "converter/RecordApplying.h"
+#include "engine/open/InputView.h"
 
 #include <filesystem>
 
@@ -71,6 +74,27 @@ void TCustomAVConverter::SetProgressInterval(int milliseconds) {
     progressInterval_ = milliseconds <= 100 ? 100 : milliseconds;
 }
 
+void TCustomAVConverter::SetKnownInput(const std::string& fileName, const std::string& view) {
+    knownInputFile_ = fileName;
+    knownInputView_ = view;
+}
+
+void TCustomAVConverter::PassOnKnownInput(TFFmpeg& task, const std::string& fileName,
+                                          const TInputOptions* options) {
+    // The probe opens a file without options; what it found holds for a task only when the
+    // task opens the file the same way.
+    const bool plain =
+        !options || (options->FileFormat.empty() && options->ExtOptions.empty() &&
+                     options->OverrideOptions.empty() && options->ProgramNumber == -1);
+    if (plain && probe_.FormatContext() && probe_.FileName() == fileName) {
+        task.KnownInputFile = fileName;
+        task.KnownInputView = engine::InputView(probe_.FormatContext());
+    } else if (!knownInputView_.empty() && knownInputFile_ == fileName) {
+        task.KnownInputFile = fileName;
+        task.KnownInputView = knownInputView_;
+    }
+}
+
 int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOptions* options) {
     auto task = std::make_unique<TFFmpeg>();
     TFFmpeg* raw = task.get();
@@ -89,6 +113,7 @@ int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOp
         } else {
             task->InputOptions = TInputOptions{};
         }
+        PassOnKnownInput(*task, fileName, options);
         if (!task->OpenInputFromRecord()) {
             task->OnLog = nullptr;
             lastError_ = task->SetupError;

@@ -43,6 +43,9 @@ public:
     AVFormatContext* TaskInputContext(int index);
     std::string LastError() const { return lastError_; }
     TAVProbe& Probe() { return probe_; }
+    // What an earlier full opening of fileName found (an InputView), passed on by the owner that
+    // made it (a worker's converter, say): the task for that file opens it with a small probe.
+    void SetKnownInput(const std::string& fileName, const std::string& view);
 
     // Properties.
     std::string About;
@@ -103,6 +106,7 @@ private:
     // The task now holds its opened files while it waits; the one that held them before
     // releases them, so waiting tasks cost nothing however many there are.
     void MakeResident(TFFmpeg* task);
+    void PassOnKnownInput(TFFmpeg& task, const std::string& fileName, const TInputOptions* options);
     void ParkResident();
     // The worker program for the task's run, empty to run it in this process.
     std::string WorkerProgramFor(TFFmpeg& task);
@@ -125,6 +129,8 @@ private:
     TLogLevel logLevel_ = llInfo;
     int progressInterval_ = 500;
     TAVProbe probe_;
+    std::string knownInputFile_;
+    std::string knownInputView_;
     TFFmpegList tasks_;
     mutable std::recursive_mutex tasksMutex_;
     std::recursive_mutex lock_;

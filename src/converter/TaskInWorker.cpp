@@ -93,6 +93,8 @@ void TFFmpeg::RunInWorker() {
         job.HasInputRecord = true;
         job.Input.FileFormat = ProbedFormat;
     }
+    if (KnownInputFile == InputFileName)
+        job.KnownInputView = KnownInputView;
     job.OutputFileName = OutputFileName;
     job.OutputFormat = OutputFormatName;
     job.OutputDescriptor = OutputDescriptor >= 0 ? WORKER_OUTPUT_DESCRIPTOR : -1;

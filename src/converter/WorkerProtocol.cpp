@@ -20,6 +20,8 @@ std::string JobText(const TWorkerJob& job) {
     text += "input=" + Escape(job.InputFileName) + "\n";
     if (job.HasInputRecord)
         text += RecordText(job.Input, "in.");
+    if (!job.KnownInputView.empty())
+        text += "inview=" + Escape(job.KnownInputView) + "\n";
     text += "output=" + Escape(job.OutputFileName) + "\n";
     text += "outformat=" + Escape(job.OutputFormat) + "\n";
     if (job.OutputDescriptor >= 0)
@@ -67,6 +69,8 @@ bool ReadJobLine(TWorkerJob& job, const std::string& line, bool& done) {
         return ReadInt(rest, job.ConcurrentRuns);
     else if (StartsWith(line, "input=", rest))
         job.InputFileName = Unescape(rest);
+    else if (StartsWith(line, "inview=", rest))
+        job.KnownInputView = Unescape(rest);
     else if (StartsWith(line, "output=", rest))
         job.OutputFileName = Unescape(rest);
     else if (StartsWith(line, "outformat=", rest))

@@ -21,6 +21,8 @@ struct TWorkerJob {
     std::string InputFileName;
     bool HasInputRecord = false;
     TInputOptions Input;
+    // What the owner's full opening found in the input (an InputView), empty when unknown.
+    std::string KnownInputView;
     std::string OutputFileName;
     std::string OutputFormat; // when the file name does not tell the container
     // When 0 or more, the worker writes the output through this inherited descriptor (a work

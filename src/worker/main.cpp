@@ -129,6 +129,7 @@ void FollowControls(TLineReader reader, TAVConverter& converter) {
         FailTask(converter.LastError());
     converter.SetLogLevel(static_cast<TLogLevel>(job.LogLevel));
     converter.SetProgressInterval(job.ProgressIntervalMs);
+    converter.SetKnownInput(job.InputFileName, job.KnownInputView);
     int index =
         converter.AddInputFile(job.InputFileName, job.HasInputRecord ? &job.Input : nullptr);
     if (index < 0)

@@ -6,6 +6,7 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
+#include "engine/open/InputView.h"
 #include "engine/open/OpenErrorText.h"
 #include "engine/open/SourceLength.h"
 #include "engine/session/CodecLock.h"
@@ -164,63 +165,83 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     if (videoId == AV_CODEC_ID_NONE && PgmyuvCompat)
         videoId = AV_CODEC_ID_PGMYUV;
 
-    AVFormatContext* ic = av::avformat_alloc_context();
-    if (!ic)
-        return refuse(OpenErrorText(AVERROR(ENOMEM), fileName));
-    // Bounded probing; the input's own options may change the bounds.
-    ic->probesize = PROBE_SIZE;
-    ic->max_analyze_duration = ANALYZE_DURATION_US;
-    SetContextOptions(ic, FormatOptContext, AV_OPT_FLAG_DECODING_PARAM);
-    ic->video_codec_id = videoId;
-    ic->audio_codec_id = audioId;
-    ic->subtitle_codec_id = subtitleId;
-    if (!VideoCodecName.empty())
-        ic->video_codec = av::avcodec_find_decoder_by_name(VideoCodecName.c_str());
-    if (!AudioCodecName.empty())
-        ic->audio_codec = av::avcodec_find_decoder_by_name(AudioCodecName.c_str());
-    if (!SubtitleCodecName.empty())
-        ic->subtitle_codec = av::avcodec_find_decoder_by_name(SubtitleCodecName.c_str());
-
-    // Opening and probing stop on a stop request, after a time limit and after a read budget.
+    // Opens and probes the file within the probing budget; the reason when it cannot.
     TReadGuard& guard = InputReadGuards[InputFileCount];
-    guard.WatchStop(&StopRequested);
-    guard.Install(ic);
-    guard.Begin(OPEN_READ_BUDGET, OPEN_TIME_LIMIT_US);
-    if (InputIO) {
-        ic->pb = std::exchange(InputIO, nullptr);
-        ic->flags |= AVFMT_FLAG_CUSTOM_IO;
-    }
+    auto openAndProbe = [&](int64_t probeSize, AVFormatContext*& ic) -> std::string {
+        ic = av::avformat_alloc_context();
+        if (!ic)
+            return OpenErrorText(AVERROR(ENOMEM), fileName);
+        // Bounded probing; the input's own options may change the bounds.
+        ic->probesize = probeSize;
+        ic->max_analyze_duration = ANALYZE_DURATION_US;
+        SetContextOptions(ic, FormatOptContext, AV_OPT_FLAG_DECODING_PARAM);
+        ic->video_codec_id = videoId;
+        ic->audio_codec_id = audioId;
+        ic->subtitle_codec_id = subtitleId;
+        if (!VideoCodecName.empty())
+            ic->video_codec = av::avcodec_find_decoder_by_name(VideoCodecName.c_str());
+        if (!AudioCodecName.empty())
+            ic->audio_codec = av::avcodec_find_decoder_by_name(AudioCodecName.c_str());
+        if (!SubtitleCodecName.empty())
+            ic->subtitle_codec = av::avcodec_find_decoder_by_name(SubtitleCodecName.c_str());
 
-    // On failure avformat_open_input frees the context itself.
-    AVDictionary* demuxerOptions = DemuxerOptions(*this);
-    LibraryReason reason;
-    int ret = av::avformat_open_input(&ic, fileName.c_str(), ForcedInputFormat, &demuxerOptions);
-    av::av_dict_free(&demuxerOptions);
-    if (ret < 0 && guard.LastCause() != TReadGuard::Cause::None)
-        return refuse(fileName + ": " + guard.Reason());
-    if (ret < 0)
-        return refuse(reason.Explain(
-            OpenErrorText(ClassifyOpenError(ret, fileName, ForcedInputFormat), fileName)));
+        // Opening and probing stop on a stop request, after a time limit and after a read budget.
+        guard.WatchStop(&StopRequested);
+        guard.Install(ic);
+        guard.Begin(OPEN_READ_BUDGET, OPEN_TIME_LIMIT_US);
+        if (InputIO) {
+            ic->pb = std::exchange(InputIO, nullptr);
+            ic->flags |= AVFMT_FLAG_CUSTOM_IO;
+        }
 
-    if (ProgramId != 0)
-        DiscardOtherPrograms(ic, ProgramId);
+        // On failure avformat_open_input frees the context itself.
+        AVDictionary* demuxerOptions = DemuxerOptions(*this);
+        LibraryReason reason;
+        int ret =
+            av::avformat_open_input(&ic, fileName.c_str(), ForcedInputFormat, &demuxerOptions);
+        av::av_dict_free(&demuxerOptions);
+        if (ret < 0 && guard.LastCause() != TReadGuard::Cause::None)
+            return fileName + ": " + guard.Reason();
+        if (ret < 0)
+            return reason.Explain(
+                OpenErrorText(ClassifyOpenError(ret, fileName, ForcedInputFormat), fileName));
 
-    {
-        // Probing may open decoders while other sessions open or close codecs.
-        std::lock_guard lock(CodecLock());
-        ret = av::avformat_find_stream_info(ic, nullptr);
+        if (ProgramId != 0)
+            DiscardOtherPrograms(ic, ProgramId);
+
+        {
+            // Probing may open decoders while other sessions open or close codecs.
+            std::lock_guard lock(CodecLock());
+            ret = av::avformat_find_stream_info(ic, nullptr);
+        }
+        // An interrupted probe may still report success, with streams it could not describe.
+        if (guard.LastCause() != TReadGuard::Cause::None) {
+            av::avformat_close_input(&ic);
+            return fileName + ": " + guard.Reason();
+        }
+        if (ret < 0 && Verbose >= 0) {
+            av::avformat_close_input(&ic);
+            return fileName + ": could not find codec parameters";
+        }
+        if (ProgramId != 0)
+            DiscardStreamsOfDiscardedPrograms(ic);
+        return std::string();
+    };
+
+    // A file opened before in full is probed with a small budget, and in full again when that
+    // describes it otherwise.
+    const bool known = !InputIO && !KnownInputView.empty() && KnownInputFile == fileName;
+    AVFormatContext* ic = nullptr;
+    std::string failure = openAndProbe(known ? REOPEN_PROBE_SIZE : PROBE_SIZE, ic);
+    if (known && (!failure.empty() || InputView(ic) != KnownInputView)) {
+        if (ic)
+            av::avformat_close_input(&ic);
+        failure = openAndProbe(PROBE_SIZE, ic);
     }
-    // An interrupted probe may still report success, with streams it could not describe.
-    if (guard.LastCause() != TReadGuard::Cause::None) {
-        av::avformat_close_input(&ic);
-        return refuse(fileName + ": " + guard.Reason());
-    }
-    if (ret < 0 && Verbose >= 0) {
-        av::avformat_close_input(&ic);
-        return refuse(fileName + ": could not find codec parameters");
-    }
-    if (ProgramId != 0)
-        DiscardStreamsOfDiscardedPrograms(ic);
+    if (!failure.empty())
+        return refuse(failure);
+    KnownInputFile = fileName;
+    KnownInputView = InputView(ic);
 
     int64_t timestamp = StartTime;
     const int64_t skipped = StartTime;

@@ -187,6 +187,11 @@ public:
     // opening the named file (the name then only labels it); the caller keeps it alive and
     // frees it after the session. Consumed by the opening.
     AVIOContext* InputIO = nullptr;
+    // The input an opening last probed in full and what it found there (see InputView): the
+    // next opening of that file probes with a small budget and keeps the result only when it
+    // finds the same. Set by the openings, or by the caller from a probe of its own.
+    std::string KnownInputFile;
+    std::string KnownInputView;
     // When 0 or more, OpenOutputFile writes the output through a copy of this descriptor,
     // from the start of its file, instead of opening the named file (the name then only labels
     // the output and chooses its container); the caller keeps the descriptor and the file.
