@@ -7,6 +7,7 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVLibs.h"
 #include "converter/AVConverter.h"
+#include "engine/session/EncoderLookahead.h"
 #include "support/EngineRun.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
@@ -227,6 +228,48 @@ TEST_F(CodecThreadsTest, ConcurrentConversionsShareTheCores) {
     std::vector<std::string> alone = runBatch(1, 2);
     EXPECT_EQ(converter.Tasks(0)->ConcurrentRuns, 1);
     EXPECT_EQ(X264Threads(alone[0]), AutomaticThreadCount(x264, UsableCores()));
+}
+
+} // namespace
+
+namespace {
+
+// The "rc_lookahead=N" libx264 wrote into the stream's options, -1 when there is none.
+int X264Lookahead(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::smatch match;
+    if (!std::regex_search(bytes, match, std::regex(" rc_lookahead=([0-9]+) ")))
+        return -1;
+    return std::stoi(match[1]);
+}
+
+TEST(EncoderLookaheadTest, LargePicturesGetABoundedLookaheadUnlessTheUserSetsOne) {
+    EXPECT_EQ(BoundedLookahead(1920, 1080, PresetLookahead("medium")), 40);
+    EXPECT_EQ(BoundedLookahead(3840, 2160, PresetLookahead("medium")), 16);
+    EXPECT_EQ(BoundedLookahead(3840, 2160, PresetLookahead("veryfast")), 10);
+    EXPECT_EQ(BoundedLookahead(7680, 4320, PresetLookahead("slow")), MIN_LOOKAHEAD);
+    EXPECT_EQ(BoundedLookahead(3840, 2160, PresetLookahead("superfast")), 0);
+
+    ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+    TempDir dir;
+    auto lookahead = [&](const std::string& size, const std::string& extra) {
+        const std::string output = dir.File("lookahead" + size + ".mp4");
+        EngineRun run;
+        EXPECT_TRUE(run.AddInput(Fixture("h264_aac.mp4"), "")) << run.Error();
+        EXPECT_TRUE(run.SetOutput(output, "t=0.2\nvcodec=libx264\npreset=medium\ncrf=30\nan=1\ns=" + size +
+                                              "\n" + extra))
+            << run.Error();
+        run.Run();
+        EXPECT_FALSE(run.Failed()) << size << ": " << run.Error();
+        return X264Lookahead(output);
+    };
+    // The preset's own at ordinary sizes; bounded at 2560x1440 (11 MB a picture); the user's
+    // value always.
+    EXPECT_EQ(lookahead("640x480", ""), 40);
+    EXPECT_EQ(lookahead("2560x1440", ""), BoundedLookahead(2560, 1440, 40));
+    EXPECT_LT(BoundedLookahead(2560, 1440, 40), 40);
+    EXPECT_EQ(lookahead("2560x1440", "rc-lookahead=40"), 40);
 }
 
 } // namespace

@@ -49,6 +49,7 @@ constexpr PrivateHome kPrivateHomes[] = {
     {"scan_offset", false, "mpeg2video"},
     {"crf", false, "libx264 libx265 libvpx-vp9 libsvtav1 libaom-av1"},
     {"preset", false, "libx264 libx265 libsvtav1"},
+    {"rc-lookahead", false, "libx264"},
     {"deadline", false, "libvpx-vp9"},
     {"cpu-used", false, "libvpx-vp9 libaom-av1"},
     {"row-mt", false, "libvpx-vp9 libaom-av1"},

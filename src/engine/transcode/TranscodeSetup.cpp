@@ -10,6 +10,7 @@
 #include "engine/open/SourceTags.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/CodecThreads.h"
+#include "engine/session/EncoderLookahead.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/LibraryReason.h"
 #include "engine/transcode/TranscodeSteps.h"
@@ -632,6 +633,7 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
         }
         const int32_t askedThreads = ost->Enc->thread_count;
         ost->Enc->thread_count = CodecThreadCount(codec, askedThreads, s.ConcurrentRuns);
+        BoundEncoderLookahead(ost->Enc, codec);
         {
             std::lock_guard lock(CodecLock());
             LibraryReason reason;
