@@ -36,6 +36,16 @@ const char* EncodingFailure(const AVCodecContext* enc) {
                                                  : "Audio encoding failed";
 }
 
+// Encoders that keep a first pass's statistics to themselves (libvpx) give them all at once
+// when they are drained, with no packet to carry them.
+void WriteFinalPassStats(OutputStream& ost) {
+    const char* stats = ost.Enc->stats_out;
+    if (ost.LogFile && stats && *stats && ost.LastPassStats != stats) {
+        fprintf(ost.LogFile, "%s", stats);
+        ost.LastPassStats = stats;
+    }
+}
+
 } // namespace
 
 int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* frame) {
@@ -44,14 +54,19 @@ int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* 
     AVCodecContext* enc = ost.Enc;
     LibraryReason reason;
     int ret = av::avcodec_send_frame(enc, frame);
-    if (ret == AVERROR_EOF)
+    if (ret == AVERROR_EOF) {
+        // Drained already (by the encoder's own thread).
+        WriteFinalPassStats(ost);
         return 0;
+    }
     if (ret < 0)
         throw FFMpegException(reason.Explain(EncodingFailure(enc)));
     AVPacket* pkt = Tables->CopyPacket;
     int written = 0;
     while (true) {
         ret = av::avcodec_receive_packet(enc, pkt);
+        if (ret == AVERROR_EOF)
+            WriteFinalPassStats(ost);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return written;
         if (ret < 0)
@@ -93,8 +108,10 @@ int TCustomFFmpeg::WriteCodedPacket(AVFormatContext* os, OutputStream& ost, AVPa
                                     const char* passStats) {
     AVCodecContext* enc = ost.Enc;
     TakeQualityStats(ost, pkt);
-    if (ost.LogFile && passStats && *passStats)
+    if (ost.LogFile && passStats && *passStats) {
         fprintf(ost.LogFile, "%s", passStats);
+        ost.LastPassStats = passStats;
+    }
     if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
         VideoSize += pkt->size;
         // One statistics line per coded picture, also for those an encoder gives back

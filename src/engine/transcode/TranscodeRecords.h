@@ -147,6 +147,7 @@ struct OutputStream {
     AVSampleFormat PackedInput = AV_SAMPLE_FMT_S16;
     AVFifo* Fifo = nullptr;
     FILE* LogFile = nullptr;
+    std::string LastPassStats; // the statistics text last written to LogFile
     // The stream's bitstream filter chain (none when the chain is empty), the frame handed to
     // the encoder, and what the encoder reported about the last packet it coded.
     AVBSFContext* BitstreamFilter = nullptr;

@@ -483,11 +483,35 @@ std::string PassLogFileName(const TCustomFFmpeg& s, int n) {
     return name.substr(0, 1023);
 }
 
+// Adds "pass=N:stats=NAME" to the encoder's x265 parameters (after those the user gave).
+void SetX265Pass(AVCodecContext* enc, const std::string& name) {
+    const bool first = enc->flags & AV_CODEC_FLAG_PASS1;
+    if (!first && access(name.c_str(), R_OK) != 0)
+        throw FFMpegException("creat open fail: " + name);
+    // The parameters are split at ':' and '=', which a file name cannot escape.
+    if (name.find_first_of(":=") != std::string::npos)
+        throw FFMpegException("creat file fail: " + name);
+    uint8_t* given = nullptr;
+    std::string params;
+    if (av::av_opt_get(enc->priv_data, "x265-params", 0, &given) >= 0 && given)
+        params = reinterpret_cast<const char*>(given);
+    av::av_freep(&given);
+    params += (params.empty() ? "" : ":") + std::string(first ? "pass=1" : "pass=2") +
+              ":stats=" + name;
+    if (av::av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0) < 0)
+        throw FFMpegException("creat file fail: " + name);
+}
+
 void OpenPassLog(TCustomFFmpeg& s, OutputStream& ost, int n) {
     AVCodecContext* enc = ost.Enc;
     if (!(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
         return;
     std::string name = PassLogFileName(s, n);
+    // libx265 takes its pass and statistics file among its own parameters.
+    if (enc->priv_data && av::av_opt_find(enc->priv_data, "x265-params", nullptr, 0, 0)) {
+        SetX265Pass(enc, name);
+        return;
+    }
     // Encoders that keep their statistics in a file of their own (libx264's "stats") are
     // given the log's name, so that runs with different names never share one.
     if (enc->priv_data && av::av_opt_find(enc->priv_data, "stats", nullptr, 0, 0)) {
