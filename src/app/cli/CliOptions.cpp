@@ -152,8 +152,12 @@ bool ApplyModernChoices(const TChoiceTexts& raw, const app::TPreset& preset, TCl
                 " applies only to the modern video presets (22 to 26)";
         return false;
     }
-    if (raw.QualityGiven + raw.VideoBitRateGiven + raw.TargetSizeGiven > 1) {
-        error = "only one of --quality, --video-bitrate and --target-size can be used";
+    if (raw.QualityGiven && raw.VideoBitRateGiven) {
+        error = "--quality and --video-bitrate cannot be used together";
+        return false;
+    }
+    if (raw.TargetSizeGiven && (raw.QualityGiven || raw.VideoBitRateGiven)) {
+        error = "--target-size cannot be used together with --quality or --video-bitrate";
         return false;
     }
     if (raw.VideoBitRateGiven)

@@ -5,6 +5,7 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/session/LibraryReason.h"
 #include "engine/transcode/TranscodeSteps.h"
+#include "engine/video/HardwareEncoder.h"
 
 #include <cstring>
 
@@ -49,6 +50,9 @@ void WriteFinalPassStats(OutputStream& ost) {
 } // namespace
 
 int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* frame) {
+    // A hardware encoder takes its pictures in its device's memory.
+    if (frame && ost.HardwareFrames)
+        frame = UploadedPicture(ost, frame);
     if (ost.Pipe)
         return EncodeThroughPipe(os, ost, frame);
     AVCodecContext* enc = ost.Enc;

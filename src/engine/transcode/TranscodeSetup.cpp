@@ -13,6 +13,7 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/session/LibraryReason.h"
 #include "engine/transcode/TranscodeSteps.h"
+#include "engine/video/HardwareEncoder.h"
 #include "engine/video/ToneMapping.h"
 
 #include <cstdarg>
@@ -656,7 +657,11 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
         }
         const int32_t askedThreads = ost->Enc->thread_count;
         ost->Enc->thread_count = CodecThreadCount(codec, askedThreads, s.ConcurrentRuns);
-        {
+        // A hardware encoder that opens takes the stream; otherwise the software one opens.
+        if (s.HardwareEncoding && ost->Enc->codec_type == AVMEDIA_TYPE_VIDEO &&
+            OpenHardwareEncoder(s, *ost)) {
+            codec = ost->Enc->codec;
+        } else {
             std::lock_guard lock(CodecLock());
             LibraryReason reason;
             if (av::avcodec_open2(ost->Enc, codec, nullptr) < 0)
