@@ -20,8 +20,8 @@ using mobivert::test::TempDir;
 namespace {
 
 std::string Info(const std::string& path, const std::string& form) {
-    std::string text = mobivert::test::RunCommand("mediainfo '--Inform=" + form + "' " +
-                                                  ShellQuoted(path));
+    std::string text =
+        mobivert::test::RunCommand("mediainfo '--Inform=" + form + "' " + ShellQuoted(path));
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
@@ -49,10 +49,12 @@ TEST(HardwareEncodingTest, EveryStepThatFailsFallsBackToTheSoftwareEncoder) {
         {"upload", "22", "", "AVC",
          "h264_vaapi (VAAPI on /dev/dri/renderD128): no picture could be uploaded to the device"},
         // The encoder's open is the library's own: without a device it refuses.
-        {"open", "22", "", "AVC", "h264_vaapi (VAAPI on /dev/dri/renderD128): the encoder could "
-                                  "not be opened"},
-        {"open", "23", "", "HEVC", "hevc_vaapi (VAAPI on /dev/dri/renderD128): the encoder could "
-                                   "not be opened"},
+        {"open", "22", "", "AVC",
+         "h264_vaapi (VAAPI on /dev/dri/renderD128): the encoder could "
+         "not be opened"},
+        {"open", "23", "", "HEVC",
+         "hevc_vaapi (VAAPI on /dev/dri/renderD128): the encoder could "
+         "not be opened"},
         {"", "23", "", "HEVC", MachineHasDevices() ? "" : "No hardware encoder"},
         {"device", "22", "--hardware off", "AVC", ""},
     };
@@ -68,12 +70,11 @@ TEST(HardwareEncodingTest, EveryStepThatFailsFallsBackToTheSoftwareEncoder) {
         const std::string what = std::string(c.Fault) + " " + c.Preset + " " + c.Options;
         ASSERT_EQ(status, 0) << what << "\n" << log;
         const std::string out =
-            dir.File(std::string("out/sample (MP4 ") + (c.Codec == std::string("AVC") ? "H.264" : "H.265") +
-                     ").mp4");
+            dir.File(std::string("out/sample (MP4 ") +
+                     (c.Codec == std::string("AVC") ? "H.264" : "H.265") + ").mp4");
         EXPECT_TRUE(mobivert::test::PlaysInGStreamer(out)) << what;
         EXPECT_EQ(Info(out, "Video;%Format%"), c.Codec) << what;
-        EXPECT_NEAR(std::atof(Info(out, "General;%Duration%").c_str()) / 1000.0, 3.0, 0.15)
-            << what;
+        EXPECT_NEAR(std::atof(Info(out, "General;%Duration%").c_str()) / 1000.0, 3.0, 0.15) << what;
         if (*c.Line) {
             EXPECT_NE(log.find(c.Line), std::string::npos) << what << "\n" << log;
         } else if (!MachineHasDevices() || *c.Options) {

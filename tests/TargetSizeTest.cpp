@@ -31,10 +31,9 @@ namespace {
 constexpr const char* CLIP = "zone_plate_tone.mp4"; // 2 s, 320x240, AAC stereo
 
 double MediaInfoSeconds(const std::string& path) {
-    return std::atof(
-               mobivert::test::RunCommand("mediainfo '--Inform=General;%Duration%' " +
-                                          ShellQuoted(path))
-                   .c_str()) /
+    return std::atof(mobivert::test::RunCommand("mediainfo '--Inform=General;%Duration%' " +
+                                                ShellQuoted(path))
+                         .c_str()) /
            1000.0;
 }
 
@@ -118,9 +117,9 @@ TEST(TargetSizeTest, AShortClipConvertedTwiceLandsWithinFivePercentOfEachSize) {
         int64_t Bytes;
         const char* Output;
     };
-    for (const Target& t : std::vector<Target>{
-             {"22", "400kB", 400000, "zone_plate_tone (MP4 H.264).mp4"},
-             {"24", "0.4MB", 400000, "zone_plate_tone (WebM VP9).webm"}}) {
+    for (const Target& t :
+         std::vector<Target>{{"22", "400kB", 400000, "zone_plate_tone (MP4 H.264).mp4"},
+                             {"24", "0.4MB", 400000, "zone_plate_tone (WebM VP9).webm"}}) {
         TempDir dir;
         std::string log;
         ASSERT_EQ(ConvertToSize(dir, t.Preset, t.Size, log), 0) << log;

@@ -269,10 +269,9 @@ void TfrmOptions::ShowFamily() {
     for (QWidget* classic : std::initializer_list<QWidget*>{rdgAudioChannel, rdgAudioSampleRate,
                                                             rdgVideoFrameRate, grpVideoResolution})
         classic->setVisible(!modern_);
-    for (QWidget* modern :
-         std::initializer_list<QWidget*>{rdgModernAudioChannel, rdgModernSampleRate,
-                                         rdgModernFrameRate, grpRateControl, grpModernResolution,
-                                         chkHardware})
+    for (QWidget* modern : std::initializer_list<QWidget*>{
+             rdgModernAudioChannel, rdgModernSampleRate, rdgModernFrameRate, grpRateControl,
+             grpModernResolution, chkHardware})
         modern->setVisible(modern_);
     rdoTargetSize->setEnabled(targetSizeApplies_ || rdoTargetSize->isChecked());
     chkHardware->setEnabled(hardwareApplies_ && !rdoTargetSize->isChecked());

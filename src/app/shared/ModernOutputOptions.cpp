@@ -152,8 +152,8 @@ void ChooseVideo(TOutputOptions& o, const TPreset& preset, const converter::TAVP
     if (choices.RateControlChoice == RATE_TARGET_SIZE) {
         // A plan that does not fit is refused before the batch (TargetSizeReason).
         std::optional<TTargetSizePlan> plan = PlanFor(o, source, choices);
-        o.VideoBitRate = static_cast<int32_t>(
-            std::clamp<int64_t>(plan ? plan->VideoBitRate : 0, 1, INT32_MAX));
+        o.VideoBitRate =
+            static_cast<int32_t>(std::clamp<int64_t>(plan ? plan->VideoBitRate : 0, 1, INT32_MAX));
         o.TwoPass = preset.TwoPassTargetSize;
         if (preset.TwoPassTargetSize && *preset.TargetSizeEncoderOptions)
             o.ExtOptions += std::string("\n") + preset.TargetSizeEncoderOptions;

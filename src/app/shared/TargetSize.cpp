@@ -61,9 +61,9 @@ std::optional<int64_t> ParseTargetSize(const std::string& text) {
         return std::nullopt;
     const std::string trimmed = text.substr(first, last - first + 1);
     size_t numberEnd = 0;
-    while (numberEnd < trimmed.size() &&
-           (std::isdigit(static_cast<unsigned char>(trimmed[numberEnd])) ||
-            trimmed[numberEnd] == '.'))
+    while (
+        numberEnd < trimmed.size() &&
+        (std::isdigit(static_cast<unsigned char>(trimmed[numberEnd])) || trimmed[numberEnd] == '.'))
         ++numberEnd;
     const std::string number = trimmed.substr(0, numberEnd);
     if (number.empty() || number == "." || std::count(number.begin(), number.end(), '.') > 1)
@@ -110,7 +110,8 @@ TTargetSizePlan PlanTargetSize(int64_t bytes, double seconds, int64_t audioBitRa
     const int64_t least = LeastVideoBitRate(width, height, framesPerSecond);
     const double streamBits =
         static_cast<double>(bytes - ContainerOverhead(bytes, seconds, framesPerSecond)) * 8.0;
-    plan.VideoBitRate = static_cast<int64_t>(streamBits / seconds) - std::max<int64_t>(0, audioBitRate);
+    plan.VideoBitRate =
+        static_cast<int64_t>(streamBits / seconds) - std::max<int64_t>(0, audioBitRate);
     // The smallest target is the one whose video gets the least rate; the overhead grows with
     // the size a little, so it is found from the streams' bytes.
     const double leastStreamBytes =

@@ -133,14 +133,13 @@ void TCustomFFmpeg::PrintReport(bool isLastReport) {
             // Each pass of a run in several passes takes its share of one progress.
             if (ProgressPassCount > 1 && total > 0) {
                 const int64_t whole = static_cast<int64_t>(total) * ProgressPassCount;
-                at = static_cast<int32_t>(std::min<int64_t>(
-                    static_cast<int64_t>(total) * ProgressPass + at, INT32_MAX));
+                at = static_cast<int32_t>(
+                    std::min<int64_t>(static_cast<int64_t>(total) * ProgressPass + at, INT32_MAX));
                 total = static_cast<int32_t>(std::min<int64_t>(whole, INT32_MAX));
             }
-            OnProgress(*this, frameNumber, fps, at, quality, static_cast<float>(bitRate),
-                       totalSize, total);
-        }
-        else if (Verbose >= 0 && OnLog)
+            OnProgress(*this, frameNumber, fps, at, quality, static_cast<float>(bitRate), totalSize,
+                       total);
+        } else if (Verbose >= 0 && OnLog)
             Log(1, line.Text());
     }
 

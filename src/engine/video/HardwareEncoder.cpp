@@ -49,8 +49,8 @@ std::vector<Candidate> Candidates(const std::string& codec) {
     if (nodes.empty() && !ForcedFault().empty())
         nodes.push_back("/dev/dri/renderD128");
     for (const std::string& node : nodes)
-        found.push_back({AV_HWDEVICE_TYPE_VAAPI, codec + "_vaapi", AV_PIX_FMT_VAAPI, node,
-                         "VAAPI on " + node});
+        found.push_back(
+            {AV_HWDEVICE_TYPE_VAAPI, codec + "_vaapi", AV_PIX_FMT_VAAPI, node, "VAAPI on " + node});
     std::error_code ec;
     if (std::filesystem::exists("/dev/nvidia0", ec))
         found.push_back(
@@ -174,8 +174,7 @@ void CopySettings(const AVCodecContext* software, AVCodecContext* hardware) {
     }
 }
 
-bool OpenEncoder(const Candidate& c, const AVCodecContext* software, Attempt& a,
-                 std::string& why) {
+bool OpenEncoder(const Candidate& c, const AVCodecContext* software, Attempt& a, std::string& why) {
     const AVCodec* codec = av::avcodec_find_encoder_by_name(c.Encoder.c_str());
     if (!codec) {
         why = "the libraries have no " + c.Encoder + " encoder";
@@ -249,8 +248,8 @@ bool OpenHardwareEncoder(TCustomFFmpeg& s, OutputStream& ost) {
         }
         reasons += (reasons.empty() ? "" : "; ") + c.Encoder + " (" + c.Described + "): " + why;
     }
-    s.Log(1, "Hardware encoding is not used (" + reasons + "); the video is coded by " +
-                 softwareName);
+    s.Log(1,
+          "Hardware encoding is not used (" + reasons + "); the video is coded by " + softwareName);
     return false;
 }
 

@@ -110,9 +110,9 @@ bool MakeFinalPicture(TCustomFFmpeg& s, OutputStream& ost, const AVFrame* pictur
         av::sws_scale(ost.ImgResampleCtx, formatted.Data.data(), formatted.Linesize.data(), 0,
                       height, target.Data.data(), target.Linesize.data());
     }
-    if (pad &&
-        PadPicture(whole, rescale ? nullptr : &formatted, enc->height, enc->width, PictureFormat(ost),
-                   ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight, s.PadColor) < 0)
+    if (pad && PadPicture(whole, rescale ? nullptr : &formatted, enc->height, enc->width,
+                          PictureFormat(ost), ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight,
+                          s.PadColor) < 0)
         return GeometryFailed(s, "error padding picture");
     owner = ost.PictTmp;
     final = whole;
