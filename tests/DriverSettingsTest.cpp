@@ -107,7 +107,7 @@ TEST(DriverSettingsTest, SavingIntoAFreshFolderWritesSectionsMainAndOptions) {
                               "booAudioBitRateDefault=1\nstrWidth=\nstrHeight=\n"
                               "booResolutionDefault=1\nintModernChannel=0\n"
                               "intModernSampleRate=0\nintModernFrameRate=0\nintModernSize=0\n"
-                              "intRateControl=0\nstrQuality=\n");
+                              "intRateControl=0\nstrQuality=\nstrTargetSize=\nbooHardwareEncoding=1\n");
     EXPECT_FALSE(fs::exists(path + ".tmp"));
 }
 
