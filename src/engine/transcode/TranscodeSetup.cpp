@@ -497,8 +497,9 @@ void SetX265Pass(AVCodecContext* enc, const std::string& name) {
     if (av::av_opt_get(enc->priv_data, "x265-params", 0, &given) >= 0 && given)
         params = reinterpret_cast<const char*>(given);
     av::av_freep(&given);
-    params +=
-        (params.empty() ? "" : ":") + std::string(first ? "pass=1" : "pass=2") + ":stats=" + name;
+    if (!params.empty())
+        params.push_back(':');
+    params.append(first ? "pass=1" : "pass=2").append(":stats=").append(name);
     if (av::av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0) < 0)
         throw FFMpegException("creat file fail: " + name);
 }
