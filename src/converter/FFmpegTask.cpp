@@ -111,16 +111,17 @@ void TFFmpeg::Transcode(std::array<AVFormatContext*, engine::MAX_FILES>&, int, i
 bool TFFmpeg::OpenPassOutput(int pass, const std::string& passLog) {
     if (pass < 0)
         return OpenOutputFromRecord();
-    // The first pass codes the video alone, into no file: only its statistics are kept.
+    // The first pass codes what the second does, sound included (so that both see the same
+    // timing of the source), into no file: only the video's statistics are kept.
     TOutputOptions record = OutputOptions;
-    record.DisableAudio = record.DisableAudio || pass == 1;
     record.DisableSubtitle = record.DisableSubtitle || pass == 1;
     if (!OutputFormatName.empty())
         SetOutputFormat(OutputFormatName);
     ApplyOutputRecord(*this, record);
     if (pass == 1)
         SetOutputFormat("null");
-    ApplyOptionText("pass=" + std::to_string(pass) + "\npasslogfile=" + passLog);
+    if (!passLog.empty())
+        ApplyOptionText("pass=" + std::to_string(pass) + "\npasslogfile=" + passLog);
     // The first pass's output is no file; its name must not be the work file's, which the
     // session would take for an output left empty and remove.
     return OpenOutputFile(pass == 1 ? passLog + "-first-pass" : OutputFileName);
@@ -152,6 +153,14 @@ void TFFmpeg::RunTwoPasses() {
     if (StopRequested || !Finished)
         return;
     Finished = false;
+    // A source whose video cannot be decoded gives no statistics: the output is then coded
+    // as a run in one pass would code it.
+    std::error_code ec;
+    if (!std::filesystem::exists(folder.LogName() + "-0.log", ec)) {
+        Log(1, "The first pass coded no video: the output is coded in one pass");
+        RunPass(2, "");
+        return;
+    }
     Log(1, "Second pass: the output, at the video bit rate the statistics plan");
     RunPass(2, folder.LogName());
 }

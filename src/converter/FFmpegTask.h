@@ -96,7 +96,8 @@ protected:
 
 private:
     // One run of the transcode from the records: pass -1 is the only one; 1 and 2 are the
-    // passes of a two-pass run, whose statistics log is passLog.
+    // passes of a two-pass run, whose statistics log is passLog (none: the second pass codes
+    // without statistics).
     void RunPass(int pass, const std::string& passLog);
     bool OpenPassOutput(int pass, const std::string& passLog);
     // The first pass into no file, then the output, with their statistics in a folder of the
