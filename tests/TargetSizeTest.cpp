@@ -45,14 +45,16 @@ bool PassFoldersIn(const std::string& folder) {
     return false;
 }
 
+// Converts the clip (twice at once with `twice`, so that two runs' passes overlap).
 int ConvertToSize(const TempDir& dir, const std::string& preset, const std::string& size,
-                  std::string& log) {
+                  std::string& log, bool twice = false) {
     std::filesystem::create_directories(dir.File("tmp"));
+    const std::string clip = ShellQuoted(Fixture(CLIP));
     return mobivert::test::RunCliThroughShell(
         "env TMPDIR=" + dir.File("tmp") + " XDG_CONFIG_HOME=" + dir.File("cfg") +
             " XDG_STATE_HOME=" + dir.File("state"),
-        "-p " + preset + " --target-size " + size + " -o " + ShellQuoted(dir.File("out")) + " " +
-            ShellQuoted(Fixture(CLIP)),
+        "-p " + preset + " --target-size " + size + " -o " + ShellQuoted(dir.File("out")) +
+            (twice ? " -j 2 " + clip + " " + clip : " " + clip),
         true, log);
 }
 
@@ -122,19 +124,30 @@ TEST(TargetSizeTest, AShortClipConvertedTwiceLandsWithinFivePercentOfEachSize) {
                              {"24", "0.4MB", 400000, "zone_plate_tone (WebM VP9).webm"}}) {
         TempDir dir;
         std::string log;
-        ASSERT_EQ(ConvertToSize(dir, t.Preset, t.Size, log), 0) << log;
+        // H.264 converts the clip twice at once: each run keeps statistics of its own.
+        const bool twice = std::string(t.Preset) == "22";
+        ASSERT_EQ(ConvertToSize(dir, t.Preset, t.Size, log, twice), 0) << log;
         const std::string out = dir.File("out/" + std::string(t.Output));
-        const auto bytes = static_cast<double>(std::filesystem::file_size(out));
-        EXPECT_NEAR(bytes / static_cast<double>(t.Bytes), 1.0, 0.05) << t.Preset << " " << bytes;
+        size_t outputs = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.File("out"))) {
+            const auto bytes = static_cast<double>(entry.file_size());
+            EXPECT_NEAR(bytes / static_cast<double>(t.Bytes), 1.0, 0.05)
+                << entry.path() << " " << bytes;
+            ++outputs;
+        }
+        EXPECT_EQ(outputs, twice ? 2u : 1u) << log;
         EXPECT_TRUE(mobivert::test::PlaysInGStreamer(out)) << out;
         EXPECT_NEAR(MediaInfoSeconds(out), 2.0, 0.1) << out;
-        // Both passes show as one progress: it never goes back and ends at 100.
+        // The first pass's statistics are gone with their folder.
+        EXPECT_FALSE(PassFoldersIn(dir.File("tmp"))) << log;
+        // Both passes show as one progress: it never goes back and ends at 100 (the lines of
+        // two runs of the same clip would interleave).
+        if (twice)
+            continue;
         const std::vector<int> seen = Percentages(log);
         ASSERT_FALSE(seen.empty()) << log;
         EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end())) << log;
         EXPECT_EQ(seen.back(), 100) << log;
-        // The first pass's statistics are gone with their folder.
-        EXPECT_FALSE(PassFoldersIn(dir.File("tmp"))) << log;
     }
 }
 
