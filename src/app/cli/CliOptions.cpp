@@ -251,7 +251,7 @@ std::string UsageText() {
            "      --quality N         constant quality, the encoder's number: larger gives\n"
            "                          smaller files (the default; 22 H.264, 26 H.265, 32 VP9\n"
            "                          and AV1); --video-bitrate codes at a bit rate instead\n"
-           "      --target-size SIZE  an output of about SIZE (within 5 %): 25MB, 700M, 1.5GB;\n"
+           "      --target-size SIZE  an output of about SIZE (not WebM AV1): 25MB, 700M, 1.5GB;\n"
            "                          kB, MB and GB count in powers of ten (1 MB = 1000000\n"
            "                          bytes), KiB, MiB and GiB in powers of two, a plain\n"
            "                          number is MB; the video is coded in two passes\n"
