@@ -652,6 +652,12 @@ gen fifth_second.mp4 \
 gen zone_plate.mp4 \
     "videotestsrc is-live=false pattern=zone-plate kt=3 kx2=10 ky2=10 kxt=2 num-buffers=25 ! video/x-raw,format=I420,width=320,height=240,framerate=25/1 ! x264enc threads=1 speed-preset=faster key-int-max=25 bitrate=2000 ! h264parse ! mp4mux ! filesink location=@OUT@"
 
+# Two seconds of the same moving detail with a tone, written by GStreamer's qtmux: coded at a
+# target size, its video takes whatever bit rate it is given.
+gen zone_plate_tone.mp4 \
+    "videotestsrc is-live=false pattern=zone-plate kt=3 kx2=10 ky2=10 kxt=2 num-buffers=50 ! video/x-raw,format=I420,width=320,height=240,framerate=25/1 ! x264enc threads=1 speed-preset=faster key-int-max=25 bitrate=2000 ! h264parse ! qtmux name=m ! filesink location=@OUT@" \
+    "audiotestsrc is-live=false wave=sine samplesperbuffer=882 num-buffers=100 ! audioconvert ! audio/x-raw,format=S16LE,rate=44100,channels=2 ! $AAC ! m."
+
 # 24-bit sound at 96 kHz, lossless, as studio recordings come.
 gen deep_24bit.flac \
     "audiotestsrc is-live=false wave=sine freq=440 volume=0.5 samplesperbuffer=960 num-buffers=100 ! audioconvert ! audio/x-raw,format=S24_32LE,rate=96000,channels=2 ! flacenc ! filesink location=@OUT@"

@@ -100,14 +100,15 @@ TEST(DriverSettingsTest, SavingIntoAFreshFolderWritesSectionsMainAndOptions) {
     settings.OutputFolder = "/out";
     settings.SameFolder = true;
     ASSERT_TRUE(SaveMainSettings(path, settings, error)) << error;
-    EXPECT_EQ(ReadFile(path), "[Main]\nstrOutput=/out\nbooSameFolder=1\nstrPreset=\n"
-                              "intConversions=1\n[Options]\nintAudioChannel=0\nintSampleRate=0\n"
-                              "intAspect=0\nintFrameRate=0\nstrVideoBitRate=\n"
-                              "booVideoBitRateDefault=1\nstrAudioBitRate=\n"
-                              "booAudioBitRateDefault=1\nstrWidth=\nstrHeight=\n"
-                              "booResolutionDefault=1\nintModernChannel=0\n"
-                              "intModernSampleRate=0\nintModernFrameRate=0\nintModernSize=0\n"
-                              "intRateControl=0\nstrQuality=\n");
+    EXPECT_EQ(ReadFile(path),
+              "[Main]\nstrOutput=/out\nbooSameFolder=1\nstrPreset=\n"
+              "intConversions=1\n[Options]\nintAudioChannel=0\nintSampleRate=0\n"
+              "intAspect=0\nintFrameRate=0\nstrVideoBitRate=\n"
+              "booVideoBitRateDefault=1\nstrAudioBitRate=\n"
+              "booAudioBitRateDefault=1\nstrWidth=\nstrHeight=\n"
+              "booResolutionDefault=1\nintModernChannel=0\n"
+              "intModernSampleRate=0\nintModernFrameRate=0\nintModernSize=0\n"
+              "intRateControl=0\nstrQuality=\nstrTargetSize=\nbooHardwareEncoding=1\n");
     EXPECT_FALSE(fs::exists(path + ".tmp"));
 }
 

@@ -103,3 +103,34 @@ TEST(UserPresetTest, CommandLineSavesConvertsWithExportsAndImportsAPreset) {
     EXPECT_EQ(mobivert::test::RunCliThroughShell(env, "-p Big x.mp4", true, log), 2);
     EXPECT_NE(log.find("Unknown preset: Big"), std::string::npos);
 }
+
+TEST(UserPresetTest, FilesWithoutTargetSizeAndHardwareAreReadWithTheirDefaults) {
+    TUserPreset preset{"Small", "MP4 H.264 (*.mp4)", {}};
+    preset.Choices.RateControlChoice = RATE_TARGET_SIZE;
+    preset.Choices.TargetSizeText = "25MB";
+    preset.Choices.HardwareEncoding = false;
+    const std::string text = FormatUserPreset(preset);
+    TUserPreset read;
+    std::string reason;
+    ASSERT_TRUE(ParseUserPreset(text, read, reason)) << reason;
+    EXPECT_EQ(read.Choices.TargetSizeText, "25MB");
+    EXPECT_FALSE(read.Choices.HardwareEncoding);
+
+    auto without = [&text](const std::vector<std::string>& lines) {
+        std::string t = text;
+        for (const std::string& line : lines)
+            t.erase(t.find(line), line.size());
+        return t;
+    };
+    std::string older = without({"target-size=25MB\n", "hardware=0\n"});
+    older.replace(older.find("rate-control=2"), 14, "rate-control=0");
+    ASSERT_TRUE(ParseUserPreset(older, read, reason)) << reason;
+    EXPECT_EQ(read.Choices.TargetSizeText, "");
+    EXPECT_TRUE(read.Choices.HardwareEncoding);
+    // Only the two newest keys may be missing, and only together; a target size must be a size.
+    EXPECT_FALSE(ParseUserPreset(without({"hardware=0\n"}), read, reason));
+    EXPECT_FALSE(ParseUserPreset(without({"target-size=25MB\n", "quality=\n"}), read, reason));
+    std::string bad = text;
+    bad.replace(bad.find("target-size=25MB"), 16, "target-size=huge");
+    EXPECT_FALSE(ParseUserPreset(bad, read, reason));
+}

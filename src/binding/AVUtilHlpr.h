@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/fifo.h>
 #include <libavutil/frame.h>
+#include <libavutil/hwcontext.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libavutil/mathematics.h>
@@ -76,6 +77,11 @@ extern "C" {
     X(av_dict_count)                                                                               \
     X(av_dict_free)                                                                                \
     X(av_frame_alloc)                                                                              \
+    X(av_hwdevice_ctx_create)                                                                      \
+    X(av_hwframe_ctx_alloc)                                                                        \
+    X(av_hwframe_ctx_init)                                                                         \
+    X(av_hwframe_get_buffer)                                                                       \
+    X(av_hwframe_transfer_data)                                                                    \
     X(av_frame_free)                                                                               \
     X(av_frame_unref)                                                                              \
     X(av_frame_ref)                                                                                \

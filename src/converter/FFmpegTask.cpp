@@ -3,6 +3,7 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "converter/OutputPublishing.h"
+#include "converter/PassLogFolder.h"
 #include "converter/RecordApplying.h"
 #include "engine/open/DescriptorOutput.h"
 #include "engine/session/FFMpegException.h"
@@ -107,16 +108,68 @@ void TFFmpeg::Transcode(std::array<AVFormatContext*, engine::MAX_FILES>&, int, i
         RunInWorker();
         return;
     }
+    if (HasOutputRecord && OutputOptions.TwoPass && !OutputOptions.DisableVideo) {
+        RunTwoPasses();
+        return;
+    }
+    RunPass(-1, "");
+}
+
+bool TFFmpeg::OpenPassOutput(int pass, const std::string& passLog) {
+    if (pass < 0)
+        return OpenOutputFromRecord();
+    // The first pass codes what the second does, sound included (so that both see the same
+    // timing of the source), into no file: only the video's statistics are kept.
+    TOutputOptions record = OutputOptions;
+    record.DisableSubtitle = record.DisableSubtitle || pass == 1;
+    if (!OutputFormatName.empty())
+        SetOutputFormat(OutputFormatName);
+    ApplyOutputRecord(*this, record);
+    if (pass == 1)
+        SetOutputFormat("null");
+    if (!passLog.empty())
+        ApplyOptionText("pass=" + std::to_string(pass) + "\npasslogfile=" + passLog);
+    // The first pass's output is no file; its name must not be the work file's, which the
+    // session would take for an output left empty and remove.
+    return OpenOutputFile(pass == 1 ? passLog + "-first-pass" : OutputFileName);
+}
+
+void TFFmpeg::RunPass(int pass, const std::string& passLog) {
     // Set-up only checked the files; the run opens them again, as they are now. A source that
     // vanished or changed meanwhile fails here with the opener's own message.
-    if (!OpenInputFromRecord() || !OpenOutputFromRecord()) {
+    if (!OpenInputFromRecord() || !OpenPassOutput(pass, passLog)) {
         // A stop that cut the opening short ends the run as stopped, not failed.
         if (StopRequested)
             return;
         throw engine::FFMpegException(SetupError);
     }
+    ProgressPass = pass > 0 ? pass - 1 : 0;
+    ProgressPassCount = pass > 0 ? 2 : 1;
     engine::TCustomFFmpeg::Transcode(OutputFiles, OutputFileCount, StreamMapCount, StreamMaps,
                                      InputFileCount, InputFiles);
+}
+
+void TFFmpeg::RunTwoPasses() {
+    TPassLogFolder folder;
+    std::string error;
+    if (!folder.Create(error))
+        throw engine::FFMpegException(error);
+    Log(1, "Two passes: the first gathers the video encoder's statistics in " + folder.Path());
+    RunPass(1, folder.LogName());
+    // A stop during the first pass leaves nothing to write.
+    if (StopRequested || !Finished)
+        return;
+    Finished = false;
+    // A source whose video cannot be decoded gives no statistics: the output is then coded
+    // as a run in one pass would code it.
+    std::error_code ec;
+    if (!std::filesystem::exists(folder.LogName() + "-0.log", ec)) {
+        Log(1, "The first pass coded no video: the output is coded in one pass");
+        RunPass(2, "");
+        return;
+    }
+    Log(1, "Second pass: the output, at the video bit rate the statistics plan");
+    RunPass(2, folder.LogName());
 }
 
 int TFFmpegList::Add(std::unique_ptr<TFFmpeg> task) {

@@ -100,6 +100,14 @@ protected:
                    std::array<AVFormatContext*, engine::MAX_FILES>& inputFiles) override;
 
 private:
+    // One run of the transcode from the records: pass -1 is the only one; 1 and 2 are the
+    // passes of a two-pass run, whose statistics log is passLog (none: the second pass codes
+    // without statistics).
+    void RunPass(int pass, const std::string& passLog);
+    bool OpenPassOutput(int pass, const std::string& passLog);
+    // The first pass into no file, then the output, with their statistics in a folder of the
+    // run's own that is removed after.
+    void RunTwoPasses();
     // Runs the transcode in a worker process and turns its reports into this session's events
     // and end state; a worker that dies is raised as the run's failure (TaskInWorker.cpp).
     void RunInWorker();

@@ -86,6 +86,9 @@ struct TOutputOptions {
     bool AudioSampleRateDerived = false;
     bool AudioChannelsDerived = false;
     bool AudioBitRateDerived = false; // a derived AudioBitRate below the encoder's least is raised
+    // The video is coded twice: a first pass that only gathers the encoder's statistics (into
+    // a log of the run's own), then the output, whose bit rate then comes out as asked.
+    bool TwoPass = false;
     std::string ExtOptions;
     // Extra options like ExtOptions, applied after every other field of the record and after
     // the target, so that they win over the record's always-assigned values and the preset's.

@@ -113,6 +113,7 @@ template <class Visitor> void VisitFields(TOutputOptions& r, Visitor&& v) {
     v("AudioSampleRateDerived", r.AudioSampleRateDerived);
     v("AudioChannelsDerived", r.AudioChannelsDerived);
     v("AudioBitRateDerived", r.AudioBitRateDerived);
+    v("TwoPass", r.TwoPass);
     v("ExtOptions", r.ExtOptions);
     v("OverrideOptions", r.OverrideOptions);
 }

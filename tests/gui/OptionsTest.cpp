@@ -267,6 +267,50 @@ private slots:
         d.btnCancel->click();
     }
 
+    // "Target size" takes a size as the command line does and leaves the encoding to the
+    // software encoder; "Hardware encoding" applies to MP4 H.264 and H.265 only; AV1 offers no
+    // target size.
+    void targetSizeAndHardwareEncodingAreChosenWhereTheyApply() {
+        TWindowRig rig;
+        gui::TfrmMain& w = rig.Open();
+        gui::TfrmOptions& d = *w.frmOptions;
+        rig.SelectPreset("MP4 H.264 (*.mp4)");
+        w.btnOptions->click();
+        QVERIFY(d.chkHardware->isVisible() && d.chkHardware->isEnabled());
+        QVERIFY(d.chkHardware->isChecked() && !d.txtTargetSize->isEnabled());
+        d.rdoTargetSize->click();
+        QVERIFY(d.txtTargetSize->isEnabled() && !d.chkHardware->isEnabled());
+        QVERIFY(!d.grpVideoBitRate->isEnabled());
+        d.txtTargetSize->setText("25 MBytes");
+        d.btnOK->click();
+        QVERIFY(d.isVisible());
+        QCOMPARE(rig.dialogs.Texts(TShownMessage::Information),
+                 QStringList{app::MSG_TARGET_SIZE_NOT_SIZE});
+        d.txtTargetSize->setText("25MB");
+        d.btnOK->click();
+        QVERIFY(!d.isVisible());
+        QCOMPARE(w.Choices.RateControlChoice, app::RATE_TARGET_SIZE);
+        QCOMPARE(w.Choices.TargetSizeText, std::string("25MB"));
+        QCOMPARE(w.lblOverrides->text(), QString("Options: target size 25MB"));
+
+        w.btnOptions->click();
+        QVERIFY(d.rdoTargetSize->isChecked() && d.txtTargetSize->text() == "25MB");
+        d.rdoQuality->click();
+        QVERIFY(d.chkHardware->isEnabled());
+        d.chkHardware->click();
+        d.btnOK->click();
+        QVERIFY(!w.Choices.HardwareEncoding);
+
+        rig.SelectPreset("WebM VP9 (*.webm)");
+        w.btnOptions->click();
+        QVERIFY(!d.chkHardware->isEnabled() && d.rdoTargetSize->isEnabled());
+        d.btnCancel->click();
+        rig.SelectPreset("WebM AV1 (*.webm)");
+        w.btnOptions->click();
+        QVERIFY(!d.rdoTargetSize->isEnabled());
+        d.btnCancel->click();
+    }
+
     // "Save as preset..." keeps the format with the typed choices under "My presets"; choosing
     // it brings them back; it exports to a file; a damaged file is set aside with a message.
     void presetsOfYourOwnAreSavedListedChosenAndExported() {

@@ -62,6 +62,8 @@ bool ValidOptionLine(const std::string& line) {
 struct TChoiceTexts {
     std::optional<std::string> Channels, SampleRate, FrameRate, Size;
     bool QualityGiven = false;
+    bool TargetSizeGiven = false;
+    std::optional<std::string> Hardware;
     bool VideoBitRateGiven = false;
     bool AudioBitRateGiven = false;
     bool AspectGiven = false;
@@ -76,8 +78,13 @@ int ChoiceIndexWithUnit(const std::vector<std::string>& items, const std::string
 
 bool ApplyClassicChoices(const TChoiceTexts& raw, TCliOptions& o, std::string& error) {
     app::TStoredChoices& c = o.Choices;
-    if (raw.QualityGiven) {
-        error = "--quality applies only to the modern video presets (22 to 26)";
+    if (raw.QualityGiven || raw.TargetSizeGiven) {
+        error = std::string(raw.QualityGiven ? "--quality" : "--target-size") +
+                " applies only to the modern video presets (22 to 26)";
+        return false;
+    }
+    if (raw.Hardware) {
+        error = "--hardware applies only to MP4 H.264 and MP4 H.265 (22 and 23)";
         return false;
     }
     if (raw.Channels) {
@@ -140,20 +147,43 @@ bool ApplyModernChoices(const TChoiceTexts& raw, const app::TPreset& preset, TCl
         !pick(raw.FrameRate, app::ModernFrameRateItems(), "", "--fps", c.ModernFrameRateChoice) ||
         !pick(raw.Size, app::ModernSizeItems(), "", "--size", c.ModernSizeChoice))
         return false;
-    if (raw.QualityGiven && preset.DefaultQuality < 0) {
-        error = "--quality applies only to the modern video presets (22 to 26)";
+    if ((raw.QualityGiven || raw.TargetSizeGiven) && preset.DefaultQuality < 0) {
+        error = std::string(raw.QualityGiven ? "--quality" : "--target-size") +
+                " applies only to the modern video presets (22 to 26)";
         return false;
     }
     if (raw.QualityGiven && raw.VideoBitRateGiven) {
         error = "--quality and --video-bitrate cannot be used together";
         return false;
     }
-    if (raw.VideoBitRateGiven || raw.QualityGiven)
-        c.RateControlChoice = raw.VideoBitRateGiven ? 1 : 0;
+    if (raw.TargetSizeGiven && (raw.QualityGiven || raw.VideoBitRateGiven)) {
+        error = "--target-size cannot be used together with --quality or --video-bitrate";
+        return false;
+    }
+    if (raw.VideoBitRateGiven)
+        c.RateControlChoice = app::RATE_BIT_RATE;
+    else if (raw.QualityGiven)
+        c.RateControlChoice = app::RATE_QUALITY;
+    else if (raw.TargetSizeGiven)
+        c.RateControlChoice = app::RATE_TARGET_SIZE;
     if (std::string message = app::CheckQualityChoice(c, preset.MaxQuality); !message.empty()) {
         error = "--quality: " + message;
         return false;
     }
+    if (std::string message = app::CheckTargetSizeChoice(c); !message.empty()) {
+        error = "--target-size: " + message;
+        return false;
+    }
+    if (raw.Hardware && !preset.HardwareEncoders) {
+        error = "--hardware applies only to MP4 H.264 and MP4 H.265 (22 and 23)";
+        return false;
+    }
+    if (raw.Hardware && *raw.Hardware != "auto" && *raw.Hardware != "off") {
+        error = "--hardware takes auto or off";
+        return false;
+    }
+    if (raw.Hardware)
+        c.HardwareEncoding = *raw.Hardware == "auto";
     return true;
 }
 
@@ -181,6 +211,8 @@ std::optional<app::TUserPreset> ResolveUserPreset(const std::string& value, cons
         o.Choices.AspectChoice = typed.AspectChoice;
     if (raw.QualityGiven)
         o.Choices.QualityText = typed.QualityText;
+    if (raw.TargetSizeGiven)
+        o.Choices.TargetSizeText = typed.TargetSizeText;
     return *preset;
 }
 
@@ -219,6 +251,14 @@ std::string UsageText() {
            "      --quality N         constant quality, the encoder's number: larger gives\n"
            "                          smaller files (the default; 22 H.264, 26 H.265, 32 VP9\n"
            "                          and AV1); --video-bitrate codes at a bit rate instead\n"
+           "      --target-size SIZE  an output of about SIZE (not WebM AV1): 25MB, 700M,\n"
+           "                          1.5GB; kB, MB and GB count in powers of ten (1 MB =\n"
+           "                          1000000 bytes), KiB, MiB and GiB in powers of two, a\n"
+           "                          plain number is MB; the video is coded in two passes\n"
+           "      --hardware auto|off MP4 H.264 and H.265: code the video on a hardware\n"
+           "                          encoder (VAAPI, NVIDIA, Intel QSV) when one works,\n"
+           "                          else in software (auto, the default), or always in\n"
+           "                          software (off)\n"
            "  -x NAME=VALUE           an extra engine option for every output, applied last\n"
            "                          so that it wins over the preset (repeatable)\n"
            "  -i NAME=VALUE           an extra engine option for every input (repeatable)\n"
@@ -337,6 +377,14 @@ bool ParseCommandLine(int argc, char** argv, TCliOptions& o, std::string& error)
             if (!value(o.Choices.QualityText))
                 return false;
             raw.QualityGiven = true;
+        } else if (arg == "--target-size") {
+            if (!value(o.Choices.TargetSizeText))
+                return false;
+            raw.TargetSizeGiven = true;
+        } else if (arg == "--hardware") {
+            if (!value(v))
+                return false;
+            raw.Hardware = v;
         } else if (arg == "-x" || arg == "-i") {
             if (!value(v))
                 return false;

@@ -106,9 +106,23 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     spnQuality->setToolTip("Larger numbers give smaller files of lower quality");
     chkQualitySame = new QCheckBox("Default Value", grpRateControl);
     rdoBitRate = new QRadioButton("Bit rate (below)", grpRateControl);
+    // A size for the whole output, reached in two passes.
+    rdoTargetSize = new QRadioButton("Target size", grpRateControl);
+    txtTargetSize = new QLineEdit(grpRateControl);
+    txtTargetSize->setAccessibleName("Target size");
+    txtTargetSize->setPlaceholderText("25MB");
+    txtTargetSize->setMaximumWidth(90);
+    txtTargetSize->setToolTip("The output's size, such as 25MB, 700MB or 1.5GB (1 MB = 1000000 "
+                              "bytes; MiB and GiB count in powers of two); the video is coded "
+                              "in two passes");
+    chkHardware = new QCheckBox("Hardware encoding", page);
+    chkHardware->setToolTip("MP4 H.264 and H.265 use the machine's hardware encoder (VAAPI, "
+                            "NVIDIA, Intel Quick Sync) when one works, else the software one");
+    chkHardware->setChecked(true);
     auto* rateButtons = new QButtonGroup(grpRateControl);
     rateButtons->addButton(rdoQuality, 0);
     rateButtons->addButton(rdoBitRate, 1);
+    rateButtons->addButton(rdoTargetSize, 2);
     rdoQuality->setChecked(true);
     chkQualitySame->setChecked(true);
     rateRow->addWidget(rdoQuality);
@@ -116,8 +130,12 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     rateRow->addWidget(chkQualitySame);
     rateRow->addSpacing(20);
     rateRow->addWidget(rdoBitRate);
+    rateRow->addSpacing(20);
+    rateRow->addWidget(rdoTargetSize);
+    rateRow->addWidget(txtTargetSize);
     rateRow->addStretch(1);
     column->addWidget(grpRateControl);
+    column->addWidget(chkHardware);
 
     auto bitRateGroup = [page](const QString& caption, QLineEdit*& edit, QCheckBox*& same) {
         auto* group = new QGroupBox(caption, page);
@@ -212,6 +230,7 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     connect(chkAudioBitRateSame, &QCheckBox::toggled, this, &TfrmOptions::chkAudioBitRateSameClick);
     connect(chkResolutionSame, &QCheckBox::toggled, this, &TfrmOptions::chkResolutionSameClick);
     connect(rdoQuality, &QRadioButton::toggled, this, &TfrmOptions::RateControlClick);
+    connect(rdoTargetSize, &QRadioButton::toggled, this, &TfrmOptions::RateControlClick);
     connect(chkQualitySame, &QCheckBox::toggled, this, &TfrmOptions::RateControlClick);
     connect(btnOK, &QPushButton::clicked, this, &TfrmOptions::btnOKClick);
     connect(btnSavePreset, &QPushButton::clicked, this, &TfrmOptions::btnSavePresetClick);
@@ -241,6 +260,8 @@ void TfrmOptions::SetPreset(const app::TPreset* preset) {
         defaultQuality_ = preset->DefaultQuality;
         spnQuality->setRange(0, preset->MaxQuality);
     }
+    targetSizeApplies_ = modern_ && preset->TwoPassTargetSize;
+    hardwareApplies_ = modern_ && preset->HardwareEncoders;
     ShowFamily();
 }
 
@@ -248,10 +269,12 @@ void TfrmOptions::ShowFamily() {
     for (QWidget* classic : std::initializer_list<QWidget*>{rdgAudioChannel, rdgAudioSampleRate,
                                                             rdgVideoFrameRate, grpVideoResolution})
         classic->setVisible(!modern_);
-    for (QWidget* modern :
-         std::initializer_list<QWidget*>{rdgModernAudioChannel, rdgModernSampleRate,
-                                         rdgModernFrameRate, grpRateControl, grpModernResolution})
+    for (QWidget* modern : std::initializer_list<QWidget*>{
+             rdgModernAudioChannel, rdgModernSampleRate, rdgModernFrameRate, grpRateControl,
+             grpModernResolution, chkHardware})
         modern->setVisible(modern_);
+    rdoTargetSize->setEnabled(targetSizeApplies_ || rdoTargetSize->isChecked());
+    chkHardware->setEnabled(hardwareApplies_ && !rdoTargetSize->isChecked());
     FitSize();
 }
 
@@ -261,7 +284,11 @@ void TfrmOptions::RateControlClick() {
     spnQuality->setEnabled(quality && !chkQualitySame->isChecked());
     if (chkQualitySame->isChecked())
         spnQuality->setValue(defaultQuality_);
-    grpVideoBitRate->setEnabled(videoApplies_ && (!modern_ || !quality));
+    const bool target = rdoTargetSize->isChecked();
+    txtTargetSize->setEnabled(target);
+    grpVideoBitRate->setEnabled(videoApplies_ && (!modern_ || (!quality && !target)));
+    // A target size is coded by the software encoder's two passes.
+    chkHardware->setEnabled(hardwareApplies_ && !target);
 }
 
 void TfrmOptions::showEvent(QShowEvent* event) {
@@ -292,7 +319,12 @@ void TfrmOptions::FormShow() {
     rdgModernSampleRate->SetItemIndex(choices_.ModernSampleRateChoice);
     rdgModernFrameRate->SetItemIndex(choices_.ModernFrameRateChoice);
     selModernSize->setCurrentIndex(choices_.ModernSizeChoice);
-    (choices_.RateControlChoice == 0 ? rdoQuality : rdoBitRate)->setChecked(true);
+    (choices_.RateControlChoice == app::RATE_TARGET_SIZE ? rdoTargetSize
+     : choices_.RateControlChoice == app::RATE_BIT_RATE  ? rdoBitRate
+                                                         : rdoQuality)
+        ->setChecked(true);
+    txtTargetSize->setText(QString::fromStdString(choices_.TargetSizeText));
+    chkHardware->setChecked(choices_.HardwareEncoding);
     const std::optional<int> quality = app::ParseIntegerText(choices_.QualityText);
     chkQualitySame->setChecked(!quality);
     spnQuality->setValue(quality ? *quality : defaultQuality_);
@@ -366,18 +398,26 @@ std::optional<TStoredChoices> TfrmOptions::TypedChoices() {
     typed.ModernSampleRateChoice = rdgModernSampleRate->ItemIndex();
     typed.ModernFrameRateChoice = rdgModernFrameRate->ItemIndex();
     typed.ModernSizeChoice = std::max(0, selModernSize->currentIndex());
-    typed.RateControlChoice = rdoBitRate->isChecked() ? 1 : 0;
+    typed.RateControlChoice = rdoTargetSize->isChecked() ? app::RATE_TARGET_SIZE
+                              : rdoBitRate->isChecked()  ? app::RATE_BIT_RATE
+                                                         : app::RATE_QUALITY;
+    typed.TargetSizeText = txtTargetSize->text().toStdString();
+    typed.HardwareEncoding = chkHardware->isChecked();
     // The preset's own quality is kept as no number, so that each modern preset keeps its own.
     typed.QualityText =
         chkQualitySame->isChecked() ? std::string() : std::to_string(spnQuality->value());
 
-    const std::string problem = app::CheckStoredChoices(typed);
+    std::string problem = app::CheckStoredChoices(typed);
+    if (problem.empty() && modern_)
+        problem = app::CheckTargetSizeChoice(typed);
     if (!problem.empty()) {
         dialogs_.Information(this, QString::fromStdString(problem));
         if (problem == app::MSG_SIZE_NOT_INTEGER)
             chkResolutionSame->setFocus();
         else if (problem == app::MSG_VIDEO_BITRATE_NOT_INTEGER)
             txtVideoBitRate->setFocus();
+        else if (problem == app::MSG_TARGET_SIZE_NOT_SIZE)
+            txtTargetSize->setFocus();
         else
             txtAudioBitRate->setFocus();
         return std::nullopt;

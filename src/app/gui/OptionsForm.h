@@ -96,6 +96,9 @@ public:
     QSpinBox* spnQuality;
     QCheckBox* chkQualitySame;
     QRadioButton* rdoBitRate;
+    QRadioButton* rdoTargetSize;
+    QLineEdit* txtTargetSize;
+    QCheckBox* chkHardware;
 
 public slots:
     void FormShow();
@@ -121,6 +124,8 @@ private:
     bool videoApplies_ = true;
     bool modern_ = false;
     int defaultQuality_ = 0;
+    bool targetSizeApplies_ = false;
+    bool hardwareApplies_ = false;
 };
 
 } // namespace mobivert::gui

@@ -248,6 +248,8 @@ std::string FormatJournal(const TJournalBatch& b) {
     out << "modern-size=" << c.ModernSizeChoice << "\n";
     out << "rate-control=" << c.RateControlChoice << "\n";
     out << "quality=" << Escape(c.QualityText) << "\n";
+    out << "target-size=" << Escape(c.TargetSizeText) << "\n";
+    out << "hardware=" << (c.HardwareEncoding ? 1 : 0) << "\n";
     for (const TJournalFile& f : b.Files)
         out << "file=" << StateNames().at(f.State) << "\t" << Escape(f.Source) << "\t"
             << Escape(f.Output) << "\t" << Escape(f.Part) << "\n";
@@ -339,8 +341,10 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
         auto it = values.find(key);
         return it != values.end() && ParseBool(it->second, out);
     };
-    // Journals written before the modern presets lack their six choices.
-    const bool modern = values.size() == 24;
+    // Journals written before the modern presets lack their six choices, and those written
+    // before target sizes and hardware encoding lack those two.
+    const bool targets = values.size() == 26;
+    const bool modern = values.size() == 24 || targets;
     bool complete =
         (values.size() == 18 || modern) && text_("program", b.Program) &&
         text_("preset", s.PresetText) && flag("same-folder", s.SameFolder) &&
@@ -358,7 +362,9 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
           number("modern-sample-rate", c.ModernSampleRateChoice) &&
           number("modern-frame-rate", c.ModernFrameRateChoice) &&
           number("modern-size", c.ModernSizeChoice) &&
-          number("rate-control", c.RateControlChoice) && text_("quality", c.QualityText)));
+          number("rate-control", c.RateControlChoice) && text_("quality", c.QualityText))) &&
+        (!targets ||
+         (text_("target-size", c.TargetSizeText) && flag("hardware", c.HardwareEncoding)));
     if (!complete) {
         reason = "a setting is missing or cannot be read";
         return false;

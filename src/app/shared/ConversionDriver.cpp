@@ -267,7 +267,10 @@ int TConversionDriver::ConfigureOutputs(std::vector<TBatchSource>& sources,
             BuildOutputOptions(settings.PresetText, task->Probe, settings.Choices);
         options.OverrideOptions = settings.OutputExtOptions;
         if (const TPreset* preset = FindPreset(settings.PresetText); preset && preset->Modern) {
-            if (std::string missing = MissingEncoderReason(*preset, options); !missing.empty()) {
+            std::string missing = MissingEncoderReason(*preset, options);
+            if (missing.empty())
+                missing = TargetSizeReason(*preset, task->Probe, settings.Choices, options);
+            if (!missing.empty()) {
                 DropTask(sources, source, missing);
                 namer.ReleaseReservation(output);
                 converter_.Probe().Close();

@@ -1,5 +1,6 @@
 #include "app/shared/ModernOutputOptions.h"
 
+#include "app/shared/TargetSize.h"
 #include "converter/CodecSupport.h"
 
 #include <algorithm>
@@ -54,7 +55,7 @@ std::string SourceFrameRate(const VideoStreamInfo& video) {
 // The video encoder's options: its speed, then constant quality or nothing (a bit rate).
 std::string VideoRateLines(const TPreset& preset, bool fallback, const TStoredChoices& choices) {
     std::string lines = fallback ? preset.FallbackEncoderOptions : preset.VideoEncoderOptions;
-    if (choices.RateControlChoice == 0) {
+    if (choices.RateControlChoice == RATE_QUALITY) {
         // A number chosen for a preset that takes larger ones is held to this one's largest.
         std::optional<int> chosen = ParseIntegerText(choices.QualityText);
         const int quality =
@@ -66,18 +67,59 @@ std::string VideoRateLines(const TPreset& preset, bool fallback, const TStoredCh
     return lines;
 }
 
-// A bit rate for a video without one chosen: a tenth of a bit for each pixel of each picture.
-int32_t EstimatedVideoBitRate(const std::string& size, const std::string& rate) {
-    int width = 0, height = 0;
-    if (std::sscanf(size.c_str(), "%dx%d", &width, &height) != 2)
-        return 1500000;
-    double fps = 25;
+// The picture size and rate of an output record (25 fps when the rate is not known).
+bool PictureGeometry(const std::string& size, const std::string& rate, int& width, int& height,
+                     double& fps) {
+    fps = 25;
     int num = 0, den = 1;
     if (std::sscanf(rate.c_str(), "%d/%d", &num, &den) == 2 && num > 0 && den > 0)
         fps = static_cast<double>(num) / den;
-    else if (!rate.empty())
+    else if (!rate.empty() && std::atof(rate.c_str()) > 0)
         fps = std::atof(rate.c_str());
+    return std::sscanf(size.c_str(), "%dx%d", &width, &height) == 2 && width > 0 && height > 0;
+}
+
+// A bit rate for a video without one chosen: a tenth of a bit for each pixel of each picture.
+int32_t EstimatedVideoBitRate(const std::string& size, const std::string& rate) {
+    int width = 0, height = 0;
+    double fps = 25;
+    if (!PictureGeometry(size, rate, width, height, fps))
+        return 1500000;
     return static_cast<int32_t>(std::clamp(width * height * fps * 0.1, 100000.0, 50000000.0));
+}
+
+// The source's length in seconds; 0 when it is not known.
+double SourceSeconds(const converter::TAVProbe& source) {
+    const AVFormatContext* context = source.FormatContext();
+    if (context && context->duration > 0)
+        return static_cast<double>(context->duration) / 1e6;
+    const VideoStreamInfo video = source.VideoInfo(-1);
+    return video.DurationScaled > 0 ? static_cast<double>(video.DurationScaled) / 1e6 : 0.0;
+}
+
+// The bit rate the output's sound will take: the one asked of its encoder, a copied stream's
+// own, or an estimate for an encoder left at its quality.
+int64_t OutputAudioBitRate(const TOutputOptions& o, const converter::TAVProbe& source) {
+    if (o.DisableAudio || source.AudioStreamCount() <= 0)
+        return 0;
+    if (o.AudioCodec == "copy") {
+        const AudioStreamInfo audio = source.AudioInfo(-1);
+        return audio.BitRate > 0 ? audio.BitRate : 192000;
+    }
+    return o.AudioBitRate > 0 ? o.AudioBitRate : 128000;
+}
+
+// The plan for the record's target size; nullopt when the source's length is not known.
+std::optional<TTargetSizePlan> PlanFor(const TOutputOptions& o, const converter::TAVProbe& source,
+                                       const TStoredChoices& choices) {
+    const std::optional<int64_t> bytes = ParseTargetSize(choices.TargetSizeText);
+    const double seconds = SourceSeconds(source);
+    if (!bytes || seconds <= 0)
+        return std::nullopt;
+    int width = 0, height = 0;
+    double fps = 25;
+    PictureGeometry(o.FrameSize, o.FrameRate, width, height, fps);
+    return PlanTargetSize(*bytes, seconds, OutputAudioBitRate(o, source), width, height, fps);
 }
 
 void ChooseVideo(TOutputOptions& o, const TPreset& preset, const converter::TAVProbe& source,
@@ -99,11 +141,23 @@ void ChooseVideo(TOutputOptions& o, const TPreset& preset, const converter::TAVP
                       : SourceFrameRate(video);
     ChooseSize(o, video, choices);
     o.ExtOptions += "\n" + VideoRateLines(preset, fallback, choices);
+    // A target size needs the software encoder's two passes.
+    if (preset.HardwareEncoders && choices.HardwareEncoding &&
+        choices.RateControlChoice != RATE_TARGET_SIZE)
+        o.ExtOptions += "\nhwenc=auto";
     // Otherwise the engine gives text subtitles the container's own codec and leaves others.
     if (preset.CopySubtitlesWhenHeld && converter::ContainerHoldsEverySubtitle(
                                             source.FormatContext(), PresetExtension(preset.Text)))
         o.ExtOptions += "\nscodec=copy";
-    if (choices.RateControlChoice != 0) {
+    if (choices.RateControlChoice == RATE_TARGET_SIZE) {
+        // A plan that does not fit is refused before the batch (TargetSizeReason).
+        std::optional<TTargetSizePlan> plan = PlanFor(o, source, choices);
+        o.VideoBitRate =
+            static_cast<int32_t>(std::clamp<int64_t>(plan ? plan->VideoBitRate : 0, 1, INT32_MAX));
+        o.TwoPass = preset.TwoPassTargetSize;
+        if (preset.TwoPassTargetSize && *preset.TargetSizeEncoderOptions)
+            o.ExtOptions += std::string("\n") + preset.TargetSizeEncoderOptions;
+    } else if (choices.RateControlChoice == RATE_BIT_RATE) {
         std::optional<int> kbit =
             choices.VideoBitRateDefault ? std::nullopt : ParseIntegerText(choices.VideoBitRateText);
         o.VideoBitRate = kbit ? static_cast<int32_t>(std::clamp<int64_t>(
@@ -149,6 +203,19 @@ void ChooseAudio(TOutputOptions& o, const TPreset& preset, const AudioStreamInfo
     }
 }
 
+// "1:05:09" or "0:03" (rounded up to whole seconds).
+std::string DurationText(double seconds) {
+    const auto whole = static_cast<int64_t>(std::ceil(seconds));
+    char text[32];
+    if (whole >= 3600)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(whole / 3600),
+                      static_cast<long long>(whole / 60 % 60), static_cast<long long>(whole % 60));
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(whole / 60),
+                      static_cast<long long>(whole % 60));
+    return text;
+}
+
 } // namespace
 
 void FitIntoBox(double width, double height, int boxWidth, int boxHeight, int& fitWidth,
@@ -168,6 +235,24 @@ TOutputOptions BuildModernOutputOptions(const TPreset& preset, const converter::
     if (!noVideo)
         ChooseVideo(o, preset, source, choices);
     return o;
+}
+
+std::string TargetSizeReason(const TPreset& preset, const converter::TAVProbe& source,
+                             const TStoredChoices& choices, const TOutputOptions& options) {
+    if (choices.RateControlChoice != RATE_TARGET_SIZE || options.DisableVideo)
+        return "";
+    if (!preset.TwoPassTargetSize)
+        return PresetName(preset.Text) +
+               " cannot code to a target size (its encoder keeps no statistics for a second "
+               "pass); choose a quality or a bit rate";
+    std::optional<TTargetSizePlan> plan = PlanFor(options, source, choices);
+    if (!plan)
+        return "its length is not known, so a target size cannot be reached";
+    if (!plan->Fits)
+        return "the target size " + choices.TargetSizeText + " is too small for " +
+               DurationText(SourceSeconds(source)) + " of video: at least " +
+               SizeText(plan->SmallestBytes) + " is needed";
+    return "";
 }
 
 std::string MissingEncoderReason(const TPreset& preset, const TOutputOptions& options) {

@@ -18,6 +18,14 @@ converter::TOutputOptions BuildModernOutputOptions(const TPreset& preset,
                                                    const converter::TAVProbe& source,
                                                    const TStoredChoices& choices, bool noVideo);
 
+// Why a target size cannot be converted from this source (a preset without two passes, its
+// length is unknown, or the size
+// is too small for it, naming the least size that is not); empty when it can or when no target
+// size is chosen. The record is the one BuildModernOutputOptions made.
+std::string TargetSizeReason(const TPreset& preset, const converter::TAVProbe& source,
+                             const TStoredChoices& choices,
+                             const converter::TOutputOptions& options);
+
 // Why the record cannot be converted here (an encoder the libraries lack), naming the preset
 // and the encoder; empty when it can.
 std::string MissingEncoderReason(const TPreset& preset, const converter::TOutputOptions& options);

@@ -14,6 +14,12 @@ constexpr const char* X264_SPEED = "preset=veryfast";
 constexpr const char* X265_SPEED = "preset=veryfast\nx265-params=log-level=error";
 constexpr const char* VP9_SPEED = "deadline=realtime\ncpu-used=8\nrow-mt=1";
 constexpr const char* SVTAV1_SPEED = "preset=10";
+// Two-pass rate control that corrects itself within a second or two, so that short clips too
+// land at their size; x265's parameters keep its report to errors.
+constexpr const char* X264_TARGET = "x264-params=ratetol=0.1";
+constexpr const char* X265_TARGET = "x265-params=log-level=error:ratetol=0.1";
+// libvpx gathers first-pass statistics only at its "good" deadline; its fastest speed there.
+constexpr const char* VP9_TARGET = "deadline=good\ncpu-used=5";
 constexpr const char* AOM_SPEED = "cpu-used=8\nrow-mt=1\nusage=realtime";
 
 } // namespace
@@ -63,7 +69,10 @@ const std::vector<TPreset>& ModernPresets() {
          .VideoEncoderOptions = X264_SPEED,
          .DefaultQuality = 22,
          .MaxQuality = 51,
-         .AudioBitRatePerChannel = 64000},
+         .AudioBitRatePerChannel = 64000,
+         .TwoPassTargetSize = true,
+         .TargetSizeEncoderOptions = X264_TARGET,
+         .HardwareEncoders = true},
         // The hvc1 tag lets Apple's players open the file.
         {.Text = "MP4 H.265 (*.mp4)",
          .VideoCodec = "libx265",
@@ -73,7 +82,10 @@ const std::vector<TPreset>& ModernPresets() {
          .VideoEncoderOptions = X265_SPEED,
          .DefaultQuality = 26,
          .MaxQuality = 51,
-         .AudioBitRatePerChannel = 64000},
+         .AudioBitRatePerChannel = 64000,
+         .TwoPassTargetSize = true,
+         .TargetSizeEncoderOptions = X265_TARGET,
+         .HardwareEncoders = true},
         {.Text = "WebM VP9 (*.webm)",
          .VideoCodec = "libvpx-vp9",
          .AudioCodec = "libopus",
@@ -82,7 +94,9 @@ const std::vector<TPreset>& ModernPresets() {
          .VideoEncoderOptions = VP9_SPEED,
          .DefaultQuality = 32,
          .MaxQuality = 63,
-         .AudioBitRatePerChannel = 48000},
+         .AudioBitRatePerChannel = 48000,
+         .TwoPassTargetSize = true,
+         .TargetSizeEncoderOptions = VP9_TARGET},
         {.Text = "WebM AV1 (*.webm)",
          .VideoCodec = "libsvtav1",
          .AudioCodec = "libopus",
@@ -103,7 +117,9 @@ const std::vector<TPreset>& ModernPresets() {
          .MaxQuality = 51,
          .AudioBitRatePerChannel = 64000,
          .CopyAudioWhenHeld = true,
-         .CopySubtitlesWhenHeld = true},
+         .CopySubtitlesWhenHeld = true,
+         .TwoPassTargetSize = true,
+         .TargetSizeEncoderOptions = X264_TARGET},
         {.Text = "M4A AAC (*.m4a)",
          .AudioCodec = "aac",
          .Modern = true,

@@ -48,6 +48,12 @@ struct TPreset {
     bool CopyAudioWhenHeld = false;
     // The source's subtitles are copied when the container holds every one of them.
     bool CopySubtitlesWhenHeld = false;
+    // A target size is coded in two passes (the encoder keeps statistics of the first), with
+    // these name=value lines for the video encoder after its own.
+    bool TwoPassTargetSize = false;
+    const char* TargetSizeEncoderOptions = "";
+    // The video may be coded by a hardware encoder of the same codec when the machine has one.
+    bool HardwareEncoders = false;
 };
 
 // The first entry of the preset list, which is no preset.

@@ -87,6 +87,13 @@ TStoredChoices LoadChoices(const TIniFile& ini) {
     quality.QualityText = ini.ReadString(OPTIONS, "strQuality", "");
     if (CheckQualityChoice(quality, MAX_QUALITY).empty())
         c.QualityText = quality.QualityText;
+    c.TargetSizeText = ini.ReadString(OPTIONS, "strTargetSize", "");
+    // A target size that cannot be read leaves the rate control at its default.
+    if (!CheckTargetSizeChoice(c).empty()) {
+        c.RateControlChoice = RATE_QUALITY;
+        c.TargetSizeText.clear();
+    }
+    c.HardwareEncoding = ini.ReadBool(OPTIONS, "booHardwareEncoding", true);
     return c;
 }
 
@@ -108,6 +115,8 @@ void SaveChoices(TIniFile& ini, const TStoredChoices& c) {
     ini.WriteString(OPTIONS, "intModernSize", std::to_string(c.ModernSizeChoice));
     ini.WriteString(OPTIONS, "intRateControl", std::to_string(c.RateControlChoice));
     ini.WriteString(OPTIONS, "strQuality", c.QualityText);
+    ini.WriteString(OPTIONS, "strTargetSize", c.TargetSizeText);
+    ini.WriteBool(OPTIONS, "booHardwareEncoding", c.HardwareEncoding);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "app/shared/StoredChoices.h"
 
+#include "app/shared/TargetSize.h"
+
 #include <cctype>
 #include <charconv>
 #include <cstdint>
@@ -50,7 +52,7 @@ const std::vector<std::string>& ModernSizeItems() {
 }
 
 const std::vector<std::string>& RateControlItems() {
-    static const std::vector<std::string> items{"Quality", "Bit rate"};
+    static const std::vector<std::string> items{"Quality", "Bit rate", "Target size"};
     return items;
 }
 
@@ -153,6 +155,12 @@ std::string CheckQualityChoice(const TStoredChoices& choices, int maxQuality) {
     return "";
 }
 
+std::string CheckTargetSizeChoice(const TStoredChoices& choices) {
+    if (choices.RateControlChoice != RATE_TARGET_SIZE || ParseTargetSize(choices.TargetSizeText))
+        return "";
+    return MSG_TARGET_SIZE_NOT_SIZE;
+}
+
 std::string DescribeModernChoices(const TStoredChoices& choices, bool video) {
     std::vector<std::string> parts;
     auto item = [&parts](const std::vector<std::string>& items, int choice, const char* before,
@@ -166,9 +174,11 @@ std::string DescribeModernChoices(const TStoredChoices& choices, bool video) {
         item(AspectItems(), choices.AspectChoice, "", "");
         item(ModernFrameRateItems(), choices.ModernFrameRateChoice, "", " fps");
         item(ModernSizeItems(), choices.ModernSizeChoice, "fitted into ", "");
-        if (choices.RateControlChoice == 0 && !Blank(choices.QualityText))
+        if (choices.RateControlChoice == RATE_QUALITY && !Blank(choices.QualityText))
             parts.push_back("quality " + choices.QualityText);
-        else if (choices.RateControlChoice != 0)
+        else if (choices.RateControlChoice == RATE_TARGET_SIZE)
+            parts.push_back("target size " + choices.TargetSizeText);
+        else if (choices.RateControlChoice == RATE_BIT_RATE)
             parts.push_back(choices.VideoBitRateDefault
                                 ? std::string("video at a bit rate")
                                 : "video " + choices.VideoBitRateText + " kbit/s");
@@ -193,7 +203,7 @@ bool ChoicesWithinTheirLists(const TStoredChoices& c) {
            within(c.ModernFrameRateChoice, ModernFrameRateItems()) &&
            within(c.ModernSizeChoice, ModernSizeItems()) &&
            within(c.RateControlChoice, RateControlItems()) &&
-           CheckQualityChoice(c, MAX_QUALITY).empty();
+           CheckQualityChoice(c, MAX_QUALITY).empty() && CheckTargetSizeChoice(c).empty();
 }
 
 int ModernChannelsOfChoice(int choice) {

@@ -22,7 +22,10 @@ const std::vector<std::string>& ModernSampleRateItems(); // ..., "44100Hz", "480
 const std::vector<std::string>& ModernFrameRateItems();  // ..., "24", "25", "30", "50", "60"
 const std::vector<std::string>& ModernSizeItems();       // ..., "3840x2160" ... "640x360"
 // How the modern presets control the video's rate.
-const std::vector<std::string>& RateControlItems(); // "Quality", "Bit rate"
+const std::vector<std::string>& RateControlItems(); // "Quality", "Bit rate", "Target size"
+inline constexpr int RATE_QUALITY = 0;
+inline constexpr int RATE_BIT_RATE = 1;
+inline constexpr int RATE_TARGET_SIZE = 2;
 
 // The messages shown when a check fails.
 inline constexpr const char* MSG_SIZE_NOT_INTEGER =
@@ -54,8 +57,12 @@ struct TStoredChoices {
     int ModernFrameRateChoice = 0;
     // A box the picture is fitted into, keeping its shape (never enlarged).
     int ModernSizeChoice = 0;
-    int RateControlChoice = 0; // 0 Quality, 1 Bit rate (VideoBitRateText unless Default)
-    std::string QualityText;   // the encoder's quality number; empty: the preset's own
+    // 0 Quality, 1 Bit rate (VideoBitRateText unless Default), 2 Target size.
+    int RateControlChoice = 0;
+    std::string QualityText;    // the encoder's quality number; empty: the preset's own
+    std::string TargetSizeText; // the output's size ("25MB", "1.5GB"), for a target size
+    // MP4 H.264 and H.265 may code on a hardware encoder when the machine has one.
+    bool HardwareEncoding = true;
 };
 
 // A decimal integer with an optional sign, blanks around it allowed, that fits 32 bits.
@@ -85,6 +92,12 @@ inline constexpr int MAX_QUALITY = 63;
 // The quality choice for a modern preset with the given largest quality: empty when it is the
 // preset's own or a number from 0 to the largest, else the message saying what it takes.
 std::string CheckQualityChoice(const TStoredChoices& choices, int maxQuality);
+
+inline constexpr const char* MSG_TARGET_SIZE_NOT_SIZE =
+    "The target size must be a size such as 25MB, 700MB or 1.5GB";
+// The target-size choice: empty when the rate control is not a target size or the text is a
+// size, else the message.
+std::string CheckTargetSizeChoice(const TStoredChoices& choices);
 
 // True when every index lies within its list and the quality is one some modern preset takes.
 bool ChoicesWithinTheirLists(const TStoredChoices& choices);

@@ -53,6 +53,9 @@ ChoiceKey Flag(const char* key, bool TStoredChoices::*field) {
             }};
 }
 
+// The keys added last, which older files lack (they are at the end of the list).
+constexpr size_t LATER_KEYS = 2;
+
 const std::vector<ChoiceKey>& ChoiceKeys() {
     using C = TStoredChoices;
     static const std::vector<ChoiceKey> keys = {
@@ -73,6 +76,8 @@ const std::vector<ChoiceKey>& ChoiceKeys() {
         Number("modern-size", &C::ModernSizeChoice),
         Number("rate-control", &C::RateControlChoice),
         Text("quality", &C::QualityText),
+        Text("target-size", &C::TargetSizeText),
+        Flag("hardware", &C::HardwareEncoding),
     };
     return keys;
 }
@@ -141,10 +146,17 @@ bool ParseUserPreset(const std::string& text, TUserPreset& preset, std::string& 
         }
     }
     TUserPreset read;
-    bool complete =
-        values.size() == ChoiceKeys().size() + 2 && values.count("name") && values.count("format");
-    for (const ChoiceKey& key : ChoiceKeys())
-        complete = complete && values.count(key.Key) && key.Read(values[key.Key], read.Choices);
+    // Files written before target sizes and hardware encoding lack their two keys.
+    const bool older = values.size() + LATER_KEYS == ChoiceKeys().size() + 2 &&
+                       !values.count("target-size") && !values.count("hardware");
+    bool complete = (older || values.size() == ChoiceKeys().size() + 2) && values.count("name") &&
+                    values.count("format");
+    const size_t firstLater = ChoiceKeys().size() - LATER_KEYS;
+    for (size_t k = 0; k < ChoiceKeys().size(); ++k) {
+        const ChoiceKey& key = ChoiceKeys()[k];
+        complete = complete && (values.count(key.Key) ? key.Read(values[key.Key], read.Choices)
+                                                      : older && k >= firstLater);
+    }
     if (!complete) {
         reason = "a setting is missing or cannot be read";
         return false;

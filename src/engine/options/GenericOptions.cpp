@@ -55,6 +55,7 @@ constexpr PrivateHome kPrivateHomes[] = {
     {"row-mt", false, "libvpx-vp9 libaom-av1"},
     {"usage", false, "libaom-av1"},
     {"x265-params", false, "libx265"},
+    {"x264-params", false, "libx264"},
 };
 
 const PrivateHome* FindPrivateHome(const std::string& name) {

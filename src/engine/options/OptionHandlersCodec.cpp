@@ -84,6 +84,12 @@ void TCustomFFmpeg::SetPass(int32_t pass) {
     DoPass = pass;
 }
 
+void TCustomFFmpeg::SetHardwareEncoding(const std::string& choice) {
+    if (choice != "auto" && choice != "off")
+        throw FFMpegException("hwenc takes auto or off");
+    HardwareEncoding = choice == "auto";
+}
+
 void TCustomFFmpeg::SetAudioSampleRate(int32_t rate) {
     if (rate > 0) {
         AudioSampleRate = rate;

@@ -109,6 +109,7 @@ const std::unordered_map<std::string, Handler>& OptionTable() {
         {"genre", [](TCustomFFmpeg& s, auto&, auto& v) { s.MetaGenre = v; }},
         {"album", [](TCustomFFmpeg& s, auto&, auto& v) { s.MetaAlbum = v; }},
         {"passlogfile", [](TCustomFFmpeg& s, auto&, auto& v) { s.PassLogFileName = v; }},
+        {"hwenc", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetHardwareEncoding(v); }},
         {"alang", [](TCustomFFmpeg& s, auto&, auto& v) { s.AudioLanguage = v; }},
         {"slang", [](TCustomFFmpeg& s, auto&, auto& v) { s.SubtitleLanguage = v; }},
         {"rc_override", [](TCustomFFmpeg& s, auto&, auto& v) { s.VideoRcOverride = v; }},

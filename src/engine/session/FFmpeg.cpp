@@ -124,6 +124,7 @@ void TCustomFFmpeg::ResetOptions() {
     DoPsnr = 0;
     DoPass = 0;
     PassLogFileName.clear();
+    HardwareEncoding = false;
     AudioStreamCopy = 0;
     VideoStreamCopy = 0;
     SubtitleStreamCopy = 0;

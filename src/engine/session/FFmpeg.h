@@ -158,6 +158,7 @@ public:
     void SetAudioCodec(const std::string& name);                                // "acodec"
     void SetSubtitleCodec(const std::string& name);                             // "scodec"
     void SetPass(int32_t pass);                                                 // "pass"
+    void SetHardwareEncoding(const std::string& choice);                        // "hwenc"
     void SetVStats();                                                           // "vstats"
     void SetVStatsFile(const std::string& name);                                // "vstats_file"
     void SetIntraMatrix(const std::string& text);                               // "intra_matrix"
@@ -430,6 +431,9 @@ public:
     int32_t DoPsnr = 0;
     int32_t DoPass = 0;
     std::string PassLogFileName;
+    // "hwenc=auto": an H.264 or HEVC video may be coded by a hardware encoder of its codec
+    // (HardwareEncoder.h); the software encoder codes it whenever that cannot be set up.
+    bool HardwareEncoding = false;
     int32_t AudioStreamCopy = 0;
     int32_t VideoStreamCopy = 0;
     int32_t SubtitleStreamCopy = 0;
@@ -454,6 +458,10 @@ public:
     // Conversions the owner runs at the same time as this one; automatic codec threads share
     // the cores among them. Set by the owner before the run starts; options leave it alone.
     int32_t ConcurrentRuns = 1;
+    // A run coded in several passes shows one progress over all of them: the pass being coded
+    // (0 on) of how many. Set by the owner for each pass; options leave them alone.
+    int32_t ProgressPass = 0;
+    int32_t ProgressPassCount = 1;
 
     // ---- Run statistics and scaler settings
     int64_t VideoSize = 0;

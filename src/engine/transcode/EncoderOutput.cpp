@@ -5,6 +5,7 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/session/LibraryReason.h"
 #include "engine/transcode/TranscodeSteps.h"
+#include "engine/video/HardwareEncoder.h"
 
 #include <cstring>
 
@@ -36,22 +37,40 @@ const char* EncodingFailure(const AVCodecContext* enc) {
                                                  : "Audio encoding failed";
 }
 
+// Encoders that keep a first pass's statistics to themselves (libvpx) give them all at once
+// when they are drained, with no packet to carry them.
+void WriteFinalPassStats(OutputStream& ost) {
+    const char* stats = ost.Enc->stats_out;
+    if (ost.LogFile && stats && *stats && ost.LastPassStats != stats) {
+        fprintf(ost.LogFile, "%s", stats);
+        ost.LastPassStats = stats;
+    }
+}
+
 } // namespace
 
 int TCustomFFmpeg::EncodeFrame(AVFormatContext* os, OutputStream& ost, AVFrame* frame) {
+    // A hardware encoder takes its pictures in its device's memory.
+    if (frame && ost.HardwareFrames)
+        frame = UploadedPicture(ost, frame);
     if (ost.Pipe)
         return EncodeThroughPipe(os, ost, frame);
     AVCodecContext* enc = ost.Enc;
     LibraryReason reason;
     int ret = av::avcodec_send_frame(enc, frame);
-    if (ret == AVERROR_EOF)
+    if (ret == AVERROR_EOF) {
+        // Drained already (by the encoder's own thread).
+        WriteFinalPassStats(ost);
         return 0;
+    }
     if (ret < 0)
         throw FFMpegException(reason.Explain(EncodingFailure(enc)));
     AVPacket* pkt = Tables->CopyPacket;
     int written = 0;
     while (true) {
         ret = av::avcodec_receive_packet(enc, pkt);
+        if (ret == AVERROR_EOF)
+            WriteFinalPassStats(ost);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return written;
         if (ret < 0)
@@ -93,8 +112,10 @@ int TCustomFFmpeg::WriteCodedPacket(AVFormatContext* os, OutputStream& ost, AVPa
                                     const char* passStats) {
     AVCodecContext* enc = ost.Enc;
     TakeQualityStats(ost, pkt);
-    if (ost.LogFile && passStats && *passStats)
+    if (ost.LogFile && passStats && *passStats) {
         fprintf(ost.LogFile, "%s", passStats);
+        ost.LastPassStats = passStats;
+    }
     if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
         VideoSize += pkt->size;
         // One statistics line per coded picture, also for those an encoder gives back

@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 
 namespace mobivert::engine {
 
@@ -126,10 +127,19 @@ void TCustomFFmpeg::PrintReport(bool isLastReport) {
                     bitRate);
         if (Verbose > 1)
             line.Append(" dup=%d drop=%d", FramesDup, FramesDrop);
-        if (OnProgress)
-            OnProgress(*this, frameNumber, fps, ReportedTime(outputTime, TotalOutputDuration),
-                       quality, static_cast<float>(bitRate), totalSize, TotalOutputDuration);
-        else if (Verbose >= 0 && OnLog)
+        if (OnProgress) {
+            int32_t at = ReportedTime(outputTime, TotalOutputDuration);
+            int32_t total = TotalOutputDuration;
+            // Each pass of a run in several passes takes its share of one progress.
+            if (ProgressPassCount > 1 && total > 0) {
+                const int64_t whole = static_cast<int64_t>(total) * ProgressPassCount;
+                at = static_cast<int32_t>(
+                    std::min<int64_t>(static_cast<int64_t>(total) * ProgressPass + at, INT32_MAX));
+                total = static_cast<int32_t>(std::min<int64_t>(whole, INT32_MAX));
+            }
+            OnProgress(*this, frameNumber, fps, at, quality, static_cast<float>(bitRate), totalSize,
+                       total);
+        } else if (Verbose >= 0 && OnLog)
             Log(1, line.Text());
     }
 

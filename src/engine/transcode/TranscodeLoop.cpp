@@ -247,7 +247,8 @@ void CheckOutputsWritten(TCustomFFmpeg& s, const TranscodeTables& t) {
     for (int k = 0; k < s.OutputFileCount; ++k) {
         AVFormatContext* oc = s.OutputFiles[k];
         std::string name = oc->url ? oc->url : "";
-        if (s.OutputPacketCounts[k] == 0 || !HoldsRealMedia(t, k))
+        // A first pass only gathers the encoder's statistics; some encoders give it no packets.
+        if (s.DoPass != 1 && (s.OutputPacketCounts[k] == 0 || !HoldsRealMedia(t, k)))
             throw FFMpegException(name + ": no media was written (nothing in the source could "
                                          "be converted)");
     }

@@ -147,6 +147,7 @@ struct OutputStream {
     AVSampleFormat PackedInput = AV_SAMPLE_FMT_S16;
     AVFifo* Fifo = nullptr;
     FILE* LogFile = nullptr;
+    std::string LastPassStats; // the statistics text last written to LogFile
     // The stream's bitstream filter chain (none when the chain is empty), the frame handed to
     // the encoder, and what the encoder reported about the last packet it coded.
     AVBSFContext* BitstreamFilter = nullptr;
@@ -160,6 +161,12 @@ struct OutputStream {
     double LastCodedTime = 0.0;
     // The encoder's own thread, when it codes apart from the conversion's thread.
     std::unique_ptr<EncoderPipe> Pipe;
+    // A hardware encoder's pool of pictures (owned here), the software format pictures are
+    // made in before they are uploaded into it (-1: the encoder takes them as they are), and
+    // the picture uploaded last.
+    AVBufferRef* HardwareFrames = nullptr;
+    int32_t SoftwarePictureFormat = -1;
+    AVFrame* HardwarePicture = nullptr;
     std::array<uint64_t, 3> LastError{};
     std::array<uint64_t, 3> TotalError{};
     // ==== Audio output path: samples in the encoder's format waiting for a whole encoder frame,
@@ -181,6 +188,12 @@ struct OutputStream {
     int64_t SourceSamples = 0;
     // ==== end of the audio output path fields
 };
+
+// The format the video path makes the stream's pictures in.
+inline AVPixelFormat PictureFormat(const OutputStream& ost) {
+    return ost.SoftwarePictureFormat >= 0 ? static_cast<AVPixelFormat>(ost.SoftwarePictureFormat)
+                                          : ost.Enc->pix_fmt;
+}
 
 struct StreamMap {
     int32_t FileIndex = 0;

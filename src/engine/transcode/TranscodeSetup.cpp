@@ -14,6 +14,7 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/session/LibraryReason.h"
 #include "engine/transcode/TranscodeSteps.h"
+#include "engine/video/HardwareEncoder.h"
 #include "engine/video/ToneMapping.h"
 
 #include <cstdarg>
@@ -484,11 +485,36 @@ std::string PassLogFileName(const TCustomFFmpeg& s, int n) {
     return name.substr(0, 1023);
 }
 
+// Adds "pass=N:stats=NAME" to the encoder's x265 parameters (after those the user gave).
+void SetX265Pass(AVCodecContext* enc, const std::string& name) {
+    const bool first = enc->flags & AV_CODEC_FLAG_PASS1;
+    if (!first && access(name.c_str(), R_OK) != 0)
+        throw FFMpegException("creat open fail: " + name);
+    // The parameters are split at ':' and '=', which a file name cannot escape.
+    if (name.find_first_of(":=") != std::string::npos)
+        throw FFMpegException("creat file fail: " + name);
+    uint8_t* given = nullptr;
+    std::string params;
+    if (av::av_opt_get(enc->priv_data, "x265-params", 0, &given) >= 0 && given)
+        params = reinterpret_cast<const char*>(given);
+    av::av_freep(&given);
+    if (!params.empty())
+        params.push_back(':');
+    params.append(first ? "pass=1" : "pass=2").append(":stats=").append(name);
+    if (av::av_opt_set(enc->priv_data, "x265-params", params.c_str(), 0) < 0)
+        throw FFMpegException("creat file fail: " + name);
+}
+
 void OpenPassLog(TCustomFFmpeg& s, OutputStream& ost, int n) {
     AVCodecContext* enc = ost.Enc;
     if (!(enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
         return;
     std::string name = PassLogFileName(s, n);
+    // libx265 takes its pass and statistics file among its own parameters.
+    if (enc->priv_data && av::av_opt_find(enc->priv_data, "x265-params", nullptr, 0, 0)) {
+        SetX265Pass(enc, name);
+        return;
+    }
     // Encoders that keep their statistics in a file of their own (libx264's "stats") are
     // given the log's name, so that runs with different names never share one.
     if (enc->priv_data && av::av_opt_find(enc->priv_data, "stats", nullptr, 0, 0)) {
@@ -634,7 +660,11 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
         const int32_t askedThreads = ost->Enc->thread_count;
         ost->Enc->thread_count = CodecThreadCount(codec, askedThreads, s.ConcurrentRuns);
         BoundEncoderLookahead(ost->Enc, codec);
-        {
+        // A hardware encoder that opens takes the stream; otherwise the software one opens.
+        if (s.HardwareEncoding && ost->Enc->codec_type == AVMEDIA_TYPE_VIDEO &&
+            OpenHardwareEncoder(s, *ost)) {
+            codec = ost->Enc->codec;
+        } else {
             std::lock_guard lock(CodecLock());
             LibraryReason reason;
             if (av::avcodec_open2(ost->Enc, codec, nullptr) < 0)

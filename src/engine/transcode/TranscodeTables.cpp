@@ -40,6 +40,8 @@ void Release(OutputStream& ost) {
     av::swr_free(&ost.Resample);
     av::av_bsf_free(&ost.BitstreamFilter);
     av::av_frame_free(&ost.EncoderFrame);
+    av::av_frame_free(&ost.HardwarePicture);
+    av::av_buffer_unref(&ost.HardwareFrames);
 }
 
 } // namespace

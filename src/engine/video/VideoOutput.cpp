@@ -49,13 +49,13 @@ void PrepareScratchPicture(OutputStream& ost) {
     const AVCodecContext* enc = ost.Enc;
     AVFrame*& scratch = ost.PictTmp;
     if (scratch && scratch->buf[0] && scratch->width == enc->width &&
-        scratch->height == enc->height && scratch->format == enc->pix_fmt &&
+        scratch->height == enc->height && scratch->format == PictureFormat(ost) &&
         av::av_frame_is_writable(scratch))
         return;
     if (!scratch && !(scratch = av::av_frame_alloc()))
         throw FFMpegException("Cannot allocate temp picture, check pix fmt");
     av::av_frame_unref(scratch);
-    scratch->format = enc->pix_fmt;
+    scratch->format = PictureFormat(ost);
     scratch->width = enc->width;
     scratch->height = enc->height;
     if (av::av_frame_get_buffer(scratch, 0) < 0)
@@ -87,7 +87,7 @@ bool MakeFinalPicture(TCustomFFmpeg& s, OutputStream& ost, const AVFrame* pictur
     int innerHeight = enc->height - (pad ? ost.PadTop + ost.PadBottom : 0);
     // A picture that does not fit the space inside the borders is rescaled, also when its
     // size or format changed after the set-up or came out of the filter chain that way.
-    bool rescale = width != innerWidth || height != innerHeight || format != enc->pix_fmt;
+    bool rescale = width != innerWidth || height != innerHeight || format != PictureFormat(ost);
     if (!pad && !rescale) {
         owner = picture;
         final = formatted;
@@ -99,20 +99,20 @@ bool MakeFinalPicture(TCustomFFmpeg& s, OutputStream& ost, const AVFrame* pictur
     PrepareScratchPicture(ost);
     PicturePlanes whole = PlanesOf(ost.PictTmp);
     PicturePlanes target = whole;
-    if (pad && CropPicture(target, whole, enc->pix_fmt, ost.PadTop, ost.PadLeft) < 0)
+    if (pad && CropPicture(target, whole, PictureFormat(ost), ost.PadTop, ost.PadLeft) < 0)
         return GeometryFailed(s, "error padding picture");
     if (rescale) {
         ost.ImgResampleCtx = av::sws_getCachedContext(ost.ImgResampleCtx, width, height, format,
-                                                      innerWidth, innerHeight, enc->pix_fmt,
+                                                      innerWidth, innerHeight, PictureFormat(ost),
                                                       s.SwsFlags, nullptr, nullptr, nullptr);
         if (!ost.ImgResampleCtx)
             throw FFMpegException("Cannot get resampling context");
         av::sws_scale(ost.ImgResampleCtx, formatted.Data.data(), formatted.Linesize.data(), 0,
                       height, target.Data.data(), target.Linesize.data());
     }
-    if (pad &&
-        PadPicture(whole, rescale ? nullptr : &formatted, enc->height, enc->width, enc->pix_fmt,
-                   ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight, s.PadColor) < 0)
+    if (pad && PadPicture(whole, rescale ? nullptr : &formatted, enc->height, enc->width,
+                          PictureFormat(ost), ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight,
+                          s.PadColor) < 0)
         return GeometryFailed(s, "error padding picture");
     owner = ost.PictTmp;
     final = whole;
@@ -122,7 +122,8 @@ bool MakeFinalPicture(TCustomFFmpeg& s, OutputStream& ost, const AVFrame* pictur
 // The frame handed to the encoder: the final picture's planes, held through its owner's
 // buffers, at the encoder's size and format; every other field starts from its default.
 void ReferencePlanes(AVFrame* frame, const AVFrame* owner, const PicturePlanes& planes,
-                     const AVCodecContext* enc) {
+                     const OutputStream& ost) {
+    const AVCodecContext* enc = ost.Enc;
     av::av_frame_unref(frame);
     for (int i = 0; i < AV_NUM_DATA_POINTERS; ++i)
         if (owner->buf[i] && !(frame->buf[i] = av::av_buffer_ref(owner->buf[i])))
@@ -131,7 +132,7 @@ void ReferencePlanes(AVFrame* frame, const AVFrame* owner, const PicturePlanes& 
         frame->data[i] = planes.Data[i];
         frame->linesize[i] = planes.Linesize[i];
     }
-    frame->format = enc->pix_fmt;
+    frame->format = PictureFormat(ost);
     frame->width = enc->width;
     frame->height = enc->height;
 }
@@ -193,7 +194,7 @@ void TCustomFFmpeg::OutputVideoFrame(AVFormatContext* os, OutputStream& ost, Inp
     if (!MakeFinalPicture(*this, ost, picture, owner, final))
         return;
     AVFrame* frame = ost.EncoderFrame;
-    ReferencePlanes(frame, owner, final, enc);
+    ReferencePlanes(frame, owner, final, ost);
     frame->interlaced_frame = picture->interlaced_frame;
     const AVCodecContext* options = CodecOptContexts[AVMEDIA_TYPE_VIDEO];
     if (options && (options->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)))
