@@ -1,0 +1,11 @@
+#include "app/shared/HeapPolicy.h"
+
+#include <malloc.h>
+
+namespace mobivert::app {
+
+bool KeepLargeBuffersOffTheHeap() {
+    return mallopt(M_MMAP_THRESHOLD, LargeBlockBytes) == 1;
+}
+
+} // namespace mobivert::app
