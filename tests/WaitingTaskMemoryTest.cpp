@@ -9,11 +9,13 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 using namespace mobivert::app;
@@ -37,10 +39,11 @@ size_t LiveBytes() {
     return info.uordblks + info.hblkhd;
 }
 
-// A block the compiler cannot leave out.
+// A block the compiler cannot leave out, with every page of it resident.
 void* Touched(size_t bytes) {
     auto* block = static_cast<volatile char*>(std::malloc(bytes));
-    block[0] = 1;
+    for (size_t i = 0; i < bytes; i += 1024)
+        block[i] = 1;
     block[bytes - 1] = 1;
     return const_cast<char*>(block);
 }
@@ -65,6 +68,37 @@ TEST(HeapPolicyTest, LargeBuffersFreedBetweenLongLivedRecordsLeaveTheHeapAsLarge
     EXPECT_LT(static_cast<int64_t>(mallinfo2().arena) - heapBefore, 1 << 20);
     for (void* record : records)
         std::free(record);
+}
+
+// Resident bytes of this process.
+int64_t ResidentBytes() {
+    long pages = 0;
+    long resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(statm);
+    }
+    return static_cast<int64_t>(resident) * sysconf(_SC_PAGESIZE);
+}
+
+TEST(HeapPolicyTest, FreedBlocksBelowALiveOneGiveTheirPagesBack) {
+    if (!CLibraryAllocator)
+        GTEST_SKIP() << "the sanitizer's allocator returns memory by its own rules";
+    KeepLargeBuffersOffTheHeap();
+    std::vector<void*> buffers;
+    for (int i = 0; i < 256; ++i)
+        buffers.push_back(Touched(LargeBlockBytes / 4));
+    // A record allocated after them keeps the heap from shrinking past them.
+    void* record = Touched(64);
+    for (void* buffer : buffers)
+        std::free(buffer);
+    const int64_t before = ResidentBytes();
+    ReturnFreedMemory();
+    // 256 blocks of 16 kB: 4 MB, some of them perhaps in room the heap had before and gives
+    // back on its own.
+    EXPECT_GT(before - ResidentBytes(), 1 << 20);
+    std::free(record);
 }
 
 class WaitingTaskMemoryTest : public ::testing::Test {
