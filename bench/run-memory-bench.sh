@@ -31,7 +31,7 @@ for i in $(seq "$max"); do ln "$WORK/one.wav" "$WORK/in/s$i.wav"; done
 
 # Every run gets fresh configuration and state folders: no stored choices, no journal to resume.
 fresh_home() {
-    rm -rf "$WORK/home"
+    rm -rf "${WORK:?}/home"
     mkdir -p "$WORK/home/config" "$WORK/home/state"
 }
 
@@ -82,12 +82,12 @@ for mode in $MODES; do
     first=""
     for count in $COUNTS; do
         if [[ $mode == window ]]; then
-            read -r done peak < <(window_peak "$count")
+            read -r converted peak < <(window_peak "$count")
         else
-            read -r done peak < <(cli_peak "$mode" "$count")
+            read -r converted peak < <(cli_peak "$mode" "$count")
         fi
         first=${first:-$peak}
-        awk -v m="$mode" -v n="$count" -v d="$done" -v p="$peak" -v f="$first" 'BEGIN {
+        awk -v m="$mode" -v n="$count" -v d="$converted" -v p="$peak" -v f="$first" 'BEGIN {
             per = n > 1 ? sprintf("%.1f", (p - f) / (n - 1)) : "-"
             printf "%-11s %7d %9d %12d %12d %14s\n", m, n, d, p, 1.2 * f + n * 20000 / 1024, per }'
     done
