@@ -9,6 +9,7 @@
 
 #include "../tests/gui/GuiTestSupport.h"
 #include "app/gui/FileListView.h"
+#include "app/shared/HeapPolicy.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -60,6 +61,8 @@ void Report(const char* step, qint64 ms, int rows) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // As the window program does.
+    app::KeepLargeBuffersOffTheHeap();
     QApplication app(argc, argv);
     if (argc != 3 && !(argc == 4 && std::string(argv[3]) == "list")) {
         std::fprintf(stderr, "usage: bench_window N SOURCE_WAV [list]\n");

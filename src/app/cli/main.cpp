@@ -8,6 +8,7 @@
 #include "app/cli/TerminalText.h"
 #include "app/shared/BatchJournal.h"
 #include "app/shared/ConversionDriver.h"
+#include "app/shared/HeapPolicy.h"
 #include "app/shared/Presets.h"
 #include "app/shared/ProgressClock.h"
 #include "app/shared/Settings.h"
@@ -559,6 +560,7 @@ int Resume(const cli::TCliOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    app::KeepLargeBuffersOffTheHeap();
     cli::TCliOptions options;
     std::string error;
     if (!cli::ParseCommandLine(argc, argv, options, error)) {

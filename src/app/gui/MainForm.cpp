@@ -5,6 +5,7 @@
 #include "app/gui/Look.h"
 #include "app/gui/OptionsForm.h"
 #include "app/shared/ConversionDriver.h"
+#include "app/shared/HeapPolicy.h"
 #include "app/shared/PlainReasons.h"
 #include "app/shared/Presets.h"
 #include "app/shared/Settings.h"
@@ -472,6 +473,9 @@ int TfrmMain::AddTask(const QString& path, QString* reason, app::TSourceWork* wo
     input.FileName = file;
     int task = converter_->AddInputFile(file, &input);
     probe.Close();
+    // Adding a file opens it twice, as setting up a batch does (see app/shared/HeapPolicy.h).
+    if (task >= 0 && (task + 1) % app::FilesPerReturn == 0)
+        app::ReturnFreedMemory();
     return task >= 0 ? task : refuse(converter_->LastError());
 }
 

@@ -4,6 +4,7 @@
 #include "app/gui/Look.h"
 #include "app/gui/MainForm.h"
 #include "app/gui/ResumeOffer.h"
+#include "app/shared/HeapPolicy.h"
 #include "app/shared/Settings.h"
 #include "binding/AVLibs.h"
 
@@ -13,6 +14,7 @@
 #include <QStyle>
 
 int main(int argc, char* argv[]) {
+    mobivert::app::KeepLargeBuffersOffTheHeap();
     QApplication application(argc, argv);
     QApplication::setOrganizationName("Corvel");
     QApplication::setApplicationName("Mobivert");

@@ -1,5 +1,6 @@
 #include "app/shared/ConversionDriver.h"
 
+#include "app/shared/HeapPolicy.h"
 #include "app/shared/ModernOutputOptions.h"
 #include "app/shared/Presets.h"
 
@@ -222,6 +223,8 @@ void TConversionDriver::LoadSources(std::vector<TBatchSource>& sources,
         if (source.Task < 0)
             source.Error = converter_.LastError();
         probe.Close();
+        if (source.Task >= 0 && (source.Task + 1) % FilesPerReturn == 0)
+            ReturnFreedMemory();
     }
     probe.WatchStop(nullptr);
 }
@@ -284,6 +287,8 @@ int TConversionDriver::ConfigureOutputs(std::vector<TBatchSource>& sources,
             source.OutputPath = output;
         }
         converter_.Probe().Close();
+        if (source.Task >= 0 && (source.Task + 1) % FilesPerReturn == 0)
+            ReturnFreedMemory();
     }
     return converter_.TaskCount();
 }
