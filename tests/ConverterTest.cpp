@@ -788,6 +788,8 @@ TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGo
     // The pre-loaded worker goes: the running task is not touched, the next ones still run.
     kill(starter, SIGKILL);
     ASSERT_TRUE(events.WaitBatchEnd());
+    // Asked before the events' lock is taken: the converter's own lock comes first.
+    const pid_t replacement = converter.WorkerStarterPid();
     std::lock_guard lock(events.Mutex);
     ASSERT_EQ(events.Terminates.size(), 4u);
     for (const TerminateRecord& t : events.Terminates)
@@ -795,9 +797,9 @@ TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGo
     for (const std::string& out : outputs)
         EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
     // A new one serves the tasks after the one that found it gone.
-    EXPECT_GT(converter.WorkerStarterPid(), 0);
-    EXPECT_NE(converter.WorkerStarterPid(), starter);
-    ExpectOnlyChild(converter.WorkerStarterPid());
+    EXPECT_GT(replacement, 0);
+    EXPECT_NE(replacement, starter);
+    ExpectOnlyChild(replacement);
 }
 
 TEST_F(ConverterTest, APreloadedWorkerThatStopsAnsweringIsReplacedAndTheTasksStillConvert) {
@@ -812,15 +814,16 @@ TEST_F(ConverterTest, APreloadedWorkerThatStopsAnsweringIsReplacedAndTheTasksSti
     // fresh program, and a new pre-loaded worker serves the one after.
     ASSERT_EQ(kill(starter, SIGSTOP), 0);
     ASSERT_TRUE(events.WaitBatchEnd(60s));
+    const pid_t replacement = converter.WorkerStarterPid();
     std::lock_guard lock(events.Mutex);
     ASSERT_EQ(events.Terminates.size(), 4u);
     for (const TerminateRecord& t : events.Terminates)
         EXPECT_TRUE(t.Finished && !t.Exception) << t.Index << ": " << t.Message;
     for (const std::string& out : outputs)
         EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
-    EXPECT_NE(converter.WorkerStarterPid(), starter);
+    EXPECT_NE(replacement, starter);
     // The one that stopped answering was killed and waited for: it is no child any more.
-    ExpectOnlyChild(converter.WorkerStarterPid());
+    ExpectOnlyChild(replacement);
 }
 
 // The order in which the tasks' first log lines arrived: the order they started in.
