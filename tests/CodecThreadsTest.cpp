@@ -25,14 +25,18 @@ using namespace mobivert::test;
 
 namespace {
 
-// The "threads=N" libx264 wrote into the stream's options, -1 when there is none.
-int X264Threads(const std::string& path) {
+// The value of "NAME=N" in the options libx264 wrote into the stream, -1 when there is none.
+int X264Setting(const std::string& path, const std::string& name) {
     std::ifstream file(path, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     std::smatch match;
-    if (!std::regex_search(bytes, match, std::regex(" threads=([0-9]+) ")))
+    if (!std::regex_search(bytes, match, std::regex(" " + name + "=([0-9]+) ")))
         return -1;
     return std::stoi(match[1]);
+}
+
+int X264Threads(const std::string& path) {
+    return X264Setting(path, "threads");
 }
 
 class CodecThreadsTest : public testing::Test {
@@ -234,16 +238,6 @@ TEST_F(CodecThreadsTest, ConcurrentConversionsShareTheCores) {
 
 namespace {
 
-// The "rc_lookahead=N" libx264 wrote into the stream's options, -1 when there is none.
-int X264Lookahead(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    std::smatch match;
-    if (!std::regex_search(bytes, match, std::regex(" rc_lookahead=([0-9]+) ")))
-        return -1;
-    return std::stoi(match[1]);
-}
-
 TEST(EncoderLookaheadTest, LargePicturesGetABoundedLookaheadUnlessTheUserSetsOne) {
     EXPECT_EQ(BoundedLookahead(1920, 1080, PresetLookahead("medium")), 40);
     EXPECT_EQ(BoundedLookahead(3840, 2160, PresetLookahead("medium")), 16);
@@ -257,12 +251,12 @@ TEST(EncoderLookaheadTest, LargePicturesGetABoundedLookaheadUnlessTheUserSetsOne
         const std::string output = dir.File("lookahead" + size + ".mp4");
         EngineRun run;
         EXPECT_TRUE(run.AddInput(Fixture("h264_aac.mp4"), "")) << run.Error();
-        EXPECT_TRUE(run.SetOutput(output, "t=0.2\nvcodec=libx264\npreset=medium\ncrf=30\nan=1\ns=" + size +
-                                              "\n" + extra))
+        EXPECT_TRUE(run.SetOutput(
+            output, "t=0.2\nvcodec=libx264\npreset=medium\ncrf=30\nan=1\ns=" + size + "\n" + extra))
             << run.Error();
         run.Run();
         EXPECT_FALSE(run.Failed()) << size << ": " << run.Error();
-        return X264Lookahead(output);
+        return X264Setting(output, "rc_lookahead");
     };
     // The preset's own at ordinary sizes; bounded at 2560x1440 (11 MB a picture); the user's
     // value always.

@@ -114,6 +114,16 @@ protected:
         EXPECT_TRUE(converter.SetOutputFile(index, out, &output)) << converter.LastError();
         return index;
     }
+    // Three copies of a tone, the first read at its own pace (a second), started in the batch's
+    // pre-loaded worker; its pid.
+    pid_t StartThreeBehindAPreloadedWorker() {
+        converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+        AddCopyTask("tone.mp3", true);
+        AddCopyTask("tone.mp3");
+        AddCopyTask("tone.mp3");
+        converter.StartConvert(1);
+        return converter.WorkerStarterPid();
+    }
 
     // No tasks and no end reports, with each conversion in a worker process or in this one.
     void StartOver(bool inWorkers) {
@@ -765,13 +775,25 @@ void ExpectOnlyChild(pid_t starter) {
     EXPECT_THAT(others, ::testing::IsEmpty());
 }
 
+// Every task converted (the three and the batch's end) and a pre-loaded worker other than the
+// first serves the batch; no process of a replaced one is left.
+void ExpectAllConvertedByAReplacement(TAVConverter& converter, Events& events,
+                                      const std::vector<std::string>& outputs, pid_t first) {
+    // Asked before the events' lock is taken: the converter's own lock comes first.
+    const pid_t replacement = converter.WorkerStarterPid();
+    std::lock_guard lock(events.Mutex);
+    ASSERT_EQ(events.Terminates.size(), 4u);
+    for (const TerminateRecord& t : events.Terminates)
+        EXPECT_TRUE(t.Finished && !t.Exception) << t.Index << ": " << t.Message;
+    for (const std::string& out : outputs)
+        EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
+    EXPECT_GT(replacement, 0);
+    EXPECT_NE(replacement, first);
+    ExpectOnlyChild(replacement);
+}
+
 TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGoes) {
-    converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
-    AddCopyTask("tone.mp3", true); // read at its own pace: a second
-    AddCopyTask("tone.mp3");
-    AddCopyTask("tone.mp3");
-    converter.StartConvert(1);
-    const pid_t starter = converter.WorkerStarterPid();
+    const pid_t starter = StartThreeBehindAPreloadedWorker();
     ASSERT_GT(starter, 0);
     // The first task's process is a child of this one (so it is waited for here), forked from
     // the pre-loaded worker (so it carries that one's arguments).
@@ -785,45 +807,22 @@ TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGo
             std::this_thread::sleep_for(5ms);
     }
     ASSERT_GT(task, 0);
-    // The pre-loaded worker goes: the running task is not touched, the next ones still run.
+    // The pre-loaded worker goes: the running task is not touched, the next ones still run in
+    // the processes of a new one.
     kill(starter, SIGKILL);
     ASSERT_TRUE(events.WaitBatchEnd());
-    // Asked before the events' lock is taken: the converter's own lock comes first.
-    const pid_t replacement = converter.WorkerStarterPid();
-    std::lock_guard lock(events.Mutex);
-    ASSERT_EQ(events.Terminates.size(), 4u);
-    for (const TerminateRecord& t : events.Terminates)
-        EXPECT_TRUE(t.Finished && !t.Exception) << t.Index << ": " << t.Message;
-    for (const std::string& out : outputs)
-        EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
-    // A new one serves the tasks after the one that found it gone.
-    EXPECT_GT(replacement, 0);
-    EXPECT_NE(replacement, starter);
-    ExpectOnlyChild(replacement);
+    ExpectAllConvertedByAReplacement(converter, events, outputs, starter);
 }
 
 TEST_F(ConverterTest, APreloadedWorkerThatStopsAnsweringIsReplacedAndTheTasksStillConvert) {
-    converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
-    AddCopyTask("tone.mp3", true); // read at its own pace: a second
-    AddCopyTask("tone.mp3");
-    AddCopyTask("tone.mp3");
-    converter.StartConvert(1);
-    const pid_t starter = converter.WorkerStarterPid();
+    const pid_t starter = StartThreeBehindAPreloadedWorker();
     ASSERT_GT(starter, 0);
     // Stopped, it takes the next request and never answers: the task that asked runs in a
-    // fresh program, and a new pre-loaded worker serves the one after.
+    // fresh program, and a new pre-loaded worker serves the one after; the stopped one is
+    // killed and waited for.
     ASSERT_EQ(kill(starter, SIGSTOP), 0);
     ASSERT_TRUE(events.WaitBatchEnd(60s));
-    const pid_t replacement = converter.WorkerStarterPid();
-    std::lock_guard lock(events.Mutex);
-    ASSERT_EQ(events.Terminates.size(), 4u);
-    for (const TerminateRecord& t : events.Terminates)
-        EXPECT_TRUE(t.Finished && !t.Exception) << t.Index << ": " << t.Message;
-    for (const std::string& out : outputs)
-        EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
-    EXPECT_NE(replacement, starter);
-    // The one that stopped answering was killed and waited for: it is no child any more.
-    ExpectOnlyChild(replacement);
+    ExpectAllConvertedByAReplacement(converter, events, outputs, starter);
 }
 
 // The order in which the tasks' first log lines arrived: the order they started in.
