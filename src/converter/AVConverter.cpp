@@ -1,7 +1,5 @@
 #include "converter/AVConverter.h"
 
-#include "engine/open/InputView.h"
-
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "converter/LogRouting.h"

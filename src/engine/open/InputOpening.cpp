@@ -233,15 +233,17 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     const bool known = !InputIO && !KnownInputView.empty() && KnownInputFile == fileName;
     AVFormatContext* ic = nullptr;
     std::string failure = openAndProbe(known ? REOPEN_PROBE_SIZE : PROBE_SIZE, ic);
-    if (known && (!failure.empty() || InputView(ic) != KnownInputView)) {
+    std::string view = failure.empty() ? InputView(ic) : std::string();
+    if (known && (!failure.empty() || view != KnownInputView)) {
         if (ic)
             av::avformat_close_input(&ic);
         failure = openAndProbe(PROBE_SIZE, ic);
+        view = failure.empty() ? InputView(ic) : std::string();
     }
     if (!failure.empty())
         return refuse(failure);
     KnownInputFile = fileName;
-    KnownInputView = InputView(ic);
+    KnownInputView = std::move(view);
 
     int64_t timestamp = StartTime;
     const int64_t skipped = StartTime;
