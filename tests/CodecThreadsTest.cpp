@@ -7,6 +7,7 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVLibs.h"
 #include "converter/AVConverter.h"
+#include "converter/FFmpegTask.h"
 #include "engine/session/EncoderLookahead.h"
 #include "support/EngineRun.h"
 #include "support/MediaReader.h"

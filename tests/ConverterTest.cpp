@@ -5,6 +5,7 @@
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "converter/AVConverter.h"
+#include "converter/FFmpegTask.h"
 #include "converter/RecordText.h"
 #include "converter/WorkerProtocol.h"
 #include "support/MediaReader.h"

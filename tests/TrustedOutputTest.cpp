@@ -5,6 +5,7 @@
 #include "app/shared/BatchJournal.h"
 #include "app/shared/ConversionDriver.h"
 #include "binding/AVLibs.h"
+#include "converter/FFmpegTask.h"
 #include "converter/OutputPublishing.h"
 #include "converter/WorkFile.h"
 #include "support/TempDir.h"
@@ -278,7 +279,7 @@ TEST(BatchJournal, OnlyBatchesOfProgramsThatAreGoneAreFoundAndDamagedOnesAreSetA
     TBatchJournal running;
     std::string error;
     ASSERT_TRUE(running.Begin(batch, error)) << error;
-    mobivert::converter::TFFmpeg ended;
+    mobivert::converter::TTaskStatus ended;
     ended.Finished = true;
     ended.PublishedName = "/o/b [1].wav";
     running.TaskEnded(1, ended);

@@ -5,6 +5,7 @@
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/HeapPolicy.h"
 #include "binding/AVLibs.h"
+#include "converter/FFmpegTask.h"
 #include "support/TempDir.h"
 
 #include <chrono>

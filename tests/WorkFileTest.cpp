@@ -5,6 +5,7 @@
 #include "converter/WorkFile.h"
 #include "binding/AVLibs.h"
 #include "converter/AVConverter.h"
+#include "converter/FFmpegTask.h"
 #include "converter/OutputPublishing.h"
 #include "engine/session/ThreadPriority.h"
 #include "support/MediaReader.h"

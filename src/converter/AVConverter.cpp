@@ -1,4 +1,6 @@
 #include "converter/AVConverter.h"
+#include "converter/FFmpegTask.h"
+#include "converter/WorkerStarter.h"
 
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
@@ -284,6 +286,35 @@ AVFormatContext* TCustomAVConverter::TaskInputContext(int index) {
         }
     }
     return task->InputFileCount > 0 ? task->InputFiles[0] : nullptr;
+}
+
+std::optional<TTaskStatus> TCustomAVConverter::TaskStatus(int index) const {
+    const TFFmpeg* task = Tasks(index);
+    if (!task)
+        return std::nullopt;
+    TTaskStatus status;
+    status.Finished = task->Finished;
+    status.Failed = task->Failed;
+    status.Warnings = task->Warnings;
+    status.PublishedName = task->PublishedName;
+    status.PartialOutput = task->PartialOutput;
+    status.PartName = task->PartName;
+    return status;
+}
+
+const TAVProbe* TCustomAVConverter::TaskProbe(int index) const {
+    const TFFmpeg* task = Tasks(index);
+    return task ? &task->Probe : nullptr;
+}
+
+void TCustomAVConverter::TaskLog(int index, int level, const std::string& text) {
+    if (TFFmpeg* task = Tasks(index))
+        task->Log(level, text);
+}
+
+std::string TCustomAVConverter::TaskSourceName(int index) {
+    const AVFormatContext* input = TaskInputContext(index);
+    return input && input->url ? input->url : std::string();
 }
 
 TFFmpeg* TCustomAVConverter::FindTaskByThread(pid_t threadId) const {

@@ -6,16 +6,25 @@
 
 #include "converter/AVProbe.h"
 #include "converter/ConverterTypes.h"
-#include "converter/FFmpegTask.h"
 #include "converter/FrameHook.h"
 #include "converter/OptionRecords.h"
+#include "converter/TaskList.h"
+#include "converter/TaskStatus.h"
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
+namespace mobivert::engine {
+class TCustomFFmpeg;
+}
+
 namespace mobivert::converter {
+
+class TWorkerStarter;
 
 class TCustomAVConverter {
 public:
@@ -39,6 +48,14 @@ public:
     void RemoveTasks(const std::vector<int>& indexes);
     int TaskCount() const;
     TFFmpeg* Tasks(int index) const;
+    // The task's state and outputs as its owner reads them; none for an index without a task.
+    std::optional<TTaskStatus> TaskStatus(int index) const;
+    // What the probe of the task's input found; null for an index without a task.
+    const TAVProbe* TaskProbe(int index) const;
+    // A line in the task's log, as the task's own lines are reported.
+    void TaskLog(int index, int level, const std::string& text);
+    // The file name the task's input was opened with (what TaskInputContext's url holds).
+    std::string TaskSourceName(int index);
     // A waiting task opens its input again for this, and the one looked at before releases it.
     AVFormatContext* TaskInputContext(int index);
     std::string LastError() const { return lastError_; }

@@ -6,6 +6,7 @@
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
 #include "engine/open/OpenErrorText.h"
+#include "engine/open/ReadGuard.h"
 #include "engine/session/CodecLock.h"
 #include "engine/session/LibraryReason.h"
 
@@ -46,7 +47,45 @@ template <typename Info> void FillCommon(Info& info, const AVStream* st) {
 
 } // namespace
 
-TAVProbe::TAVProbe() = default;
+TAVProbe::TAVProbe() : guard_(std::make_unique<engine::TReadGuard>()) {}
+
+void TAVProbe::WatchStop(const std::atomic<bool>* stop) {
+    guard_->WatchStop(stop);
+}
+
+ContainerInfo TAVProbe::Container() const {
+    ContainerInfo info{"", "", -1, 0};
+    if (!context_)
+        return info;
+    if (context_->iformat) {
+        info.Name = context_->iformat->name;
+        info.LongName = context_->iformat->long_name ? context_->iformat->long_name : "";
+    }
+    info.DurationUs = context_->duration == AV_NOPTS_VALUE ? -1 : context_->duration;
+    info.BitRate = context_->bit_rate;
+    return info;
+}
+
+const AVStream* TAVProbe::StreamAt(int index) const {
+    if (!context_ || index < 0 || static_cast<unsigned>(index) >= context_->nb_streams)
+        return nullptr;
+    return context_->streams[index];
+}
+
+AVMediaType TAVProbe::StreamType(int index) const {
+    const AVStream* st = StreamAt(index);
+    return st ? st->codecpar->codec_type : AVMEDIA_TYPE_UNKNOWN;
+}
+
+std::string TAVProbe::StreamTypeName(int index) const {
+    const char* name = av::av_get_media_type_string(StreamType(index));
+    return name ? name : "other";
+}
+
+std::string TAVProbe::StreamCodecName(int index) const {
+    const AVStream* st = StreamAt(index);
+    return st ? av::avcodec_get_name(st->codecpar->codec_id) : "";
+}
 
 TAVProbe::~TAVProbe() {
     // Without the libraries there is nothing a context could be closed with.
@@ -104,13 +143,13 @@ bool TAVProbe::Open(const std::string& fileName, const std::string& formatName) 
     }
     context->probesize = engine::PROBE_SIZE;
     context->max_analyze_duration = engine::ANALYZE_DURATION_US;
-    guard_.Install(context);
-    guard_.Begin(engine::OPEN_READ_BUDGET, engine::OPEN_TIME_LIMIT_US);
+    guard_->Install(context);
+    guard_->Begin(engine::OPEN_READ_BUDGET, engine::OPEN_TIME_LIMIT_US);
     // On failure the library frees the context itself, and says why in its log.
     engine::LibraryReason reason;
     int ret = av::avformat_open_input(&context, fileName.c_str(), format, nullptr);
-    if (ret < 0 && guard_.LastCause() != engine::TReadGuard::Cause::None) {
-        lastError_ = fileName + ": " + guard_.Reason();
+    if (ret < 0 && guard_->LastCause() != engine::TReadGuard::Cause::None) {
+        lastError_ = fileName + ": " + guard_->Reason();
         return false;
     }
     if (ret < 0) {
@@ -126,12 +165,12 @@ bool TAVProbe::Open(const std::string& fileName, const std::string& formatName) 
         ret = av::avformat_find_stream_info(context_, nullptr);
     }
     // An interrupted probe may still report success, with streams it could not describe.
-    if (guard_.LastCause() != engine::TReadGuard::Cause::None) {
-        lastError_ = fileName + ": " + guard_.Reason();
+    if (guard_->LastCause() != engine::TReadGuard::Cause::None) {
+        lastError_ = fileName + ": " + guard_->Reason();
         Close();
         return false;
     }
-    guard_.End();
+    guard_->End();
     if (ret < 0) {
         lastError_ = fileName + ": could not find codec parameters";
         Close();

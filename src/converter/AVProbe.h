@@ -3,10 +3,9 @@
 // The converter keeps one for checking files the user adds; every conversion task keeps one
 // attached to its opened input so the window can ask about that task's source.
 
-#include "engine/open/ReadGuard.h"
-
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,7 +14,19 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+namespace mobivert::engine {
+class TReadGuard;
+}
+
 namespace mobivert::converter {
+
+// The container of an opened file as the probe reports it.
+struct ContainerInfo {
+    std::string Name;     // the demuxer's short name
+    std::string LongName; // its descriptive name; empty when it has none
+    int64_t DurationUs;   // microseconds; -1 when unknown
+    int64_t BitRate;      // bits per second; 0 when unknown
+};
 
 // A source's audio stream as the probe reports it. Before it is filled, the texts are zeroed and
 // every number is -1.
@@ -80,7 +91,7 @@ public:
     // Forgets the context, closing it when the probe opened it.
     void Close();
     // A flag that, once set, makes a running Open give up (null: none).
-    void WatchStop(const std::atomic<bool>* stop) { guard_.WatchStop(stop); }
+    void WatchStop(const std::atomic<bool>* stop);
     // Forgets an attached context that is about to be closed, but keeps answering from what it
     // held: the counts, the file name and every stream's information.
     void Release();
@@ -89,6 +100,13 @@ public:
     // record.
     AudioStreamInfo AudioInfo(int index = -1) const;
     VideoStreamInfo VideoInfo(int index = -1) const;
+    // The opened file's container (empty names and unknown figures when none is open).
+    ContainerInfo Container() const;
+    // A stream of the opened file by its index: its kind (AVMEDIA_TYPE_UNKNOWN when there is no
+    // such stream), the kind's name ("other" when it has none) and its codec's name.
+    AVMediaType StreamType(int index) const;
+    std::string StreamTypeName(int index) const;
+    std::string StreamCodecName(int index) const;
 
     std::string FileName() const;
     const std::string& LastError() const { return lastError_; }
@@ -113,6 +131,7 @@ private:
     void ClearCounts();
     // The index of the stream for an info call, or -1 after logging why there is none.
     int PickStream(int index, AVMediaType type) const;
+    const AVStream* StreamAt(int index) const;
     AudioStreamInfo ReadAudioInfo(const AVStream* st) const;
     VideoStreamInfo ReadVideoInfo(const AVStream* st) const;
 
@@ -139,7 +158,7 @@ private:
     int firstAudioStreamIndex_ = -1;
     int firstVideoStreamIndex_ = -1;
     int firstSubtitleStreamIndex_ = -1;
-    engine::TReadGuard guard_;
+    std::unique_ptr<engine::TReadGuard> guard_;
 };
 
 } // namespace mobivert::converter

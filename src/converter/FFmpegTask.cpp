@@ -172,6 +172,8 @@ void TFFmpeg::RunTwoPasses() {
     RunPass(2, folder.LogName());
 }
 
+TFFmpegList::~TFFmpegList() = default;
+
 int TFFmpegList::Add(std::unique_ptr<TFFmpeg> task) {
     task->Index = Count();
     tasks_.push_back(std::move(task));

@@ -1,6 +1,5 @@
 #pragma once
-// One conversion task: an engine session with the component's per-task data, and the ordered
-// list of the component's tasks.
+// One conversion task: an engine session with the component's per-task data.
 //
 // A task is described by its file names and option records. Set-up opens its input and output
 // to check them and then releases them ("parks" the task): a waiting task holds no open file,
@@ -10,6 +9,7 @@
 #include "converter/AVProbe.h"
 #include "converter/OptionRecords.h"
 #include "converter/OutputCheck.h"
+#include "converter/TaskList.h"
 #include "converter/WorkFile.h"
 #include "converter/WorkerProtocol.h"
 #include "converter/WorkerStarter.h"
@@ -117,27 +117,6 @@ private:
 
     bool resident_ = false;
     bool ran_ = false;
-};
-
-class TFFmpegList {
-public:
-    TFFmpegList() = default;
-    TFFmpegList(TFFmpegList&&) = default;
-    TFFmpegList& operator=(TFFmpegList&&) = default;
-    int Add(std::unique_ptr<TFFmpeg> task);
-    void Delete(int index);
-    // Takes the task out of the list (later tasks move down) without freeing it, so that the
-    // caller can free it where no lock is held: freeing waits for the task's threads.
-    std::unique_ptr<TFFmpeg> Take(int index);
-    // The same for many tasks at once (indexes in any order), in one pass over the list.
-    std::vector<std::unique_ptr<TFFmpeg>> TakeMany(std::vector<int> indexes);
-    void Clear();
-    int Count() const { return static_cast<int>(tasks_.size()); }
-    TFFmpeg* operator[](int index) const;
-    TFFmpeg* FindByThreadID(pid_t threadId) const;
-
-private:
-    std::vector<std::unique_ptr<TFFmpeg>> tasks_;
 };
 
 } // namespace mobivert::converter

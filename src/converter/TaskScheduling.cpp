@@ -2,10 +2,12 @@
 // task and of the batch, and stop, pause and resume.
 
 #include "converter/AVConverter.h"
+#include "converter/FFmpegTask.h"
 
 #include "converter/LogRouting.h"
 #include "converter/OutputPublishing.h"
 #include "converter/WorkerProcess.h"
+#include "converter/WorkerStarter.h"
 #include "engine/session/FFmpegThread.h"
 #include <algorithm>
 #include <numeric>

@@ -12,6 +12,7 @@
 // name contains TEXT.
 
 #include "converter/AVConverter.h"
+#include "converter/FFmpegTask.h"
 #include "converter/WorkerProtocol.h"
 #include "converter/WorkerStarter.h"
 #include "worker/TaskForking.h"

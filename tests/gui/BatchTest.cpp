@@ -8,6 +8,7 @@
 #include "app/gui/FileListView.h"
 #include "app/gui/OptionsForm.h"
 #include "converter/AVProbe.h"
+#include "converter/FFmpegTask.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -13,14 +13,8 @@
 #include "app/shared/ProgressClock.h"
 #include "app/shared/Settings.h"
 #include "app/shared/UserPresets.h"
-#include "binding/AVCodecHlpr.h"
-#include "binding/AVFilterHlpr.h"
-#include "binding/AVFormatHlpr.h"
-#include "binding/AVLibs.h"
-#include "binding/AVUtilHlpr.h"
-#include "binding/SwResampleHlpr.h"
-#include "binding/SwScaleHlpr.h"
 #include "converter/AVConverter.h"
+#include "converter/Libraries.h"
 #include "converter/WorkFile.h"
 
 #include <algorithm>
@@ -34,6 +28,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <string>
 #include <thread>
@@ -56,26 +51,15 @@ using cli::PrintableLine;
 using cli::WriteLine;
 using converter::TLogLevel;
 
-std::string VersionText(unsigned version) {
-    return std::to_string(version >> 16) + "." + std::to_string((version >> 8) & 0xff) + "." +
-           std::to_string(version & 0xff);
-}
-
 int PrintLibraryVersions() {
-    using namespace mobivert::binding;
-    std::string filterError;
-    if (!LoadAVLibs(ProgramLibDirectory(), true) || !LoadAVFilter(filterError)) {
-        WriteLine(stderr, filterError.empty() ? AVLibsLastError() : filterError);
-        UnloadAVLibs();
+    std::vector<converter::TLibraryVersion> versions;
+    std::string error;
+    if (!converter::ReadLibraryVersions(versions, error)) {
+        WriteLine(stderr, error);
         return 1;
     }
-    std::printf("libavcodec    %s\n", VersionText(av::avcodec_version()).c_str());
-    std::printf("libavformat   %s\n", VersionText(av::avformat_version()).c_str());
-    std::printf("libavutil     %s\n", VersionText(av::avutil_version()).c_str());
-    std::printf("libswscale    %s\n", VersionText(av::swscale_version()).c_str());
-    std::printf("libswresample %s\n", VersionText(av::swresample_version()).c_str());
-    std::printf("libavfilter   %s\n", VersionText(av::avfilter_version()).c_str());
-    UnloadAVLibs();
+    for (const converter::TLibraryVersion& library : versions)
+        std::printf("%-13s %s\n", library.Name.c_str(), library.Version.c_str());
     return 0;
 }
 
@@ -153,17 +137,17 @@ std::string Figure(const char* format, double value) {
 // The container and stream lines of --info. Codec names, formats and languages come from the
 // file and its libraries, so each line is printed as plain text.
 void PrintInfo(const converter::TAVProbe& probe) {
-    const AVFormatContext* ic = probe.FormatContext();
-    std::string line = std::string("  Container: ") + ic->iformat->name;
-    if (ic->iformat->long_name)
-        line += std::string(" (") + ic->iformat->long_name + ")";
-    line += ", duration " + Seconds(ic->duration == AV_NOPTS_VALUE ? -1 : ic->duration) +
-            Kbits(ic->bit_rate) + ", " + std::to_string(probe.StreamCount()) + " stream(s)";
+    const converter::ContainerInfo container = probe.Container();
+    std::string line = "  Container: " + container.Name;
+    if (!container.LongName.empty())
+        line += " (" + container.LongName + ")";
+    line += ", duration " + Seconds(container.DurationUs) + Kbits(container.BitRate) + ", " +
+            std::to_string(probe.StreamCount()) + " stream(s)";
     WriteLine(stdout, line);
     for (int i = 0; i < probe.StreamCount(); ++i) {
-        const AVCodecParameters* par = ic->streams[i]->codecpar;
+        const AVMediaType type = probe.StreamType(i);
         line = "  Stream #" + std::to_string(i) + ": ";
-        if (par->codec_type == AVMEDIA_TYPE_VIDEO) {
+        if (type == AVMEDIA_TYPE_VIDEO) {
             converter::VideoStreamInfo v = probe.VideoInfo(i);
             line += std::string("video ") + v.CodecName + ", " + std::to_string(v.Width) + "x" +
                     std::to_string(v.Height);
@@ -177,7 +161,7 @@ void PrintInfo(const converter::TAVProbe& probe) {
             line += Kbits(v.BitRate) + ", duration " + Seconds(v.DurationScaled);
             if (v.Language[0])
                 line += std::string(", language ") + v.Language;
-        } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
+        } else if (type == AVMEDIA_TYPE_AUDIO) {
             converter::AudioStreamInfo a = probe.AudioInfo(i);
             line += std::string("audio ") + a.CodecName + ", " + std::to_string(a.Channels) +
                     " channel(s), " + std::to_string(a.SampleRate) + " Hz" + Kbits(a.BitRate) +
@@ -185,8 +169,7 @@ void PrintInfo(const converter::TAVProbe& probe) {
             if (a.Language[0])
                 line += std::string(", language ") + a.Language;
         } else {
-            const char* type = av::av_get_media_type_string(par->codec_type);
-            line += std::string(type ? type : "other") + " " + av::avcodec_get_name(par->codec_id);
+            line += probe.StreamTypeName(i) + " " + probe.StreamCodecName(i);
         }
         WriteLine(stdout, line);
     }
@@ -195,7 +178,7 @@ void PrintInfo(const converter::TAVProbe& probe) {
 int Info(const cli::TCliOptions& options) {
     converter::TAVConverter converter;
     converter.SetLogLevel(converter::llQuiet);
-    if (!converter.LoadAVLib(binding::ProgramLibDirectory(), true)) {
+    if (!converter.LoadAVLib(converter::ProgramLibDirectory(), true)) {
         WriteLine(stderr, app::MSG_LIB_NOT_LOADED);
         WriteLine(stderr, PrintableLine(converter.LastError()));
         return 1;
@@ -335,7 +318,7 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
     converter.SetLogLevel(options.LogLevel);
     converter.SetProgressInterval(terminal ? 250 : 1000);
     app::TConversionDriver driver(converter);
-    if (!driver.LoadLibraries(binding::ProgramLibDirectory())) {
+    if (!driver.LoadLibraries(converter::ProgramLibDirectory())) {
         WriteLine(stderr, app::MSG_LIB_NOT_LOADED);
         WriteLine(stderr, PrintableLine(converter.LastError()));
         return 1;
@@ -361,7 +344,7 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
     app::TBatchJournal journal;
     converter.OnTerminate = [&queue, &converter, &journal](int index, bool finished, bool failed,
                                                            const std::string& message) {
-        const converter::TFFmpeg* task = converter.Tasks(index);
+        const std::optional<converter::TTaskStatus> task = converter.TaskStatus(index);
         if (task)
             journal.TaskEnded(index, *task);
         queue.Push({Event::Terminate, index, converter::llInfo, message, 0, -1, finished, failed,
@@ -504,7 +487,7 @@ int Convert(const cli::TCliOptions& options) {
     }
     // A mistyped engine option is refused before any file is touched (when the libraries
     // cannot be loaded, the batch says so as usual).
-    if (binding::LoadAVLibs(binding::ProgramLibDirectory(), true)) {
+    if (converter::LoadLibrariesForChecks()) {
         std::string refusal = cli::CheckExtraOptions(options.InputExtLines, options.OutputExtLines);
         if (!refusal.empty()) {
             std::fprintf(stderr, "mobivert-cli: %s\nTry 'mobivert-cli --help'.\n",

@@ -409,7 +409,7 @@ void TfrmMain::ConnectConverter() {
         // Recorded before anything else, on the thread that ends the task.
         QString partial;
         QString published;
-        if (const converter::TFFmpeg* task = converter_->Tasks(index)) {
+        if (const std::optional<converter::TTaskStatus> task = converter_->TaskStatus(index)) {
             journal_->TaskEnded(index, *task);
             published = FromStd(task->PublishedName);
             if (task->PartialOutput)
@@ -463,10 +463,9 @@ int TfrmMain::AddTask(const QString& path, QString* reason, app::TSourceWork* wo
         return refuse(e.what());
     }
     if (work) {
-        const AVFormatContext* context = probe.FormatContext();
-        // The container's length, in the libraries' microseconds; none for a stream of
-        // unknown length.
-        work->DurationMs = context && context->duration > 0 ? context->duration / 1000 : -1;
+        // The container's length; none for a stream of unknown length.
+        const int64_t duration = probe.Container().DurationUs;
+        work->DurationMs = duration > 0 ? duration / 1000 : -1;
         work->Bytes = QFileInfo(path).size();
     }
     converter::TInputOptions input;

@@ -6,7 +6,7 @@
 #include "app/gui/ResumeOffer.h"
 #include "app/shared/HeapPolicy.h"
 #include "app/shared/Settings.h"
-#include "binding/AVLibs.h"
+#include "converter/Libraries.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -25,7 +25,7 @@ int main(int argc, char* argv[]) {
     mobivert::gui::TQtDialogs dialogs;
     mobivert::gui::TfrmMain window(
         dialogs, QString::fromStdString(mobivert::app::ConfigFilePath()),
-        QString::fromStdString(mobivert::binding::ProgramLibDirectory()));
+        QString::fromStdString(mobivert::converter::ProgramLibDirectory()));
     if (QScreen* screen = window.screen())
         window.setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, window.size(),
                                                screen->availableGeometry()));

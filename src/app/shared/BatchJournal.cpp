@@ -210,7 +210,7 @@ TJournalBatch JournalOf(const std::string& program, const TBatchSettings& settin
         file.Source = source.Path;
         file.Output = source.OutputPath;
         file.Task = source.Task;
-        if (const converter::TFFmpeg* task = converter.Tasks(source.Task))
+        if (const std::optional<converter::TTaskStatus> task = converter.TaskStatus(source.Task))
             file.Part = task->PartName;
         else
             file.State = TJournalState::Refused;
@@ -469,7 +469,7 @@ bool TBatchJournal::OpenForEnds(std::string& error) {
     return false;
 }
 
-void TBatchJournal::TaskEnded(int task, const converter::TFFmpeg& ended) {
+void TBatchJournal::TaskEnded(int task, const converter::TTaskStatus& ended) {
     std::lock_guard lock(mutex_);
     if (path_.empty() || task < 0 || static_cast<size_t>(task) >= fileOfTask_.size() ||
         fileOfTask_[static_cast<size_t>(task)] < 0)

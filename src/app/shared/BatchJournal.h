@@ -76,7 +76,7 @@ public:
     // (the batch runs all the same, unrecorded).
     bool Begin(const TJournalBatch& batch, std::string& error);
     // The end of a task, from whatever thread reports it.
-    void TaskEnded(int task, const converter::TFFmpeg& ended);
+    void TaskEnded(int task, const converter::TTaskStatus& ended);
     // The batch ended (completed or stopped): nothing is left to resume.
     void End();
     bool Active() const { return !path_.empty(); }

@@ -246,13 +246,14 @@ int TConversionDriver::ConfigureOutputs(std::vector<TBatchSource>& sources,
     for (TBatchSource& source : sources) {
         if (source.Task < 0)
             continue;
-        converter::TFFmpeg* task = converter_.Tasks(source.Task);
-        const AVFormatContext* input = converter_.TaskInputContext(source.Task);
-        std::string sourcePath = input && input->url ? input->url : source.Path;
+        const converter::TAVProbe& probe = *converter_.TaskProbe(source.Task);
+        std::string sourcePath = converter_.TaskSourceName(source.Task);
+        if (sourcePath.empty())
+            sourcePath = source.Path;
 
         // A sound-only output of a source without sound would start and then find nothing to
         // write: it is refused with the others that cannot be set up.
-        if (PresetIsAudioOnly(settings.PresetText) && task->Probe.AudioStreamCount() == 0) {
+        if (PresetIsAudioOnly(settings.PresetText) && probe.AudioStreamCount() == 0) {
             DropTask(sources, source, MSG_NO_SOUND);
             continue;
         }
@@ -264,15 +265,15 @@ int TConversionDriver::ConfigureOutputs(std::vector<TBatchSource>& sources,
             continue;
         }
         if (namer.LastShortened())
-            task->Log(1, "Output name shortened to fit the file system's name limit: " +
-                             std::filesystem::path(output).filename().string());
-        TOutputOptions options =
-            BuildOutputOptions(settings.PresetText, task->Probe, settings.Choices);
+            converter_.TaskLog(source.Task, 1,
+                               "Output name shortened to fit the file system's name limit: " +
+                                   std::filesystem::path(output).filename().string());
+        TOutputOptions options = BuildOutputOptions(settings.PresetText, probe, settings.Choices);
         options.OverrideOptions = settings.OutputExtOptions;
         if (const TPreset* preset = FindPreset(settings.PresetText); preset && preset->Modern) {
             std::string missing = MissingEncoderReason(*preset, options);
             if (missing.empty())
-                missing = TargetSizeReason(*preset, task->Probe, settings.Choices, options);
+                missing = TargetSizeReason(*preset, probe, settings.Choices, options);
             if (!missing.empty()) {
                 DropTask(sources, source, missing);
                 namer.ReleaseReservation(output);

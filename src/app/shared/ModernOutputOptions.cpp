@@ -90,9 +90,9 @@ int32_t EstimatedVideoBitRate(const std::string& size, const std::string& rate) 
 
 // The source's length in seconds; 0 when it is not known.
 double SourceSeconds(const converter::TAVProbe& source) {
-    const AVFormatContext* context = source.FormatContext();
-    if (context && context->duration > 0)
-        return static_cast<double>(context->duration) / 1e6;
+    const int64_t duration = source.Container().DurationUs;
+    if (duration > 0)
+        return static_cast<double>(duration) / 1e6;
     const VideoStreamInfo video = source.VideoInfo(-1);
     return video.DurationScaled > 0 ? static_cast<double>(video.DurationScaled) / 1e6 : 0.0;
 }

@@ -1,0 +1,1 @@
+#include "binding/AVLibs.h"

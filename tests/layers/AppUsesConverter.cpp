@@ -1,0 +1,1 @@
+#include "converter/AVConverter.h"

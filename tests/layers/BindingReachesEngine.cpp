@@ -1,0 +1,1 @@
+#include "engine/session/FFmpeg.h"
