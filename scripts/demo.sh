@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja
 cmake --build build
+# The sample clip is one of the test media (made with the tests; built here by name in case
+# the tests are switched off).
+cmake --build build --target fixtures
 
 out=build/demo-output
 # A fresh folder each time, so the output keeps its plain name (the converter never overwrites

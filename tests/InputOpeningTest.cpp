@@ -300,10 +300,12 @@ TEST(InputReopeningTest, ASoundFileOpenedBeforeIsProbedWithASmallBudgetAndDescri
             EXPECT_EQ(again.TotalOutputDuration, full.TotalOutputDuration);
             const int64_t fullRead = full.InputFiles[0]->pb->pos;
             const int64_t read = again.InputFiles[0]->pb->pos;
-            if (known == view && fullRead > 8 * REOPEN_PROBE_SIZE)
+            if (known == view && fullRead > 8 * REOPEN_PROBE_SIZE) {
                 EXPECT_LT(read, fullRead / 2);
-            if (known != view)
+            }
+            if (known != view) {
                 EXPECT_EQ(read, fullRead);
+            }
             // The session keeps what it knows through its next set-up.
             again.InitSession();
             EXPECT_EQ(again.KnownInputView, view);

@@ -3,9 +3,9 @@
 
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
+#include "engine/hooks/FrameHookLibrary.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/hooks/FrameHookLibrary.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
 #include "engine/options/MatrixParser.h"
 
+#include "engine/options/ValueConversion.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/options/ValueConversion.h"
 
 #include <cstdlib>
 

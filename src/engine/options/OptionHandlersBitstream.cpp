@@ -2,9 +2,9 @@
 // type's pending chain, written in FFmpeg's chain syntax ("name1,name2").
 
 #include "binding/AVCodecHlpr.h"
+#include "engine/options/ValueConversion.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/options/ValueConversion.h"
 
 namespace mobivert::engine {
 

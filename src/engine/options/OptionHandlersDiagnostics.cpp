@@ -3,8 +3,8 @@
 
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
-#include "engine/session/FFmpeg.h"
 #include "engine/options/ValueConversion.h"
+#include "engine/session/FFmpeg.h"
 
 #include <ctime>
 #include <filesystem>

@@ -1,9 +1,9 @@
 // Stream maps, meta-data maps and input timestamp scales: small structured values of numbers
 // and one-character separators.
 
+#include "engine/options/ValueConversion.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/options/ValueConversion.h"
 
 #include <cerrno>
 #include <cstdlib>

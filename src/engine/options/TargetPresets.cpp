@@ -2,9 +2,9 @@
 // camcorder format, for the television norm that is given or detected from the frame rate.
 
 #include "binding/AVFormatHlpr.h"
+#include "engine/options/ValueConversion.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
-#include "engine/options/ValueConversion.h"
 
 #include <cmath>
 
