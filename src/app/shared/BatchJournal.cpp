@@ -1,6 +1,9 @@
 #include "app/shared/BatchJournal.h"
 
+#include "app/shared/ChoiceFields.h"
+#include "app/shared/FieldLines.h"
 #include "app/shared/Presets.h"
+#include "converter/LineText.h"
 #include "converter/WorkFile.h"
 
 #include <algorithm>
@@ -20,6 +23,9 @@
 namespace mobivert::app {
 
 namespace fs = std::filesystem;
+using converter::Escape;
+using converter::Unescape;
+using converter::WriteAll;
 
 namespace {
 
@@ -39,51 +45,17 @@ const std::map<TJournalState, std::string>& StateNames() {
     return names;
 }
 
-// Values keep to one line: backslash, line break and tab are escaped.
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c == '\r')
-            out += "\\r";
-        else
-            out += c;
-    }
-    return out;
-}
-
-bool Unescape(const std::string& text, std::string& out) {
-    out.clear();
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\') {
-            out += text[i];
-            continue;
-        }
-        if (++i >= text.size())
-            return false;
-        switch (text[i]) {
-        case '\\':
-            out += '\\';
-            break;
-        case 'n':
-            out += '\n';
-            break;
-        case 't':
-            out += '\t';
-            break;
-        case 'r':
-            out += '\r';
-            break;
-        default:
-            return false;
-        }
-    }
-    return true;
+// The batch's settings with the keys the journal writes them under (see ChoiceFields.h).
+template <class Batch, class Visitor> void VisitJournalFields(Batch& b, Visitor&& visit) {
+    auto& s = b.Settings;
+    visit("program", b.Program, CHOICES_FIRST);
+    visit("preset", s.PresetText, CHOICES_FIRST);
+    visit("same-folder", s.SameFolder, CHOICES_FIRST);
+    visit("output-folder", s.OutputFolder, CHOICES_FIRST);
+    visit("jobs", b.Jobs, CHOICES_FIRST);
+    visit("input-options", s.InputExtOptions, CHOICES_FIRST);
+    visit("output-options", s.OutputExtOptions, CHOICES_FIRST);
+    VisitChoiceFields(s.Choices, visit);
 }
 
 std::vector<std::string> SplitTabs(const std::string& line) {
@@ -93,18 +65,6 @@ std::vector<std::string> SplitTabs(const std::string& line) {
         parts.push_back(line.substr(start, tab - start));
     parts.push_back(line.substr(start));
     return parts;
-}
-
-bool WriteWhole(int fd, const std::string& text) {
-    for (size_t done = 0; done < text.size();) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 void SyncFolder(const std::string& folder) {
@@ -119,7 +79,7 @@ void SyncFolder(const std::string& folder) {
 bool ReplaceFile(const std::string& path, const std::string& text, std::string& error) {
     const std::string temporary = path + ".new";
     int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && WriteWhole(fd, text) && fsync(fd) == 0;
+    bool ok = fd >= 0 && WriteAll(fd, text) && fsync(fd) == 0;
     int saved = errno;
     if (fd >= 0)
         close(fd);
@@ -220,36 +180,9 @@ TJournalBatch JournalOf(const std::string& program, const TBatchSettings& settin
 }
 
 std::string FormatJournal(const TJournalBatch& b) {
-    const TBatchSettings& s = b.Settings;
-    const TStoredChoices& c = s.Choices;
     std::ostringstream out;
     out << kHeader << kVersion << "\n";
-    out << "program=" << Escape(b.Program) << "\n";
-    out << "preset=" << Escape(s.PresetText) << "\n";
-    out << "same-folder=" << (s.SameFolder ? 1 : 0) << "\n";
-    out << "output-folder=" << Escape(s.OutputFolder) << "\n";
-    out << "jobs=" << b.Jobs << "\n";
-    out << "channels=" << c.AudioChannelChoice << "\n";
-    out << "sample-rate=" << c.SampleRateChoice << "\n";
-    out << "aspect=" << c.AspectChoice << "\n";
-    out << "frame-rate=" << c.FrameRateChoice << "\n";
-    out << "video-bitrate-default=" << (c.VideoBitRateDefault ? 1 : 0) << "\n";
-    out << "video-bitrate=" << Escape(c.VideoBitRateText) << "\n";
-    out << "audio-bitrate-default=" << (c.AudioBitRateDefault ? 1 : 0) << "\n";
-    out << "audio-bitrate=" << Escape(c.AudioBitRateText) << "\n";
-    out << "size-default=" << (c.ResolutionDefault ? 1 : 0) << "\n";
-    out << "width=" << Escape(c.WidthText) << "\n";
-    out << "height=" << Escape(c.HeightText) << "\n";
-    out << "input-options=" << Escape(s.InputExtOptions) << "\n";
-    out << "output-options=" << Escape(s.OutputExtOptions) << "\n";
-    out << "modern-channels=" << c.ModernChannelChoice << "\n";
-    out << "modern-sample-rate=" << c.ModernSampleRateChoice << "\n";
-    out << "modern-frame-rate=" << c.ModernFrameRateChoice << "\n";
-    out << "modern-size=" << c.ModernSizeChoice << "\n";
-    out << "rate-control=" << c.RateControlChoice << "\n";
-    out << "quality=" << Escape(c.QualityText) << "\n";
-    out << "target-size=" << Escape(c.TargetSizeText) << "\n";
-    out << "hardware=" << (c.HardwareEncoding ? 1 : 0) << "\n";
+    out << FieldLinesText([&b](auto& line) { VisitJournalFields(b, line); });
     for (const TJournalFile& f : b.Files)
         out << "file=" << StateNames().at(f.State) << "\t" << Escape(f.Source) << "\t"
             << Escape(f.Output) << "\t" << Escape(f.Part) << "\n";
@@ -271,7 +204,7 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
         reason = "written by an unknown version";
         return false;
     }
-    std::map<std::string, std::string> values;
+    TFieldLines lines;
     bool ended = false;
     while (std::getline(in, line)) {
         if (line == "end") {
@@ -304,7 +237,7 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
             continue;
         }
         std::string unescaped;
-        if (!Unescape(value, unescaped) || !values.emplace(key, unescaped).second) {
+        if (!Unescape(value, unescaped) || !lines.Add(key, unescaped)) {
             reason = "a line cannot be read";
             return false;
         }
@@ -324,51 +257,27 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
             return false;
         }
     }
-    TBatchSettings& s = b.Settings;
-    TStoredChoices& c = s.Choices;
-    auto text_ = [&values](const char* key, std::string& out) {
-        auto it = values.find(key);
-        if (it == values.end())
-            return false;
-        out = it->second;
-        return true;
+    auto read = [](const std::string& text, auto& field) {
+        using Field = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<Field, std::string>) {
+            field = text;
+            return true;
+        } else if constexpr (std::is_same_v<Field, bool>) {
+            return ParseBool(text, field);
+        } else {
+            return ParseInt(text, field);
+        }
     };
-    auto number = [&values](const char* key, int& out) {
-        auto it = values.find(key);
-        return it != values.end() && ParseInt(it->second, out);
-    };
-    auto flag = [&values](const char* key, bool& out) {
-        auto it = values.find(key);
-        return it != values.end() && ParseBool(it->second, out);
-    };
-    // Journals written before the modern presets lack their six choices, and those written
-    // before target sizes and hardware encoding lack those two.
-    const bool targets = values.size() == 26;
-    const bool modern = values.size() == 24 || targets;
-    bool complete =
-        (values.size() == 18 || modern) && text_("program", b.Program) &&
-        text_("preset", s.PresetText) && flag("same-folder", s.SameFolder) &&
-        text_("output-folder", s.OutputFolder) && number("jobs", b.Jobs) &&
-        number("channels", c.AudioChannelChoice) && number("sample-rate", c.SampleRateChoice) &&
-        number("aspect", c.AspectChoice) && number("frame-rate", c.FrameRateChoice) &&
-        flag("video-bitrate-default", c.VideoBitRateDefault) &&
-        text_("video-bitrate", c.VideoBitRateText) &&
-        flag("audio-bitrate-default", c.AudioBitRateDefault) &&
-        text_("audio-bitrate", c.AudioBitRateText) && flag("size-default", c.ResolutionDefault) &&
-        text_("width", c.WidthText) && text_("height", c.HeightText) &&
-        text_("input-options", s.InputExtOptions) && text_("output-options", s.OutputExtOptions) &&
-        (!modern ||
-         (number("modern-channels", c.ModernChannelChoice) &&
-          number("modern-sample-rate", c.ModernSampleRateChoice) &&
-          number("modern-frame-rate", c.ModernFrameRateChoice) &&
-          number("modern-size", c.ModernSizeChoice) &&
-          number("rate-control", c.RateControlChoice) && text_("quality", c.QualityText))) &&
-        (!targets ||
-         (text_("target-size", c.TargetSizeText) && flag("hardware", c.HardwareEncoding)));
+    // Journals written before the modern presets lack their choices, and those written before
+    // target sizes and hardware encoding lack those.
+    const bool complete =
+        lines.ReadAll([&b](auto& visit) { VisitJournalFields(b, visit); }, read, CHOICES_FIRST);
     if (!complete) {
         reason = "a setting is missing or cannot be read";
         return false;
     }
+    const TBatchSettings& s = b.Settings;
+    const TStoredChoices& c = s.Choices;
     // Whatever would be handed to a conversion must be what this version accepts.
     if (!FindPreset(s.PresetText) || b.Jobs < 1 || b.Jobs > 64 || !CheckStoredChoices(c).empty() ||
         c.AudioChannelChoice < 0 || c.AudioChannelChoice > 2 || c.SampleRateChoice < 0 ||
@@ -485,7 +394,7 @@ void TBatchJournal::TaskEnded(int task, const converter::TTaskStatus& ended) {
         file.Output = ended.PublishedName;
     file.Part.clear();
     // One line appended and flushed: the cost of an end does not grow with the batch.
-    if (WriteWhole(appendFd_, EndedLine(index, file.State, ended.PublishedName)))
+    if (WriteAll(appendFd_, EndedLine(index, file.State, ended.PublishedName)))
         fdatasync(appendFd_);
 }
 

@@ -1,7 +1,9 @@
 #include "app/shared/UserPresets.h"
 
+#include "app/shared/ChoiceFields.h"
+#include "app/shared/FieldLines.h"
 #include "app/shared/Presets.h"
-#include "converter/RecordText.h"
+#include "converter/LineText.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -20,66 +22,11 @@ namespace {
 constexpr const char* kHeader = "# Corvel Mobivert preset 1";
 constexpr const char* kExtension = ".preset";
 
-// Every key of the file but the name and the format, with the choice it holds as text.
-struct ChoiceKey {
-    const char* Key;
-    std::function<std::string(const TStoredChoices&)> Write;
-    std::function<bool(const std::string&, TStoredChoices&)> Read;
-};
-
-ChoiceKey Number(const char* key, int TStoredChoices::*field) {
-    return {key, [field](const TStoredChoices& c) { return std::to_string(c.*field); },
-            [field](const std::string& text, TStoredChoices& c) {
-                std::optional<int> value = ParseIntegerText(text);
-                if (value)
-                    c.*field = *value;
-                return value.has_value();
-            }};
-}
-
-ChoiceKey Text(const char* key, std::string TStoredChoices::*field) {
-    return {key, [field](const TStoredChoices& c) { return c.*field; },
-            [field](const std::string& text, TStoredChoices& c) {
-                c.*field = text;
-                return true;
-            }};
-}
-
-ChoiceKey Flag(const char* key, bool TStoredChoices::*field) {
-    return {key, [field](const TStoredChoices& c) { return std::string(c.*field ? "1" : "0"); },
-            [field](const std::string& text, TStoredChoices& c) {
-                c.*field = text == "1";
-                return text == "0" || text == "1";
-            }};
-}
-
-// The keys added last, which older files lack (they are at the end of the list).
-constexpr size_t LATER_KEYS = 2;
-
-const std::vector<ChoiceKey>& ChoiceKeys() {
-    using C = TStoredChoices;
-    static const std::vector<ChoiceKey> keys = {
-        Number("channels", &C::AudioChannelChoice),
-        Number("sample-rate", &C::SampleRateChoice),
-        Number("aspect", &C::AspectChoice),
-        Number("frame-rate", &C::FrameRateChoice),
-        Flag("video-bitrate-default", &C::VideoBitRateDefault),
-        Text("video-bitrate", &C::VideoBitRateText),
-        Flag("audio-bitrate-default", &C::AudioBitRateDefault),
-        Text("audio-bitrate", &C::AudioBitRateText),
-        Flag("size-default", &C::ResolutionDefault),
-        Text("width", &C::WidthText),
-        Text("height", &C::HeightText),
-        Number("modern-channels", &C::ModernChannelChoice),
-        Number("modern-sample-rate", &C::ModernSampleRateChoice),
-        Number("modern-frame-rate", &C::ModernFrameRateChoice),
-        Number("modern-size", &C::ModernSizeChoice),
-        Number("rate-control", &C::RateControlChoice),
-        Text("quality", &C::QualityText),
-        Text("target-size", &C::TargetSizeText),
-        Flag("hardware", &C::HardwareEncoding),
-    };
-    return keys;
+// The file's fields: the name, the format it is made from, and the choices.
+template <class Preset, class Visitor> void VisitPresetFields(Preset& preset, Visitor&& visit) {
+    visit("name", preset.Name, CHOICES_FIRST);
+    visit("format", preset.Format, CHOICES_FIRST);
+    VisitChoiceFields(preset.Choices, visit);
 }
 
 std::string ReadWhole(const std::string& path, bool& ok) {
@@ -120,12 +67,8 @@ std::string UserPresetFolder(const std::string& configPath) {
 }
 
 std::string FormatUserPreset(const TUserPreset& preset) {
-    std::string text = std::string(kHeader) + "\n";
-    text += "name=" + converter::Escape(preset.Name) + "\n";
-    text += "format=" + converter::Escape(preset.Format) + "\n";
-    for (const ChoiceKey& key : ChoiceKeys())
-        text += std::string(key.Key) + "=" + converter::Escape(key.Write(preset.Choices)) + "\n";
-    return text;
+    return std::string(kHeader) + "\n" +
+           FieldLinesText([&preset](auto& line) { VisitPresetFields(preset, line); });
 }
 
 bool ParseUserPreset(const std::string& text, TUserPreset& preset, std::string& reason) {
@@ -135,34 +78,38 @@ bool ParseUserPreset(const std::string& text, TUserPreset& preset, std::string& 
         reason = "it is not a Corvel Mobivert preset file";
         return false;
     }
-    std::map<std::string, std::string> values;
+    TFieldLines lines;
     while (std::getline(in, line)) {
         const size_t equals = line.find('=');
         if (equals == std::string::npos ||
-            !values.emplace(line.substr(0, equals), converter::Unescape(line.substr(equals + 1)))
-                 .second) {
+            !lines.Add(line.substr(0, equals), converter::Unescape(line.substr(equals + 1)))) {
             reason = "a line cannot be read";
             return false;
         }
     }
+    auto readField = [](const std::string& text, auto& field) {
+        using Field = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<Field, std::string>) {
+            field = text;
+            return true;
+        } else if constexpr (std::is_same_v<Field, bool>) {
+            field = text == "1";
+            return text == "0" || text == "1";
+        } else {
+            std::optional<int> value = ParseIntegerText(text);
+            if (value)
+                field = *value;
+            return value.has_value();
+        }
+    };
     TUserPreset read;
-    // Files written before target sizes and hardware encoding lack their two keys.
-    const bool older = values.size() + LATER_KEYS == ChoiceKeys().size() + 2 &&
-                       !values.count("target-size") && !values.count("hardware");
-    bool complete = (older || values.size() == ChoiceKeys().size() + 2) && values.count("name") &&
-                    values.count("format");
-    const size_t firstLater = ChoiceKeys().size() - LATER_KEYS;
-    for (size_t k = 0; k < ChoiceKeys().size(); ++k) {
-        const ChoiceKey& key = ChoiceKeys()[k];
-        complete = complete && (values.count(key.Key) ? key.Read(values[key.Key], read.Choices)
-                                                      : older && k >= firstLater);
-    }
-    if (!complete) {
+    // Preset files came with the modern presets; those written before target sizes and
+    // hardware encoding lack their keys.
+    if (!lines.ReadAll([&read](auto& visit) { VisitPresetFields(read, visit); }, readField,
+                       CHOICES_MODERN)) {
         reason = "a setting is missing or cannot be read";
         return false;
     }
-    read.Name = values["name"];
-    read.Format = values["format"];
     if (std::string problem = CheckUserPresetName(read.Name); !problem.empty()) {
         reason = problem;
         return false;
