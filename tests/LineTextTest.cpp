@@ -1,8 +1,8 @@
 // Values kept to one line, whole writes, and the stored fields read back by generation.
 
+#include "converter/LineText.h"
 #include "app/shared/BatchJournal.h"
 #include "app/shared/UserPresets.h"
-#include "converter/LineText.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -14,8 +14,8 @@ using mobivert::converter::Unescape;
 using mobivert::converter::WriteAll;
 
 TEST(LineText, EscapedValuesComeBackAndWhatEscapeNeverWritesIsTold) {
-    for (const std::string value : {"plain", "a\\b", "two\nlines", "tab\there", "cr\r", "\\n",
-                                    "", "ends with \\"}) {
+    for (const std::string value :
+         {"plain", "a\\b", "two\nlines", "tab\there", "cr\r", "\\n", "", "ends with \\"}) {
         const std::string escaped = Escape(value);
         EXPECT_EQ(escaped.find_first_of("\n\r\t"), std::string::npos) << escaped;
         std::string back;
@@ -73,8 +73,8 @@ TEST(StoredFields, OlderFilesLackWholeGenerationsOnly) {
         return text;
     };
     const std::vector<std::string> targets{"target-size", "hardware"};
-    std::vector<std::string> modern{"modern-channels", "modern-sample-rate",
-                                    "modern-frame-rate", "modern-size", "rate-control", "quality"};
+    std::vector<std::string> modern{"modern-channels", "modern-sample-rate", "modern-frame-rate",
+                                    "modern-size",     "rate-control",       "quality"};
     std::vector<std::string> both = modern;
     both.insert(both.end(), targets.begin(), targets.end());
     TJournalBatch read;
@@ -95,8 +95,7 @@ TEST(StoredFields, OlderFilesLackWholeGenerationsOnly) {
         std::string name = c.Removed.empty() ? "none" : c.Removed.front();
         EXPECT_EQ(ParseJournal(without(journal, c.Removed), read, reason), c.JournalRead)
             << name << " " << c.Removed.size() << ": " << reason;
-        EXPECT_EQ(ParseUserPreset(without(presetText, c.Removed), readPreset, reason),
-                  c.PresetRead)
+        EXPECT_EQ(ParseUserPreset(without(presetText, c.Removed), readPreset, reason), c.PresetRead)
             << name << " " << c.Removed.size() << ": " << reason;
     }
     // A key no program wrote makes the file unreadable, whatever its generation.

@@ -48,7 +48,7 @@ void TFFmpeg::ForwardControls(int socket, bool& stopSent) {
     if (stopSent)
         return;
     if (StopRequested) {
-        SendAll(socket, "stop\n");
+        WriteAll(socket, ControlText(CONTROL_STOP));
         stopSent = true;
         return;
     }
@@ -56,10 +56,10 @@ void TFFmpeg::ForwardControls(int socket, bool& stopSent) {
         return;
     // The worker holds at its safe point while this thread holds here: no report is raised
     // until the run is resumed or stopped.
-    SendAll(socket, "pause\n");
+    WriteAll(socket, ControlText(CONTROL_PAUSE));
     PausePoint();
     stopSent = StopRequested;
-    SendAll(socket, stopSent ? "stop\n" : "resume\n");
+    WriteAll(socket, ControlText(stopSent ? CONTROL_STOP : CONTROL_RESUME));
 }
 
 void TFFmpeg::HandleReport(const TWorkerReport& report, bool& ended, std::string& lastLine) {
@@ -107,7 +107,7 @@ void TFFmpeg::RunInWorker() {
     if (!worker.Start(WorkerProgram, error, OutputDescriptor, Starter.get()))
         throw engine::FFMpegException(error);
     // A worker that dies at once shows as the end of its reports below.
-    SendAll(worker.Socket(), JobText(job));
+    WriteAll(worker.Socket(), JobText(job));
 
     TLineReader reader;
     bool ended = false;
@@ -125,9 +125,12 @@ void TFFmpeg::RunInWorker() {
             break;
         std::string line;
         TWorkerReport report;
-        while (reader.Next(line))
+        while (reader.Next(line)) {
             if (ReadReport(line, report))
                 HandleReport(report, ended, lastLine);
+            else
+                Log(1, "The worker sent a line that cannot be read: " + Escape(line));
+        }
     }
     int status = worker.Wait();
     if (!ended) {

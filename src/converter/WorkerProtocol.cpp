@@ -11,8 +11,13 @@
 
 namespace mobivert::converter {
 
+std::string ControlText(const char* control) {
+    return std::string(control) + "\n";
+}
+
 std::string JobText(const TWorkerJob& job) {
-    std::string text = "lib=" + Escape(job.LibraryDirectory) + "\n";
+    std::string text = std::string(PROTOCOL_LINE) + "\n";
+    text += "lib=" + Escape(job.LibraryDirectory) + "\n";
     text += "versioned=" + std::string(job.VersionedNames ? "1" : "0") + "\n";
     text += "loglevel=" + std::to_string(job.LogLevel) + "\n";
     text += "progress=" + std::to_string(job.ProgressIntervalMs) + "\n";
@@ -53,6 +58,11 @@ bool StartsWith(const std::string& text, const char* prefix, std::string& rest) 
 } // namespace
 
 bool ReadJobLine(TWorkerJob& job, const std::string& line, bool& done) {
+    done = false;
+    if (!job.ProtocolSeen) {
+        job.ProtocolSeen = line == PROTOCOL_LINE;
+        return job.ProtocolSeen;
+    }
     std::string rest;
     done = line == "end";
     if (done)
@@ -168,19 +178,6 @@ bool TLineReader::Next(std::string& line) {
         return false;
     line = buffer_.substr(0, end);
     buffer_.erase(0, end + 1);
-    return true;
-}
-
-bool SendAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += static_cast<size_t>(n);
-    }
     return true;
 }
 

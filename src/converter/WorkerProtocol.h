@@ -1,15 +1,31 @@
 #pragma once
 // What the converter and a worker process say to each other over their socket, one line per
-// message. The converter sends the job (the task's file names and option records, then "end")
-// followed by control lines ("pause", "resume", "stop"); the worker sends log lines, progress
-// and, last, its end report.
+// message. The converter sends the job (the protocol line, the task's file names and option
+// records, then "end") followed by control lines; the worker sends log lines, progress and,
+// last, its end report.
 
+#include "converter/LineText.h"
 #include "converter/OptionRecords.h"
 
 #include <cstdint>
 #include <string>
 
 namespace mobivert::converter {
+
+// The first line of every job. A worker program of another build that speaks otherwise refuses
+// the job instead of misreading it.
+inline constexpr const char* PROTOCOL_LINE = "mobivert-worker protocol 1";
+
+// The controls the converter sends while a task runs, each on a line of its own.
+inline constexpr const char* CONTROL_PAUSE = "pause";
+inline constexpr const char* CONTROL_RESUME = "resume";
+inline constexpr const char* CONTROL_STOP = "stop";
+std::string ControlText(const char* control);
+
+// What a worker ends with when it cannot read the job it was given.
+inline constexpr const char* MSG_JOB_UNREADABLE =
+    "The worker program cannot read the job it was given; it may belong to another version of "
+    "the program";
 
 struct TWorkerJob {
     std::string LibraryDirectory;
@@ -30,11 +46,14 @@ struct TWorkerJob {
     int OutputDescriptor = -1;
     bool HasOutputRecord = false;
     TOutputOptions Output;
+    // Set by the job's first line, the protocol line.
+    bool ProtocolSeen = false;
 };
 
-// The job as lines, the last one "end".
+// The job as lines, the first one the protocol line, the last one "end".
 std::string JobText(const TWorkerJob& job);
-// Reads one line of a job; false for a line that is not part of one. done is set by "end".
+// Reads one line of a job; false for a line that is not part of one, and for a first line that
+// is not the protocol line. done is set by "end".
 bool ReadJobLine(TWorkerJob& job, const std::string& line, bool& done);
 
 struct TWorkerReport {
@@ -72,9 +91,5 @@ public:
 private:
     std::string buffer_;
 };
-
-// Writes all of text, retrying after interruptions; false when the peer is gone. A closed peer
-// never raises SIGPIPE.
-bool SendAll(int fd, const std::string& text);
 
 } // namespace mobivert::converter

@@ -34,7 +34,7 @@ std::mutex sendMutex;
 
 void Report(const std::string& text) {
     std::lock_guard lock(sendMutex);
-    SendAll(CHANNEL, text);
+    WriteAll(CHANNEL, text);
 }
 
 // The failure a run inside the component would report for a refused set-up.
@@ -74,12 +74,15 @@ void FollowControls(TLineReader reader, TAVConverter& converter) {
     for (;;) {
         std::string line;
         while (reader.Next(line)) {
-            if (line == "pause")
+            if (line == CONTROL_PAUSE)
                 converter.PauseConvert();
-            else if (line == "resume")
+            else if (line == CONTROL_RESUME)
                 converter.ResumeConvert();
-            else if (line == "stop")
+            else if (line == CONTROL_STOP)
                 converter.StopConvert();
+            else
+                converter.TaskLog(
+                    0, 1, "The converter sent a control that cannot be read: " + Escape(line));
         }
         if (!reader.Fill(CHANNEL)) {
             converter.StopConvert();
@@ -92,8 +95,10 @@ void FollowControls(TLineReader reader, TAVConverter& converter) {
 [[noreturn]] void RunTask() {
     TLineReader reader;
     TWorkerJob job;
-    if (!ReadJob(reader, job))
+    if (!ReadJob(reader, job)) {
+        Report(EndReportText(false, true, MSG_JOB_UNREADABLE));
         _exit(2);
+    }
     if (FaultAt("start", job.InputFileName))
         std::abort();
     bool faultAtProgress = FaultAt("progress", job.InputFileName);
