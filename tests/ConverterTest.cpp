@@ -8,6 +8,7 @@
 #include "converter/FFmpegTask.h"
 #include "converter/RecordText.h"
 #include "converter/WorkerProtocol.h"
+#include "support/ConverterEvents.h"
 #include "support/MediaReader.h"
 #include "support/OwnerLoop.h"
 #include "support/TempDir.h"
@@ -34,66 +35,6 @@ using namespace std::chrono_literals;
 using testing::HasSubstr;
 
 namespace {
-
-struct TerminateRecord {
-    int Index;
-    bool Finished;
-    bool Exception;
-    std::string Message;
-    pid_t Thread;
-    std::chrono::steady_clock::time_point When;
-};
-
-struct LogRecord {
-    int Index;
-    TLogLevel Level;
-    std::string Text;
-};
-
-// Collects the component's events from whatever thread raises them.
-struct Events {
-    std::mutex Mutex;
-    std::condition_variable Changed;
-    std::vector<TerminateRecord> Terminates;
-    std::vector<LogRecord> Logs;
-    std::vector<int> ProgressIndexes;
-    std::atomic<int> ProgressCount{0};
-
-    void Attach(TAVConverter& converter) {
-        converter.OnTerminate = [this](int index, bool finished, bool exception,
-                                       const std::string& message) {
-            std::lock_guard lock(Mutex);
-            Terminates.push_back(
-                {index, finished, exception, message, gettid(), std::chrono::steady_clock::now()});
-            Changed.notify_all();
-        };
-        converter.OnLog = [this](int index, TLogLevel level, const std::string& text) {
-            std::lock_guard lock(Mutex);
-            Logs.push_back({index, level, text});
-        };
-        converter.OnProgress = [this](int index, int, int, int, float, float, int64_t, int) {
-            std::lock_guard lock(Mutex);
-            ProgressIndexes.push_back(index);
-            ++ProgressCount;
-        };
-    }
-    bool BatchEnded() {
-        std::lock_guard lock(Mutex);
-        return !Terminates.empty() && Terminates.back().Index == -1;
-    }
-    bool WaitBatchEnd(std::chrono::milliseconds timeout = 30s) {
-        std::unique_lock lock(Mutex);
-        return Changed.wait_for(
-            lock, timeout, [this] { return !Terminates.empty() && Terminates.back().Index == -1; });
-    }
-    std::vector<int> TerminateOrder() {
-        std::lock_guard lock(Mutex);
-        std::vector<int> order;
-        for (auto& t : Terminates)
-            order.push_back(t.Index);
-        return order;
-    }
-};
 
 class ConverterTest : public testing::Test {
 protected:
@@ -138,7 +79,7 @@ protected:
     TempDir dir;
     std::vector<std::string> outputs;
     TAVConverter converter;
-    Events events;
+    ConverterEvents events;
 };
 
 TEST_F(ConverterTest, PropertiesAndTheirRules) {
@@ -592,7 +533,7 @@ TEST_F(ConverterTest, ActionsRightAfterAStopNeverHang) {
         auto converter = std::make_unique<TAVConverter>();
         ASSERT_TRUE(converter->LoadAVLib("", true));
         converter->SetLogLevel(llQuiet);
-        Events events;
+        ConverterEvents events;
         events.Attach(*converter);
         auto addTask = [&](int n) {
             int index = converter->AddInputFile(Fixture(n % 2 ? "mono8k.wav" : "tone.mp3"));
@@ -778,7 +719,7 @@ void ExpectOnlyChild(pid_t starter) {
 
 // Every task converted (the three and the batch's end) and a pre-loaded worker other than the
 // first serves the batch; no process of a replaced one is left.
-void ExpectAllConvertedByAReplacement(TAVConverter& converter, Events& events,
+void ExpectAllConvertedByAReplacement(TAVConverter& converter, ConverterEvents& events,
                                       const std::vector<std::string>& outputs, pid_t first) {
     // Asked before the events' lock is taken: the converter's own lock comes first.
     const pid_t replacement = converter.WorkerStarterPid();
@@ -827,7 +768,7 @@ TEST_F(ConverterTest, APreloadedWorkerThatStopsAnsweringIsReplacedAndTheTasksSti
 }
 
 // The order in which the tasks' first log lines arrived: the order they started in.
-std::vector<int> FirstLogOrder(Events& events) {
+std::vector<int> FirstLogOrder(ConverterEvents& events) {
     std::lock_guard lock(events.Mutex);
     std::vector<int> order;
     for (const LogRecord& log : events.Logs)
