@@ -9,16 +9,15 @@
 #include "converter/AVConverter.h"
 #include "converter/FFmpegTask.h"
 #include "engine/session/EncoderLookahead.h"
+#include "support/ConverterEvents.h"
 #include "support/EngineRun.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
-#include <mutex>
 #include <regex>
 
 using namespace mobivert::engine;
@@ -194,17 +193,11 @@ TEST_F(CodecThreadsTest, ConcurrentConversionsShareTheCores) {
     using namespace mobivert::converter;
     TAVConverter converter;
     ASSERT_TRUE(converter.LoadAVLib("", true)) << converter.LastError();
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool batchEnded = false;
-    converter.OnTerminate = [&](int index, bool, bool, const std::string&) {
-        std::lock_guard lock(mutex);
-        batchEnded = batchEnded || index == -1;
-        ended.notify_all();
-    };
+    ConverterEvents events;
+    events.Attach(converter, {.Logs = false, .Progress = false});
     auto runBatch = [&](int tasks, int atOnce) {
         converter.ClearTasks();
-        batchEnded = false;
+        events.Clear();
         std::vector<std::string> outputs;
         for (int i = 0; i < tasks; ++i) {
             int index = converter.AddInputFile(Fixture("h264_aac.mp4"));
@@ -217,8 +210,7 @@ TEST_F(CodecThreadsTest, ConcurrentConversionsShareTheCores) {
                 << converter.LastError();
         }
         converter.StartConvert(atOnce);
-        std::unique_lock lock(mutex);
-        EXPECT_TRUE(ended.wait_for(lock, std::chrono::seconds(60), [&] { return batchEnded; }));
+        EXPECT_TRUE(events.WaitBatchEnd(std::chrono::seconds(60)));
         return outputs;
     };
 

@@ -4,31 +4,25 @@
 
 #include "app/shared/ConversionDriver.h"
 #include "binding/AVLibs.h"
+#include "support/ConverterEvents.h"
 #include "support/TempDir.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <mutex>
 #include <sys/stat.h>
 
 using namespace mobivert::app;
 using mobivert::converter::TAVConverter;
+using mobivert::test::ConverterEvents;
 using mobivert::test::Fixture;
 using mobivert::test::TempDir;
+using mobivert::test::TerminateRecord;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct TaskEnd {
-    int Index;
-    bool Finished;
-    bool Failed;
-    std::string Message;
-};
 
 class DriverBatchTest : public ::testing::Test {
 protected:
@@ -36,15 +30,7 @@ protected:
         ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
         ASSERT_TRUE(driver.LoadLibraries(""));
         converter.SetLogLevel(mobivert::converter::llQuiet);
-        converter.OnTerminate = [this](int index, bool finished, bool failed,
-                                       const std::string& message) {
-            std::lock_guard lock(mutex);
-            if (index < 0)
-                batchEnded = true;
-            else
-                ends.push_back({index, finished, failed, message});
-            changed.notify_all();
-        };
+        events.Attach(converter, {.Logs = false, .Progress = false});
         settings.OutputFolder = out.Path().string();
         settings.ReserveOutputNames = true;
     }
@@ -61,8 +47,7 @@ protected:
 
     bool RunBatch() {
         converter.StartConvert(1);
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, 60s, [this] { return batchEnded; });
+        return events.WaitBatchEnd(60s);
     }
 
     TempDir out;
@@ -70,10 +55,7 @@ protected:
     TAVConverter converter;
     TConversionDriver driver{converter};
     TBatchSettings settings;
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool batchEnded = false;
-    std::vector<TaskEnd> ends;
+    ConverterEvents events;
 };
 
 } // namespace
@@ -107,9 +89,10 @@ TEST_F(DriverBatchTest, OddWidthRefusesEveryTaskWithVideoAndKeepsTheAudioOnes) {
     EXPECT_EQ(files, 2);
 
     ASSERT_TRUE(RunBatch());
+    const std::vector<TerminateRecord> ends = events.TaskEnds();
     ASSERT_EQ(ends.size(), 2u);
-    for (const TaskEnd& end : ends)
-        EXPECT_TRUE(end.Finished && !end.Failed) << end.Message;
+    for (const TerminateRecord& end : ends)
+        EXPECT_TRUE(end.Finished && !end.Exception) << end.Message;
     converter.ClearTasks();
     EXPECT_GT(fs::file_size(sources[1].OutputPath), 0u);
     EXPECT_GT(fs::file_size(sources[3].OutputPath), 0u);

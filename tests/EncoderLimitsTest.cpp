@@ -6,23 +6,24 @@
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Presets.h"
 #include "binding/AVLibs.h"
+#include "support/ConverterEvents.h"
 #include "support/EngineRun.h"
 #include "support/OutputWriting.h"
 #include "support/TempDir.h"
 
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <gtest/gtest.h>
 #include <map>
-#include <mutex>
 
 using namespace mobivert::app;
 using mobivert::converter::TAVConverter;
+using mobivert::test::ConverterEvents;
 using mobivert::test::EngineRun;
 using mobivert::test::Fixture;
 using mobivert::test::RunCommand;
 using mobivert::test::TempDir;
+using mobivert::test::TerminateRecord;
 using namespace std::chrono_literals;
 
 namespace {
@@ -111,15 +112,7 @@ protected:
         ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
         ASSERT_TRUE(driver.LoadLibraries(""));
         converter.SetLogLevel(mobivert::converter::llQuiet);
-        converter.OnTerminate = [this](int index, bool finished, bool failed,
-                                       const std::string& message) {
-            std::lock_guard lock(mutex);
-            if (index < 0)
-                ended = true;
-            else
-                error = finished && !failed ? "" : "Failed: " + message;
-            changed.notify_all();
-        };
+        events.Attach(converter, {.Logs = false, .Progress = false});
     }
 
     // Converts the source with the preset; the output's name, or empty with the reason in error.
@@ -129,7 +122,7 @@ protected:
         settings.OutputFolder = out.Path().string();
         std::vector<TBatchSource> sources(1);
         sources[0].Path = source;
-        ended = false;
+        events.Clear();
         error = "not run";
         driver.LoadSources(sources, settings);
         if (driver.ConfigureOutputs(sources, settings) != 1) {
@@ -137,10 +130,11 @@ protected:
             return "";
         }
         converter.StartConvert(1);
-        std::unique_lock lock(mutex);
-        if (!changed.wait_for(lock, 60s, [this] { return ended; }))
+        const bool ended = events.WaitBatchEnd(60s);
+        for (const TerminateRecord& end : events.TaskEnds())
+            error = end.Finished && !end.Exception ? "" : "Failed: " + end.Message;
+        if (!ended)
             error = "timed out";
-        lock.unlock();
         converter.ClearTasks();
         return error.empty() ? sources[0].OutputPath : "";
     }
@@ -148,9 +142,7 @@ protected:
     TempDir out;
     TAVConverter converter;
     TConversionDriver driver{converter};
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool ended = false;
+    ConverterEvents events;
     std::string error;
 };
 

@@ -5,12 +5,12 @@
 
 #include "binding/AVLibs.h"
 #include "converter/AVConverter.h"
+#include "support/ConverterEvents.h"
 #include "support/EngineRun.h"
 #include "support/HookFiles.h"
 #include "support/PictureReader.h"
 #include "support/TempDir.h"
 
-#include <condition_variable>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdexcept>
@@ -325,15 +325,7 @@ class FrameHookComponentTest : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(converter.LoadAVLib("", true)) << converter.LastError();
-        converter.OnTerminate = [this](int index, bool, bool exception, const std::string& text) {
-            std::lock_guard lock(mutex);
-            if (index >= 0 && exception)
-                errors.push_back(text);
-            if (index == -1) {
-                ended = true;
-                changed.notify_all();
-            }
-        };
+        events.Attach(converter, {.Logs = false, .Progress = false});
     }
 
     int AddTask(const std::string& output, const mobivert::converter::TOutputOptions& options,
@@ -349,17 +341,17 @@ protected:
 
     void RunBatch() {
         converter.StartConvert(1);
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(120), [this] { return ended; }));
+        ASSERT_TRUE(events.WaitBatchEnd(std::chrono::seconds(120)));
+        std::vector<std::string> errors;
+        for (const TerminateRecord& end : events.TaskEnds())
+            if (end.Exception)
+                errors.push_back(end.Message);
         EXPECT_TRUE(errors.empty()) << errors.front();
     }
 
     TempDir dir;
     mobivert::converter::TAVConverter converter;
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool ended = false;
-    std::vector<std::string> errors;
+    ConverterEvents events;
 };
 
 TEST_F(FrameHookComponentTest, EachTaskGetsItsOwnMechanism) {

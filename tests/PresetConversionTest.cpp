@@ -6,24 +6,25 @@
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Presets.h"
 #include "binding/AVLibs.h"
+#include "support/ConverterEvents.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
 #include <array>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <map>
-#include <mutex>
 
 using namespace mobivert::app;
 using mobivert::converter::TAVConverter;
+using mobivert::test::ConverterEvents;
 using mobivert::test::Fixture;
 using mobivert::test::ReadFirstStream;
 using mobivert::test::TempDir;
+using mobivert::test::TerminateRecord;
 using namespace std::chrono_literals;
 
 namespace {
@@ -178,27 +179,13 @@ protected:
         ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
         ASSERT_TRUE(driver.LoadLibraries(""));
         converter.SetLogLevel(mobivert::converter::llQuiet);
-        converter.OnTerminate = [this](int index, bool finished, bool failed,
-                                       const std::string& message) {
-            std::lock_guard lock(mutex);
-            if (index < 0) {
-                ended = true;
-            } else {
-                done = finished && !failed;
-                error = message;
-            }
-            changed.notify_all();
-        };
+        events.Attach(converter, {.Logs = false, .Progress = false});
     }
 
     TempDir out;
     TAVConverter converter;
     TConversionDriver driver{converter};
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool ended = false;
-    bool done = false;
-    std::string error;
+    ConverterEvents events;
 };
 
 } // namespace
@@ -214,14 +201,12 @@ TEST_P(PresetConversionTest, OutputHasWhatThePresetAsks) {
     driver.LoadSources(sources, settings);
     ASSERT_EQ(driver.ConfigureOutputs(sources, settings), 1) << sources[0].Error;
     converter.StartConvert(1);
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, 60s, [this] { return ended; }));
-    }
+    ASSERT_TRUE(events.WaitBatchEnd(60s));
     converter.ClearTasks();
-    ASSERT_TRUE(done) << "Failed: " << error;
+    const TerminateRecord end = events.EndOf(0);
+    ASSERT_TRUE(end.Finished && !end.Exception) << "Failed: " << end.Message;
     // The output was read back and found as asked: no warning.
-    EXPECT_EQ(error, "");
+    EXPECT_EQ(end.Message, "");
 
     const std::string& output = sources[0].OutputPath;
     auto info = MediaInfo(output);

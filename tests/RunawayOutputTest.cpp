@@ -6,17 +6,16 @@
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Presets.h"
 #include "binding/AVLibs.h"
+#include "support/ConverterEvents.h"
 #include "support/EngineRun.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <mutex>
 
 using namespace mobivert::app;
 using namespace mobivert::test;
@@ -56,32 +55,12 @@ protected:
         ASSERT_TRUE(driver.LoadLibraries(""));
         converter.SetLogLevel(mobivert::converter::llDebug);
         converter.SetProgressInterval(100);
-        converter.OnTerminate = [this](int index, bool finished, bool failed,
-                                       const std::string& message) {
-            std::lock_guard lock(mutex);
-            if (index < 0) {
-                ended = true;
-            } else {
-                result.Done = finished && !failed;
-                result.Error = message;
-            }
-            changed.notify_all();
-        };
-        converter.OnProgress = [this](int, int, int, int current, float, float, int64_t,
-                                      int total) {
-            std::lock_guard lock(mutex);
-            result.Progress.emplace_back(current, total);
-        };
-        converter.OnLog = [this](int, mobivert::converter::TLogLevel, const std::string& text) {
-            std::lock_guard lock(mutex);
-            result.Log += text + "\n";
-        };
+        events.Attach(converter);
     }
 
     // One source through the driver and the converter with a preset, as the window does it.
     Conversion Convert(const std::string& presetText, const std::string& source) {
-        result = {};
-        ended = false;
+        events.Clear();
         TBatchSettings settings;
         settings.PresetText = presetText;
         settings.OutputFolder = out.Path().string();
@@ -93,13 +72,17 @@ protected:
             return {};
         }
         converter.StartConvert(1);
-        {
-            std::unique_lock lock(mutex);
-            EXPECT_TRUE(changed.wait_for(lock, 120s, [this] { return ended; }))
-                << "the conversion of " << source << " did not end";
-        }
+        EXPECT_TRUE(events.WaitBatchEnd(120s)) << "the conversion of " << source << " did not end";
         converter.ClearTasks();
-        std::lock_guard lock(mutex);
+        Conversion result;
+        for (const TerminateRecord& end : events.TaskEnds()) {
+            result.Done = end.Finished && !end.Exception;
+            result.Error = end.Message;
+        }
+        for (const ProgressReport& report : events.ProgressReports())
+            result.Progress.emplace_back(report.CurrentMs, report.TotalMs);
+        for (const LogRecord& line : events.LogLines())
+            result.Log += line.Text + "\n";
         result.Output = sources[0].OutputPath;
         return result;
     }
@@ -107,10 +90,7 @@ protected:
     TempDir out;
     TAVConverter converter;
     TConversionDriver driver{converter};
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool ended = false;
-    Conversion result;
+    ConverterEvents events;
 };
 
 // Seconds from GStreamer's discoverer, which shares no code with the engine; -1 when unknown.
