@@ -8,15 +8,13 @@
 #include "converter/FFmpegTask.h"
 #include "converter/OutputPublishing.h"
 #include "converter/WorkFile.h"
+#include "support/ConverterEvents.h"
 #include "support/TempDir.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <map>
-#include <mutex>
 #include <regex>
 #include <unistd.h>
 
@@ -25,19 +23,14 @@ using mobivert::converter::NumberedName;
 using mobivert::converter::PartialName;
 using mobivert::converter::TAVConverter;
 using mobivert::converter::TWorkFile;
+using mobivert::test::ConverterEvents;
 using mobivert::test::Fixture;
 using mobivert::test::TempDir;
+using mobivert::test::TerminateRecord;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-struct Ended {
-    bool Finished = false;
-    bool Failed = false;
-    std::string Message;
-    std::string Published;
-};
 
 std::string ReadText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -51,15 +44,7 @@ protected:
         ASSERT_TRUE(driver.LoadLibraries(""));
         converter.SetLogLevel(mobivert::converter::llQuiet);
         converter.PublishOutputs = true;
-        converter.OnTerminate = [this](int index, bool finished, bool failed,
-                                       const std::string& message) {
-            std::lock_guard lock(mutex);
-            if (index < 0)
-                batchEnded = true;
-            else
-                ended[index] = {finished, failed, message, converter.Tasks(index)->PublishedName};
-            changed.notify_all();
-        };
+        events.Attach(converter, {.Logs = false, .Progress = false, .PublishedNames = true});
     }
 
     // Names and configures the outputs; Run converts them.
@@ -79,8 +64,7 @@ protected:
     }
     void Run(int jobs) {
         converter.StartConvert(jobs);
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, 120s, [this] { return batchEnded; }));
+        ASSERT_TRUE(events.WaitBatchEnd(120s));
     }
     std::vector<std::string> HiddenFiles() const {
         std::vector<std::string> hidden;
@@ -94,10 +78,7 @@ protected:
     TAVConverter converter;
     TConversionDriver driver{converter};
     TBatchSettings settings;
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool batchEnded = false;
-    std::map<int, Ended> ended;
+    ConverterEvents events;
 };
 
 } // namespace
@@ -114,8 +95,8 @@ TEST_F(TrustedOutputTest, EveryFixtureConvertsWithoutWarningsUnderItsChosenName)
     ASSERT_EQ(converter.TaskCount(), static_cast<int>(files.size()));
     Run(2);
     for (const TBatchSource& source : sources) {
-        const Ended& end = ended[source.Task];
-        EXPECT_TRUE(end.Finished && !end.Failed) << source.Path << ": " << end.Message;
+        const TerminateRecord end = events.EndOf(source.Task);
+        EXPECT_TRUE(end.Finished && !end.Exception) << source.Path << ": " << end.Message;
         EXPECT_EQ(end.Message, "") << source.Path;
         EXPECT_EQ(end.Published, source.OutputPath);
         EXPECT_TRUE(fs::file_size(source.OutputPath) > 0) << source.OutputPath;
@@ -127,9 +108,9 @@ TEST_F(TrustedOutputTest, SourceCutShortFinishesWithAWarningNamingEachStreamAndB
     std::vector<TBatchSource> sources = Configure({Fixture("cut_short.mp4")}, "AVI Video (*.avi)");
     ASSERT_EQ(converter.TaskCount(), 1) << sources[0].Error;
     Run(1);
-    const Ended& end = ended[0];
+    const TerminateRecord end = events.EndOf(0);
     EXPECT_TRUE(end.Finished);
-    EXPECT_FALSE(end.Failed);
+    EXPECT_FALSE(end.Exception);
     // The index promises 4 s; about half of the media is there.
     EXPECT_TRUE(std::regex_match(end.Message, std::regex("video [12]\\.[0-9] s of 4\\.0 s, "
                                                          "audio [12]\\.[0-9] s of 4\\.0 s")))
@@ -153,10 +134,10 @@ TEST_F(TrustedOutputTest, StartTimeRecordingTimeAndFrameLimitsShortenWhatIsExpec
         Configure({Fixture("sample.mp4")}, "AVI Video (*.avi)");
         ASSERT_EQ(converter.TaskCount(), 1) << c.Input << c.Output;
         const mobivert::converter::TOutputExpectation expected = converter.Tasks(0)->Expected;
-        batchEnded = false;
+        events.Clear();
         Run(1);
-        EXPECT_TRUE(ended[0].Finished) << c.Input << c.Output;
-        EXPECT_EQ(ended[0].Message, "") << c.Input << c.Output;
+        EXPECT_TRUE(events.EndOf(0).Finished) << c.Input << c.Output;
+        EXPECT_EQ(events.EndOf(0).Message, "") << c.Input << c.Output;
         ASSERT_EQ(expected.Streams.size(), 2u);
         for (const auto& stream : expected.Streams)
             EXPECT_LT(stream.DurationUs, 2100000) << c.Input << c.Output;
@@ -171,7 +152,7 @@ TEST_F(TrustedOutputTest, ANameTakenDuringTheConversionKeepsItsFileAndTheOutputT
     EXPECT_FALSE(fs::exists(chosen)); // only the hidden work file exists while converting
     std::ofstream(chosen) << "precious";
     Run(1);
-    EXPECT_EQ(ended[0].Published, out.File("h264_aac (AVI Video [1]).avi"));
+    EXPECT_EQ(events.EndOf(0).Published, out.File("h264_aac (AVI Video [1]).avi"));
     EXPECT_EQ(ReadText(chosen), "precious");
     EXPECT_EQ(HiddenFiles(), std::vector<std::string>{});
 }
@@ -182,8 +163,8 @@ TEST_F(TrustedOutputTest, AFailedConversionLeavesNothing) {
     Configure({Fixture("tone.mp3")}, "Windows Media Audio (*.wma)");
     ASSERT_EQ(converter.TaskCount(), 1);
     Run(1);
-    EXPECT_TRUE(ended[0].Failed);
-    EXPECT_EQ(ended[0].Published, "");
+    EXPECT_TRUE(events.EndOf(0).Exception);
+    EXPECT_EQ(events.EndOf(0).Published, "");
     EXPECT_TRUE(fs::is_empty(out.Path()));
 }
 

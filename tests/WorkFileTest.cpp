@@ -8,6 +8,7 @@
 #include "converter/FFmpegTask.h"
 #include "converter/OutputPublishing.h"
 #include "engine/session/ThreadPriority.h"
+#include "support/ConverterEvents.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
@@ -15,14 +16,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <map>
-#include <mutex>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -50,13 +48,6 @@ std::vector<std::string> HiddenNames(const fs::path& folder) {
     return names;
 }
 
-struct TaskEnd {
-    bool Finished = false;
-    bool Failed = false;
-    std::string Message;
-    std::string Published;
-};
-
 class WorkFileTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -65,24 +56,7 @@ protected:
         converter.SetProgressInterval(50);
         converter.PublishOutputs = true;
         converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
-        converter.OnTerminate = [this](int index, bool finished, bool failed,
-                                       const std::string& message) {
-            std::lock_guard lock(mutex);
-            if (index < 0)
-                batchEnded = true;
-            else
-                ends[index] = {finished, failed, message, converter.Tasks(index)->PublishedName};
-            changed.notify_all();
-        };
-        converter.OnProgress = [this](int index, int, int, int position, float, float, int64_t,
-                                      int) {
-            if (OnProgress)
-                OnProgress(index);
-            std::lock_guard lock(mutex);
-            ++progress[index];
-            lastPosition[index] = position;
-            changed.notify_all();
-        };
+        events.Attach(converter, {.Logs = false, .PublishedNames = true});
     }
     void TearDown() override { converter.ClearTasks(); }
 
@@ -97,20 +71,10 @@ protected:
         ASSERT_TRUE(converter.SetOutputFile(index, out.File(name + ".mkv"), &output))
             << converter.LastError();
     }
-    bool WaitFor(const std::function<bool()>& done, std::chrono::seconds timeout = 60s) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, timeout, done);
-    }
 
     TempDir out, outside;
     TAVConverter converter;
-    std::function<void(int)> OnProgress;
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool batchEnded = false;
-    std::map<int, TaskEnd> ends;
-    std::map<int, int> progress;
-    std::map<int, int> lastPosition;
+    ConverterEvents events;
 };
 
 } // namespace
@@ -120,9 +84,7 @@ TEST_F(WorkFileTest, LinksPlantedOrSwappedInDuringABatchNeverLeadAWriteOutsideTh
         SCOPED_TRACE(inWorkers ? "in workers" : "in process");
         converter.ClearTasks();
         converter.RunInWorkers = inWorkers;
-        ends.clear();
-        progress.clear();
-        batchEnded = false;
+        events.Clear();
         for (const auto& entry : fs::directory_iterator(out.Path()))
             fs::remove(entry.path());
         const std::string target = outside.File("precious");
@@ -138,25 +100,25 @@ TEST_F(WorkFileTest, LinksPlantedOrSwappedInDuringABatchNeverLeadAWriteOutsideTh
         fs::create_symlink(target, out.File(".second.mkv.part"));
         fs::create_symlink(target, out.File("third.mkv"));
         converter.StartConvert(1);
-        ASSERT_TRUE(WaitFor([&] { return progress[0] > 0 || batchEnded; }));
+        ASSERT_TRUE(events.WaitProgressOrEnd(0, 60s));
         // Only the running task has a work file; the first one's is swapped for a link.
         EXPECT_EQ(HiddenNames(out.Path()),
                   (std::vector<std::string>{".first.mkv.part", ".second.mkv.part"}));
         fs::rename(out.File(".first.mkv.part"), outside.File("moved away"));
         fs::create_symlink(target, out.File(".first.mkv.part"));
-        ASSERT_TRUE(WaitFor([&] { return batchEnded; }, 120s));
+        ASSERT_TRUE(events.WaitBatchEnd(120s));
 
         EXPECT_EQ(ReadText(target), "precious");
         // The swapped task fails with a plain reason and publishes nothing.
-        EXPECT_TRUE(ends[0].Failed);
-        EXPECT_THAT(ends[0].Message, testing::HasSubstr("was replaced by another file"));
-        EXPECT_EQ(ends[0].Published, "");
+        EXPECT_TRUE(events.EndOf(0).Exception);
+        EXPECT_THAT(events.EndOf(0).Message, testing::HasSubstr("was replaced by another file"));
+        EXPECT_EQ(events.EndOf(0).Published, "");
         EXPECT_FALSE(fs::exists(fs::symlink_status(out.File("first.mkv"))));
         // The others write under names of their own and say so.
-        EXPECT_FALSE(ends[1].Failed) << ends[1].Message;
-        EXPECT_EQ(ends[1].Published, out.File("second.mkv"));
-        EXPECT_FALSE(ends[2].Failed) << ends[2].Message;
-        EXPECT_EQ(ends[2].Published, out.File("third [1].mkv"));
+        EXPECT_FALSE(events.EndOf(1).Exception) << events.EndOf(1).Message;
+        EXPECT_EQ(events.EndOf(1).Published, out.File("second.mkv"));
+        EXPECT_FALSE(events.EndOf(2).Exception) << events.EndOf(2).Message;
+        EXPECT_EQ(events.EndOf(2).Published, out.File("third [1].mkv"));
         for (const char* name : {"second.mkv", "third [1].mkv"}) {
             EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(out.File(name)))) << name;
             EXPECT_EQ(ReadFirstStream(out.File(name), AVMEDIA_TYPE_AUDIO).Codec, "mp3") << name;
@@ -178,10 +140,10 @@ TEST_F(WorkFileTest, AFolderThatVanishesBeforeATasksTurnFailsThatTaskAloneWithIt
     AddTask("tone.mp3", "gone/lost");
     fs::remove(gone);
     converter.StartConvert(1);
-    ASSERT_TRUE(WaitFor([&] { return batchEnded; }));
-    EXPECT_FALSE(ends[0].Failed) << ends[0].Message;
-    EXPECT_TRUE(ends[1].Failed);
-    EXPECT_EQ(ends[1].Message,
+    ASSERT_TRUE(events.WaitBatchEnd(60s));
+    EXPECT_FALSE(events.EndOf(0).Exception) << events.EndOf(0).Message;
+    EXPECT_TRUE(events.EndOf(1).Exception);
+    EXPECT_EQ(events.EndOf(1).Message,
               "Could not open '" + (gone / "lost.mkv").string() + "': No such file or directory");
     EXPECT_FALSE(fs::exists(gone));
 }
@@ -192,18 +154,18 @@ TEST_F(WorkFileTest, AFolderRemovedWhileItsTaskConvertsStopsThatTaskAtOnce) {
     AddTask("sample.mp4", "gone/lost", true);
     AddTask("tone.mp3", "kept");
     converter.StartConvert(1);
-    ASSERT_TRUE(WaitFor([&] { return progress[0] > 0 || batchEnded; }));
+    ASSERT_TRUE(events.WaitProgressOrEnd(0, 60s));
     fs::remove_all(gone);
-    ASSERT_TRUE(WaitFor([&] { return batchEnded; }));
-    EXPECT_TRUE(ends[0].Failed);
-    EXPECT_THAT(ends[0].Message, testing::HasSubstr("the output file is gone"));
-    EXPECT_THAT(ends[0].Message, testing::HasSubstr((gone / "lost.mkv").string()));
-    EXPECT_THAT(ends[0].Message, testing::Not(testing::HasSubstr(".part")));
+    ASSERT_TRUE(events.WaitBatchEnd(60s));
+    EXPECT_TRUE(events.EndOf(0).Exception);
+    EXPECT_THAT(events.EndOf(0).Message, testing::HasSubstr("the output file is gone"));
+    EXPECT_THAT(events.EndOf(0).Message, testing::HasSubstr((gone / "lost.mkv").string()));
+    EXPECT_THAT(events.EndOf(0).Message, testing::Not(testing::HasSubstr(".part")));
     // Read at its own pace, the 3 s source was not converted to its end.
-    EXPECT_LT(lastPosition[0], 2500);
+    EXPECT_LT(events.LastPositionOf(0), 2500);
     EXPECT_FALSE(fs::exists(gone));
-    EXPECT_FALSE(ends[1].Failed) << ends[1].Message;
-    EXPECT_EQ(ends[1].Published, out.File("kept.mkv"));
+    EXPECT_FALSE(events.EndOf(1).Exception) << events.EndOf(1).Message;
+    EXPECT_EQ(events.EndOf(1).Published, out.File("kept.mkv"));
 }
 
 TEST(WorkFiles, TheCleanUpAfterADeadRunTakesOnlyItsAbandonedPlainFiles) {
@@ -307,11 +269,11 @@ TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueInThisProcessAndInWorkers
             converter.ClearTasks();
             converter.RunInWorkers = inWorkers;
             converter.ThreadPriority = c.Priority;
-            batchEnded = false;
+            events.Clear();
             std::atomic<int> threadNice{-100};
             std::vector<int> workerNice;
             int starterNice = -100;
-            OnProgress = [&](int) {
+            events.BeforeProgress = [&](int) {
                 threadNice = NiceOf(gettid());
                 if (inWorkers && workerNice.empty()) {
                     // The batch's pre-loaded worker, which forks the tasks' processes, keeps
@@ -324,15 +286,15 @@ TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueInThisProcessAndInWorkers
             AddTask("sample.mp4", "nice" + std::to_string(inWorkers) + std::to_string(c.Priority),
                     true);
             converter.StartConvert(1);
-            ASSERT_TRUE(WaitFor([&] { return batchEnded; }));
-            OnProgress = nullptr;
+            ASSERT_TRUE(events.WaitBatchEnd(60s));
+            events.BeforeProgress = nullptr;
             // Never above the caller's: the same for normal, lower for the others.
             EXPECT_EQ(threadNice, c.Expected);
             if (inWorkers) {
                 EXPECT_EQ(workerNice, std::vector<int>{c.Expected});
                 EXPECT_EQ(starterNice, own);
             }
-            EXPECT_FALSE(ends[0].Failed) << ends[0].Message;
+            EXPECT_FALSE(events.EndOf(0).Exception) << events.EndOf(0).Message;
         }
     }
     EXPECT_EQ(NiceOf(0), own);
