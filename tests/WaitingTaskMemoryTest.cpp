@@ -6,23 +6,24 @@
 #include "app/shared/HeapPolicy.h"
 #include "binding/AVLibs.h"
 #include "converter/FFmpegTask.h"
+#include "support/ConverterEvents.h"
 #include "support/TempDir.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <malloc.h>
-#include <mutex>
 #include <unistd.h>
 #include <vector>
 
 using namespace mobivert::app;
 using mobivert::converter::TAVConverter;
+using mobivert::test::ConverterEvents;
 using mobivert::test::Fixture;
 using mobivert::test::TempDir;
+using mobivert::test::TerminateRecord;
 using namespace std::chrono_literals;
 
 namespace {
@@ -109,12 +110,7 @@ protected:
         ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
         ASSERT_TRUE(driver.LoadLibraries(""));
         converter.SetLogLevel(mobivert::converter::llQuiet);
-        converter.OnTerminate = [this](int index, bool, bool failed, const std::string&) {
-            std::lock_guard lock(mutex);
-            batchEnded = batchEnded || index < 0;
-            failures += failed ? 1 : 0;
-            changed.notify_all();
-        };
+        events.Attach(converter, {.Logs = false, .Progress = false});
         settings.PresetText = "Wave Audio (*.wav)";
         settings.OutputFolder = out.Path().string();
         settings.ReserveOutputNames = true;
@@ -147,10 +143,7 @@ protected:
     TAVConverter converter;
     TConversionDriver driver{converter};
     TBatchSettings settings;
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool batchEnded = false;
-    int failures = 0;
+    ConverterEvents events;
 };
 
 TEST_F(WaitingTaskMemoryTest, ASetUpTaskHoldsNoFileAndASmallRecordBeforeAndAfterItsRun) {
@@ -170,10 +163,10 @@ TEST_F(WaitingTaskMemoryTest, ASetUpTaskHoldsNoFileAndASmallRecordBeforeAndAfter
     }
 
     converter.StartConvert(1);
-    {
-        std::unique_lock lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, 120s, [this] { return batchEnded; }));
-    }
+    ASSERT_TRUE(events.WaitBatchEnd(120s));
+    int failures = 0;
+    for (const TerminateRecord& end : events.TaskEnds())
+        failures += end.Exception ? 1 : 0;
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(OpenedTasks(), 0);
     // Each run's buffers went with it.
