@@ -7,6 +7,7 @@
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwResampleHlpr.h"
 #include "binding/SwScaleHlpr.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 #include <cstdlib>
@@ -15,6 +16,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <link.h>
+#include <sstream>
 #include <unistd.h>
 
 using namespace mobivert::binding;
@@ -43,18 +45,14 @@ std::string CurrentDirectory() {
 
 // Where the dynamic loader's cache finds a library, without loading it.
 std::string SystemLibraryPath(const std::string& fileName) {
-    FILE* cache = popen("/sbin/ldconfig -p", "r");
-    if (!cache)
-        return "";
+    std::istringstream cache(mobivert::test::RunCommand("/sbin/ldconfig -p"));
     std::string path;
-    char line[1024];
-    while (path.empty() && std::fgets(line, sizeof line, cache)) {
-        std::string text = line;
+    std::string text;
+    while (path.empty() && std::getline(cache, text)) {
         std::string::size_type arrow = text.find(" => ");
         if (text.find(fileName + " (") != std::string::npos && arrow != std::string::npos)
-            path = text.substr(arrow + 4, text.find_last_not_of("\n") - arrow - 3);
+            path = text.substr(arrow + 4);
     }
-    pclose(cache);
     return path;
 }
 

@@ -8,7 +8,7 @@
 #include "binding/AVLibs.h"
 #include "support/ConverterEvents.h"
 #include "support/EngineRun.h"
-#include "support/OutputWriting.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 #include <chrono>

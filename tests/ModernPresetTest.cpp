@@ -9,8 +9,8 @@
 #include "app/shared/Presets.h"
 #include "binding/AVLibs.h"
 #include "support/CliPipe.h"
-#include "support/OutputWriting.h"
 #include "support/PictureReader.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 #include <cmath>

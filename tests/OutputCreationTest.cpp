@@ -11,6 +11,7 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
 #include "support/OutputWriting.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 #include <filesystem>

@@ -8,9 +8,9 @@
 #include "binding/AVLibs.h"
 #include "support/ConverterEvents.h"
 #include "support/MediaReader.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -23,23 +23,12 @@ using mobivert::converter::TAVConverter;
 using mobivert::test::ConverterEvents;
 using mobivert::test::Fixture;
 using mobivert::test::ReadFirstStream;
+using mobivert::test::RunCommand;
 using mobivert::test::TempDir;
 using mobivert::test::TerminateRecord;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string Capture(const std::string& command) {
-    std::string output;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::array<char, 4096> buffer;
-        size_t n;
-        while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-            output.append(buffer.data(), n);
-        pclose(pipe);
-    }
-    return output;
-}
 
 // What MediaInfo reads from a file, as key=value pairs (empty for what it does not know).
 std::map<std::string, std::string> MediaInfo(const std::string& path) {
@@ -48,7 +37,7 @@ std::map<std::string, std::string> MediaInfo(const std::string& path) {
                        "%CodecID%\\nVLibrary=%Encoded_Library%\\nWidth=%Width%\\nHeight=%Height%"
                        "\\n\nAudio;AFormat=%Format%\\nAVersion=%Format_Version%\\nAProfile="
                        "%Format_Profile%\\nChannels=%Channel(s)%\\nRate=%SamplingRate%\\n";
-    std::string output = Capture("mediainfo '--Output=" + form + "' '" + path + "' 2>/dev/null");
+    std::string output = RunCommand("mediainfo '--Output=" + form + "' '" + path + "' 2>/dev/null");
     std::map<std::string, std::string> values;
     size_t start = 0;
     while (start < output.size()) {

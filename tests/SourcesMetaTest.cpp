@@ -3,7 +3,7 @@
 // file system's limit, loud surround downmixes, and the refusals of options and sources that
 // cannot give what was asked.
 
-#include "support/OutputWriting.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 #include <cstdio>
@@ -17,17 +17,11 @@
 
 using mobivert::test::Fixture;
 using mobivert::test::RunCommand;
+using mobivert::test::ShellQuoted;
 using mobivert::test::TempDir;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Quoted(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
 
 struct CliResult {
     int Status = -1;
@@ -39,10 +33,11 @@ struct CliResult {
 CliResult Cli(const TempDir& dir, const std::string& preset, const std::string& source,
               const std::string& extra = "") {
     const std::string base = dir.Path().string();
-    std::string command = "cd " + Quoted(base) + " && XDG_CONFIG_HOME=" + Quoted(base + "/cfg") +
-                          " XDG_STATE_HOME=" + Quoted(base + "/state") + " " +
-                          Quoted(MOBIVERT_CLI_PROGRAM) + " -v -p " + Quoted(preset) + " -o out " +
-                          extra + " " + Quoted(source) + " >cli.out 2>cli.err; echo $?";
+    std::string command =
+        "cd " + ShellQuoted(base) + " && XDG_CONFIG_HOME=" + ShellQuoted(base + "/cfg") +
+        " XDG_STATE_HOME=" + ShellQuoted(base + "/state") + " " +
+        ShellQuoted(MOBIVERT_CLI_PROGRAM) + " -v -p " + ShellQuoted(preset) + " -o out " + extra +
+        " " + ShellQuoted(source) + " >cli.out 2>cli.err; echo $?";
     CliResult result;
     result.Status = std::atoi(RunCommand(command).c_str());
     std::ifstream out(dir.File("cli.out")), err(dir.File("cli.err"));
@@ -67,8 +62,8 @@ std::string OnlyOutput(const TempDir& dir) {
 }
 
 std::string MediaInfo(const std::string& path, const std::string& form) {
-    std::string text =
-        RunCommand("mediainfo " + Quoted("--Inform=" + form) + " " + Quoted(path) + " 2>/dev/null");
+    std::string text = RunCommand("mediainfo " + ShellQuoted("--Inform=" + form) + " " +
+                                  ShellQuoted(path) + " 2>/dev/null");
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return text;
@@ -85,8 +80,8 @@ struct Span {
 std::map<std::string, Span> GstSpans(const std::string& path, const std::string& pipeline) {
     std::string text;
     for (int reading = 0; reading < 3; ++reading)
-        text += RunCommand("gst-launch-1.0 -v filesrc location=" + Quoted(path) + " ! " + pipeline +
-                           " 2>&1");
+        text += RunCommand("gst-launch-1.0 -v filesrc location=" + ShellQuoted(path) + " ! " +
+                           pipeline + " 2>&1");
     std::map<std::string, Span> spans;
     static const std::regex line(R"(GstFakeSink:(\w+): last-message = chain.*?pts: (\d+):(\d+):)"
                                  R"(([\d.]+), duration: (\d+):(\d+):([\d.]+))");
@@ -114,9 +109,9 @@ struct Loudness {
 };
 Loudness GstLoudness(const std::string& path, const TempDir& dir) {
     const std::string raw = dir.File("decoded.raw");
-    RunCommand("gst-launch-1.0 -q filesrc location=" + Quoted(path) +
+    RunCommand("gst-launch-1.0 -q filesrc location=" + ShellQuoted(path) +
                " ! decodebin ! audioconvert ! audio/x-raw,format=S16LE ! filesink location=" +
-               Quoted(raw) + " 2>&1");
+               ShellQuoted(raw) + " 2>&1");
     Loudness result;
     std::ifstream in(raw, std::ios::binary);
     int16_t sample = 0;
@@ -145,7 +140,7 @@ TEST(LateStreamTest, VideoTwoSecondsLateIsKeptInStepAndPassesTheCheck) {
                                   "! fakesink name=v silent=false d.audio_0 ! queue ! identity "
                                   "single-segment=true ! fakesink name=a silent=false");
     ASSERT_TRUE(spans.count("v") && spans.count("a"))
-        << RunCommand("gst-discoverer-1.0 " + Quoted(output));
+        << RunCommand("gst-discoverer-1.0 " + ShellQuoted(output));
     EXPECT_NEAR(spans["v"].First, spans["a"].First, 0.040);
     EXPECT_NEAR(spans["v"].End, spans["a"].End, 0.040 + 1.0 / 29.97);
     EXPECT_NEAR(spans["a"].End, 3.0, 0.1);
@@ -186,7 +181,7 @@ TEST_P(SourceTagsTest, CommonTagsAndCoverCarryOver) {
     EXPECT_EQ(MediaInfo(output, "General;%Cover%"), c.Cover ? "Yes" : "");
     // Cover art is never a video stream, for GStreamer either.
     EXPECT_EQ(MediaInfo(output, "General;%VideoCount%"), "");
-    EXPECT_EQ(RunCommand("gst-discoverer-1.0 " + Quoted(output) + " 2>&1").find("video #"),
+    EXPECT_EQ(RunCommand("gst-discoverer-1.0 " + ShellQuoted(output) + " 2>&1").find("video #"),
               std::string::npos);
 }
 

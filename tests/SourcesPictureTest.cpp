@@ -5,8 +5,8 @@
 
 #include "binding/AVLibs.h"
 #include "support/CliPipe.h"
-#include "support/OutputWriting.h"
 #include "support/PictureReader.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 #include <cstdlib>

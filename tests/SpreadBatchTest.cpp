@@ -3,7 +3,7 @@
 // mobivert-cli run, the runs overlap, and every run's exit status comes back.
 
 #include "support/CliPipe.h"
-#include "support/OutputWriting.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 #include <cstdlib>

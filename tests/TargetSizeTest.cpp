@@ -7,8 +7,8 @@
 #include "app/shared/TargetSize.h"
 #include "converter/AVConverter.h"
 #include "support/CliPipe.h"
-#include "support/OutputWriting.h"
 #include "support/PictureReader.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 #include <atomic>

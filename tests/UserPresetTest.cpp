@@ -4,7 +4,7 @@
 
 #include "app/shared/UserPresets.h"
 #include "support/CliPipe.h"
-#include "support/OutputWriting.h"
+#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 #include <filesystem>

@@ -4,7 +4,7 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwResampleHlpr.h"
-#include "support/OutputWriting.h"
+#include "support/ShellCommand.h"
 
 #include <algorithm>
 #include <cmath>

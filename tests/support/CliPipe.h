@@ -1,12 +1,12 @@
 #pragma once
 // Runs mobivert-cli through the shell and collects what it prints.
 
+#include "support/ShellCommand.h"
+
 #include <string>
 
 namespace mobivert::test {
 
-// The text in single quotes, for a shell command line.
-std::string ShellQuoted(const std::string& text);
 // Runs `prefix mobivert-cli args` (prefix may be empty, e.g. "timeout -s KILL 60"), with
 // standard error joined to standard output when joinErrors; returns the exit status, or 128 +
 // the signal that ended it.

@@ -3,10 +3,9 @@
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
+#include "support/ShellCommand.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 
 namespace mobivert::test {
 
@@ -72,17 +71,7 @@ MediaSummary ReadMedia(const std::string& path) {
 }
 
 std::string Discover(const std::string& path) {
-    std::string command = "gst-discoverer-1.0 '" + path + "' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return "";
-    std::string output;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        output.append(buffer.data(), n);
-    pclose(pipe);
-    return output;
+    return RunCommand("gst-discoverer-1.0 '" + path + "' 2>&1");
 }
 
 StreamSummary ReadFirstStream(const std::string& path, AVMediaType type) {

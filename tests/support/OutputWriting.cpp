@@ -5,8 +5,6 @@
 #include "binding/AVUtilHlpr.h"
 #include "engine/session/CodecLock.h"
 
-#include <array>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -109,19 +107,6 @@ std::string WriteGeneratedOutput(engine::TCustomFFmpeg& session, int fileIndex) 
     if (av::av_write_trailer(oc) < 0)
         return "the trailer was refused";
     return {};
-}
-
-std::string RunCommand(const std::string& command) {
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return output;
-    std::array<char, 4096> buffer{};
-    size_t count = 0;
-    while ((count = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        output.append(buffer.data(), count);
-    pclose(pipe);
-    return output;
 }
 
 } // namespace mobivert::test

@@ -12,7 +12,4 @@ namespace mobivert::test {
 // Empty on success, otherwise what failed.
 std::string WriteGeneratedOutput(engine::TCustomFFmpeg& session, int fileIndex = 0);
 
-// Standard output of a shell command.
-std::string RunCommand(const std::string& command);
-
 } // namespace mobivert::test

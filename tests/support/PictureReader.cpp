@@ -4,30 +4,14 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVUtilHlpr.h"
 #include "binding/SwScaleHlpr.h"
+#include "support/ShellCommand.h"
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 namespace mobivert::test {
 
 namespace {
-
-std::string RunCommand(const std::string& command, int* status = nullptr) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return "";
-    std::string output;
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        output.append(buffer.data(), n);
-    int result = pclose(pipe);
-    if (status)
-        *status = result;
-    return output;
-}
 
 Picture ToPicture(const AVFrame* frame, SwsContext*& scaler, AVRational timeBase) {
     Picture picture;
