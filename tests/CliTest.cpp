@@ -6,6 +6,7 @@
 #include "app/cli/StopSignals.h"
 #include "app/cli/TerminalText.h"
 #include "app/shared/Presets.h"
+#include "support/MediaInfo.h"
 #include "support/TempDir.h"
 
 #include <array>
@@ -30,6 +31,7 @@
 #include <unistd.h>
 
 using mobivert::test::Fixture;
+using mobivert::test::MediaInfoText;
 using mobivert::test::TempDir;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -145,20 +147,6 @@ uint64_t Checksum(const std::string& path) {
     while (in.get(c))
         hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
     return hash;
-}
-
-std::string MediaInfoField(const std::string& path, const std::string& form) {
-    std::string output;
-    if (FILE* pipe = popen(("mediainfo '--Output=" + form + "' '" + path + "'").c_str(), "r")) {
-        char buffer[1024];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-            output.append(buffer, n);
-        pclose(pipe);
-    }
-    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
-        output.pop_back();
-    return output;
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -301,8 +289,8 @@ TEST_F(CliTest, ConvertsByPresetNumberIntoTheGivenFolderAndReportsDone) {
     EXPECT_EQ(r.Status, 0) << r.Err;
     std::string output = out + "/h264_aac (Wave Audio).wav";
     EXPECT_EQ(r.Out, Fixture("h264_aac.mp4") + " -> " + output + ": Done\n");
-    EXPECT_EQ(MediaInfoField(output, "Audio;%Channel(s)% %SamplingRate%"), "2 44100");
-    EXPECT_EQ(MediaInfoField(output, "Video;%Format%"), "");
+    EXPECT_EQ(MediaInfoText(output, "Audio;%Channel(s)% %SamplingRate%"), "2 44100");
+    EXPECT_EQ(MediaInfoText(output, "Video;%Format%"), "");
     // Not a terminal: plain progress lines, ending with the file's status.
     EXPECT_NE(r.Err.find("h264_aac.mp4: Done\n"), std::string::npos) << r.Err;
     EXPECT_EQ(r.Err.find("\x1b["), std::string::npos);
@@ -397,9 +385,9 @@ TEST_F(CliTest, ExistingFilesAreNeverOverwrittenAndSameNamedSourcesNeverCollide)
                          "/clip (AVI Video [2]).avi: Done\n");
     std::ifstream precious(out + "/clip (AVI Video).avi");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(precious), {}), "precious");
-    EXPECT_EQ(MediaInfoField(out + "/clip (AVI Video [1]).avi", "Video;%Width%x%Height%"),
+    EXPECT_EQ(MediaInfoText(out + "/clip (AVI Video [1]).avi", "Video;%Width%x%Height%"),
               "640x480");
-    EXPECT_EQ(MediaInfoField(out + "/clip (AVI Video [2]).avi", "Video;%Width%x%Height%"),
+    EXPECT_EQ(MediaInfoText(out + "/clip (AVI Video [2]).avi", "Video;%Width%x%Height%"),
               "320x240");
     EXPECT_EQ(Checksum(work.File("a/clip.mp4")), sourceA);
     EXPECT_EQ(Checksum(work.File("b/clip.mp4")), sourceB);
@@ -411,15 +399,15 @@ TEST_F(CliTest, OptionChoicesReachTheOutput) {
                        "mono", "--sample-rate", "22050", "-o", out, Fixture("h264_aac.mp4")});
     EXPECT_EQ(r.Status, 0) << r.Err;
     std::string output = out + "/h264_aac (Windows Media Video).wmv";
-    EXPECT_EQ(MediaInfoField(output, "Video;%Width%x%Height%"), "320x240");
-    EXPECT_EQ(MediaInfoField(output, "Audio;%Channel(s)% %SamplingRate%"), "1 22050");
+    EXPECT_EQ(MediaInfoText(output, "Video;%Width%x%Height%"), "320x240");
+    EXPECT_EQ(MediaInfoText(output, "Audio;%Channel(s)% %SamplingRate%"), "1 22050");
 
     // The MPEG-1 preset's 224 kbit/s does not exist for MPEG audio at 22050 Hz: the nearest
     // rate that does (160) is used.
     CliResult mpeg1 = Run({"-p", "12", "--sample-rate", "22050", "-o", out, Fixture("tone.mp3")});
     EXPECT_EQ(mpeg1.Status, 0) << mpeg1.Out << mpeg1.Err;
-    EXPECT_EQ(MediaInfoField(out + "/tone (MPEG-1 Video).mpg",
-                             "Audio;%Format_Profile% %SamplingRate% %BitRate%"),
+    EXPECT_EQ(MediaInfoText(out + "/tone (MPEG-1 Video).mpg",
+                            "Audio;%Format_Profile% %SamplingRate% %BitRate%"),
               "Layer 2 22050 160000");
 
     // An odd width passes the integer check but refuses every file with video.
@@ -440,7 +428,7 @@ TEST_F(CliTest, ExtraOptionsGoToEveryInputAndOutput) {
                        Fixture("sine_stereo_44k.wav")});
     EXPECT_EQ(r.Status, 0) << r.Err;
     for (const char* name : {"tone (Wave Audio).wav", "sine_stereo_44k (Wave Audio).wav"}) {
-        std::string duration = MediaInfoField(out + "/" + name, "General;%Duration%");
+        std::string duration = MediaInfoText(out + "/" + name, "General;%Duration%");
         ASSERT_FALSE(duration.empty()) << name;
         EXPECT_NEAR(std::stod(duration), 1000, 50) << name;
     }
@@ -525,9 +513,9 @@ TEST_F(CliTest, InterruptDuringTheFirstOfThreeCancelsAllAndKeepsAReadablePartial
     EXPECT_EQ(lines[2], Fixture("fps30.mp4") + ": Canceled");
     // The stopped output is complete as far as it goes: an independent reader sees both
     // streams and a duration short of the source's 3 s.
-    EXPECT_EQ(MediaInfoField(partial, "Video;%Format% %Width%x%Height%"), "MPEG-4 Visual 320x240");
-    EXPECT_EQ(MediaInfoField(partial, "Audio;%Format%"), "PCM");
-    std::string duration = MediaInfoField(partial, "General;%Duration%");
+    EXPECT_EQ(MediaInfoText(partial, "Video;%Format% %Width%x%Height%"), "MPEG-4 Visual 320x240");
+    EXPECT_EQ(MediaInfoText(partial, "Audio;%Format%"), "PCM");
+    std::string duration = MediaInfoText(partial, "General;%Duration%");
     ASSERT_FALSE(duration.empty());
     EXPECT_GT(std::stod(duration), 200);
     EXPECT_LT(std::stod(duration), 2900);
@@ -610,7 +598,7 @@ TEST_F(CliTest, KilledMidBatchLeavesNoIncompleteFinalNameAndResumeFinishesTheRes
     }
     // Under a final name only what is complete: the first file, all 3 s of it.
     EXPECT_EQ(visible, std::vector<std::string>{"sample (AVI Video).avi"});
-    EXPECT_GT(std::stod(MediaInfoField(out + "/sample (AVI Video).avi", "General;%Duration%")),
+    EXPECT_GT(std::stod(MediaInfoText(out + "/sample (AVI Video).avi", "General;%Duration%")),
               2900);
     EXPECT_FALSE(hidden.empty());
 
@@ -622,7 +610,7 @@ TEST_F(CliTest, KilledMidBatchLeavesNoIncompleteFinalNameAndResumeFinishesTheRes
     // Exactly the unfinished files, nothing twice, no work file left, no batch left to resume.
     EXPECT_EQ(FileCount(out), 3u);
     for (const char* name : {"h264_aac (AVI Video).avi", "fps30 (AVI Video).avi"})
-        EXPECT_GT(std::stod(MediaInfoField(out + "/" + name, "General;%Duration%")), 1900) << name;
+        EXPECT_GT(std::stod(MediaInfoText(out + "/" + name, "General;%Duration%")), 1900) << name;
     CliResult again = Run({"--resume"});
     EXPECT_EQ(again.Status, 0);
     EXPECT_EQ(again.Out, "");
@@ -646,7 +634,7 @@ TEST_F(CliTest, TwoProgramsConvertingIntoTheSameFolderNeverShareAnOutput) {
     EXPECT_EQ(outputs.size(), 4u);
     EXPECT_EQ(FileCount(out), 4u);
     for (const std::string& output : outputs)
-        EXPECT_GT(std::stod(MediaInfoField(output, "General;%Duration%")), 1900) << output;
+        EXPECT_GT(std::stod(MediaInfoText(output, "General;%Duration%")), 1900) << output;
 }
 
 TEST_F(CliTest, ResumeSetsADamagedJournalAside) {
@@ -713,27 +701,27 @@ TEST_F(CliTest, TypedOptionsWinOverTheRecordAndThePreset) {
 
     // target=pal-dvd: 720x576 MPEG-2 with AC-3, whatever the MPEG-1 preset says.
     std::string dvd = convert("12", {"target=pal-dvd"}, "h264_aac.mp4");
-    EXPECT_EQ(MediaInfoField(dvd, "Video;%Format% %Format_Version% %Width%x%Height%"),
+    EXPECT_EQ(MediaInfoText(dvd, "Video;%Format% %Format_Version% %Width%x%Height%"),
               "MPEG Video Version 2 720x576");
-    EXPECT_EQ(MediaInfoField(dvd, "Audio;%Format%"), "AC-3");
+    EXPECT_EQ(MediaInfoText(dvd, "Audio;%Format%"), "AC-3");
 
     // async=1: audio that starts 0.5 s late gets 0.5 s of silence in front (WAV keeps no
     // timestamps, so only the samples tell).
     std::string padded = convert("21", {"async=1"}, "late_audio.mkv");
-    EXPECT_NEAR(std::stod(MediaInfoField(padded, "General;%Duration%")), 2000, 60);
+    EXPECT_NEAR(std::stod(MediaInfoText(padded, "General;%Duration%")), 2000, 60);
 
     // vsync=0: a 15 fps source keeps its 30 pictures in a 29.97 fps preset (not 60).
     std::string unsynced = convert("13", {"vsync=0"}, "fps15.mp4");
-    EXPECT_EQ(MediaInfoField(unsynced, "Video;%FrameCount%"), "30");
+    EXPECT_EQ(MediaInfoText(unsynced, "Video;%FrameCount%"), "30");
 
     // copyts=1: the 12 s timestamp jump stays in the output instead of being closed.
     std::string copied = convert("13", {"vsync=0", "copyts=1"}, "ts_jump.ts");
-    EXPECT_NEAR(std::stod(MediaInfoField(copied, "General;%Duration%")), 16000, 300);
+    EXPECT_NEAR(std::stod(MediaInfoText(copied, "General;%Duration%")), 16000, 300);
 
     // padcolor=255 (red in the lowest byte) paints the 16-row bands the pads add.
     std::string paddedVideo =
         convert("9", {"padtop=16", "padbottom=16", "padcolor=255"}, "sar_8_9.mp4");
-    EXPECT_EQ(MediaInfoField(paddedVideo, "Video;%Width%x%Height%"), "640x512");
+    EXPECT_EQ(MediaInfoText(paddedVideo, "Video;%Width%x%Height%"), "640x512");
     std::string rgb = work.File("first.rgb");
     std::string pipeline = "gst-launch-1.0 -q filesrc location='" + paddedVideo +
                            "' ! decodebin ! videoconvert ! video/x-raw,format=RGB ! "

@@ -8,7 +8,7 @@
 #include "binding/AVLibs.h"
 #include "support/ConverterEvents.h"
 #include "support/EngineRun.h"
-#include "support/ShellCommand.h"
+#include "support/MediaInfo.h"
 #include "support/TempDir.h"
 
 #include <chrono>
@@ -21,7 +21,7 @@ using mobivert::converter::TAVConverter;
 using mobivert::test::ConverterEvents;
 using mobivert::test::EngineRun;
 using mobivert::test::Fixture;
-using mobivert::test::RunCommand;
+using mobivert::test::MediaInfoFields;
 using mobivert::test::TempDir;
 using mobivert::test::TerminateRecord;
 using namespace std::chrono_literals;
@@ -49,22 +49,9 @@ const Source Sources[] = {
 
 // MediaInfo's fields of a file, as key=value pairs.
 std::map<std::string, std::string> MediaInfo(const std::string& path) {
-    std::string form =
-        "General;Container=%Format%\\nDuration=%Duration%\\n\nVideo;Width=%Width%"
-        "\\nHeight=%Height%\\n\nAudio;Channels=%Channel(s)%\\nRate=%SamplingRate%\\n";
-    std::string output = RunCommand("mediainfo '--Output=" + form + "' '" + path + "' 2>/dev/null");
-    std::map<std::string, std::string> values;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        std::string line = output.substr(start, end - start);
-        if (size_t equals = line.find('='); equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return values;
+    return MediaInfoFields(
+        path, "General;Container=%Format%\\nDuration=%Duration%\\n\nVideo;Width=%Width%"
+              "\\nHeight=%Height%\\n\nAudio;Channels=%Channel(s)%\\nRate=%SamplingRate%\\n");
 }
 
 // What each encoder makes of a derived picture size, rate and channel count: the values these

@@ -8,10 +8,10 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
 #include "support/EngineRun.h"
+#include "support/MediaInfo.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -35,21 +35,6 @@ protected:
     TempDir dir;
 };
 
-std::string MediaInfo(const std::string& form, const std::string& path) {
-    std::string output;
-    std::string command = "mediainfo '--Inform=" + form + "' '" + path + "' 2>/dev/null";
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::array<char, 512> buffer;
-        size_t n;
-        while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-            output.append(buffer.data(), n);
-        pclose(pipe);
-    }
-    while (!output.empty() && (output.back() == '\n' || output.back() == '\r'))
-        output.pop_back();
-    return output;
-}
-
 std::string LogText(EngineRun& run, int level) {
     std::string text;
     for (const LoggedLine& line : run.Lines())
@@ -67,7 +52,7 @@ TEST_F(EngineGapsTest, CopiedVideoTakesTheAspectAskedFor) {
         ASSERT_TRUE(run.SetOutput(out, std::string(options) + "vcodec=copy")) << run.Error();
         run.Run();
         ASSERT_FALSE(run.Failed()) << run.Error();
-        EXPECT_EQ(MediaInfo("Video;%DisplayAspectRatio%", out), aspect) << options;
+        EXPECT_EQ(MediaInfoText(out, "Video;%DisplayAspectRatio%"), aspect) << options;
         EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_VIDEO).Packets, 25);
     }
 }

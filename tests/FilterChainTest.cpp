@@ -6,6 +6,7 @@
 #include "binding/AVFilterHlpr.h"
 #include "binding/AVLibs.h"
 #include "support/EngineRun.h"
+#include "support/MediaInfo.h"
 #include "support/MediaReader.h"
 #include "support/PictureReader.h"
 #include "support/TempDir.h"

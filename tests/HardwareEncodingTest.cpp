@@ -5,6 +5,7 @@
 // --hardware off tries nothing.
 
 #include "support/CliPipe.h"
+#include "support/MediaInfo.h"
 #include "support/PictureReader.h"
 #include "support/ShellCommand.h"
 #include "support/TempDir.h"
@@ -14,18 +15,11 @@
 #include <gtest/gtest.h>
 
 using mobivert::test::Fixture;
+using mobivert::test::MediaInfoText;
 using mobivert::test::ShellQuoted;
 using mobivert::test::TempDir;
 
 namespace {
-
-std::string Info(const std::string& path, const std::string& form) {
-    std::string text =
-        mobivert::test::RunCommand("mediainfo '--Inform=" + form + "' " + ShellQuoted(path));
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
-}
 
 bool MachineHasDevices() {
     std::error_code ec;
@@ -73,8 +67,9 @@ TEST(HardwareEncodingTest, EveryStepThatFailsFallsBackToTheSoftwareEncoder) {
             dir.File(std::string("out/sample (MP4 ") +
                      (c.Codec == std::string("AVC") ? "H.264" : "H.265") + ").mp4");
         EXPECT_TRUE(mobivert::test::PlaysInGStreamer(out)) << what;
-        EXPECT_EQ(Info(out, "Video;%Format%"), c.Codec) << what;
-        EXPECT_NEAR(std::atof(Info(out, "General;%Duration%").c_str()) / 1000.0, 3.0, 0.15) << what;
+        EXPECT_EQ(MediaInfoText(out, "Video;%Format%"), c.Codec) << what;
+        EXPECT_NEAR(std::atof(MediaInfoText(out, "General;%Duration%").c_str()) / 1000.0, 3.0, 0.15)
+            << what;
         if (*c.Line) {
             EXPECT_NE(log.find(c.Line), std::string::npos) << what << "\n" << log;
         } else if (!MachineHasDevices() || *c.Options) {

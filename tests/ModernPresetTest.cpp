@@ -9,6 +9,7 @@
 #include "app/shared/Presets.h"
 #include "binding/AVLibs.h"
 #include "support/CliPipe.h"
+#include "support/MediaInfo.h"
 #include "support/PictureReader.h"
 #include "support/ShellCommand.h"
 #include "support/TempDir.h"
@@ -21,22 +22,11 @@
 
 using namespace mobivert::app;
 using mobivert::test::Fixture;
+using mobivert::test::MediaInfoSeconds;
+using mobivert::test::MediaInfoText;
 using mobivert::test::TempDir;
 
 namespace {
-
-// MediaInfo's answer to an --Inform form ("Video;%Width%").
-std::string Info(const std::string& path, const std::string& form) {
-    std::string text = mobivert::test::RunCommand("mediainfo '--Inform=" + form + "' " +
-                                                  mobivert::test::ShellQuoted(path));
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
-}
-
-double Seconds(const std::string& path) {
-    return std::atof(Info(path, "General;%Duration%").c_str()) / 1000.0;
-}
 
 // The file's sound as GStreamer decodes it, as 32-bit samples.
 std::string DecodedSamples(const std::string& path, const std::string& raw) {
@@ -132,39 +122,42 @@ TEST(ModernPresetTest, EveryPresetConvertsTodaysSourcesPlayablyAtTheirLength) {
             SCOPED_TRACE(out);
             ASSERT_TRUE(std::filesystem::exists(out)) << log;
             EXPECT_TRUE(mobivert::test::PlaysInGStreamer(out));
-            EXPECT_EQ(Info(out, "General;%Format%"), e.Container);
-            EXPECT_NEAR(Seconds(out), Seconds(in), 0.05 * Seconds(in));
+            EXPECT_EQ(MediaInfoText(out, "General;%Format%"), e.Container);
+            EXPECT_NEAR(MediaInfoSeconds(out), MediaInfoSeconds(in), 0.05 * MediaInfoSeconds(in));
             if (source == "tagged.flac" || source == "tagged_cover.mp3") {
-                EXPECT_EQ(Info(out, "General;%Title%"), "Song Title");
+                EXPECT_EQ(MediaInfoText(out, "General;%Title%"), "Song Title");
             }
             const std::string extension = PresetExtension(e.Preset);
             if (source == "tagged_cover.mp3" && (extension == ".m4a" || extension == ".flac")) {
-                EXPECT_EQ(Info(out, "General;%Cover%"), "Yes");
+                EXPECT_EQ(MediaInfoText(out, "General;%Cover%"), "Yes");
             }
-            const bool hasVideo = !Info(in, "Video;%Format%").empty();
+            const bool hasVideo = !MediaInfoText(in, "Video;%Format%").empty();
             if (video && hasVideo) {
                 // Upright at the source's shown size, constant at the source's rate.
                 const auto shown = mobivert::test::MediaInfoVideo(in);
                 const bool turned = source == "portrait_90.mp4";
-                EXPECT_EQ(Info(out, "Video;%Format% %Width%x%Height% %FrameRate% %FrameRate_Mode%"),
+                EXPECT_EQ(MediaInfoText(
+                              out, "Video;%Format% %Width%x%Height% %FrameRate% %FrameRate_Mode%"),
                           std::string(e.Codec) + " " +
                               std::to_string(turned ? shown.Height : shown.Width) + "x" +
                               std::to_string(turned ? shown.Width : shown.Height) + " 25.000 CFR");
             } else {
-                EXPECT_EQ(Info(out, "Video;%Format%"), "");
+                EXPECT_EQ(MediaInfoText(out, "Video;%Format%"), "");
             }
             if (video)
                 continue;
             // Sound presets: the source's channels; lossless keeps the rate and the depth (16
             // bits from lossy sources), FLAC every sample as GStreamer decodes it.
-            const std::string audio = Info(out, "Audio;%Format% %Channel(s)% %SamplingRate%");
-            const std::string rate =
-                e.Codec == std::string("Opus") ? "48000" : Info(in, "Audio;%SamplingRate%");
-            EXPECT_EQ(audio,
-                      std::string(e.Codec) + " " + Info(in, "Audio;%Channel(s)%") + " " + rate);
+            const std::string audio =
+                MediaInfoText(out, "Audio;%Format% %Channel(s)% %SamplingRate%");
+            const std::string rate = e.Codec == std::string("Opus")
+                                         ? "48000"
+                                         : MediaInfoText(in, "Audio;%SamplingRate%");
+            EXPECT_EQ(audio, std::string(e.Codec) + " " + MediaInfoText(in, "Audio;%Channel(s)%") +
+                                 " " + rate);
             if (e.Codec == std::string("FLAC") || e.Codec == std::string("ALAC")) {
-                const std::string depth = Info(in, "Audio;%BitDepth%");
-                EXPECT_EQ(Info(out, "Audio;%BitDepth%"), depth.empty() ? "16" : depth);
+                const std::string depth = MediaInfoText(in, "Audio;%BitDepth%");
+                EXPECT_EQ(MediaInfoText(out, "Audio;%BitDepth%"), depth.empty() ? "16" : depth);
             }
             if (e.Codec == std::string("FLAC") && source.find(".flac") != std::string::npos) {
                 const std::string samples = DecodedSamples(in, dir.File("in.raw"));
@@ -173,7 +166,8 @@ TEST(ModernPresetTest, EveryPresetConvertsTodaysSourcesPlayablyAtTheirLength) {
             }
         }
         if (e.Codec == std::string("HEVC")) {
-            EXPECT_EQ(Info(OutputOf(dir, "portrait_90.mp4", e.Preset), "Video;%CodecID%"), "hvc1");
+            EXPECT_EQ(MediaInfoText(OutputOf(dir, "portrait_90.mp4", e.Preset), "Video;%CodecID%"),
+                      "hvc1");
         }
     }
 }
@@ -223,9 +217,10 @@ TEST(ModernPresetTest, ChoicesOfTodayReachTheOutputsAndMatroskaKeepsWhatItHolds)
               0)
         << log;
     const std::string out = OutputOf(dir, "limits_1920x1080_96k_8ch.mkv", "MP4 H.264 (*.mp4)");
-    EXPECT_EQ(Info(out, "Video;%Width%x%Height% %FrameRate%"), "1280x720 30.000");
-    EXPECT_EQ(Info(out, "Audio;%Channel(s)% %SamplingRate%"), "6 48000");
-    EXPECT_NE(Info(out, "Video;%Encoded_Library_Settings%").find("rc=abr"), std::string::npos);
+    EXPECT_EQ(MediaInfoText(out, "Video;%Width%x%Height% %FrameRate%"), "1280x720 30.000");
+    EXPECT_EQ(MediaInfoText(out, "Audio;%Channel(s)% %SamplingRate%"), "6 48000");
+    EXPECT_NE(MediaInfoText(out, "Video;%Encoded_Library_Settings%").find("rc=abr"),
+              std::string::npos);
     // Vorbis goes into Matroska as it is; a channel choice makes it AAC.
     TempDir copied, chosen;
     ASSERT_EQ(Convert(copied, "MKV H.264 (*.mkv)", {"limits_854x480_44k_6ch.mkv"}, "-q", log), 0);
@@ -233,14 +228,16 @@ TEST(ModernPresetTest, ChoicesOfTodayReachTheOutputsAndMatroskaKeepsWhatItHolds)
                       "-q --channels stereo", log),
               0);
     const std::string source = "limits_854x480_44k_6ch.mkv";
-    EXPECT_EQ(Info(OutputOf(copied, source, "MKV H.264 (*.mkv)"), "Audio;%Format% %Channel(s)%"),
-              "Vorbis 6");
-    EXPECT_EQ(Info(OutputOf(chosen, source, "MKV H.264 (*.mkv)"), "Audio;%Format% %Channel(s)%"),
-              "AAC 2");
+    EXPECT_EQ(
+        MediaInfoText(OutputOf(copied, source, "MKV H.264 (*.mkv)"), "Audio;%Format% %Channel(s)%"),
+        "Vorbis 6");
+    EXPECT_EQ(
+        MediaInfoText(OutputOf(chosen, source, "MKV H.264 (*.mkv)"), "Audio;%Format% %Channel(s)%"),
+        "AAC 2");
     // SubRip subtitles stay SubRip (the engine alone would make them the container's ASS).
     ASSERT_EQ(Convert(copied, "MKV H.264 (*.mkv)", {"subtitled.mkv"}, "-q", log), 0) << log;
     const std::string subtitled = OutputOf(copied, "subtitled.mkv", "MKV H.264 (*.mkv)");
-    EXPECT_EQ(Info(subtitled, "Text;%Format% %CodecID%"), "UTF-8 S_TEXT/UTF8");
+    EXPECT_EQ(MediaInfoText(subtitled, "Text;%Format% %CodecID%"), "UTF-8 S_TEXT/UTF8");
     EXPECT_TRUE(mobivert::test::PlaysInGStreamer(subtitled));
 }
 

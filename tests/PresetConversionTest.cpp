@@ -7,8 +7,8 @@
 #include "app/shared/Presets.h"
 #include "binding/AVLibs.h"
 #include "support/ConverterEvents.h"
+#include "support/MediaInfo.h"
 #include "support/MediaReader.h"
-#include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
 #include <chrono>
@@ -22,8 +22,8 @@ using namespace mobivert::app;
 using mobivert::converter::TAVConverter;
 using mobivert::test::ConverterEvents;
 using mobivert::test::Fixture;
+using mobivert::test::MediaInfoFields;
 using mobivert::test::ReadFirstStream;
-using mobivert::test::RunCommand;
 using mobivert::test::TempDir;
 using mobivert::test::TerminateRecord;
 using namespace std::chrono_literals;
@@ -32,24 +32,12 @@ namespace {
 
 // What MediaInfo reads from a file, as key=value pairs (empty for what it does not know).
 std::map<std::string, std::string> MediaInfo(const std::string& path) {
-    std::string form = "General;Container=%Format%\\nContainerId=%CodecID%\\nDuration=%Duration%"
-                       "\\n\nVideo;VFormat=%Format%\\nVVersion=%Format_Version%\\nVCodecId="
-                       "%CodecID%\\nVLibrary=%Encoded_Library%\\nWidth=%Width%\\nHeight=%Height%"
-                       "\\n\nAudio;AFormat=%Format%\\nAVersion=%Format_Version%\\nAProfile="
-                       "%Format_Profile%\\nChannels=%Channel(s)%\\nRate=%SamplingRate%\\n";
-    std::string output = RunCommand("mediainfo '--Output=" + form + "' '" + path + "' 2>/dev/null");
-    std::map<std::string, std::string> values;
-    size_t start = 0;
-    while (start < output.size()) {
-        size_t end = output.find('\n', start);
-        std::string line = output.substr(start, end - start);
-        if (size_t equals = line.find('='); equals != std::string::npos)
-            values[line.substr(0, equals)] = line.substr(equals + 1);
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return values;
+    return MediaInfoFields(
+        path, "General;Container=%Format%\\nContainerId=%CodecID%\\nDuration=%Duration%"
+              "\\n\nVideo;VFormat=%Format%\\nVVersion=%Format_Version%\\nVCodecId="
+              "%CodecID%\\nVLibrary=%Encoded_Library%\\nWidth=%Width%\\nHeight=%Height%"
+              "\\n\nAudio;AFormat=%Format%\\nAVersion=%Format_Version%\\nAProfile="
+              "%Format_Profile%\\nChannels=%Channel(s)%\\nRate=%SamplingRate%\\n");
 }
 
 // Seconds, from MediaInfo, else from GStreamer's discoverer; -1 when neither knows.

@@ -3,6 +3,7 @@
 // file system's limit, loud surround downmixes, and the refusals of options and sources that
 // cannot give what was asked.
 
+#include "support/MediaInfo.h"
 #include "support/ShellCommand.h"
 #include "support/TempDir.h"
 
@@ -16,6 +17,7 @@
 #include <sstream>
 
 using mobivert::test::Fixture;
+using mobivert::test::MediaInfoText;
 using mobivert::test::RunCommand;
 using mobivert::test::ShellQuoted;
 using mobivert::test::TempDir;
@@ -59,14 +61,6 @@ std::string OnlyOutput(const TempDir& dir) {
         ++count;
     }
     return count == 1 ? found : "";
-}
-
-std::string MediaInfo(const std::string& path, const std::string& form) {
-    std::string text = RunCommand("mediainfo " + ShellQuoted("--Inform=" + form) + " " +
-                                  ShellQuoted(path) + " 2>/dev/null");
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
 }
 
 // Earliest and last-end timestamps (seconds) of the buffers GStreamer's demuxer gives a sink.
@@ -168,19 +162,20 @@ TEST_P(SourceTagsTest, CommonTagsAndCoverCarryOver) {
     ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
     const std::string output = OnlyOutput(dir);
     ASSERT_FALSE(output.empty());
-    EXPECT_EQ(MediaInfo(output, std::string("General;") + c.Fields),
+    EXPECT_EQ(MediaInfoText(output, std::string("General;") + c.Fields),
               "Song Title|The Artist|The Album|Jazz|A comment");
     // The containers with a place for them also keep these.
     const std::string ext = fs::path(output).extension().string();
     if (ext == ".mp3" || ext == ".mp4") {
-        EXPECT_EQ(MediaInfo(output, "General;%Album/Performer%|%Track/Position%|%Part/Position%|"
-                                    "%Composer%"),
+        EXPECT_EQ(MediaInfoText(output,
+                                "General;%Album/Performer%|%Track/Position%|%Part/Position%|"
+                                "%Composer%"),
                   "Album Band|3|2|Com Poser");
-        EXPECT_NE(MediaInfo(output, "General;%Recorded_Date%").find("2019"), std::string::npos);
+        EXPECT_NE(MediaInfoText(output, "General;%Recorded_Date%").find("2019"), std::string::npos);
     }
-    EXPECT_EQ(MediaInfo(output, "General;%Cover%"), c.Cover ? "Yes" : "");
+    EXPECT_EQ(MediaInfoText(output, "General;%Cover%"), c.Cover ? "Yes" : "");
     // Cover art is never a video stream, for GStreamer either.
-    EXPECT_EQ(MediaInfo(output, "General;%VideoCount%"), "");
+    EXPECT_EQ(MediaInfoText(output, "General;%VideoCount%"), "");
     EXPECT_EQ(RunCommand("gst-discoverer-1.0 " + ShellQuoted(output) + " 2>&1").find("video #"),
               std::string::npos);
 }
@@ -201,13 +196,13 @@ TEST(SourceTagsTest, ComponentMetaDataAndMetaDataMapsWin) {
     TempDir own;
     CliResult run = Cli(own, "MP3 MPEG Layer-3 (*.mp3)", Fixture("tagged.flac"), "-x title=Mine");
     ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
-    EXPECT_EQ(MediaInfo(OnlyOutput(own), "General;%Title%|%Performer%"), "Mine|The Artist");
+    EXPECT_EQ(MediaInfoText(OnlyOutput(own), "General;%Title%|%Performer%"), "Mine|The Artist");
     // A meta-data map copies the source's own tags last, so the source's title is back.
     TempDir mapped;
     run = Cli(mapped, "MP3 MPEG Layer-3 (*.mp3)", Fixture("tagged.flac"),
               "-x title=Mine -x map_meta_data=0:0");
     ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
-    EXPECT_EQ(MediaInfo(OnlyOutput(mapped), "General;%Title%"), "Song Title");
+    EXPECT_EQ(MediaInfoText(OnlyOutput(mapped), "General;%Title%"), "Song Title");
 }
 
 // ---- Which audio track ----------------------------------------------------------------------
@@ -270,7 +265,7 @@ TEST_P(DownmixTest, Loud71ToStereoNeverReachesFullScale) {
     EXPECT_EQ(loud.FullScale, 0) << "peak " << loud.Peak;
     // The tone is still there at a sensible level (the centre keeps its share).
     EXPECT_GT(loud.Peak, 8000);
-    const std::string rate = MediaInfo(output, "Audio;%BitRate%");
+    const std::string rate = MediaInfoText(output, "Audio;%BitRate%");
     if (GetParam().Lossy && !rate.empty()) {
         EXPECT_LE(std::atol(rate.c_str()), 330000) << rate; // at most 320 kb/s for stereo
     }

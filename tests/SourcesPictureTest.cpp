@@ -5,6 +5,7 @@
 
 #include "binding/AVLibs.h"
 #include "support/CliPipe.h"
+#include "support/MediaInfo.h"
 #include "support/PictureReader.h"
 #include "support/ShellCommand.h"
 #include "support/TempDir.h"
@@ -18,6 +19,7 @@
 using mobivert::test::DecodedVideo;
 using mobivert::test::DecodeVideo;
 using mobivert::test::Fixture;
+using mobivert::test::MediaInfoText;
 using mobivert::test::Picture;
 using mobivert::test::RunCliThroughShell;
 using mobivert::test::RunCommand;
@@ -53,14 +55,6 @@ Converted Convert(const TempDir& dir, int preset, const std::string& fixture,
     if (count != 1)
         result.Output.clear();
     return result;
-}
-
-std::string MediaInfo(const std::string& path, const std::string& form) {
-    std::string text = RunCommand("mediainfo " + ShellQuoted("--Inform=" + form) + " " +
-                                  ShellQuoted(path) + " 2>/dev/null");
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return text;
 }
 
 // The luma of the first picture as GStreamer shows it: decoded and turned by the display matrix
@@ -128,7 +122,7 @@ TEST_F(SourcesPictureTest, PhoneClipsComeOutUprightAsPlayersShowThem) {
         TempDir dir;
         Converted run = Convert(dir, 13, c.Source);
         ASSERT_EQ(run.Status, 0) << run.Log;
-        EXPECT_EQ(MediaInfo(run.Output, "Video;%Width%x%Height%|%Rotation%"),
+        EXPECT_EQ(MediaInfoText(run.Output, "Video;%Width%x%Height%|%Rotation%"),
                   std::to_string(c.Width) + "x" + std::to_string(c.Height) + "|0.000");
         DecodedVideo output = DecodeVideo(run.Output, 1);
         ASSERT_EQ(output.Pictures.size(), 1u);
@@ -172,7 +166,7 @@ TEST_F(SourcesPictureTest, PicturesLeftAsCodedKeepTheirDisplayMatrix) {
         TempDir dir;
         Converted run = Convert(dir, 13, "portrait_90.mp4", extra);
         ASSERT_EQ(run.Status, 0) << run.Log;
-        EXPECT_EQ(MediaInfo(run.Output, "Video;%Width%x%Height%|%Rotation%"), "320x180|90.000");
+        EXPECT_EQ(MediaInfoText(run.Output, "Video;%Width%x%Height%|%Rotation%"), "320x180|90.000");
         EXPECT_EQ(run.Log.find("shaped before scaling"), std::string::npos) << run.Log;
     }
 }
@@ -197,10 +191,10 @@ TEST_F(SourcesPictureTest, DeepAndFullChromaSourcesGiveEightBitFourTwoZeroH264) 
         TempDir dir;
         Converted run = Convert(dir, 13, source);
         ASSERT_EQ(run.Status, 0) << run.Log;
-        EXPECT_EQ(MediaInfo(run.Output, "Video;%Format_Profile%|%ChromaSubsampling%|%BitDepth%")
+        EXPECT_EQ(MediaInfoText(run.Output, "Video;%Format_Profile%|%ChromaSubsampling%|%BitDepth%")
                       .substr(0, 4),
                   "High");
-        EXPECT_EQ(MediaInfo(run.Output, "Video;%ChromaSubsampling%|%BitDepth%"), "4:2:0|8");
+        EXPECT_EQ(MediaInfoText(run.Output, "Video;%ChromaSubsampling%|%BitDepth%"), "4:2:0|8");
         EXPECT_NE(run.Log.find("is given yuv420p pictures (the source's are"), std::string::npos)
             << run.Log;
     }
@@ -208,7 +202,7 @@ TEST_F(SourcesPictureTest, DeepAndFullChromaSourcesGiveEightBitFourTwoZeroH264) 
     TempDir dir;
     Converted run = Convert(dir, 13, "h264_10bit.mp4", "-x pix_fmt=yuv444p");
     ASSERT_EQ(run.Status, 0) << run.Log;
-    EXPECT_EQ(MediaInfo(run.Output, "Video;%ChromaSubsampling%|%BitDepth%"), "4:4:4|8");
+    EXPECT_EQ(MediaInfoText(run.Output, "Video;%ChromaSubsampling%|%BitDepth%"), "4:4:4|8");
 }
 
 // ---- A cover picture beside the video -------------------------------------------------------
@@ -225,15 +219,15 @@ TEST_F(SourcesPictureTest, ACoverPictureNeverShapesTheVideo) {
         TempDir dir;
         Converted run = Convert(dir, c.Preset, "cover_beside_video.mp4");
         ASSERT_EQ(run.Status, 0) << run.Log;
-        EXPECT_EQ(MediaInfo(run.Output, "Video;%FrameRate%|%DisplayAspectRatio%"),
+        EXPECT_EQ(MediaInfoText(run.Output, "Video;%FrameRate%|%DisplayAspectRatio%"),
                   std::string(c.FrameRate) + "|1.333");
-        EXPECT_EQ(MediaInfo(run.Output, "General;%VideoCount%"), "1");
+        EXPECT_EQ(MediaInfoText(run.Output, "General;%VideoCount%"), "1");
         // A moving progressive picture is not taken for woven fields.
         EXPECT_EQ(run.Log.find("not flagged"), std::string::npos) << run.Log;
         DecodedVideo output = DecodeVideo(run.Output, 1);
         EXPECT_GE(output.DecodedCount, 24); // the moving video, not one cover picture
         if (c.Preset == 13) {
-            EXPECT_NE(MediaInfo(run.Output, "Video;%Format_Profile%").find("High@"),
+            EXPECT_NE(MediaInfoText(run.Output, "Video;%Format_Profile%").find("High@"),
                       std::string::npos);
         }
     }
@@ -272,7 +266,7 @@ TEST_F(SourcesPictureTest, InterlacedPicturesAreDeinterlacedAndFlaggedProgressiv
         const double scale = static_cast<double>(output.Width) * output.Height / (720.0 * 576.0);
         EXPECT_LT(CombedPixels(output), sourceComb * scale / 10) << output.Width;
         if (preset == 13) {
-            EXPECT_EQ(MediaInfo(run.Output, "Video;%ScanType%"), "Progressive");
+            EXPECT_EQ(MediaInfoText(run.Output, "Video;%ScanType%"), "Progressive");
         }
     }
     // Interlaced coding asked for keeps the fields.
@@ -292,8 +286,9 @@ TEST_F(SourcesPictureTest, OnePictureIsHeldWhileItsSoundPlaysAndAFifthOfASecondS
         TempDir dir;
         Converted run = Convert(dir, preset, "one_picture.mkv");
         ASSERT_EQ(run.Status, 0) << run.Log; // a plain "Done": the video is as long as the sound
-        const double frameRate = std::atof(MediaInfo(run.Output, "Video;%FrameRate%").c_str());
-        const double video = std::atof(MediaInfo(run.Output, "Video;%Duration%").c_str()) / 1000;
+        const double frameRate = std::atof(MediaInfoText(run.Output, "Video;%FrameRate%").c_str());
+        const double video =
+            std::atof(MediaInfoText(run.Output, "Video;%Duration%").c_str()) / 1000;
         EXPECT_NEAR(video, 1.0, 1.01 / frameRate);
         DecodedVideo output = DecodeVideo(run.Output, 1000);
         EXPECT_GE(output.DecodedCount, static_cast<int>(frameRate * 0.9));
@@ -309,7 +304,7 @@ TEST_F(SourcesPictureTest, OnePictureIsHeldWhileItsSoundPlaysAndAFifthOfASecondS
         Converted run = Convert(dir, c.Preset, "fifth_second.mp4");
         ASSERT_EQ(run.Status, 0) << run.Log;
         const double seconds =
-            std::atof(MediaInfo(run.Output, "General;%Duration%").c_str()) / 1000;
+            std::atof(MediaInfoText(run.Output, "General;%Duration%").c_str()) / 1000;
         EXPECT_NEAR(seconds, 0.2, c.Slack + 0.001);
     }
 }

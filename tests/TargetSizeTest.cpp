@@ -7,6 +7,7 @@
 #include "app/shared/TargetSize.h"
 #include "converter/AVConverter.h"
 #include "support/CliPipe.h"
+#include "support/MediaInfo.h"
 #include "support/PictureReader.h"
 #include "support/ShellCommand.h"
 #include "support/TempDir.h"
@@ -23,19 +24,13 @@
 using namespace mobivert::app;
 using namespace std::chrono_literals;
 using mobivert::test::Fixture;
+using mobivert::test::MediaInfoSeconds;
 using mobivert::test::ShellQuoted;
 using mobivert::test::TempDir;
 
 namespace {
 
 constexpr const char* CLIP = "zone_plate_tone.mp4"; // 2 s, 320x240, AAC stereo
-
-double MediaInfoSeconds(const std::string& path) {
-    return std::atof(mobivert::test::RunCommand("mediainfo '--Inform=General;%Duration%' " +
-                                                ShellQuoted(path))
-                         .c_str()) /
-           1000.0;
-}
 
 bool PassFoldersIn(const std::string& folder) {
     std::error_code ec;

@@ -5,6 +5,7 @@
 #include "binding/AVLibs.h"
 #include "binding/SwScaleHlpr.h"
 #include "support/EngineRun.h"
+#include "support/MediaInfo.h"
 #include "support/MediaReader.h"
 #include "support/PictureReader.h"
 #include "support/TempDir.h"

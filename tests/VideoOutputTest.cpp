@@ -9,6 +9,7 @@
 #include "binding/AVLibs.h"
 #include "engine/session/FFMpegException.h"
 #include "support/EngineRun.h"
+#include "support/MediaInfo.h"
 #include "support/MediaReader.h"
 #include "support/PictureReader.h"
 #include "support/TempDir.h"

@@ -6,9 +6,6 @@
 #include "binding/SwScaleHlpr.h"
 #include "support/ShellCommand.h"
 
-#include <cstdlib>
-#include <sstream>
-
 namespace mobivert::test {
 
 namespace {
@@ -92,23 +89,6 @@ DecodedVideo DecodeVideo(const std::string& path, int maxPictures) {
     av::avcodec_free_context(&dec);
     av::avformat_close_input(&ic);
     return video;
-}
-
-IndependentVideoInfo MediaInfoVideo(const std::string& path) {
-    IndependentVideoInfo info;
-    std::string text = RunCommand(
-        "mediainfo --Inform='Video;%FrameCount%|%Width%|%Height%|%Duration%' '" + path + "'");
-    std::istringstream in(text);
-    std::string frames, width, height, duration;
-    if (!std::getline(in, frames, '|') || !std::getline(in, width, '|') ||
-        !std::getline(in, height, '|') || !std::getline(in, duration))
-        return info;
-    info.Read = true;
-    info.FrameCount = frames.empty() ? -1 : std::atoi(frames.c_str());
-    info.Width = width.empty() ? -1 : std::atoi(width.c_str());
-    info.Height = height.empty() ? -1 : std::atoi(height.c_str());
-    info.Duration = duration.empty() ? -1.0 : std::atof(duration.c_str()) / 1000.0;
-    return info;
 }
 
 bool PlaysInGStreamer(const std::string& path) {

@@ -1,7 +1,7 @@
 #pragma once
 // Reads the pictures of a video file back: decoded through the libraries into 8-bit 4:2:0
-// planes for pixel checks, and described by tools that share no code with the engine
-// (MediaInfo for frame count, size and duration; GStreamer for a full decode).
+// planes for pixel checks, and decoded whole by GStreamer, which shares no code with the
+// engine.
 
 #include <cstdint>
 #include <string>
@@ -37,17 +37,6 @@ struct DecodedVideo {
 // Decodes the first video stream and keeps the first maxPictures pictures. The libraries must
 // be loaded.
 DecodedVideo DecodeVideo(const std::string& path, int maxPictures = 1000);
-
-struct IndependentVideoInfo {
-    bool Read = false;
-    int FrameCount = -1;
-    int Width = -1;
-    int Height = -1;
-    double Duration = -1; // seconds
-};
-
-// MediaInfo's view of the first video stream.
-IndependentVideoInfo MediaInfoVideo(const std::string& path);
 
 // True when GStreamer decodes the whole file without an error.
 bool PlaysInGStreamer(const std::string& path);
