@@ -4,15 +4,16 @@
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Settings.h"
 #include "app/shared/StoredChoices.h"
+#include "support/ScopedVariable.h"
 #include "support/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <optional>
 
 using namespace mobivert::app;
+using mobivert::test::ScopedVariable;
 using mobivert::test::TempDir;
 namespace fs = std::filesystem;
 
@@ -23,31 +24,11 @@ std::string ReadFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 } // namespace
 
 TEST(DriverSettingsTest, MissingConfigGivesHomeCorvelVideoAndNoSameFolder) {
     TempDir home;
-    ScopedEnv env("HOME", home.Path().string());
+    ScopedVariable env("HOME", home.Path().string());
     TMainSettings settings = LoadMainSettings(home.File("nowhere/config.ini"));
     EXPECT_EQ(settings.OutputFolder, home.File("CorvelVideo"));
     EXPECT_FALSE(settings.SameFolder);
@@ -55,12 +36,12 @@ TEST(DriverSettingsTest, MissingConfigGivesHomeCorvelVideoAndNoSameFolder) {
 
 TEST(DriverSettingsTest, ConfigPathFollowsXdgConfigHomeElseDotConfig) {
     TempDir home;
-    ScopedEnv envHome("HOME", home.Path().string());
+    ScopedVariable envHome("HOME", home.Path().string());
     {
-        ScopedEnv config("XDG_CONFIG_HOME", home.File("cfg"));
+        ScopedVariable config("XDG_CONFIG_HOME", home.File("cfg"));
         EXPECT_EQ(ConfigFilePath(), home.File("cfg/Corvel/Mobivert/config.ini"));
     }
-    ScopedEnv relative("XDG_CONFIG_HOME", "relative/ignored");
+    ScopedVariable relative("XDG_CONFIG_HOME", "relative/ignored");
     EXPECT_EQ(ConfigFilePath(), home.File(".config/Corvel/Mobivert/config.ini"));
 }
 
@@ -114,7 +95,7 @@ TEST(DriverSettingsTest, SavingIntoAFreshFolderWritesSectionsMainAndOptions) {
 
 TEST(DriverSettingsTest, UnusableValuesFallBackToTheDefaults) {
     TempDir home;
-    ScopedEnv env("HOME", home.Path().string());
+    ScopedVariable env("HOME", home.Path().string());
     std::string path = home.File("config.ini");
     std::ofstream(path) << "[Main]\nstrOutput=\nbooSameFolder=yes\n";
     TMainSettings settings = LoadMainSettings(path);

@@ -7,14 +7,17 @@
 #include "engine/options/ValueConversion.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
+#include "support/ScopedVariable.h"
 #include "support/TempDir.h"
 
 #include <clocale>
 #include <cstdlib>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <optional>
 
 using namespace mobivert::engine;
+using mobivert::test::ScopedVariable;
 using mobivert::test::TempDir;
 using testing::HasSubstr;
 
@@ -133,14 +136,11 @@ public:
         std::string command =
             "localedef -i de_DE -f UTF-8 " + dir_.File("de_DE.UTF-8") + " >/dev/null 2>&1";
         if (std::system(command.c_str()) == 0) {
-            setenv("LOCPATH", dir_.Path().c_str(), 1);
+            locPath_.emplace("LOCPATH", dir_.Path().string());
             Try();
         }
     }
-    ~CommaLocale() {
-        std::setlocale(LC_NUMERIC, "C");
-        unsetenv("LOCPATH");
-    }
+    ~CommaLocale() { std::setlocale(LC_NUMERIC, "C"); }
     bool Active() const { return active_; }
 
 private:
@@ -150,6 +150,7 @@ private:
         return active_;
     }
     TempDir dir_;
+    std::optional<ScopedVariable> locPath_;
     bool active_ = false;
 };
 

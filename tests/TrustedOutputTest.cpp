@@ -9,6 +9,7 @@
 #include "converter/OutputPublishing.h"
 #include "converter/WorkFile.h"
 #include "support/ConverterEvents.h"
+#include "support/ScopedVariable.h"
 #include "support/TempDir.h"
 
 #include <chrono>
@@ -25,6 +26,7 @@ using mobivert::converter::TAVConverter;
 using mobivert::converter::TWorkFile;
 using mobivert::test::ConverterEvents;
 using mobivert::test::Fixture;
+using mobivert::test::ScopedVariable;
 using mobivert::test::TempDir;
 using mobivert::test::TerminateRecord;
 namespace fs = std::filesystem;
@@ -246,9 +248,7 @@ TEST(BatchJournal, RoundTripsAndRefusesDamagedOrUnknownJournals) {
 
 TEST(BatchJournal, OnlyBatchesOfProgramsThatAreGoneAreFoundAndDamagedOnesAreSetAside) {
     TempDir state;
-    const char* previous = std::getenv("XDG_STATE_HOME");
-    std::string saved = previous ? previous : "";
-    setenv("XDG_STATE_HOME", state.Path().c_str(), 1);
+    ScopedVariable stateHome("XDG_STATE_HOME", state.Path().string());
 
     TJournalBatch batch;
     batch.Program = "mobivert";
@@ -293,9 +293,4 @@ TEST(BatchJournal, OnlyBatchesOfProgramsThatAreGoneAreFoundAndDamagedOnesAreSetA
     DiscardUnfinishedBatch(found[0]);
     EXPECT_FALSE(fs::exists(state.File("c.part")));
     EXPECT_FALSE(fs::exists(path));
-
-    if (previous)
-        setenv("XDG_STATE_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_STATE_HOME");
 }
