@@ -11,6 +11,7 @@
 #include "support/ConverterEvents.h"
 #include "support/MediaReader.h"
 #include "support/OwnerLoop.h"
+#include "support/ScopedVariable.h"
 #include "support/TempDir.h"
 
 #include <algorithm>
@@ -831,10 +832,12 @@ TEST_F(ConverterTest, AWorkerThatDiesFailsItsTaskAloneAndItsOutputIsRemoved) {
         copy.ExtOptions = "vcodec=copy\nacodec=copy";
         ASSERT_TRUE(converter.SetOutputFile(index, dir.File("crash.mkv"), &copy));
         AddCopyTask("tone.mp3");
-        setenv("MOBIVERT_WORKER_FAULT", c.Fault, 1);
-        converter.StartConvert(1);
-        bool ended = events.WaitBatchEnd();
-        unsetenv("MOBIVERT_WORKER_FAULT");
+        bool ended = false;
+        {
+            ScopedVariable fault("MOBIVERT_WORKER_FAULT", c.Fault);
+            converter.StartConvert(1);
+            ended = events.WaitBatchEnd();
+        }
         ASSERT_TRUE(ended);
         EXPECT_EQ(events.TerminateOrder(), (std::vector<int>{0, 1, 2, -1}));
         std::lock_guard lock(events.Mutex);
