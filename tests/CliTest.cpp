@@ -30,9 +30,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using mobivert::test::Fixture;
-using mobivert::test::MediaInfoText;
-using mobivert::test::TempDir;
+using namespace mobivert::test;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

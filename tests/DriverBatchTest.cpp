@@ -15,10 +15,7 @@
 
 using namespace mobivert::app;
 using mobivert::converter::TAVConverter;
-using mobivert::test::ConverterEvents;
-using mobivert::test::Fixture;
-using mobivert::test::TempDir;
-using mobivert::test::TerminateRecord;
+using namespace mobivert::test;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

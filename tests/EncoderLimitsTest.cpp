@@ -18,12 +18,7 @@
 
 using namespace mobivert::app;
 using mobivert::converter::TAVConverter;
-using mobivert::test::ConverterEvents;
-using mobivert::test::EngineRun;
-using mobivert::test::Fixture;
-using mobivert::test::MediaInfoFields;
-using mobivert::test::TempDir;
-using mobivert::test::TerminateRecord;
+using namespace mobivert::test;
 using namespace std::chrono_literals;
 
 namespace {

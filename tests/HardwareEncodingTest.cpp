@@ -14,10 +14,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 
-using mobivert::test::Fixture;
-using mobivert::test::MediaInfoText;
-using mobivert::test::ShellQuoted;
-using mobivert::test::TempDir;
+using namespace mobivert::test;
 
 namespace {
 

@@ -21,10 +21,7 @@
 #include <iterator>
 
 using namespace mobivert::app;
-using mobivert::test::Fixture;
-using mobivert::test::MediaInfoSeconds;
-using mobivert::test::MediaInfoText;
-using mobivert::test::TempDir;
+using namespace mobivert::test;
 
 namespace {
 

@@ -20,10 +20,7 @@
 
 using namespace mobivert::engine;
 using mobivert::converter::TAVProbe;
-using mobivert::test::Fixture;
-using mobivert::test::RunCommand;
-using mobivert::test::TempDir;
-using mobivert::test::WriteGeneratedOutput;
+using namespace mobivert::test;
 
 namespace {
 

@@ -16,11 +16,7 @@
 #include <regex>
 #include <sstream>
 
-using mobivert::test::Fixture;
-using mobivert::test::MediaInfoText;
-using mobivert::test::RunCommand;
-using mobivert::test::ShellQuoted;
-using mobivert::test::TempDir;
+using namespace mobivert::test;
 namespace fs = std::filesystem;
 
 namespace {

@@ -16,15 +16,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 
-using mobivert::test::DecodedVideo;
-using mobivert::test::DecodeVideo;
-using mobivert::test::Fixture;
-using mobivert::test::MediaInfoText;
-using mobivert::test::Picture;
-using mobivert::test::RunCliThroughShell;
-using mobivert::test::RunCommand;
-using mobivert::test::ShellQuoted;
-using mobivert::test::TempDir;
+using namespace mobivert::test;
 namespace fs = std::filesystem;
 
 namespace {

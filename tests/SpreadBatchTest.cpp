@@ -12,10 +12,7 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
-using mobivert::test::Fixture;
-using mobivert::test::RunCommand;
-using mobivert::test::ShellQuoted;
-using mobivert::test::TempDir;
+using namespace mobivert::test;
 namespace fs = std::filesystem;
 
 namespace {

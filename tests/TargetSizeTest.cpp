@@ -23,10 +23,7 @@
 
 using namespace mobivert::app;
 using namespace std::chrono_literals;
-using mobivert::test::Fixture;
-using mobivert::test::MediaInfoSeconds;
-using mobivert::test::ShellQuoted;
-using mobivert::test::TempDir;
+using namespace mobivert::test;
 
 namespace {
 

@@ -24,11 +24,7 @@ using mobivert::converter::NumberedName;
 using mobivert::converter::PartialName;
 using mobivert::converter::TAVConverter;
 using mobivert::converter::TWorkFile;
-using mobivert::test::ConverterEvents;
-using mobivert::test::Fixture;
-using mobivert::test::ScopedVariable;
-using mobivert::test::TempDir;
-using mobivert::test::TerminateRecord;
+using namespace mobivert::test;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
