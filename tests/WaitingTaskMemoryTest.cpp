@@ -1,11 +1,12 @@
 // What a long batch costs in memory: the heap policy of the front ends, and how little a set-up
-// task keeps while it waits (no opened input, output or codec, a small record) and after its
-// run.
+// task keeps while it waits (no opened input, output or codec, none of the session's tables of
+// files and maps, a small record) and after its run.
 
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/HeapPolicy.h"
 #include "binding/AVLibs.h"
 #include "converter/FFmpegTask.h"
+#include "engine/session/FFmpeg.h"
 #include "support/ConverterEvents.h"
 #include "support/TempDir.h"
 
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <malloc.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 
 using namespace mobivert::app;
 using mobivert::converter::TAVConverter;
+using mobivert::engine::TCustomFFmpeg;
 using namespace mobivert::test;
 using namespace std::chrono_literals;
 
@@ -100,6 +103,53 @@ TEST(HeapPolicyTest, FreedBlocksBelowALiveOneGiveTheirPagesBack) {
     std::free(record);
 }
 
+// The session's tables of opened files and of stream maps that hold memory, by name.
+std::vector<std::string> AllocatedTables(const TCustomFFmpeg& s) {
+    std::vector<std::string> names;
+    auto note = [&names](bool allocated, const char* name) {
+        if (allocated)
+            names.push_back(name);
+    };
+    note(s.StreamMaps.Allocated(), "StreamMaps");
+    note(s.InputTsScales.Allocated(), "InputTsScales");
+    note(s.InputReadGuards.Allocated(), "InputReadGuards");
+    note(s.InputDecoders.Allocated(), "InputDecoders");
+    note(s.OutputEncoders.Allocated(), "OutputEncoders");
+    note(s.OutputStreamCopy.Allocated(), "OutputStreamCopy");
+    note(s.BitstreamFilters.Allocated(), "BitstreamFilters");
+    return names;
+}
+
+TEST(SessionTablesTest, TablesComeWithFilesAndMapsAndGoWithTheSession) {
+    ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+    TempDir dir;
+    TCustomFFmpeg session;
+    session.InitSession();
+    session.Verbose = -1;
+    EXPECT_THAT(AllocatedTables(session), ::testing::IsEmpty());
+    // A table read through a const session that holds none shows its initial values.
+    const TCustomFFmpeg& view = session;
+    EXPECT_EQ(view.StreamMaps[399].StreamIndex, 0);
+    EXPECT_EQ(view.InputTsScales[19][19], 0.0);
+    EXPECT_THAT(AllocatedTables(session), ::testing::IsEmpty());
+
+    session.ApplyOptionText("itsscale=0:0.5");
+    ASSERT_TRUE(session.OpenInputFile(Fixture("mono8k.wav"))) << session.SetupError;
+    session.ApplyOptionText("map=0:0\nacodec=pcm_s16le");
+    ASSERT_TRUE(session.OpenOutputFile(dir.File("out.wav"))) << session.SetupError;
+    EXPECT_EQ(session.StreamMaps[0].FileIndex, 0);
+    EXPECT_DOUBLE_EQ(session.InputTsScales[0][0], 0.5);
+    EXPECT_EQ(session.OutputEncoders[0].size(), 1u);
+    EXPECT_THAT(AllocatedTables(session),
+                ::testing::ElementsAre("StreamMaps", "InputTsScales", "InputReadGuards",
+                                       "InputDecoders", "OutputEncoders", "OutputStreamCopy",
+                                       "BitstreamFilters"));
+
+    session.FreeSession();
+    EXPECT_THAT(AllocatedTables(session), ::testing::IsEmpty());
+    EXPECT_EQ(session.StreamMapCount, 0);
+}
+
 class WaitingTaskMemoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -135,6 +185,13 @@ protected:
         return opened;
     }
 
+    int TasksWithTables() const {
+        int holding = 0;
+        for (int i = 0; i < converter.TaskCount(); ++i)
+            holding += AllocatedTables(*converter.Tasks(i)).empty() ? 0 : 1;
+        return holding;
+    }
+
     TempDir out;
     TempDir in;
     TAVConverter converter;
@@ -153,10 +210,12 @@ TEST_F(WaitingTaskMemoryTest, ASetUpTaskHoldsNoFileAndASmallRecordBeforeAndAfter
     const size_t waiting = LiveBytes();
     // Only the task looked at last may hold its opened files until the batch starts.
     EXPECT_LE(OpenedTasks(), 1);
-    // The engine session with its fixed tables is about 18 KB; opened files, codec contexts or
-    // I/O buffers kept per task would add 32 KB and more each.
+    EXPECT_LE(TasksWithTables(), 1);
+    // A task's records with its session's options are about 6 KB; the session's tables of
+    // files and maps would add 13 KB, opened files, codec contexts or I/O buffers 32 KB and
+    // more each.
     if (CLibraryAllocator) {
-        EXPECT_LT((waiting - before) / Count, 24u * 1024);
+        EXPECT_LT((waiting - before) / Count, 10u * 1024);
     }
 
     converter.StartConvert(1);
@@ -166,9 +225,10 @@ TEST_F(WaitingTaskMemoryTest, ASetUpTaskHoldsNoFileAndASmallRecordBeforeAndAfter
         failures += end.Exception ? 1 : 0;
     EXPECT_EQ(failures, 0);
     EXPECT_EQ(OpenedTasks(), 0);
-    // Each run's buffers went with it.
+    EXPECT_EQ(TasksWithTables(), 0);
+    // Each run's buffers and tables went with it.
     if (CLibraryAllocator) {
-        EXPECT_LT((LiveBytes() - before) / Count, 24u * 1024);
+        EXPECT_LT((LiveBytes() - before) / Count, 10u * 1024);
     }
 }
 

@@ -21,6 +21,20 @@
 
 namespace mobivert::converter {
 
+// The settings of the component that a task's worker job carries (the rest of the job is the
+// task's own names and records), kept apart from the job so that a waiting task does not hold
+// a whole job's records twice.
+struct TWorkerRunSettings {
+    std::string LibraryDirectory;
+    bool VersionedNames = true;
+    int LogLevel = 2; // a TLogLevel ordinal
+    int ProgressIntervalMs = 500;
+    int ConcurrentRuns = 1;
+
+    // A job with these settings and nothing else.
+    TWorkerJob Job() const;
+};
+
 class TFFmpeg : public engine::TCustomFFmpeg {
 public:
     ~TFFmpeg() override;
@@ -81,7 +95,7 @@ public:
     // level and interval settings; the file names and records are the task's own), otherwise
     // in this process.
     std::string WorkerProgram;
-    TWorkerJob WorkerSettings;
+    TWorkerRunSettings WorkerSettings;
     // The demuxer the last opening of the input found (empty before one succeeded).
     std::string ProbedFormat;
     // The batch's pre-loaded worker that forks the run's process, when there is one.

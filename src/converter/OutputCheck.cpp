@@ -237,7 +237,7 @@ std::string CheckOutput(const std::string& path, const TOutputExpectation& expec
             ofType += other.Type == want.Type;
         std::string name = want.AttachedPicture ? "cover picture" : TypeName(want.Type);
         if (ofType > 1 && !want.AttachedPicture)
-            name += " " + std::to_string(ordinal);
+            name.append(" ").append(std::to_string(ordinal));
 
         const AVStream* st = nullptr;
         for (unsigned j = 0; j < oc->nb_streams && !st; ++j) {

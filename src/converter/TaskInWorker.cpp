@@ -83,8 +83,18 @@ void TFFmpeg::HandleReport(const TWorkerReport& report, bool& ended, std::string
     }
 }
 
+TWorkerJob TWorkerRunSettings::Job() const {
+    TWorkerJob job;
+    job.LibraryDirectory = LibraryDirectory;
+    job.VersionedNames = VersionedNames;
+    job.LogLevel = LogLevel;
+    job.ProgressIntervalMs = ProgressIntervalMs;
+    job.ConcurrentRuns = ConcurrentRuns;
+    return job;
+}
+
 void TFFmpeg::RunInWorker() {
-    TWorkerJob job = WorkerSettings;
+    TWorkerJob job = WorkerSettings.Job();
     job.InputFileName = InputFileName;
     job.HasInputRecord = HasInputRecord;
     job.Input = InputOptions;

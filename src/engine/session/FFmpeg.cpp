@@ -49,7 +49,7 @@ void TCustomFFmpeg::ShutDown() {
 }
 
 void TCustomFFmpeg::ResetOptions() {
-    InputTsScales = {};
+    InputTsScales.Release();
     InputFileCount = 0;
     OutputFileCount = 0;
     StreamMapCount = 0;
@@ -248,11 +248,14 @@ void TCustomFFmpeg::FreeOutputFiles() {
         OutputFiles[i] = nullptr;
         OutputPacketCounts[i] = -1;
     }
-    for (std::vector<AVCodecContext*>& encoders : OutputEncoders) {
-        for (AVCodecContext*& encoder : encoders)
-            av::avcodec_free_context(&encoder);
-        encoders.clear();
+    if (OutputEncoders.Allocated()) {
+        for (std::vector<AVCodecContext*>& encoders : OutputEncoders.Writable())
+            for (AVCodecContext*& encoder : encoders)
+                av::avcodec_free_context(&encoder);
     }
+    OutputEncoders.Release();
+    OutputStreamCopy.Release();
+    BitstreamFilters.Release();
     OutputFileCount = 0;
 }
 
@@ -262,11 +265,14 @@ void TCustomFFmpeg::FreeInputFiles() {
             av::avformat_close_input(&InputFiles[i]);
         InputFiles[i] = nullptr;
     }
-    for (std::vector<AVCodecContext*>& decoders : InputDecoders) {
-        for (AVCodecContext*& decoder : decoders)
-            av::avcodec_free_context(&decoder);
-        decoders.clear();
+    if (InputDecoders.Allocated()) {
+        for (std::vector<AVCodecContext*>& decoders : InputDecoders.Writable())
+            for (AVCodecContext*& decoder : decoders)
+                av::avcodec_free_context(&decoder);
     }
+    InputDecoders.Release();
+    // The guards were installed on the contexts closed above.
+    InputReadGuards.Release();
     InputFileCount = 0;
 }
 
@@ -280,6 +286,10 @@ void TCustomFFmpeg::FreeOptionValues() {
     VStatsFileName.clear();
     CodecOptNames.clear();
     OptNameCount = 0;
+    // The maps and time-stamp scales name streams of the files just released.
+    StreamMaps.Release();
+    StreamMapCount = 0;
+    InputTsScales.Release();
     VideoCodecName.clear();
     AudioCodecName.clear();
     SubtitleCodecName.clear();

@@ -5,6 +5,7 @@
 #include "engine/hooks/HookTypes.h"
 #include "engine/hooks/TBitmap.h"
 #include "engine/open/ReadGuard.h"
+#include "engine/session/OnDemandTable.h"
 #include "engine/session/SessionThreads.h"
 #include "engine/session/ThreadPriority.h"
 #include "engine/transcode/TranscodeRecords.h"
@@ -181,7 +182,7 @@ public:
     bool OpenOutputFile(const std::string& fileName);
     // Set by stream creation for every output stream that is copied rather than encoded
     // ([output file][stream]); the transcode reads it.
-    std::array<std::array<bool, MAX_STREAMS>, MAX_FILES> OutputStreamCopy{};
+    TOnDemandTable<std::array<bool, MAX_STREAMS>, MAX_FILES> OutputStreamCopy;
     // Rate emulation ("re") asked for when each input was opened; the transcode reads it.
     std::array<int32_t, MAX_FILES> InputRateEmu{};
     // When set, the next OpenInputFile reads the input through this byte stream instead of
@@ -198,7 +199,7 @@ public:
     // the output and chooses its container); the caller keeps the descriptor and the file.
     int OutputDescriptor = -1;
     // The bounds on reading each opened input (see TReadGuard).
-    std::array<TReadGuard, MAX_FILES> InputReadGuards{};
+    TOnDemandTable<TReadGuard, MAX_FILES> InputReadGuards;
     // Media packets the run wrote to each output file, counted from its header on; -1 while no
     // run has written the header. An output whose run wrote none is removed with the session.
     std::array<int64_t, MAX_FILES> OutputPacketCounts = [] {
@@ -319,14 +320,15 @@ public:
     SwsContext* FromRgbContext = nullptr;
     // ==== end of the frame-hook section
 
-    // ---- Files and maps
+    // ---- Files and maps. The tables of opened files and of stream maps are allocated while
+    // the session uses them (TOnDemandTable): FreeSession frees them with the files.
     std::array<AVFormatContext*, MAX_FILES> InputFiles{};
     std::array<int64_t, MAX_FILES> InputTsOffsets{};
-    std::array<std::array<double, MAX_STREAMS>, MAX_FILES> InputTsScales{};
+    TOnDemandTable<std::array<double, MAX_STREAMS>, MAX_FILES> InputTsScales;
     int32_t InputFileCount = 0;
     std::array<AVFormatContext*, MAX_FILES> OutputFiles{};
     int32_t OutputFileCount = 0;
-    std::array<StreamMap, MAX_STREAM_MAPS> StreamMaps{};
+    TOnDemandTable<StreamMap, MAX_STREAM_MAPS> StreamMaps;
     int32_t StreamMapCount = 0;
     std::array<MetaDataMap, MAX_META_DATA_MAPS> MetaDataMaps{};
     int32_t MetaDataMapCount = 0;
@@ -335,8 +337,8 @@ public:
 
     // The decoder context of every stream of every opened input, and the encoder context of
     // every stream of every output, owned by the session and freed in FreeSession.
-    std::array<std::vector<AVCodecContext*>, MAX_FILES> InputDecoders{};
-    std::array<std::vector<AVCodecContext*>, MAX_FILES> OutputEncoders{};
+    TOnDemandTable<std::vector<AVCodecContext*>, MAX_FILES> InputDecoders;
+    TOnDemandTable<std::vector<AVCodecContext*>, MAX_FILES> OutputEncoders;
 
     // ---- Video options
     int32_t FrameWidth = 0;
@@ -488,7 +490,7 @@ public:
     std::string SubtitleBitstreamFilters;
     // By output file, the chains of the streams that have one (a waiting session keeps no
     // table of empty texts).
-    std::array<std::map<int32_t, std::string>, MAX_FILES> BitstreamFilters{};
+    TOnDemandTable<std::map<int32_t, std::string>, MAX_FILES> BitstreamFilters;
     int32_t BitBufferSize = 262144;
     std::vector<uint8_t> BitBuffer;
     std::list<OutputStream*> OpenEncoders;
