@@ -6,14 +6,11 @@
 // too small a size and a preset without two passes refused; one progress over both passes;
 // pause and stop in either pass.
 //
-// Figures (the written size against the size asked, 320x240 zone plate at 25 fps with a tone,
-// least size / middle size): with the output pass coded again while it misses by more than
-// 3 %, 1 s: H.264 100.4 / 98.4, H.265 102.1 / 101.1, VP9 99.3, MKV H.264 ...; 2 s: H.264
-// 101.4 / 101.4, H.265 100.0 / 99.7; 8 s: H.264 98.1 / 99.2, H.265 99.3 / 97.4. Without the
-// correction libx265 gave 88-95 % on 1-2 s and libvpx 90 % at 150 kB on 2 s (both plan for
-// more pictures than the clip has and undershoot), libopus took a sixth more than its rate
-// and libvpx at its speed 5 could not code below about a twentieth of a bit a pixel (133 % at
-// the least size of the older rule).
+// The figures (every preset on 1, 2 and 8 s at its least size and a middle one, 95-105 %) are
+// in bench/README.md (run-target-size-bench.sh). Without the output pass coded again libx265
+// gave 88-95 % on 1-2 s and libvpx 90 % at 150 kB on 2 s (both undershoot short clips),
+// libopus took a sixth more than its rate, and libvpx at its speed 5 could not code below
+// about a twentieth of a bit a pixel (133 % at the least size of the older rule).
 
 #include "app/shared/TargetSize.h"
 #include "converter/AVConverter.h"
