@@ -1,11 +1,20 @@
 // Converting to a target size: the sizes a user types, the plan that turns a size into a video
 // bit rate, and the target-size test proper: a short clip written by GStreamer converted twice
 // (H.264 in MP4 and VP9 in WebM) through mobivert-cli, each output within 5 % of its size,
-// playable by GStreamer and as long as its source; too small a size and a preset without two
-// passes refused; one progress over both passes; pause and stop in either pass.
+// playable by GStreamer and as long as its source; every preset that codes to a size at its
+// least size and a middle one; the output pass coded again at a corrected rate when it misses;
+// too small a size and a preset without two passes refused; one progress over both passes;
+// pause and stop in either pass.
+//
+// The figures (every preset on 1, 2 and 8 s at its least size and a middle one, 95-105 %) are
+// in bench/README.md (run-target-size-bench.sh). Without the output pass coded again libx265
+// gave 88-95 % on 1-2 s and libvpx 90 % at 150 kB on 2 s (both undershoot short clips),
+// libopus took a sixth more than its rate, and libvpx at its speed 5 could not code below
+// about a twentieth of a bit a pixel (133 % at the least size of the older rule).
 
 #include "app/shared/TargetSize.h"
 #include "converter/AVConverter.h"
+#include "converter/SizeCorrection.h"
 #include "support/CliPipe.h"
 #include "support/MediaInfo.h"
 #include "support/PictureReader.h"
@@ -143,6 +152,65 @@ TEST(TargetSizeTest, AShortClipConvertedTwiceLandsWithinFivePercentOfEachSize) {
     }
 }
 
+TEST(TargetSizeTest, AMissedOutputIsCodedAgainAtTheRateTheVideoShouldHaveTaken) {
+    using mobivert::converter::CorrectedVideoBitRate;
+    // Landed within 3 %: no other pass.
+    EXPECT_EQ(CorrectedVideoBitRate(100000, 97500, 60000, 400000), std::nullopt);
+    EXPECT_EQ(CorrectedVideoBitRate(100000, 102900, 60000, 400000), std::nullopt);
+    // 10 % short, of which the sound and container took 30000: the video may take 70000 of the
+    // 60000 it took, not a tenth more (which would land short again).
+    EXPECT_EQ(CorrectedVideoBitRate(100000, 90000, 60000, 600000), 700000);
+    // Over: the video gives back all that was too much.
+    EXPECT_EQ(CorrectedVideoBitRate(100000, 120000, 80000, 800000), 600000);
+    // Nothing to correct: the rest alone exceeds the target, no video counted, or a step
+    // beyond fourfold.
+    EXPECT_EQ(CorrectedVideoBitRate(100000, 150000, 40000, 400000), std::nullopt);
+    EXPECT_EQ(CorrectedVideoBitRate(100000, 50000, 0, 400000), std::nullopt);
+    EXPECT_EQ(CorrectedVideoBitRate(1000000, 100000, 90000, 400000), std::nullopt);
+}
+
+// Every preset that codes to a size lands within 5 % of it on a clip of two seconds, at the
+// least size it accepts (the one its refusal of a smaller size names) and at a middle one;
+// the output plays and no earlier attempt is left beside it.
+TEST(TargetSizeTest, EveryPresetLandsAtItsLeastSizeAndAMiddleOne) {
+    struct Target {
+        const char* Preset;
+        const char* Size; // empty: the least size
+        const char* Output;
+    };
+    for (const Target& t :
+         std::vector<Target>{{"22", "", "zone_plate_tone (MP4 H.264).mp4"},
+                             {"23", "", "zone_plate_tone (MP4 H.265).mp4"},
+                             {"23", "300kB", "zone_plate_tone (MP4 H.265).mp4"},
+                             {"24", "", "zone_plate_tone (WebM VP9).webm"},
+                             {"24", "150kB", "zone_plate_tone (WebM VP9).webm"},
+                             {"26", "", "zone_plate_tone (MKV H.264).mkv"},
+                             {"26", "300kB", "zone_plate_tone (MKV H.264).mkv"}}) {
+        std::string size = t.Size;
+        std::string log;
+        if (size.empty()) {
+            TempDir probe;
+            ConvertToSize(probe, t.Preset, "1kB", log);
+            std::smatch least;
+            ASSERT_TRUE(std::regex_search(log, least, std::regex("at least ([0-9]+) kB"))) << log;
+            size = least[1].str() + "kB";
+        }
+        const auto bytes = static_cast<double>(*ParseTargetSize(size));
+        TempDir dir;
+        ASSERT_EQ(ConvertToSize(dir, t.Preset, size, log), 0) << log;
+        std::vector<std::string> outputs;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.File("out")))
+            outputs.push_back(entry.path().filename().string());
+        ASSERT_EQ(outputs, std::vector<std::string>{t.Output}) << t.Preset << " " << size;
+        const std::string out = dir.File("out/" + outputs.front());
+        EXPECT_NEAR(static_cast<double>(std::filesystem::file_size(out)) / bytes, 1.0, 0.05)
+            << t.Preset << " " << size << "\n"
+            << log;
+        EXPECT_TRUE(mobivert::test::PlaysInGStreamer(out)) << out;
+        EXPECT_FALSE(PassFoldersIn(dir.File("tmp"))) << log;
+    }
+}
+
 TEST(TargetSizeTest, TooSmallSizesAndPresetsWithoutTwoPassesAreRefusedAtSetUp) {
     struct Refusal {
         const char* Preset;
@@ -177,6 +245,8 @@ struct TwoPassRun {
     std::vector<std::pair<int, int>> Progress; // time, total (ms)
     std::atomic<bool> Ended{false};
     bool Finished = false;
+    bool AtItsOwnPace = true; // the clip read as fast as it plays
+    int64_t TargetSize = 0;
 
     void Start() {
         ASSERT_TRUE(Converter.LoadAVLib("", true)) << Converter.LastError();
@@ -193,7 +263,7 @@ struct TwoPassRun {
                 Ended = true;
         };
         TInputOptions input;
-        input.ExtOptions = "re";
+        input.ExtOptions = AtItsOwnPace ? "re" : "";
         const int index = Converter.AddInputFile(Fixture(CLIP), &input);
         ASSERT_GE(index, 0) << Converter.LastError();
         TOutputOptions output;
@@ -201,6 +271,7 @@ struct TwoPassRun {
         output.AudioCodec = "aac";
         output.VideoBitRate = 1000000;
         output.TwoPass = true;
+        output.TargetSize = TargetSize;
         ASSERT_TRUE(Converter.SetOutputFile(index, Output(), &output)) << Converter.LastError();
         Converter.StartConvert(1);
     }
@@ -266,4 +337,25 @@ TEST(TargetSizeTest, PauseHoldsEitherPassAndStopInTheFirstLeavesNothing) {
         EXPECT_FALSE(std::filesystem::exists(run.Output()) &&
                      std::filesystem::file_size(run.Output()) > 0);
     }
+}
+
+TEST(TargetSizeTest, AnOutputPassCodedAgainIsOnePassMoreOfTheSameProgress) {
+    // 1 Mbit/s of video and the sound make about 290 kB of the clip: 400 kB is missed by far,
+    // and the output pass is coded again at a higher rate.
+    TwoPassRun run;
+    run.AtItsOwnPace = false;
+    run.TargetSize = 400000;
+    ASSERT_NO_FATAL_FAILURE(run.Start());
+    ASSERT_TRUE(run.WaitEnd());
+    EXPECT_TRUE(run.Finished);
+    EXPECT_TRUE(mobivert::test::PlaysInGStreamer(run.Output()));
+    EXPECT_NEAR(static_cast<double>(std::filesystem::file_size(run.Output())) / 400000, 1.0, 0.05);
+    // The time done never goes back; the whole grew from two passes by the pass coded again.
+    std::lock_guard lock(run.Mutex);
+    ASSERT_FALSE(run.Progress.empty());
+    EXPECT_NEAR(run.Progress.front().second, 4000, 200);
+    EXPECT_GE(run.Progress.back().second, 5800);
+    for (size_t i = 1; i < run.Progress.size(); ++i)
+        EXPECT_GE(run.Progress[i].first, run.Progress[i - 1].first) << i;
+    EXPECT_GT(run.Progress.back().first, run.Progress.back().second - 500);
 }

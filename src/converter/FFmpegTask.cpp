@@ -5,11 +5,14 @@
 #include "converter/OutputPublishing.h"
 #include "converter/PassLogFolder.h"
 #include "converter/RecordApplying.h"
+#include "converter/SizeCorrection.h"
 #include "engine/open/DescriptorOutput.h"
 #include "engine/session/FFMpegException.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace mobivert::converter {
 
@@ -122,6 +125,8 @@ bool TFFmpeg::OpenPassOutput(int pass, const std::string& passLog) {
     // timing of the source), into no file: only the video's statistics are kept.
     TOutputOptions record = OutputOptions;
     record.DisableSubtitle = record.DisableSubtitle || pass == 1;
+    if (pass == 2 && outputVideoBitRate_ > 0)
+        record.VideoBitRate = outputVideoBitRate_;
     if (!OutputFormatName.empty())
         SetOutputFormat(OutputFormatName);
     ApplyOutputRecord(*this, record);
@@ -143,13 +148,17 @@ void TFFmpeg::RunPass(int pass, const std::string& passLog) {
             return;
         throw engine::FFMpegException(SetupError);
     }
-    ProgressPass = pass > 0 ? pass - 1 : 0;
-    ProgressPassCount = pass > 0 ? 2 : 1;
+    // An output pass coded again is one pass more of the same progress: the time done goes on
+    // from where it was and the whole grows by that pass.
+    ProgressPass = pass > 0 ? pass - 1 + sizeCorrections_ : 0;
+    ProgressPassCount = pass > 0 ? 2 + sizeCorrections_ : 1;
     engine::TCustomFFmpeg::Transcode(OutputFiles, OutputFileCount, StreamMapCount, StreamMaps,
                                      InputFileCount, InputFiles);
 }
 
 void TFFmpeg::RunTwoPasses() {
+    outputVideoBitRate_ = -1;
+    sizeCorrections_ = 0;
     TPassLogFolder folder;
     std::string error;
     if (!folder.Create(error))
@@ -169,7 +178,41 @@ void TFFmpeg::RunTwoPasses() {
         return;
     }
     Log(1, "Second pass: the output, at the video bit rate the statistics plan");
-    RunPass(2, folder.LogName());
+    RunOutputPasses(folder.LogName());
+}
+
+int64_t TFFmpeg::WrittenSize() const {
+    struct stat info {};
+    const int result = OutputDescriptor >= 0 ? fstat(OutputDescriptor, &info)
+                                             : stat(OutputFileName.c_str(), &info);
+    return result == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+void TFFmpeg::RunOutputPasses(const std::string& passLog) {
+    outputVideoBitRate_ = OutputOptions.VideoBitRate;
+    sizeCorrections_ = 0;
+    for (;;) {
+        RunPass(2, passLog);
+        if (StopRequested || !Finished || OutputOptions.TargetSize <= 0 ||
+            sizeCorrections_ >= MAX_SIZE_CORRECTIONS)
+            return;
+        const int64_t written = WrittenSize();
+        const std::optional<int32_t> corrected = CorrectedVideoBitRate(
+            OutputOptions.TargetSize, written, VideoSize, outputVideoBitRate_);
+        if (!corrected)
+            return;
+        Log(1, "The output took " + std::to_string(written) + " bytes of " +
+                   std::to_string(OutputOptions.TargetSize) +
+                   ": coded again at a video bit rate of " + std::to_string(*corrected));
+        outputVideoBitRate_ = *corrected;
+        ++sizeCorrections_;
+        Finished = false;
+        // The attempt that missed is overwritten from its first byte; nothing of it stays
+        // beyond the new output's end.
+        if (OutputDescriptor >= 0 && ftruncate(OutputDescriptor, 0) != 0)
+            throw engine::FFMpegException("Could not empty '" + OutputFileName +
+                                          "' for another pass");
+    }
 }
 
 TFFmpegList::~TFFmpegList() = default;

@@ -122,6 +122,11 @@ private:
     // The first pass into no file, then the output, with their statistics in a folder of the
     // run's own that is removed after.
     void RunTwoPasses();
+    // The output pass, coded again at a corrected video bit rate (a bounded number of times)
+    // while the written size misses the record's target size (SizeCorrection.h).
+    void RunOutputPasses(const std::string& passLog);
+    // The size of the output as written so far; -1 when it cannot be read.
+    int64_t WrittenSize() const;
     // Runs the transcode in a worker process and turns its reports into this session's events
     // and end state; a worker that dies is raised as the run's failure (TaskInWorker.cpp).
     void RunInWorker();
@@ -131,6 +136,10 @@ private:
 
     bool resident_ = false;
     bool ran_ = false;
+    // The output pass's video bit rate (the record's, or a corrected one) and the output
+    // passes coded again so far.
+    int32_t outputVideoBitRate_ = -1;
+    int sizeCorrections_ = 0;
 };
 
 } // namespace mobivert::converter

@@ -84,6 +84,7 @@ template <class Visitor> void VisitFields(TOutputOptions& r, Visitor&& v) {
     v("AudioChannelsDerived", r.AudioChannelsDerived);
     v("AudioBitRateDerived", r.AudioBitRateDerived);
     v("TwoPass", r.TwoPass);
+    v("TargetSize", r.TargetSize);
     v("ExtOptions", r.ExtOptions);
     v("OverrideOptions", r.OverrideOptions);
 }
@@ -98,6 +99,9 @@ std::string ValueText(int32_t value) {
     return std::to_string(value);
 }
 std::string ValueText(uint32_t value) {
+    return std::to_string(value);
+}
+std::string ValueText(int64_t value) {
     return std::to_string(value);
 }
 // Hexadecimal floating point: the value comes back bit for bit.
@@ -136,6 +140,9 @@ bool ReadValue(const std::string& text, int32_t& value) {
     return ReadNumber(text, value);
 }
 bool ReadValue(const std::string& text, uint32_t& value) {
+    return ReadNumber(text, value);
+}
+bool ReadValue(const std::string& text, int64_t& value) {
     return ReadNumber(text, value);
 }
 bool ReadValue(const std::string& text, double& value) {

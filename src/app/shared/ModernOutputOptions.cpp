@@ -110,7 +110,8 @@ int64_t OutputAudioBitRate(const TOutputOptions& o, const converter::TAVProbe& s
 }
 
 // The plan for the record's target size; nullopt when the source's length is not known.
-std::optional<TTargetSizePlan> PlanFor(const TOutputOptions& o, const converter::TAVProbe& source,
+std::optional<TTargetSizePlan> PlanFor(const TPreset& preset, const TOutputOptions& o,
+                                       const converter::TAVProbe& source,
                                        const TStoredChoices& choices) {
     const std::optional<int64_t> bytes = ParseTargetSize(choices.TargetSizeText);
     const double seconds = SourceSeconds(source);
@@ -119,7 +120,8 @@ std::optional<TTargetSizePlan> PlanFor(const TOutputOptions& o, const converter:
     int width = 0, height = 0;
     double fps = 25;
     PictureGeometry(o.FrameSize, o.FrameRate, width, height, fps);
-    return PlanTargetSize(*bytes, seconds, OutputAudioBitRate(o, source), width, height, fps);
+    return PlanTargetSize(*bytes, seconds, OutputAudioBitRate(o, source), width, height, fps,
+                          preset.LeastBitsPerPixel);
 }
 
 void ChooseVideo(TOutputOptions& o, const TPreset& preset, const converter::TAVProbe& source,
@@ -151,10 +153,11 @@ void ChooseVideo(TOutputOptions& o, const TPreset& preset, const converter::TAVP
         o.ExtOptions += "\nscodec=copy";
     if (choices.RateControlChoice == RATE_TARGET_SIZE) {
         // A plan that does not fit is refused before the batch (TargetSizeReason).
-        std::optional<TTargetSizePlan> plan = PlanFor(o, source, choices);
+        std::optional<TTargetSizePlan> plan = PlanFor(preset, o, source, choices);
         o.VideoBitRate =
             static_cast<int32_t>(std::clamp<int64_t>(plan ? plan->VideoBitRate : 0, 1, INT32_MAX));
         o.TwoPass = preset.TwoPassTargetSize;
+        o.TargetSize = ParseTargetSize(choices.TargetSizeText).value_or(0);
         if (preset.TwoPassTargetSize && *preset.TargetSizeEncoderOptions)
             o.ExtOptions += std::string("\n") + preset.TargetSizeEncoderOptions;
     } else if (choices.RateControlChoice == RATE_BIT_RATE) {
@@ -245,7 +248,7 @@ std::string TargetSizeReason(const TPreset& preset, const converter::TAVProbe& s
         return PresetName(preset.Text) +
                " cannot code to a target size (its encoder keeps no statistics for a second "
                "pass); choose a quality or a bit rate";
-    std::optional<TTargetSizePlan> plan = PlanFor(options, source, choices);
+    std::optional<TTargetSizePlan> plan = PlanFor(preset, options, source, choices);
     if (!plan)
         return "its length is not known, so a target size cannot be reached";
     if (!plan->Fits)

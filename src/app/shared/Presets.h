@@ -2,6 +2,8 @@
 // The output presets offered to the user: their texts, what each one asks of the output, and the
 // names derived from a preset's text.
 
+#include "app/shared/TargetSize.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -52,6 +54,9 @@ struct TPreset {
     // these name=value lines for the video encoder after its own.
     bool TwoPassTargetSize = false;
     const char* TargetSizeEncoderOptions = "";
+    // The bits of each pixel of each picture below which the encoder, at the speed the target
+    // size codes at, cannot code fine detail: the least video rate a target size leaves.
+    double LeastBitsPerPixel = LEAST_BITS_PER_PIXEL;
     // The video may be coded by a hardware encoder of the same codec when the machine has one.
     bool HardwareEncoders = false;
 };

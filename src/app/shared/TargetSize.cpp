@@ -96,18 +96,18 @@ int64_t ContainerOverhead(int64_t bytes, double seconds, double framesPerSecond)
     return static_cast<int64_t>(4096.0 + 12.0 * packets + static_cast<double>(bytes) * 0.002);
 }
 
-int64_t LeastVideoBitRate(int width, int height, double framesPerSecond) {
+int64_t LeastVideoBitRate(int width, int height, double framesPerSecond, double bitsPerPixel) {
     const double rate = std::max(width, 16) * static_cast<double>(std::max(height, 16)) *
-                        std::max(framesPerSecond, 1.0) * 0.02;
+                        std::max(framesPerSecond, 1.0) * bitsPerPixel;
     return std::max<int64_t>(32000, static_cast<int64_t>(rate));
 }
 
 TTargetSizePlan PlanTargetSize(int64_t bytes, double seconds, int64_t audioBitRate, int width,
-                               int height, double framesPerSecond) {
+                               int height, double framesPerSecond, double bitsPerPixel) {
     TTargetSizePlan plan;
     if (!(seconds > 0))
         return plan;
-    const int64_t least = LeastVideoBitRate(width, height, framesPerSecond);
+    const int64_t least = LeastVideoBitRate(width, height, framesPerSecond, bitsPerPixel);
     const double streamBits =
         static_cast<double>(bytes - ContainerOverhead(bytes, seconds, framesPerSecond)) * 8.0;
     plan.VideoBitRate =

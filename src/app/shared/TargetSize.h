@@ -31,13 +31,20 @@ struct TTargetSizePlan {
 // length and picture rate (headers, indexes, per-packet framing).
 int64_t ContainerOverhead(int64_t bytes, double seconds, double framesPerSecond);
 
-// The least bit rate (bit/s) at which the video still shows its pictures recognisably: a
-// fiftieth of a bit for each pixel of each picture, at least 32 kbit/s.
-int64_t LeastVideoBitRate(int width, int height, double framesPerSecond);
+// A fiftieth of a bit for each pixel of each picture: the least at which libx264 and libx265
+// still show pictures recognisably and reach the rate asked of them.
+inline constexpr double LEAST_BITS_PER_PIXEL = 0.02;
+
+// The least bit rate (bit/s) at which the video still shows its pictures recognisably:
+// `bitsPerPixel` for each pixel of each picture, at least 32 kbit/s.
+int64_t LeastVideoBitRate(int width, int height, double framesPerSecond,
+                          double bitsPerPixel = LEAST_BITS_PER_PIXEL);
 
 // The video bit rate for an output of `bytes` from `seconds` of source whose sound takes
-// `audioBitRate` bit/s, and whether that target is large enough.
+// `audioBitRate` bit/s, and whether that target is large enough for the encoder's least
+// `bitsPerPixel`.
 TTargetSizePlan PlanTargetSize(int64_t bytes, double seconds, int64_t audioBitRate, int width,
-                               int height, double framesPerSecond);
+                               int height, double framesPerSecond,
+                               double bitsPerPixel = LEAST_BITS_PER_PIXEL);
 
 } // namespace mobivert::app

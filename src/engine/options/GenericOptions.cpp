@@ -56,6 +56,7 @@ constexpr PrivateHome kPrivateHomes[] = {
     {"usage", false, "libaom-av1"},
     {"x265-params", false, "libx265"},
     {"x264-params", false, "libx264"},
+    {"vbr", false, "libopus"},
 };
 
 const PrivateHome* FindPrivateHome(const std::string& name) {
