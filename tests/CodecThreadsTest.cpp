@@ -6,9 +6,11 @@
 #include "engine/session/CodecThreads.h"
 #include "binding/AVCodecHlpr.h"
 #include "binding/AVLibs.h"
+#include "binding/AVUtilHlpr.h"
 #include "converter/AVConverter.h"
 #include "converter/FFmpegTask.h"
 #include "engine/session/EncoderLookahead.h"
+#include "engine/transcode/EncoderPipe.h"
 #include "support/ConverterEvents.h"
 #include "support/EngineRun.h"
 #include "support/MediaReader.h"
@@ -16,14 +18,26 @@
 
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <regex>
+#include <thread>
+
+extern "C" {
+#include <libswscale/swscale.h>
+}
 
 using namespace mobivert::engine;
 using namespace mobivert::test;
 
 namespace {
+
+// The whole content of a file, empty when it cannot be read.
+std::string ReadBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
 
 // The value of "NAME=N" in the options libx264 wrote into the stream, -1 when there is none.
 int X264Setting(const std::string& path, const std::string& name) {
@@ -158,7 +172,8 @@ TEST_F(CodecThreadsTest, EncoderOnItsOwnThreadCodesEveryPictureAndStopsCleanly) 
     const AVCodec* mpeg4 = av::avcodec_find_encoder_by_name("mpeg4");
     if (!EncodesOnItsOwnThread(mpeg4, 0, 1))
         GTEST_SKIP() << "a single core: the encoder codes on the conversion's thread";
-    const std::string options = "vcodec=mpeg4\nb=800k\nan";
+    // The input's "threads=1" would hold for the encoder too: it asks for the automatic count.
+    const std::string options = "vcodec=mpeg4\nb=800k\nan\nthreads=0";
     EngineRun whole;
     ASSERT_TRUE(whole.AddInput(Fixture("sample.mp4"), "threads=1")) << whole.Error();
     ASSERT_TRUE(whole.SetOutput(dir.File("whole.avi"), options)) << whole.Error();
@@ -185,6 +200,122 @@ TEST_F(CodecThreadsTest, EncoderOnItsOwnThreadCodesEveryPictureAndStopsCleanly) 
     ASSERT_NE(part, nullptr);
     EXPECT_GE(part->Packets, 20);
     EXPECT_LT(part->Packets, 75);
+}
+
+// Pictures that need only rescaling are rescaled on the encoder's own thread: the output is
+// the same, byte for byte, as with the encoder and the scaler on the conversion's thread
+// ("threads=1" for the encoder), for a smaller size and for a change of pixel format only; a
+// run paused and resumed in the middle gives the same bytes, a stop in the middle ends the run
+// with a readable part. h263 has no threads of its own, so both runs code with one.
+TEST_F(CodecThreadsTest, EncoderOnItsOwnThreadRescalesAsTheConversionsThreadWould) {
+    const AVCodec* h263 = av::avcodec_find_encoder_by_name("h263");
+    if (!EncodesOnItsOwnThread(h263, 0, 1))
+        GTEST_SKIP() << "a single core: the encoder codes on the conversion's thread";
+    struct Case {
+        const char* Source;
+        const char* Size;
+        int Pictures;
+    };
+    for (const Case& c : {Case{"sample.mp4", "176x144", 75}, Case{"h264_444.mkv", "", 0}}) {
+        const std::string options = std::string("vcodec=h263\nb=300k\nan\npix_fmt=yuv420p") +
+                                    (*c.Size ? std::string("\ns=") + c.Size : "");
+        auto convert = [&](const std::string& name, const std::string& encoderThreads,
+                           const std::function<void(EngineRun&)>& prepare = {}) {
+            EngineRun run;
+            EXPECT_TRUE(run.AddInput(Fixture(c.Source), "threads=1")) << run.Error();
+            EXPECT_TRUE(run.SetOutput(dir.File(name), options + "\n" + encoderThreads))
+                << run.Error();
+            if (prepare)
+                prepare(run);
+            run.Run();
+            EXPECT_FALSE(run.Failed()) << c.Source << " " << name << ": " << run.Error();
+            return ReadBytes(dir.File(name));
+        };
+        const std::string one = convert("one.avi", "threads=1");
+        ASSERT_FALSE(one.empty()) << c.Source;
+        // The input's "threads=1" holds for the output too unless the output asks again.
+        EXPECT_TRUE(convert("piped.avi", "threads=0") == one) << c.Source << ": other bytes";
+
+        std::thread resumer;
+        const std::string paused = convert("paused.avi", "threads=0", [&](EngineRun& run) {
+            run.Session.ProgressInterval = 0;
+            run.Session.OnProgress = [&](TCustomFFmpeg& session, int32_t frame, int32_t, int32_t,
+                                         float, float, int64_t, int32_t) {
+                if (frame < 10 || resumer.joinable())
+                    return;
+                session.PauseConvert();
+                resumer = std::thread([&session] {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                    session.ResumeConvert();
+                });
+            };
+        });
+        ASSERT_TRUE(resumer.joinable()) << c.Source << ": never paused";
+        resumer.join();
+        EXPECT_TRUE(paused == one) << c.Source << ": other bytes";
+
+        if (!c.Pictures)
+            continue;
+        convert("stopped.avi", "threads=0", [](EngineRun& run) {
+            run.Session.ProgressInterval = 0;
+            run.Session.OnProgress = [](TCustomFFmpeg& session, int32_t frame, int32_t, int32_t,
+                                        float, float, int64_t, int32_t) {
+                if (frame >= 20)
+                    session.StopConvert();
+            };
+        });
+        const MediaSummary part = ReadMedia(dir.File("stopped.avi"));
+        const StreamSummary* video = part.First(AVMEDIA_TYPE_VIDEO);
+        ASSERT_NE(video, nullptr) << c.Source;
+        EXPECT_EQ(video->Width, 176);
+        EXPECT_GE(video->Packets, 20);
+        EXPECT_LT(video->Packets, c.Pictures);
+    }
+}
+
+// A picture the encoder's thread cannot rescale ends the coding with the scaler's message,
+// which the conversion's thread raises; pictures sent after it are dropped, not coded.
+TEST_F(CodecThreadsTest, EncoderOnItsOwnThreadReportsARescaleItCannotDo) {
+    const AVCodec* mpeg4 = av::avcodec_find_encoder_by_name("mpeg4");
+    ASSERT_NE(mpeg4, nullptr);
+    AVCodecContext* encoder = av::avcodec_alloc_context3(mpeg4);
+    ASSERT_NE(encoder, nullptr);
+    encoder->width = 64;
+    encoder->height = 64;
+    encoder->pix_fmt = AV_PIX_FMT_YUV420P;
+    encoder->time_base = {1, 25};
+    ASSERT_GE(av::avcodec_open2(encoder, mpeg4, nullptr), 0);
+    auto picture = [](AVPixelFormat format) {
+        AVFrame* frame = av::av_frame_alloc();
+        frame->format = format;
+        frame->width = 64;
+        frame->height = 64;
+        EXPECT_GE(av::av_frame_get_buffer(frame, 0), 0);
+        EXPECT_GE(av::av_frame_make_writable(frame), 0);
+        for (int plane = 0; plane < 4 && frame->buf[plane]; ++plane)
+            std::fill_n(frame->buf[plane]->data, frame->buf[plane]->size, uint8_t{128});
+        return frame;
+    };
+    {
+        EncoderPipe pipe(encoder, 2, std::make_unique<PictureRescaler>(SWS_BICUBIC));
+        AVFrame* fits = picture(AV_PIX_FMT_YUV420P);
+        AVFrame* other = picture(AV_PIX_FMT_YUV444P); // rescaled into the encoder's format
+        // The scaler takes no pictures in this packed 4:1:1 layout.
+        AVFrame* refused = picture(AV_PIX_FMT_UYYVYY411);
+        for (AVFrame* frame : {fits, other, refused, fits}) {
+            frame->pts = frame == refused ? 2 : frame == other ? 1 : 0;
+            EXPECT_TRUE(pipe.Send(frame));
+        }
+        pipe.Drain();
+        EXPECT_EQ(pipe.Failure(), "Cannot get resampling context");
+        std::vector<EncoderPipe::Coded> coded = pipe.Take();
+        EXPECT_EQ(coded.size(), 2u) << "the first two pictures, and none after the failure";
+        for (EncoderPipe::Coded& packet : coded)
+            av::av_packet_free(&packet.Packet);
+        for (AVFrame* frame : {fits, other, refused})
+            av::av_frame_free(&frame);
+    }
+    av::avcodec_free_context(&encoder);
 }
 
 // The component tells each task how many conversions run at once, so that automatic threads

@@ -8,8 +8,10 @@
 
 namespace mobivert::engine {
 
-EncoderPipe::EncoderPipe(AVCodecContext* encoder, size_t depth)
-    : encoder_(encoder), depth_(depth < 1 ? 1 : depth), thread_([this] { Run(); }) {}
+EncoderPipe::EncoderPipe(AVCodecContext* encoder, size_t depth,
+                         std::unique_ptr<PictureRescaler> rescaler)
+    : encoder_(encoder), depth_(depth < 1 ? 1 : depth), rescaler_(std::move(rescaler)),
+      thread_([this] { Run(); }) {}
 
 EncoderPipe::~EncoderPipe() {
     {
@@ -69,20 +71,33 @@ void EncoderPipe::Run() {
         changed_.notify_all();
         lock.unlock();
         Code(frame);
-        av::av_frame_free(&frame);
         lock.lock();
         coding_ = false;
         changed_.notify_all();
     }
 }
 
-// Sends the picture and collects every packet the encoder gives back for it; a failure is kept
-// for the conversion's thread, which ends the run with it.
+// The picture as the encoder takes it: itself, or a rescaled copy that replaces it (nullptr with
+// the failure when none could be made).
+AVFrame* EncoderPipe::Ready(AVFrame* frame, std::string& failure) {
+    const bool fits = frame->width == encoder_->width && frame->height == encoder_->height &&
+                      frame->format == encoder_->pix_fmt;
+    if (fits || !rescaler_)
+        return frame;
+    AVFrame* rescaled =
+        rescaler_->Rescale(frame, encoder_->width, encoder_->height, encoder_->pix_fmt, failure);
+    av::av_frame_free(&frame);
+    return rescaled;
+}
+
+// Sends the picture (rescaled first when it needs it) and collects every packet the encoder
+// gives back for it; a failure is kept for the conversion's thread, which ends the run with it.
 void EncoderPipe::Code(AVFrame* frame) {
     LibraryReason reason;
     std::vector<Coded> packets;
     std::string failure;
-    if (av::avcodec_send_frame(encoder_, frame) < 0)
+    frame = Ready(frame, failure);
+    if (frame && av::avcodec_send_frame(encoder_, frame) < 0)
         failure = reason.Explain("Video encoding failed");
     while (failure.empty()) {
         AVPacket* packet = av::av_packet_alloc();
@@ -99,6 +114,7 @@ void EncoderPipe::Code(AVFrame* frame) {
         }
         packets.push_back({packet, encoder_->stats_out ? encoder_->stats_out : ""});
     }
+    av::av_frame_free(&frame);
     std::lock_guard lock(mutex_);
     for (Coded& coded : packets)
         coded_.push_back(std::move(coded));

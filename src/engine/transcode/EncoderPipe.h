@@ -4,12 +4,19 @@
 // pictures while the encoder codes the last ones. Without it, a slice-threaded encoder codes
 // every picture on the conversion's thread, and the cores meant for the codecs wait.
 //
-// The pipe owns only its thread and what is in flight; the encoder context stays the session's
-// and is touched by no one else between Start and Drain (or the pipe's end).
+// Pictures may arrive at another size or pixel format than the encoder's: the pipe then
+// rescales them on its thread before coding them (in the order they came, as the conversion's
+// thread would), so that the scaler too runs beside the decoder.
+//
+// The pipe owns its thread, its scaler and what is in flight; the encoder context stays the
+// session's and is touched by no one else between Start and Drain (or the pipe's end).
+
+#include "engine/video/PictureRescaler.h"
 
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -29,8 +36,11 @@ public:
         std::string Stats;
     };
 
-    // Starts the thread for an opened encoder; at most `depth` pictures wait for it.
-    EncoderPipe(AVCodecContext* encoder, size_t depth);
+    // Starts the thread for an opened encoder; at most `depth` pictures wait for it. With a
+    // rescaler, pictures whose size or format differ from the encoder's are rescaled on the
+    // thread; without one every picture must arrive ready to code.
+    EncoderPipe(AVCodecContext* encoder, size_t depth,
+                std::unique_ptr<PictureRescaler> rescaler = nullptr);
     // Stops the thread (dropping pictures not yet coded) and frees what is in flight.
     ~EncoderPipe();
     EncoderPipe(const EncoderPipe&) = delete;
@@ -46,13 +56,17 @@ public:
     // Why the encoder failed (with the library's reason), empty while it has not. After a
     // failure the pipe codes nothing more.
     std::string Failure();
+    // Whether the pipe rescales pictures that do not fit the encoder.
+    bool Rescales() const { return rescaler_ != nullptr; }
 
 private:
     void Run();
+    AVFrame* Ready(AVFrame* frame, std::string& failure);
     void Code(AVFrame* frame);
 
     AVCodecContext* encoder_;
     const size_t depth_;
+    const std::unique_ptr<PictureRescaler> rescaler_; // used on the pipe's thread only
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<AVFrame*> waiting_;

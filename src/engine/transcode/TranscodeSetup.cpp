@@ -39,6 +39,14 @@ namespace {
 // 720p clip a few percent faster than 3, for 5 pictures' worth of memory more).
 constexpr size_t kPicturesForTheEncoder = 8;
 
+// An encoder on its own thread rescales there the pictures that need only rescaling; a
+// hardware encoder's pictures are rescaled into its upload format on the conversion's thread.
+std::unique_ptr<PictureRescaler> PipeRescaler(const TCustomFFmpeg& s, const OutputStream& ost) {
+    if (ost.HardwareFrames)
+        return nullptr;
+    return std::make_unique<PictureRescaler>(s.SwsFlags);
+}
+
 AVMediaType InputType(const InputStream& ist) {
     return ist.St->codecpar->codec_type;
 }
@@ -683,7 +691,8 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
         if (!ost->EncoderFrame)
             throw FFMpegException("av_mallocz fail");
         if (EncodesOnItsOwnThread(codec, askedThreads, s.ConcurrentRuns))
-            ost->Pipe = std::make_unique<EncoderPipe>(ost->Enc, kPicturesForTheEncoder);
+            ost->Pipe = std::make_unique<EncoderPipe>(ost->Enc, kPicturesForTheEncoder,
+                                                      PipeRescaler(s, *ost));
         s.ExtraSize += ost->Enc->extradata_size;
     }
 }

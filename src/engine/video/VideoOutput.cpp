@@ -62,10 +62,26 @@ void PrepareScratchPicture(OutputStream& ost) {
         throw FFMpegException("Cannot allocate temp picture, check pix fmt");
 }
 
+// The picture handed to the encoder: its planes, the frame whose buffers hold them, and its
+// size and format (the encoder's, unless the encoder's thread rescales it).
+struct FinalPicture {
+    const AVFrame* Owner = nullptr;
+    PicturePlanes Planes;
+    int Width = 0;
+    int Height = 0;
+    AVPixelFormat Format = AV_PIX_FMT_NONE;
+};
+
+// Whether the stream's encoder rescales on its own thread the pictures that need it.
+bool RescalesOnEncoderThread(const OutputStream& ost) {
+    return ost.Pipe && ost.Pipe->Rescales();
+}
+
 // Crops, rescales and pads the picture as the stream needs. The result is either a view into
-// the picture itself or the scratch picture; owner receives the frame whose buffers hold it.
+// the picture itself or the scratch picture. A picture that needs only rescaling stays a view
+// when the encoder's thread rescales it.
 bool MakeFinalPicture(TCustomFFmpeg& s, OutputStream& ost, const AVFrame* picture,
-                      const AVFrame*& owner, PicturePlanes& final) {
+                      FinalPicture& final) {
     const AVCodecContext* enc = ost.Enc;
     AVPixelFormat format = static_cast<AVPixelFormat>(picture->format);
     PicturePlanes formatted = PlanesOf(picture);
@@ -88,9 +104,13 @@ bool MakeFinalPicture(TCustomFFmpeg& s, OutputStream& ost, const AVFrame* pictur
     // A picture that does not fit the space inside the borders is rescaled, also when its
     // size or format changed after the set-up or came out of the filter chain that way.
     bool rescale = width != innerWidth || height != innerHeight || format != PictureFormat(ost);
-    if (!pad && !rescale) {
-        owner = picture;
-        final = formatted;
+    final = {picture, formatted, enc->width, enc->height, PictureFormat(ost)};
+    if (!pad && !rescale)
+        return true;
+    if (!pad && RescalesOnEncoderThread(ost)) {
+        final.Width = width;
+        final.Height = height;
+        final.Format = format;
         return true;
     }
     if (innerWidth <= 0 || innerHeight <= 0)
@@ -114,27 +134,25 @@ bool MakeFinalPicture(TCustomFFmpeg& s, OutputStream& ost, const AVFrame* pictur
                           PictureFormat(ost), ost.PadTop, ost.PadBottom, ost.PadLeft, ost.PadRight,
                           s.PadColor) < 0)
         return GeometryFailed(s, "error padding picture");
-    owner = ost.PictTmp;
-    final = whole;
+    final.Owner = ost.PictTmp;
+    final.Planes = whole;
     return true;
 }
 
 // The frame handed to the encoder: the final picture's planes, held through its owner's
-// buffers, at the encoder's size and format; every other field starts from its default.
-void ReferencePlanes(AVFrame* frame, const AVFrame* owner, const PicturePlanes& planes,
-                     const OutputStream& ost) {
-    const AVCodecContext* enc = ost.Enc;
+// buffers, at its size and format; every other field starts from its default.
+void ReferencePlanes(AVFrame* frame, const FinalPicture& final) {
     av::av_frame_unref(frame);
     for (int i = 0; i < AV_NUM_DATA_POINTERS; ++i)
-        if (owner->buf[i] && !(frame->buf[i] = av::av_buffer_ref(owner->buf[i])))
+        if (final.Owner->buf[i] && !(frame->buf[i] = av::av_buffer_ref(final.Owner->buf[i])))
             throw FFMpegException("av_mallocz fail");
     for (int i = 0; i < 4; ++i) {
-        frame->data[i] = planes.Data[i];
-        frame->linesize[i] = planes.Linesize[i];
+        frame->data[i] = final.Planes.Data[i];
+        frame->linesize[i] = final.Planes.Linesize[i];
     }
-    frame->format = PictureFormat(ost);
-    frame->width = enc->width;
-    frame->height = enc->height;
+    frame->format = final.Format;
+    frame->width = final.Width;
+    frame->height = final.Height;
 }
 
 } // namespace
@@ -189,12 +207,11 @@ void TCustomFFmpeg::OutputVideoFrame(AVFormatContext* os, OutputStream& ost, Inp
     if (repeat <= 0)
         return;
 
-    const AVFrame* owner = nullptr;
-    PicturePlanes final;
-    if (!MakeFinalPicture(*this, ost, picture, owner, final))
+    FinalPicture final;
+    if (!MakeFinalPicture(*this, ost, picture, final))
         return;
     AVFrame* frame = ost.EncoderFrame;
-    ReferencePlanes(frame, owner, final, ost);
+    ReferencePlanes(frame, final);
     frame->interlaced_frame = picture->interlaced_frame;
     const AVCodecContext* options = CodecOptContexts[AVMEDIA_TYPE_VIDEO];
     if (options && (options->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)))
