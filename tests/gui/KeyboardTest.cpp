@@ -122,14 +122,14 @@ private slots:
 
         w.ConverterProgress(30, 500, 1000);
         QVERIFY(RowInSight(w.lvFiles, 30));
-        w.lvFiles->SetStatus(30, "Done");
+        w.lvFiles->SetStatus(30, mobivert::app::TFileState::Done, "Done");
         // The user goes to the top: the next running row does not pull the list away.
         bar->setValue(0);
         w.ConverterProgress(31, 500, 1000);
         QCOMPARE(bar->value(), 0);
         // Back in sight of it, the list follows again.
         w.lvFiles->scrollToItem(w.lvFiles->item(31, gui::fcSource));
-        w.lvFiles->SetStatus(31, "Done");
+        w.lvFiles->SetStatus(31, mobivert::app::TFileState::Done, "Done");
         w.ConverterProgress(39, 500, 1000);
         QVERIFY(RowInSight(w.lvFiles, 39));
 

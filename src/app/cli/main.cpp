@@ -8,6 +8,7 @@
 #include "app/cli/TerminalText.h"
 #include "app/shared/BatchJournal.h"
 #include "app/shared/ConversionDriver.h"
+#include "app/shared/FileState.h"
 #include "app/shared/HeapPolicy.h"
 #include "app/shared/Presets.h"
 #include "app/shared/ProgressClock.h"
@@ -293,12 +294,25 @@ private:
 };
 
 struct SourceState {
+    app::TFileState State = app::TFileState::Pending;
     // "Done", "Done with warnings: ...", "Failed: ...", "Canceled", "Error found: ..."
     std::string Status;
-    bool Converted = false;
-    bool Warned = false;
     std::string Output; // the output's name, when one was kept
 };
+
+// What the summary and the display say of a file that ended.
+std::string StatusText(app::TFileState state, const std::string& message) {
+    switch (state) {
+    case app::TFileState::Failed:
+        return "Failed: " + PrintableLine(message);
+    case app::TFileState::Warnings:
+        return "Done with warnings: " + PrintableLine(message);
+    case app::TFileState::Done:
+        return "Done";
+    default:
+        return "Canceled";
+    }
+}
 
 // Converts the files with the settings, jobs at once, recording the batch in a journal until
 // it ends; begun is called once the new journal is written.
@@ -369,8 +383,9 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
         if (sources[i].Task >= 0)
             sourceOfTask[sources[i].Task] = static_cast<int>(i);
         else
-            states[i].Status =
-                std::string(app::MSG_ERROR_FOUND) + ": " + PrintableLine(sources[i].Error);
+            states[i] = {app::TFileState::Refused,
+                         std::string(app::MSG_ERROR_FOUND) + ": " + PrintableLine(sources[i].Error),
+                         ""};
     }
     auto label = [&](int task) {
         int source =
@@ -408,14 +423,14 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
             }
             if (!label(e.Index).empty()) {
                 SourceState& state = states[sourceOfTask[e.Index]];
-                state.Converted = !e.Failed && e.Finished;
-                state.Warned = state.Converted && !e.Text.empty();
+                state.State = e.Failed         ? app::TFileState::Failed
+                              : !e.Finished    ? app::TFileState::Canceled
+                              : e.Text.empty() ? app::TFileState::Done
+                                               : app::TFileState::Warnings;
                 state.Output = e.Output;
-                state.Status = e.Failed       ? "Failed: " + PrintableLine(e.Text)
-                               : state.Warned ? "Done with warnings: " + PrintableLine(e.Text)
-                               : e.Finished   ? "Done"
-                                              : "Canceled";
-                display.Finish(e.Index, label(e.Index), state.Status, state.Converted);
+                state.Status = StatusText(state.State, e.Text);
+                display.Finish(e.Index, label(e.Index), state.Status,
+                               app::WasConverted(state.State));
             }
             break;
         }
@@ -430,7 +445,8 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
         // canceled too.
         for (size_t i = 0; i < sources.size(); ++i)
             if (sources[i].Task >= 0 || sources[i].Error.empty())
-                states[i].Status = "Canceled";
+                states[i] = {app::TFileState::Canceled, StatusText(app::TFileState::Canceled, ""),
+                             ""};
         batchEnded = true;
     }
     if (!batchEnded) {
@@ -456,9 +472,9 @@ int RunBatch(const cli::TCliOptions& options, const app::TBatchSettings& setting
         bool haveOutput = !states[i].Output.empty() && fs::exists(states[i].Output, ec);
         WriteLine(stdout, source.Path + (haveOutput ? " -> " + states[i].Output : "") + ": " +
                               states[i].Status);
-        if (!states[i].Converted)
+        if (!app::WasConverted(states[i].State))
             status = 1;
-        else if (states[i].Warned && status == 0)
+        else if (states[i].State == app::TFileState::Warnings && status == 0)
             status = 3;
     }
     std::fflush(stdout);

@@ -26,6 +26,10 @@ constexpr int TASK_ROLE = Qt::UserRole + 1;
 constexpr int OUTPUT_ROLE = Qt::UserRole + 2;
 constexpr int DURATION_ROLE = Qt::UserRole + 3;
 constexpr int BYTES_ROLE = Qt::UserRole + 4;
+constexpr int STATE_ROLE = Qt::UserRole + 5;
+constexpr int PERCENT_ROLE = Qt::UserRole + 6;
+constexpr int DETAIL_ROLE = Qt::UserRole + 7;
+constexpr int REASON_ROLE = Qt::UserRole + 8;
 constexpr int ROW_HEIGHT = 22;
 // Source and Status take these shares of the list's width, Path the rest, so that no column
 // is pushed out of sight when the window is made small.
@@ -50,15 +54,12 @@ void TProgressDelegate::initStyleOption(QStyleOptionViewItem* option,
 
 void TProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                               const QModelIndex& index) const {
-    QString text = index.data(Qt::DisplayRole).toString();
-    if (!text.startsWith(PROGRESS_MARK)) {
+    if (index.data(STATE_ROLE).toInt() != static_cast<int>(app::TFileState::Running)) {
         QStyledItemDelegate::paint(painter, option, index);
         return;
     }
-    const QStringList parts = text.mid(2).split('|');
-    bool ok = false;
-    int percent = parts.first().toInt(&ok);
-    percent = ok ? std::clamp(percent, 0, 100) : 0;
+    const int percent = std::clamp(index.data(PERCENT_ROLE).toInt(), 0, 100);
+    const QString detail = index.data(DETAIL_ROLE).toString();
 
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, true);
@@ -80,8 +81,8 @@ void TProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     font.setBold(true);
     painter->setFont(font);
     QString caption = QString::number(percent) + "%";
-    if (parts.size() > 1)
-        caption += "  " + parts.mid(1).join('|');
+    if (!detail.isEmpty())
+        caption += "  " + detail;
     caption = QFontMetrics(font).elidedText(caption, Qt::ElideRight, int(frame.width()) - 6);
     // Light on the filled part, dark on the rest, so that a long caption reads across both.
     const qreal edge = frame.left() + 1 + (frame.width() - 2) * percent / 100.0;
@@ -141,7 +142,9 @@ int TFileListView::AddRow(const QString& source, const QString& status, const QS
     sourceItem->setData(TASK_ROLE, -1);
     sourceItem->setToolTip(path + source);
     setItem(row, fcSource, sourceItem);
-    setItem(row, fcStatus, new QTableWidgetItem(status));
+    auto* statusItem = new QTableWidgetItem(status);
+    statusItem->setData(STATE_ROLE, static_cast<int>(app::TFileState::Pending));
+    setItem(row, fcStatus, statusItem);
     auto* pathItem = new QTableWidgetItem(path);
     pathItem->setToolTip(path);
     setItem(row, fcPath, pathItem);
@@ -153,20 +156,53 @@ QString TFileListView::Status(int row) const {
     return cell ? cell->text() : QString();
 }
 
-void TFileListView::SetStatus(int row, const QString& status, const QString& hint) {
+void TFileListView::SetStatus(int row, app::TFileState state, const QString& status,
+                              const QString& hint) {
     QTableWidgetItem* cell = item(row, fcStatus);
     if (!cell)
         return;
     cell->setText(status);
     cell->setToolTip(hint);
     cell->setData(Qt::AccessibleDescriptionRole, hint.isEmpty() ? QVariant() : QVariant(hint));
-    const bool failed = status.startsWith("Failed");
-    const bool done = status.startsWith("Done");
+    cell->setData(STATE_ROLE, static_cast<int>(state));
+    if (state != app::TFileState::Failed)
+        cell->setData(REASON_ROLE, QVariant());
+    const bool failed = state == app::TFileState::Failed;
+    const bool done = app::WasConverted(state);
     cell->setIcon(failed ? FailedIcon() : done ? DoneIcon() : QIcon());
     cell->setForeground(failed ? QBrush(FailedColor()) : done ? QBrush(DoneColor()) : QBrush());
     QFont font = cell->font();
     font.setBold(failed);
     cell->setFont(font);
+}
+
+void TFileListView::SetProgress(int row, int percent, const QString& detail) {
+    SetStatus(row, app::TFileState::Running, ProgressStatus(percent, detail));
+    if (QTableWidgetItem* cell = item(row, fcStatus)) {
+        cell->setData(PERCENT_ROLE, percent);
+        cell->setData(DETAIL_ROLE, detail);
+    }
+}
+
+app::TFileState TFileListView::State(int row) const {
+    const QTableWidgetItem* cell = item(row, fcStatus);
+    return cell ? static_cast<app::TFileState>(cell->data(STATE_ROLE).toInt())
+                : app::TFileState::Pending;
+}
+
+int TFileListView::Percent(int row) const {
+    const QTableWidgetItem* cell = item(row, fcStatus);
+    return cell ? cell->data(PERCENT_ROLE).toInt() : 0;
+}
+
+QString TFileListView::Reason(int row) const {
+    const QTableWidgetItem* cell = item(row, fcStatus);
+    return cell ? cell->data(REASON_ROLE).toString() : QString();
+}
+
+void TFileListView::SetReason(int row, const QString& reason) {
+    if (QTableWidgetItem* cell = item(row, fcStatus))
+        cell->setData(REASON_ROLE, reason);
 }
 
 app::TSourceWork TFileListView::Work(int row) const {

@@ -1,9 +1,11 @@
 #pragma once
 // The source list: a read-only, whole-row list with grid lines and the columns Source, Status and
-// Path. A status text starting with "{|" is drawn as a progress bar filled to the percentage
-// that follows, with the text after a further "|" (speed, time left, "Paused") beside the
-// percentage. Local files dropped onto the list are handed on through FilesDropped.
+// Path. Each row keeps its file's state, and while it runs its percentage, as data of its own;
+// the status text is what the row shows and says. A running row is drawn as a progress bar
+// filled to its percentage, with its detail (speed, time left, "Paused") beside the percentage.
+// Local files dropped onto the list are handed on through FilesDropped.
 
+#include "app/shared/FileState.h"
 #include "app/shared/ProgressClock.h"
 
 #include <QStringList>
@@ -13,12 +15,12 @@
 
 namespace mobivert::gui {
 
-// The marker that turns a status into a progress bar.
+// The status text of a running row begins with this mark.
 inline constexpr const char* PROGRESS_MARK = "{|";
 
 enum TFileColumn { fcSource = 0, fcStatus = 1, fcPath = 2 };
 
-// Paints "{|NN" status cells as a bar, everything else as usual.
+// Paints the status cells of running rows as a bar, everything else as usual.
 class TProgressDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -39,12 +41,21 @@ public:
     explicit TFileListView(QWidget* parent = nullptr);
     ~TFileListView() override;
 
-    // Appends a row and returns its index.
+    // Appends a waiting row and returns its index.
     int AddRow(const QString& source, const QString& status, const QString& path);
     QString Status(int row) const;
-    // A status starting with "Done" or "Failed" gets its mark and colour as well; the hint is
-    // the cell's tooltip and what a screen reader says of it.
-    void SetStatus(int row, const QString& status, const QString& hint = QString());
+    // The row's state with the text it shows; a converted or failed row gets its mark and
+    // colour as well. The hint is the cell's tooltip and what a screen reader says of it.
+    void SetStatus(int row, app::TFileState state, const QString& status,
+                   const QString& hint = QString());
+    // The row runs: its bar shows the percentage and the detail beside it.
+    void SetProgress(int row, int percent, const QString& detail = QString());
+    app::TFileState State(int row) const;
+    // A running row's percentage (0 when it has none).
+    int Percent(int row) const;
+    // Why a failed row failed, in plain words (empty when it did not).
+    QString Reason(int row) const;
+    void SetReason(int row, const QString& reason);
     // What the row's source holds, as known once it was probed, for weighing the batch.
     app::TSourceWork Work(int row) const;
     void SetWork(int row, const app::TSourceWork& work);

@@ -45,6 +45,8 @@
 
 namespace mobivert::gui {
 
+using app::TFileState;
+
 namespace {
 
 // The captions, with the letter that Alt presses them by.
@@ -69,6 +71,7 @@ QString FromStd(const std::string& text) {
 struct TFailure {
     QString Status;
     QString Hint;
+    QString Reason; // the plain words alone
 };
 
 TFailure FailureOf(const QString& message, const std::vector<std::string>& paths) {
@@ -76,6 +79,7 @@ TFailure FailureOf(const QString& message, const std::vector<std::string>& paths
     const QString first = FromStd(app::ReasonFirst(text, paths)).simplified();
     const QString library = FromStd(app::WithoutPaths(text, paths)).trimmed();
     TFailure failure;
+    failure.Reason = first;
     failure.Status =
         first.isEmpty() ? QString(STATUS_FAILED) : QString(STATUS_FAILED) + ": " + first;
     failure.Hint = failure.Status;
@@ -95,12 +99,6 @@ QString LeftOutMessage(const QStringList& reasons) {
     return (reasons.size() == 1 ? QString("This file was not added to the list:\n\n")
                                 : QString("These files were not added to the list:\n\n")) +
            reasons.join('\n');
-}
-
-// Whether the row's status says how its conversion ended.
-bool Ended(const QString& status) {
-    return status.startsWith(STATUS_DONE) || status == STATUS_CANCELED ||
-           status.startsWith(STATUS_FAILED);
 }
 
 int MaxConversionsAtOnce() {
@@ -430,8 +428,9 @@ void TfrmMain::ConnectConverter() {
                 ConverterTerminate(index, finished, failed, text);
                 // A row that already ended otherwise keeps what it says.
                 if (int row = lvFiles->RowOfTask(index);
-                    row >= 0 && !partial.isEmpty() && lvFiles->Status(row) == STATUS_CANCELED)
-                    lvFiles->SetStatus(row, STATUS_CANCELED, "Partial output kept as " + partial);
+                    row >= 0 && !partial.isEmpty() && lvFiles->State(row) == TFileState::Canceled)
+                    lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED,
+                                       "Partial output kept as " + partial);
             },
             Qt::QueuedConnection);
     };
@@ -582,7 +581,7 @@ void TfrmMain::LoadFromList(bool rest) {
     for (int row = 0; row < lvFiles->rowCount(); ++row) {
         lvFiles->SetTask(row, -1);
         // The rest of a stopped batch: converted rows keep what they say and their output.
-        if (rest && lvFiles->Status(row).startsWith(STATUS_DONE))
+        if (rest && app::WasConverted(lvFiles->State(row)))
             continue;
         lvFiles->SetOutput(row, QString());
         QString reason;
@@ -596,7 +595,7 @@ void TfrmMain::LoadFromList(bool rest) {
         }
         lvFiles->SetWork(row, work);
         SetTitle(QString(" [Loading File %1...]").arg(++number));
-        lvFiles->SetStatus(row, STATUS_READY);
+        lvFiles->SetStatus(row, TFileState::Pending, STATUS_READY);
         lvFiles->SetTask(row, task);
     }
 }
@@ -727,11 +726,9 @@ void TfrmMain::btnConvertClick() {
     }
     // Rows refused now or when the tasks were rebuilt, in one box for the whole press, each
     // with its reason in plain words.
-    const QString failedMark = QString(STATUS_FAILED) + ": ";
     for (int row = 0; row < lvFiles->rowCount(); ++row)
-        if (lvFiles->Task(row) < 0 && lvFiles->Status(row).startsWith(STATUS_FAILED))
-            refused << lvFiles->item(row, fcSource)->text() + ": " +
-                           lvFiles->Status(row).mid(failedMark.size());
+        if (lvFiles->Task(row) < 0 && lvFiles->State(row) == TFileState::Failed)
+            refused << lvFiles->item(row, fcSource)->text() + ": " + lvFiles->Reason(row);
     if (!refused.isEmpty())
         dialogs_.Plain(this, QString(app::MSG_ERROR_FOUND) + "\n\n" + refused.join('\n'));
     // Nothing left to run: no end report would come, so the window stays idle.
@@ -803,13 +800,10 @@ void TfrmMain::ShowPausedRows(bool paused) {
     paused ? batchClock_.Pause(now) : batchClock_.Resume(now);
     for (auto& [task, clock] : fileClocks_)
         paused ? clock.Pause(now) : clock.Resume(now);
-    for (int row = 0; row < lvFiles->rowCount(); ++row) {
-        const QString status = lvFiles->Status(row);
-        if (!status.startsWith(PROGRESS_MARK))
-            continue;
-        const int percent = status.mid(2).section('|', 0, 0).toInt();
-        lvFiles->SetStatus(row, ProgressStatus(percent, paused ? DETAIL_PAUSED : QString()));
-    }
+    for (int row = 0; row < lvFiles->rowCount(); ++row)
+        if (lvFiles->State(row) == TFileState::Running)
+            lvFiles->SetProgress(row, lvFiles->Percent(row),
+                                 paused ? QString(DETAIL_PAUSED) : QString());
 }
 
 void TfrmMain::ConverterProgress(int index, int currentDuration, int totalOutputDuration) {
@@ -820,7 +814,7 @@ void TfrmMain::ConverterProgress(int index, int currentDuration, int totalOutput
     if (row < 0)
         return;
     // A report queued before the row's end report arrived changes nothing after it.
-    if (Ended(lvFiles->Status(row)))
+    if (app::HasEnded(lvFiles->State(row)))
         return;
     const app::TFileFigures figures =
         fileClocks_[index].Update(currentDuration, totalOutputDuration, Now());
@@ -828,7 +822,7 @@ void TfrmMain::ConverterProgress(int index, int currentDuration, int totalOutput
     const QString detail = state_ == TWindowState::Paused
                                ? QString(DETAIL_PAUSED)
                                : FromStd(app::FormatFileFigures(figures));
-    lvFiles->SetStatus(row, ProgressStatus(figures.Percent, detail));
+    lvFiles->SetProgress(row, figures.Percent, detail);
     FollowRow(row);
     UpdateStatusBar();
 }
@@ -836,7 +830,7 @@ void TfrmMain::ConverterProgress(int index, int currentDuration, int totalOutput
 void TfrmMain::FollowRow(int row) {
     // Several rows run at once: the list stays with the first of them.
     if (followedRow_ >= 0 && followedRow_ < row &&
-        lvFiles->Status(followedRow_).startsWith(PROGRESS_MARK))
+        lvFiles->State(followedRow_) == TFileState::Running)
         return;
     followedRow_ = row;
     QTableWidgetItem* cell = lvFiles->item(row, fcSource);
@@ -861,7 +855,7 @@ int TfrmMain::RemainingAfterStop() const {
         return -1;
     int done = 0;
     for (int row = 0; row < lvFiles->rowCount(); ++row)
-        done += lvFiles->Status(row).startsWith(STATUS_DONE);
+        done += app::WasConverted(lvFiles->State(row));
     if (done == 0 || done == lvFiles->rowCount())
         return -1;
     return lvFiles->rowCount() - done;
@@ -871,7 +865,8 @@ void TfrmMain::ShowFailed(int row, const QString& message) {
     const std::vector<std::string> paths{lvFiles->FullPath(row).toStdString(),
                                          lvFiles->Output(row).toStdString()};
     const TFailure failure = FailureOf(message, paths);
-    lvFiles->SetStatus(row, failure.Status, failure.Hint);
+    lvFiles->SetStatus(row, TFileState::Failed, failure.Status, failure.Hint);
+    lvFiles->SetReason(row, failure.Reason);
 }
 
 void TfrmMain::EndRow(int row, bool finished, bool failed, const QString& message) {
@@ -882,12 +877,13 @@ void TfrmMain::EndRow(int row, bool finished, bool failed, const QString& messag
         // Also when the stop came while the output was being completed. A finished task's
         // message tells what its output lacks.
         if (message.isEmpty())
-            lvFiles->SetStatus(row, STATUS_DONE);
+            lvFiles->SetStatus(row, TFileState::Done, STATUS_DONE);
         else
-            lvFiles->SetStatus(row, QString(STATUS_DONE_WARNINGS) + ": " + message, message);
+            lvFiles->SetStatus(row, TFileState::Warnings,
+                               QString(STATUS_DONE_WARNINGS) + ": " + message, message);
         ++converted_;
     } else {
-        lvFiles->SetStatus(row, STATUS_CANCELED);
+        lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED);
         ++canceled_;
     }
 }
@@ -900,7 +896,7 @@ void TfrmMain::ConverterTerminate(int index, bool finished, bool failed, const Q
         return;
     }
     const int row = lvFiles->RowOfTask(index);
-    if (row >= 0 && !Ended(lvFiles->Status(row))) {
+    if (row >= 0 && !app::HasEnded(lvFiles->State(row))) {
         EndRow(row, finished, failed, message);
         batchClock_.FileEnded(index);
         fileClocks_.erase(index);
@@ -916,8 +912,8 @@ void TfrmMain::ConverterTerminate(int index, bool finished, bool failed, const Q
 void TfrmMain::EndBatch() {
     // Rows of the batch that never reported an end did not run.
     for (int row = 0; row < lvFiles->rowCount(); ++row) {
-        if (lvFiles->Task(row) >= 0 && !Ended(lvFiles->Status(row))) {
-            lvFiles->SetStatus(row, STATUS_CANCELED);
+        if (lvFiles->Task(row) >= 0 && !app::HasEnded(lvFiles->State(row))) {
+            lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED);
             ++canceled_;
         }
     }
@@ -929,7 +925,7 @@ void TfrmMain::EndBatch() {
         // Stopped when every file was already converted: converting again asks as after a
         // finished batch.
         if (RemainingAfterStop() < 0 && lvFiles->rowCount() > 0 &&
-            lvFiles->Status(0).startsWith(STATUS_DONE))
+            app::WasConverted(lvFiles->State(0)))
             LastPreset = selFormat->currentText();
     } else {
         SetTitle(" [Done]");
@@ -1122,8 +1118,7 @@ void TfrmMain::ListMenuRequested(const QPoint& at) {
 
 bool TfrmMain::HasOutput(int row) const {
     const QString output = lvFiles->Output(row);
-    return lvFiles->Status(row).startsWith(STATUS_DONE) && !output.isEmpty() &&
-           QFileInfo::exists(output);
+    return app::WasConverted(lvFiles->State(row)) && !output.isEmpty() && QFileInfo::exists(output);
 }
 
 void TfrmMain::OpenOutput(int row) {
