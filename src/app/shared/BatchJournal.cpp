@@ -100,13 +100,6 @@ std::string LockPathOf(const std::string& journal) {
     return journal.substr(0, journal.size() - std::strlen(kSuffix)) + ".lock";
 }
 
-bool ParseBool(const std::string& text, bool& value) {
-    if (text != "0" && text != "1")
-        return false;
-    value = text == "1";
-    return true;
-}
-
 bool ParseInt(const std::string& text, int& value) {
     std::optional<int> number = ParseIntegerText(text);
     if (!number || text.find_first_not_of("-0123456789") != std::string::npos)
@@ -257,21 +250,10 @@ bool ParseJournal(const std::string& text, TJournalBatch& b, std::string& reason
             return false;
         }
     }
-    auto read = [](const std::string& text, auto& field) {
-        using Field = std::decay_t<decltype(field)>;
-        if constexpr (std::is_same_v<Field, std::string>) {
-            field = text;
-            return true;
-        } else if constexpr (std::is_same_v<Field, bool>) {
-            return ParseBool(text, field);
-        } else {
-            return ParseInt(text, field);
-        }
-    };
     // Journals written before the modern presets lack their choices, and those written before
     // target sizes and hardware encoding lack those.
-    const bool complete =
-        lines.ReadAll([&b](auto& visit) { VisitJournalFields(b, visit); }, read, CHOICES_FIRST);
+    const bool complete = lines.ReadAll([&b](auto& visit) { VisitJournalFields(b, visit); },
+                                        FieldReader(ParseInt), CHOICES_FIRST);
     if (!complete) {
         reason = "a setting is missing or cannot be read";
         return false;

@@ -32,6 +32,24 @@ template <class VisitAll> std::string FieldLinesText(VisitAll&& visitAll) {
     return text;
 }
 
+// Reads a field's value from its text: a text as it is, a flag from 0 or 1, a number with
+// readNumber(text, number), which says whether the text held one. False when the text does not
+// read as the field's kind.
+template <class ReadNumber> auto FieldReader(ReadNumber readNumber) {
+    return [readNumber](const std::string& text, auto& field) {
+        using Field = std::decay_t<decltype(field)>;
+        if constexpr (std::is_same_v<Field, std::string>) {
+            field = text;
+            return true;
+        } else if constexpr (std::is_same_v<Field, bool>) {
+            field = text == "1";
+            return text == "0" || text == "1";
+        } else {
+            return readNumber(text, field);
+        }
+    };
+}
+
 class TFieldLines {
 public:
     // The value of a line, unescaped by the caller; false when the key came before.

@@ -87,26 +87,17 @@ bool ParseUserPreset(const std::string& text, TUserPreset& preset, std::string& 
             return false;
         }
     }
-    auto readField = [](const std::string& text, auto& field) {
-        using Field = std::decay_t<decltype(field)>;
-        if constexpr (std::is_same_v<Field, std::string>) {
-            field = text;
-            return true;
-        } else if constexpr (std::is_same_v<Field, bool>) {
-            field = text == "1";
-            return text == "0" || text == "1";
-        } else {
-            std::optional<int> value = ParseIntegerText(text);
-            if (value)
-                field = *value;
-            return value.has_value();
-        }
+    auto readNumber = [](const std::string& text, int& number) {
+        std::optional<int> value = ParseIntegerText(text);
+        if (value)
+            number = *value;
+        return value.has_value();
     };
     TUserPreset read;
     // Preset files came with the modern presets; those written before target sizes and
     // hardware encoding lack their keys.
-    if (!lines.ReadAll([&read](auto& visit) { VisitPresetFields(read, visit); }, readField,
-                       CHOICES_MODERN)) {
+    if (!lines.ReadAll([&read](auto& visit) { VisitPresetFields(read, visit); },
+                       FieldReader(readNumber), CHOICES_MODERN)) {
         reason = "a setting is missing or cannot be read";
         return false;
     }
