@@ -231,6 +231,15 @@ void RemoveIfEmpty(const char* url, bool noMedia) {
         std::filesystem::remove(path, ec);
 }
 
+// Frees every codec context of a table of decoders or encoders per file, and the table.
+void FreeCodecContexts(TOnDemandTable<std::vector<AVCodecContext*>, MAX_FILES>& contexts) {
+    if (contexts.Allocated())
+        for (std::vector<AVCodecContext*>& perFile : contexts.Writable())
+            for (AVCodecContext*& context : perFile)
+                av::avcodec_free_context(&context);
+    contexts.Release();
+}
+
 } // namespace
 
 void TCustomFFmpeg::FreeOutputFiles() {
@@ -248,12 +257,7 @@ void TCustomFFmpeg::FreeOutputFiles() {
         OutputFiles[i] = nullptr;
         OutputPacketCounts[i] = -1;
     }
-    if (OutputEncoders.Allocated()) {
-        for (std::vector<AVCodecContext*>& encoders : OutputEncoders.Writable())
-            for (AVCodecContext*& encoder : encoders)
-                av::avcodec_free_context(&encoder);
-    }
-    OutputEncoders.Release();
+    FreeCodecContexts(OutputEncoders);
     OutputStreamCopy.Release();
     BitstreamFilters.Release();
     OutputFileCount = 0;
@@ -265,12 +269,7 @@ void TCustomFFmpeg::FreeInputFiles() {
             av::avformat_close_input(&InputFiles[i]);
         InputFiles[i] = nullptr;
     }
-    if (InputDecoders.Allocated()) {
-        for (std::vector<AVCodecContext*>& decoders : InputDecoders.Writable())
-            for (AVCodecContext*& decoder : decoders)
-                av::avcodec_free_context(&decoder);
-    }
-    InputDecoders.Release();
+    FreeCodecContexts(InputDecoders);
     // The guards were installed on the contexts closed above.
     InputReadGuards.Release();
     InputFileCount = 0;
