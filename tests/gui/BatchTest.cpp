@@ -117,10 +117,8 @@ private slots:
 
     void batchConvertsEveryFileThenAsksBeforeConvertingAgain() {
         TWindowRig rig;
-        gui::TfrmMain& w = rig.Open();
-        w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("mono8k.wav"), Fixture("sample.mp4")});
-        rig.SelectPreset("Wave Audio (*.wav)");
+        gui::TfrmMain& w =
+            rig.OpenReady({Fixture("mono8k.wav"), Fixture("sample.mp4")}, "Wave Audio (*.wav)");
         TStatusHistory history(w);
 
         w.btnConvert->click();
@@ -185,10 +183,9 @@ private slots:
 
     void stopDuringTheFirstOfThreeCancelsAll() {
         TWindowRig rig;
-        gui::TfrmMain& w = rig.Open();
-        w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("sample.mp4"), Fixture("h264_aac.mp4"), Fixture("fps30.mp4")});
-        rig.SelectPreset("AVI Video (*.avi)");
+        gui::TfrmMain& w =
+            rig.OpenReady({Fixture("sample.mp4"), Fixture("h264_aac.mp4"), Fixture("fps30.mp4")},
+                          "AVI Video (*.avi)");
 
         w.btnConvert->click();
         w.btnPause->click();
@@ -226,10 +223,9 @@ private slots:
 
     void pausedBatchResumesAndFinishes() {
         TWindowRig rig;
-        gui::TfrmMain& w = rig.Open();
-        w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("mono8k.wav"), Fixture("tone.mp3"), Fixture("sine_stereo_44k.wav")});
-        rig.SelectPreset("Wave Audio (*.wav)");
+        gui::TfrmMain& w = rig.OpenReady(
+            {Fixture("mono8k.wav"), Fixture("tone.mp3"), Fixture("sine_stereo_44k.wav")},
+            "Wave Audio (*.wav)");
         w.btnConvert->click();
         w.btnPause->click();
         // A file may have ended before the pause reached it (its report comes late); after
@@ -381,10 +377,8 @@ private slots:
 
     void eventsReachTheWindowInOrderWithoutHoldingUpTheBatch() {
         TWindowRig rig;
-        gui::TfrmMain& w = rig.Open();
-        w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("mono8k.wav"), Fixture("sine_stereo_44k.wav")});
-        rig.SelectPreset("Wave Audio (*.wav)");
+        gui::TfrmMain& w = rig.OpenReady({Fixture("mono8k.wav"), Fixture("sine_stereo_44k.wav")},
+                                         "Wave Audio (*.wav)");
         TStatusHistory history(w);
         w.btnConvert->click();
 
@@ -408,10 +402,8 @@ private slots:
 
     void closingTheWindowDuringABatchAsksThenStopsGracefully() {
         TWindowRig rig;
-        gui::TfrmMain& w = rig.Open();
-        w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("sample.mp4"), Fixture("h264_aac.mp4")});
-        rig.SelectPreset("AVI Video (*.avi)");
+        gui::TfrmMain& w =
+            rig.OpenReady({Fixture("sample.mp4"), Fixture("h264_aac.mp4")}, "AVI Video (*.avi)");
         w.show();
         w.btnConvert->click();
         QTest::qWait(30);
@@ -436,10 +428,8 @@ private slots:
 
     void closingWithoutABatchAndDroppingTheWindowMidBatchNeedNoQuestion() {
         TWindowRig rig;
-        gui::TfrmMain& w = rig.Open();
-        w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("sample.mp4"), Fixture("h264_aac.mp4")});
-        rig.SelectPreset("AVI Video (*.avi)");
+        gui::TfrmMain& w =
+            rig.OpenReady({Fixture("sample.mp4"), Fixture("h264_aac.mp4")}, "AVI Video (*.avi)");
         w.btnConvert->click();
         QTest::qWait(30);
         // Destroying the window (the program ends) stops and waits for the workers.

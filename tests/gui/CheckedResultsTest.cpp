@@ -28,10 +28,8 @@ class CheckedResultsTest : public QObject {
 private slots:
     void outputShorterThanItsSourceIsDoneWithWarnings() {
         TWindowRig rig;
-        gui::TfrmMain& w = rig.Open();
-        w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("cut_short.mp4"), Fixture("h264_aac.mp4")});
-        rig.SelectPreset("AVI Video (*.avi)");
+        gui::TfrmMain& w =
+            rig.OpenReady({Fixture("cut_short.mp4"), Fixture("h264_aac.mp4")}, "AVI Video (*.avi)");
         w.btnConvert->click();
         QVERIFY(rig.WaitForTitle(" [Done]"));
         const QStringList statuses = rig.Statuses();

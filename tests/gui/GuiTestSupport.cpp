@@ -100,6 +100,14 @@ gui::TfrmMain& TWindowRig::Open() {
     return *window;
 }
 
+gui::TfrmMain& TWindowRig::OpenReady(const QStringList& files, const QString& preset) {
+    Open();
+    window->txtOutput->setText(OutputFolder());
+    Add(files);
+    SelectPreset(preset);
+    return *window;
+}
+
 void TWindowRig::Add(const QStringList& files) {
     dialogs.FilesToOpen = files;
     window->btnOpen->click();

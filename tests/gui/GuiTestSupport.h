@@ -76,6 +76,9 @@ public:
     QString OutputFolder() const { return dir.filePath("out"); }
     // Creates the window (reading the settings file as it is now).
     gui::TfrmMain& Open();
+    // Opens the window with the rig's output folder, the files added and the preset chosen:
+    // ready for Convert.
+    gui::TfrmMain& OpenReady(const QStringList& files, const QString& preset);
     gui::TfrmMain& Window() { return *window; }
     // Adds the files as the Add button does, through the open dialog.
     void Add(const QStringList& files);

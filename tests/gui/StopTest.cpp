@@ -45,10 +45,9 @@ class StopTest : public QObject {
 private slots:
     void rowsEndInWhatReallyHappenedAndStoppingOffersNoAction() {
         TWindowRig rig;
-        gui::TfrmMain& w = rig.Open();
-        w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("sample.mp4"), Fixture("h264_aac.mp4"), Fixture("fps30.mp4")});
-        rig.SelectPreset("AVI Video (*.avi)");
+        gui::TfrmMain& w =
+            rig.OpenReady({Fixture("sample.mp4"), Fixture("h264_aac.mp4"), Fixture("fps30.mp4")},
+                          "AVI Video (*.avi)");
         w.btnConvert->click();
         w.btnPause->click();
         QVERIFY(w.lvFiles->Status(0) != "Paused");
@@ -108,10 +107,9 @@ private slots:
     // converts the rest only (no second copy of what was done), "All again" everything.
     void convertAfterStopOffersTheRest() {
         TWindowRig rig;
-        gui::TfrmMain& w = rig.Open();
-        w.txtOutput->setText(rig.OutputFolder());
-        rig.Add({Fixture("mono8k.wav"), Fixture("tone.mp3"), Fixture("sine_stereo_44k.wav")});
-        rig.SelectPreset("Wave Audio (*.wav)");
+        gui::TfrmMain& w = rig.OpenReady(
+            {Fixture("mono8k.wav"), Fixture("tone.mp3"), Fixture("sine_stereo_44k.wav")},
+            "Wave Audio (*.wav)");
         w.btnConvert->click();
         QVERIFY(rig.WaitForTitle(" [Done]"));
         QCOMPARE(rig.OutputFiles().size(), 3);
