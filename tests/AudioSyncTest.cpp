@@ -11,6 +11,7 @@
 #include "engine/transcode/TranscodeTables.h"
 #include "support/AudioSamples.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/TempDir.h"
 
 #include <cmath>
@@ -117,11 +118,10 @@ TEST(AudioSyncDecision, CutsAndPaddingAreWholeInputSampleFrames) {
 
 // ---- Conversions
 
-class AudioSyncTest : public testing::Test {
+class AudioSyncTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         source_ = DecodeAudio(Fixture("sine_stereo_44k.wav"));
         ASSERT_EQ(source_.Frames(), 88200);
     }
@@ -278,12 +278,8 @@ TEST_F(AudioSyncTest, LateStartBeforeHugeBuffersGetsAllItsSilenceFirst) {
 
 // ---- Single buffers handed to the path
 
-class AudioBufferTest : public testing::Test {
+class AudioBufferTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
     void TearDown() override {
         // The encoders and decoders stay with the session, which frees them.
         run.Session.OpenEncoders.clear();

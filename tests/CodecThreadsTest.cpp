@@ -13,6 +13,7 @@
 #include "engine/transcode/EncoderPipe.h"
 #include "support/ConverterEvents.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
@@ -53,13 +54,8 @@ int X264Threads(const std::string& path) {
     return X264Setting(path, "threads");
 }
 
-class CodecThreadsTest : public testing::Test {
+class CodecThreadsTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
-
     // Converts the 2 s 640x480 H.264 + AAC fixture with the thread option given to the input
     // (decoders) and to the output (encoders).
     MediaSummary Convert(const std::string& threads, const std::string& codecOptions,

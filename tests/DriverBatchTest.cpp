@@ -5,6 +5,7 @@
 #include "app/shared/ConversionDriver.h"
 #include "binding/AVLibs.h"
 #include "support/ConverterEvents.h"
+#include "support/LibrariesTest.h"
 #include "support/TempDir.h"
 
 #include <chrono>
@@ -21,10 +22,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class DriverBatchTest : public ::testing::Test {
+class DriverBatchTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         ASSERT_TRUE(driver.LoadLibraries(""));
         converter.SetLogLevel(mobivert::converter::llQuiet);
         events.Attach(converter, {.Logs = false, .Progress = false});

@@ -11,6 +11,7 @@
 #include "engine/transcode/TranscodeSteps.h"
 #include "support/CliPipe.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
@@ -104,10 +105,10 @@ TEST(EndlessOutputTest, RunThatOutrunsASourceOfUnknownLengthEndsAsFailure) {
 
 // Packets read from a real file, handed to the reading guard as a demuxer going round in
 // circles would hand them out.
-class StuckInputTest : public testing::Test {
+class StuckInputTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         ASSERT_TRUE(run.AddInput(Fixture("wmv2_wma.asf"))) << run.Error();
         ic = run.Session.InputFiles[0];
         tables.Files.resize(1);

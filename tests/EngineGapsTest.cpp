@@ -8,6 +8,7 @@
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/MediaInfo.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
@@ -26,12 +27,8 @@ using testing::StartsWith;
 
 namespace {
 
-class EngineGapsTest : public testing::Test {
+class EngineGapsTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
     TempDir dir;
 };
 

@@ -6,6 +6,7 @@
 #include "binding/AVFilterHlpr.h"
 #include "binding/AVLibs.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/MediaInfo.h"
 #include "support/MediaReader.h"
 #include "support/PictureReader.h"
@@ -36,13 +37,8 @@ template <typename Map> double Difference(const Picture& a, const Picture& b, Ma
     return sum / (static_cast<double>(a.Width) * a.Height);
 }
 
-class FilterChainTest : public testing::Test {
+class FilterChainTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
-
     std::unique_ptr<EngineRun> Convert(const std::string& input, const std::string& output,
                                        const std::string& options) {
         auto run = std::make_unique<EngineRun>();

@@ -8,6 +8,7 @@
 #include "support/ConverterEvents.h"
 #include "support/EngineRun.h"
 #include "support/HookFiles.h"
+#include "support/LibrariesTest.h"
 #include "support/PictureReader.h"
 #include "support/TempDir.h"
 
@@ -55,13 +56,8 @@ bool IsRed(const Picture& picture, const Box& box, int tolerance) {
     return true;
 }
 
-class FrameHookConversionTest : public testing::Test {
+class FrameHookConversionTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
-
     // Sets up a conversion; the caller connects events and runs it.
     std::unique_ptr<EngineRun> Prepare(const std::string& input, const std::string& output,
                                        const std::string& options,

@@ -8,6 +8,7 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
 #include "support/HookFiles.h"
+#include "support/LibrariesTest.h"
 #include "support/TempDir.h"
 
 #include <dlfcn.h>
@@ -28,11 +29,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class FrameHookLoaderTest : public testing::Test {
+class FrameHookLoaderTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         session.InitSession();
     }
 

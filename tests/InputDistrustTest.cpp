@@ -6,6 +6,7 @@
 #include "binding/AVLibs.h"
 #include "converter/AVProbe.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/TempDir.h"
 
 #include <chrono>
@@ -29,12 +30,8 @@ constexpr const char* ThreeGpp =
     "vcodec=h263\ns=176x144\nb=120000\nacodec=libopencore_amrnb\nac=1\nar=8000\nab=10200";
 constexpr const char* Mpeg4 = "vcodec=mpeg4\nacodec=aac";
 
-class InputDistrustTest : public testing::Test {
+class InputDistrustTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
     // The first bytes of a fixture, as `head -c` would cut them.
     std::string Head(const std::string& fixture, size_t bytes, const std::string& name) {
         std::ifstream in(Fixture(fixture), std::ios::binary);

@@ -3,6 +3,7 @@
 
 #include "binding/AVLibs.h"
 #include "engine/session/FFmpeg.h"
+#include "support/LibrariesTest.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
@@ -16,10 +17,10 @@ using mobivert::test::TempDir;
 
 namespace {
 
-class InputOpeningBadInputTest : public ::testing::Test {
+class InputOpeningBadInputTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         session.InitSession();
         session.Verbose = -1;
     }

@@ -9,6 +9,7 @@
 #include "engine/open/InputView.h"
 #include "engine/open/OpenErrorText.h"
 #include "engine/session/FFmpeg.h"
+#include "support/LibrariesTest.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
@@ -19,10 +20,10 @@ using mobivert::test::Fixture;
 
 namespace {
 
-class InputOpeningTest : public ::testing::Test {
+class InputOpeningTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         session.InitSession();
         session.Verbose = -1; // keep the library's file description out of the test output
     }

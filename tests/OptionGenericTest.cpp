@@ -4,11 +4,13 @@
 // keeps elsewhere, and the codec look-up.
 
 #include "binding/AVCodecHlpr.h"
+
 #include "binding/AVFormatHlpr.h"
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
+#include "support/LibrariesTest.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -47,11 +49,10 @@ struct Muxer {
 constexpr int kVideoEncoding = AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM;
 constexpr int kAudioEncoding = AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_AUDIO_PARAM;
 
-class OptionGenericTest : public testing::Test {
+class OptionGenericTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         savedLibraryLevel = av::av_log_get_level();
         savedGlobal = GlobalVerbose();
         session.InitSession();

@@ -11,6 +11,7 @@
 #include "engine/session/AssertionFailure.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
+#include "support/LibrariesTest.h"
 #include "support/TempDir.h"
 
 #include <filesystem>
@@ -30,11 +31,10 @@ struct LogLine {
     std::string text;
 };
 
-class OptionHandlersTest : public testing::Test {
+class OptionHandlersTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         savedLibraryLevel = av::av_log_get_level();
         savedGlobal = GlobalVerbose();
         session.InitSession();

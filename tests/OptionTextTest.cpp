@@ -7,6 +7,7 @@
 #include "engine/options/ValueConversion.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
+#include "support/LibrariesTest.h"
 #include "support/ScopedVariable.h"
 #include "support/TempDir.h"
 
@@ -28,11 +29,10 @@ struct LogLine {
     std::string text;
 };
 
-class OptionTextTest : public testing::Test {
+class OptionTextTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         session.InitSession();
         session.OnLog = [this](TCustomFFmpeg&, int level, const std::string& text) {
             log.push_back({level, text});

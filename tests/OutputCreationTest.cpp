@@ -10,6 +10,7 @@
 #include "converter/AVProbe.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
+#include "support/LibrariesTest.h"
 #include "support/OutputWriting.h"
 #include "support/ShellCommand.h"
 #include "support/TempDir.h"
@@ -24,10 +25,10 @@ using namespace mobivert::test;
 
 namespace {
 
-class OutputCreationTest : public ::testing::Test {
+class OutputCreationTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         session.InitSession();
         session.Verbose = -1;
     }

@@ -11,6 +11,7 @@
 #include "binding/SwScaleHlpr.h"
 #include "converter/AVProbe.h"
 #include "engine/session/FFmpeg.h"
+#include "support/LibrariesTest.h"
 #include "support/TempDir.h"
 
 #include <cmath>
@@ -45,10 +46,10 @@ void CaptureLog(void*, int level, const char* format, va_list args) {
     logLines.push_back({level, text});
 }
 
-class ProbeTest : public ::testing::Test {
+class ProbeTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         {
             std::lock_guard lock(logMutex);
             logLines.clear();

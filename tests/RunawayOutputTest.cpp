@@ -8,6 +8,7 @@
 #include "binding/AVLibs.h"
 #include "support/ConverterEvents.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
@@ -48,10 +49,10 @@ struct Conversion {
     std::string Log;
 };
 
-class RunawayOutputTest : public testing::Test {
+class RunawayOutputTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         ASSERT_TRUE(driver.LoadLibraries(""));
         converter.SetLogLevel(mobivert::converter::llDebug);
         converter.SetProgressInterval(100);

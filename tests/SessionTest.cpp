@@ -8,6 +8,7 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
 #include "engine/session/FFmpegThread.h"
+#include "support/LibrariesTest.h"
 #include "support/TempDir.h"
 
 #include <chrono>
@@ -79,13 +80,8 @@ protected:
     }
 };
 
-class SessionTest : public testing::Test {
+class SessionTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
-
     // Gives the session an opened input and an output whose file is created, as the input and
     // output openers would.
     void AddInput(TCustomFFmpeg& session) {

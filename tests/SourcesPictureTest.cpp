@@ -5,6 +5,7 @@
 
 #include "binding/AVLibs.h"
 #include "support/CliPipe.h"
+#include "support/LibrariesTest.h"
 #include "support/MediaInfo.h"
 #include "support/PictureReader.h"
 #include "support/ShellCommand.h"
@@ -93,12 +94,8 @@ long CombedPixels(const DecodedVideo& video) {
     return combed;
 }
 
-class SourcesPictureTest : public ::testing::Test {
+class SourcesPictureTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
 };
 
 // ---- Turned by the display matrix -----------------------------------------------------------

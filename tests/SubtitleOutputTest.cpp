@@ -8,6 +8,7 @@
 #include "engine/session/FFMpegException.h"
 #include "engine/transcode/TranscodeTables.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
@@ -46,11 +47,10 @@ std::vector<WrittenPacket> SubtitlePackets(const std::string& path) {
     return packets;
 }
 
-class SubtitleOutputTest : public testing::Test {
+class SubtitleOutputTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         srt = dir.File("lines.srt");
         std::ofstream(srt) << "1\n00:00:01,000 --> 00:00:02,500\nFirst line\n\n"
                               "2\n00:00:04,000 --> 00:00:05,000\nSecond line\n\n";

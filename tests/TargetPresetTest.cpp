@@ -8,6 +8,7 @@
 #include "binding/AVUtilHlpr.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
+#include "support/LibrariesTest.h"
 #include "support/TempDir.h"
 
 #include <fstream>
@@ -135,11 +136,10 @@ std::vector<int> KeyFrames(const std::string& path) {
     return keys;
 }
 
-class TargetPresetTest : public testing::Test {
+class TargetPresetTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         session.InitSession();
         session.OnLog = [this](TCustomFFmpeg&, int level, const std::string& text) {
             log.push_back({level, text});

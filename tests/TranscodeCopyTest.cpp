@@ -5,6 +5,7 @@
 #include "binding/AVLibs.h"
 #include "engine/session/FFmpegThread.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/MediaReader.h"
 #include "support/TempDir.h"
 
@@ -22,12 +23,8 @@ namespace {
 
 constexpr const char* Copy = "vcodec=copy\nacodec=copy";
 
-class TranscodeCopyTest : public testing::Test {
+class TranscodeCopyTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
     TempDir dir;
 };
 

@@ -9,6 +9,7 @@
 #include "converter/OutputPublishing.h"
 #include "converter/WorkFile.h"
 #include "support/ConverterEvents.h"
+#include "support/LibrariesTest.h"
 #include "support/ScopedVariable.h"
 #include "support/TempDir.h"
 
@@ -35,10 +36,10 @@ std::string ReadText(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-class TrustedOutputTest : public ::testing::Test {
+class TrustedOutputTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         ASSERT_TRUE(driver.LoadLibraries(""));
         converter.SetLogLevel(mobivert::converter::llQuiet);
         converter.PublishOutputs = true;

@@ -5,6 +5,7 @@
 #include "binding/AVLibs.h"
 #include "binding/SwScaleHlpr.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/MediaInfo.h"
 #include "support/MediaReader.h"
 #include "support/PictureReader.h"
@@ -71,13 +72,8 @@ void ExpectColor(const Picture& picture, int x0, int x1, int y0, int y1, Yuv col
     EXPECT_LE(worst, tolerance) << where;
 }
 
-class VideoGeometryTest : public testing::Test {
+class VideoGeometryTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
-
     std::unique_ptr<EngineRun> Convert(const std::string& input, const std::string& output,
                                        const std::string& options) {
         auto run = std::make_unique<EngineRun>();

@@ -9,6 +9,7 @@
 #include "binding/AVLibs.h"
 #include "engine/session/FFMpegException.h"
 #include "support/EngineRun.h"
+#include "support/LibrariesTest.h"
 #include "support/MediaInfo.h"
 #include "support/MediaReader.h"
 #include "support/PictureReader.h"
@@ -28,13 +29,8 @@ using testing::HasSubstr;
 
 namespace {
 
-class VideoOutputTest : public testing::Test {
+class VideoOutputTest : public mobivert::test::LibrariesTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
-    }
-
     // A conversion of one fixture to one output; the run has finished when this returns.
     std::unique_ptr<EngineRun> Convert(const std::string& input, const std::string& output,
                                        const std::string& options, int verbose = 1) {
