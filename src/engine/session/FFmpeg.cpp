@@ -158,10 +158,8 @@ void TCustomFFmpeg::ResetOptions() {
     VideoBitstreamFilters.clear();
     AudioBitstreamFilters.clear();
     SubtitleBitstreamFilters.clear();
-    BitBufferSize = 262144;
 
     HookRgbFormat = 3;
-    HookBitmapFormat = 24;
     HookTimeRanges.clear();
     HookRangeIndex = 0;
     HookRangeCount = 0;
@@ -296,8 +294,6 @@ void TCustomFFmpeg::FreeOptionValues() {
     VideoRcOverride.reset();
     AudioLanguage.clear();
     SubtitleLanguage.clear();
-    BitBuffer.clear();
-    BitBuffer.shrink_to_fit();
     // The run's work buffers go with it: a finished task in a long batch keeps none.
     DecodeBuffer.clear();
     DecodeBuffer.shrink_to_fit();

@@ -491,15 +491,12 @@ public:
     // By output file, the chains of the streams that have one (a waiting session keeps no
     // table of empty texts).
     TOnDemandTable<std::map<int32_t, std::string>, MAX_FILES> BitstreamFilters;
-    int32_t BitBufferSize = 262144;
-    std::vector<uint8_t> BitBuffer;
     std::list<OutputStream*> OpenEncoders;
     std::list<InputStream*> OpenDecoders;
 
     // ---- Run control, events and hooks
     std::atomic<TFFmpegThread*> WorkerThread{nullptr};
     int32_t HookRgbFormat = 3; // packed 24-bit BGR
-    int32_t HookBitmapFormat = 24;
     std::vector<HookTimeRange> HookTimeRanges;
     std::atomic<bool> Running{false};
     std::atomic<bool> StopRequested{false};
@@ -527,10 +524,7 @@ protected:
     void ShutDown();
 
     // Set-up and loop of one run; failures are raised as FFMpegException.
-    virtual void Transcode(std::array<AVFormatContext*, MAX_FILES>& outputFiles,
-                           int outputFileCount, int streamMapCount,
-                           std::array<StreamMap, MAX_STREAM_MAPS>& streamMaps, int inputFileCount,
-                           std::array<AVFormatContext*, MAX_FILES>& inputFiles);
+    virtual void Transcode();
 
 private:
     friend class TFFmpegThread;
