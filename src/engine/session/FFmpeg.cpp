@@ -154,12 +154,11 @@ void TCustomFFmpeg::ResetOptions() {
     LimitFileSize = 0;
     PgmyuvCompat = 0;
     DtsDeltaThreshold = 10.0f;
-    SwsFlags = 4;
+    SwsFlags = SWS_BICUBIC;
     VideoBitstreamFilters.clear();
     AudioBitstreamFilters.clear();
     SubtitleBitstreamFilters.clear();
 
-    HookRgbFormat = 3;
     HookTimeRanges.clear();
     HookRangeIndex = 0;
     HookRangeCount = 0;

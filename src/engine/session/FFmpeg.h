@@ -475,7 +475,7 @@ public:
     uint64_t LimitFileSize = 0;
     int32_t PgmyuvCompat = 0;
     float DtsDeltaThreshold = 10.0f;
-    int32_t SwsFlags = 4;
+    int32_t SwsFlags = SWS_BICUBIC;
     std::vector<std::string> CodecOptNames;
     int32_t OptNameCount = 0;
     // The last name the generic fallback could not set (unknown, or a value it refused).
@@ -496,7 +496,8 @@ public:
 
     // ---- Run control, events and hooks
     std::atomic<TFFmpegThread*> WorkerThread{nullptr};
-    int32_t HookRgbFormat = 3; // packed 24-bit BGR
+    // The custom hook's bitmap holds packed 24-bit BGR pictures.
+    static constexpr AVPixelFormat HookRgbFormat = AV_PIX_FMT_BGR24;
     std::vector<HookTimeRange> HookTimeRanges;
     std::atomic<bool> Running{false};
     std::atomic<bool> StopRequested{false};
