@@ -3,6 +3,7 @@
 // was. Flags store their mark whatever their value; texts are kept as given.
 
 #include "binding/AVLibs.h"
+#include "engine/options/ValueOptions.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
 
@@ -196,6 +197,24 @@ TEST_F(OptionValueTableTest, TextsAreKeptAsGivenEmptyOnesToo) {
         EXPECT_EQ(Refusal(c.Name, ""), "");
         EXPECT_EQ(c.Read(session), "");
     }
+}
+
+TEST_F(OptionValueTableTest, EveryValueOptionIsCoveredHereAndHasNoHandlerBesides) {
+    std::set<std::string> covered;
+    for (const NumberCase& c : NumberCases())
+        covered.insert(c.Name);
+    for (const FlagCase& c : FlagCases())
+        covered.insert(c.Name);
+    for (const TextCase& c : TextCases())
+        covered.insert(c.Name);
+    std::set<std::string> declared;
+    for (const ValueOption& option : ValueOptions()) {
+        EXPECT_TRUE(declared.insert(option.Name).second) << "declared twice: " << option.Name;
+        EXPECT_EQ(FindValueOption(option.Name), &option);
+    }
+    EXPECT_EQ(declared, covered);
+    EXPECT_EQ(FindValueOption("vcodec"), nullptr);
+    EXPECT_EQ(FindValueOption("bogus_name"), nullptr);
 }
 
 } // namespace
