@@ -2,10 +2,10 @@
 // and a malformed or out-of-range value is refused with its message and leaves the field as it
 // was. Flags store their mark whatever their value; texts are kept as given.
 
-#include "binding/AVLibs.h"
 #include "engine/options/ValueOptions.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
+#include "support/LibrariesTest.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -122,11 +122,10 @@ const std::vector<TextCase>& TextCases() {
     return cases;
 }
 
-class OptionValueTableTest : public testing::Test {
+class OptionValueTableTest : public mobivert::test::LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true))
-            << mobivert::binding::AVLibsLastError();
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         session.InitSession();
     }
 
