@@ -64,9 +64,7 @@ public:
     std::atomic<bool> IgnoreStopFor500ms{false};
 
 protected:
-    void Transcode(std::array<AVFormatContext*, MAX_FILES>&, int, int,
-                   std::array<StreamMap, MAX_STREAM_MAPS>&, int,
-                   std::array<AVFormatContext*, MAX_FILES>&) override {
+    void Transcode() override {
         auto started = std::chrono::steady_clock::now();
         while (true) {
             PausePoint();
@@ -125,7 +123,6 @@ TEST_F(SessionTest, ResetValues) {
     EXPECT_FLOAT_EQ(session.DtsDeltaThreshold, 10.0f);
     EXPECT_FLOAT_EQ(session.MuxPreload, 0.5f);
     EXPECT_FLOAT_EQ(session.MuxMaxDelay, 0.7f);
-    EXPECT_EQ(session.BitBufferSize, 262144);
     EXPECT_EQ(session.SwsFlags, 4);
     EXPECT_EQ(session.HookRgbFormat, 3);
     EXPECT_EQ(session.FramePixFmt, -1);
@@ -267,9 +264,7 @@ TEST_F(SessionTest, FailureInsideTheRunIsReportedAndClosesOpenCodecs) {
         OutputStream Stream;
 
     protected:
-        void Transcode(std::array<AVFormatContext*, MAX_FILES>&, int, int,
-                       std::array<StreamMap, MAX_STREAM_MAPS>&, int,
-                       std::array<AVFormatContext*, MAX_FILES>&) override {
+        void Transcode() override {
             const AVCodec* codec = av::avcodec_find_encoder(AV_CODEC_ID_PCM_S16LE);
             Encoder = av::avcodec_alloc_context3(codec);
             Encoder->sample_rate = 8000;

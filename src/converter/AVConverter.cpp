@@ -20,7 +20,7 @@ TLogLevel MapLogLevel(int level) {
         return llQuiet;
     if (level >= 4)
         return llAll;
-    return static_cast<TLogLevel>(level + 1);
+    return static_cast<TLogLevel>(level + kLogLevelShift);
 }
 
 TCustomAVConverter::TCustomAVConverter() {
@@ -57,7 +57,7 @@ bool TCustomAVConverter::LoadAVLib(const std::string& directory, bool versioned)
     libraryDirectory_ = directory;
     versionedNames_ = versioned;
     InstallLibraryLogCallback();
-    av::av_log_set_level(static_cast<int>(logLevel_) - 1);
+    av::av_log_set_level(VerbosityOf(logLevel_));
     binding::RefreshCachedLogLevel();
     return true;
 }
@@ -65,7 +65,7 @@ bool TCustomAVConverter::LoadAVLib(const std::string& directory, bool versioned)
 void TCustomAVConverter::SetLogLevel(TLogLevel level) {
     logLevel_ = level;
     if (binding::AVLibsLoaded()) {
-        av::av_log_set_level(static_cast<int>(level) - 1);
+        av::av_log_set_level(VerbosityOf(level));
         binding::RefreshCachedLogLevel();
     }
 }
@@ -103,7 +103,7 @@ int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOp
             EngineLog(raw, level, text);
         };
         task->InitSession();
-        task->Verbose = static_cast<int>(logLevel_) - 1;
+        task->Verbose = VerbosityOf(logLevel_);
         task->InputFileName = fileName;
         task->HasInputRecord = options != nullptr;
         if (options) {

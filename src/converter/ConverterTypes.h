@@ -34,6 +34,15 @@ using TProgressEvent =
 using TTerminateEvent =
     std::function<void(int AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
 
+// The component's log levels are the engine's verbosity levels shifted up by one, so that
+// llQuiet is verbosity -1 (nothing) and llError verbosity 0.
+constexpr int kLogLevelShift = 1;
+
+// The engine's and the libraries' verbosity for a log level of the component.
+constexpr int VerbosityOf(TLogLevel level) {
+    return static_cast<int>(level) - kLogLevelShift;
+}
+
 // Engine and library levels as the component reports them: below 0 quiet, 0 to 3 shifted up
 // by one, 4 and above all.
 TLogLevel MapLogLevel(int level);

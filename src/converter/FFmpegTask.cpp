@@ -98,9 +98,7 @@ bool TFFmpeg::HasOutput() const {
     return OutputFileCount > 0 || OutputReady;
 }
 
-void TFFmpeg::Transcode(std::array<AVFormatContext*, engine::MAX_FILES>&, int, int,
-                        std::array<engine::StreamMap, engine::MAX_STREAM_MAPS>&, int,
-                        std::array<AVFormatContext*, engine::MAX_FILES>&) {
+void TFFmpeg::Transcode() {
     ran_ = true;
     // A published output's work file is made now, at the task's turn, and nowhere but in its
     // folder; a folder that vanished or refuses it fails this task alone.
@@ -152,8 +150,7 @@ void TFFmpeg::RunPass(int pass, const std::string& passLog) {
     // from where it was and the whole grows by that pass.
     ProgressPass = pass > 0 ? pass - 1 + sizeCorrections_ : 0;
     ProgressPassCount = pass > 0 ? 2 + sizeCorrections_ : 1;
-    engine::TCustomFFmpeg::Transcode(OutputFiles, OutputFileCount, StreamMapCount, StreamMaps,
-                                     InputFileCount, InputFiles);
+    engine::TCustomFFmpeg::Transcode();
 }
 
 void TFFmpeg::RunTwoPasses() {

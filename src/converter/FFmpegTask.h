@@ -107,11 +107,7 @@ public:
 protected:
     bool HasInput() const override;
     bool HasOutput() const override;
-    void Transcode(std::array<AVFormatContext*, engine::MAX_FILES>& outputFiles,
-                   int outputFileCount, int streamMapCount,
-                   std::array<engine::StreamMap, engine::MAX_STREAM_MAPS>& streamMaps,
-                   int inputFileCount,
-                   std::array<AVFormatContext*, engine::MAX_FILES>& inputFiles) override;
+    void Transcode() override;
 
 private:
     // One run of the transcode from the records: pass -1 is the only one; 1 and 2 are the

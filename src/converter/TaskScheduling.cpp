@@ -20,6 +20,11 @@
 
 namespace mobivert::converter {
 
+namespace {
+// Synchronous mode starts each task this long after the one before it ended.
+constexpr int kNextTaskDelayMs = 100;
+} // namespace
+
 // The library log callback takes the process-wide component list before a component's Lock,
 // so the pending lines (guarded by that list) are cleared while Lock is not held.
 void TCustomAVConverter::StartConvert(int threadCount) {
@@ -62,7 +67,7 @@ void TCustomAVConverter::RunTasksHere() {
             index = startOrder_[nextTask_++];
         }
         if (!first)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            std::this_thread::sleep_for(std::chrono::milliseconds(kNextTaskDelayMs));
         StartTask(index);
     }
 }
@@ -107,7 +112,7 @@ void TCustomAVConverter::StartNextTask() {
     if (Threaded())
         StartTask(index);
     else
-        PostToOwner([this, index] { StartTask(index); }, 100);
+        PostToOwner([this, index] { StartTask(index); }, kNextTaskDelayMs);
 }
 
 void TCustomAVConverter::StartTask(int index) {
@@ -115,7 +120,7 @@ void TCustomAVConverter::StartTask(int index) {
     if (!task)
         return;
     task->ProgressInterval = static_cast<int64_t>(progressInterval_) * 1000;
-    task->Verbose = static_cast<int>(logLevel_) - 1;
+    task->Verbose = VerbosityOf(logLevel_);
     // Automatic codec threads share the cores among the conversions that run at once.
     task->ConcurrentRuns = Threaded() ? std::max(1, std::min(threadCount_, TaskCount())) : 1;
     task->WorkerProgram = WorkerProgramFor(*task);

@@ -13,7 +13,6 @@ namespace mobivert::engine {
 namespace {
 
 constexpr int kRgbAlign = 32;
-constexpr int kBicubic = 4;
 
 class CanvasLock {
 public:
@@ -40,7 +39,7 @@ void TCustomFFmpeg::RunCustomHook(uint8_t* data[4], int linesize[4], int pixelFo
     bool stop = false;
 
     const AVPixelFormat source = static_cast<AVPixelFormat>(pixelFormat);
-    const AVPixelFormat rgb = static_cast<AVPixelFormat>(HookRgbFormat);
+    const AVPixelFormat rgb = HookRgbFormat;
     const bool direct = source == rgb;
     uint8_t* rgbData[4] = {};
     int rgbLinesize[4] = {};
@@ -60,7 +59,7 @@ void TCustomFFmpeg::RunCustomHook(uint8_t* data[4], int linesize[4], int pixelFo
             return;
         }
         ToRgbContext = av::sws_getCachedContext(ToRgbContext, width, height, source, width, height,
-                                                rgb, kBicubic, nullptr, nullptr, nullptr);
+                                                rgb, SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (!ToRgbContext) {
             Log(0, "Cannot initialize the toRGB conversion context");
             stop = true;
@@ -97,7 +96,7 @@ void TCustomFFmpeg::RunCustomHook(uint8_t* data[4], int linesize[4], int pixelFo
             if (!direct) {
                 FromRgbContext =
                     av::sws_getCachedContext(FromRgbContext, width, height, rgb, width, height,
-                                             source, kBicubic, nullptr, nullptr, nullptr);
+                                             source, SWS_BICUBIC, nullptr, nullptr, nullptr);
                 if (!FromRgbContext) {
                     Log(0, "Cannot initialize the fromRGB conversion context");
                     stop = true;

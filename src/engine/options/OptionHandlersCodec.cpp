@@ -1,5 +1,5 @@
 // Codec choices of the next output streams: codec names or stream copy, forced codec tags,
-// bit rates, the fixed quantiser, the two-pass number, audio rate and channels.
+// bit rates, hardware encoding, audio rate and channels.
 
 #include "binding/AVUtilHlpr.h"
 #include "engine/session/AssertionFailure.h"
@@ -70,18 +70,6 @@ void TCustomFFmpeg::SetBitRate(const std::string& name, const std::string& value
         bitRate < 1000)
         Log(1, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not "
                "kbits/s");
-}
-
-void TCustomFFmpeg::SetQScale(double value) {
-    if (!(value > 0.0 && value <= 255.0))
-        throw FFMpegException("qscale must be > 0.0 and <= 255");
-    VideoQScale = static_cast<float>(value);
-}
-
-void TCustomFFmpeg::SetPass(int32_t pass) {
-    if (pass != 1 && pass != 2)
-        throw FFMpegException("pass number can be only 1 or 2");
-    DoPass = pass;
 }
 
 void TCustomFFmpeg::SetHardwareEncoding(const std::string& choice) {

@@ -1,8 +1,10 @@
 // The option text and the option table: every option name the engine knows, with what its
-// handler does. Names the table does not know go to the generic fallback, which hands them to
-// FFmpeg's own option system or drops them silently.
+// handler does. The options that only store a converted value are declared in the table of
+// value options (ValueOptions.cpp); names neither table knows go to the generic fallback, which
+// hands them to FFmpeg's own option system or drops them silently.
 
 #include "engine/options/ValueConversion.h"
+#include "engine/options/ValueOptions.h"
 #include "engine/session/FFMpegException.h"
 #include "engine/session/FFmpeg.h"
 
@@ -31,16 +33,8 @@ void DoNothing(TCustomFFmpeg& s, const std::string& name, const std::string&) {
     s.Log(1, "Do nothing: option - " + name);
 }
 
-// Codec threads: a count, or 0 for as many as the cores allow.
-void SetThreadCount(TCustomFFmpeg& s, const std::string&, const std::string& value) {
-    int32_t count = StrToInt(value);
-    if (count < 0)
-        throw FFMpegException("threads must be 0 (automatic) or more");
-    s.ThreadCount = count;
-}
-
-// The table. Flags ignore their value; plain values are converted and stored without range
-// checks; the rest call the handlers.
+// The table of the options with handlers: the ignored names, the options that convert their
+// value in a way of their own, and the handlers with rules of their own.
 const std::unordered_map<std::string, Handler>& OptionTable() {
     static const std::unordered_map<std::string, Handler> table = {
         // Accepted and ignored: the program has nothing to do for them.
@@ -55,81 +49,19 @@ const std::unordered_map<std::string, Handler>& OptionTable() {
         {"vpre", DoNothing},
         {"spre", DoNothing},
 
-        // Flags.
-        {"dump", [](TCustomFFmpeg& s, auto&, auto&) { s.DoPktDump = 1; }},
-        {"hex", [](TCustomFFmpeg& s, auto&, auto&) { s.DoHexDump = 1; }},
-        {"re", [](TCustomFFmpeg& s, auto&, auto&) { s.RateEmu = 1; }},
-        {"loop_input", [](TCustomFFmpeg& s, auto&, auto&) { s.LoopInput = 1; }},
-        {"copyts", [](TCustomFFmpeg& s, auto&, auto&) { s.CopyTs = true; }},
-        {"shortest", [](TCustomFFmpeg& s, auto&, auto&) { s.Shortest = 1; }},
-        {"xerror", [](TCustomFFmpeg& s, auto&, auto&) { s.ExitOnError = true; }},
-        {"intra", [](TCustomFFmpeg& s, auto&, auto&) { s.IntraOnly = 1; }},
-        {"vn", [](TCustomFFmpeg& s, auto&, auto&) { s.VideoDisable = 1; }},
-        {"sameq", [](TCustomFFmpeg& s, auto&, auto&) { s.SameQuality = 1; }},
-        {"deinterlace", [](TCustomFFmpeg& s, auto&, auto&) { s.DoDeinterlace = 1; }},
-        {"noautorotate", [](TCustomFFmpeg& s, auto&, auto&) { s.AutoRotate = 0; }},
-        {"psnr", [](TCustomFFmpeg& s, auto&, auto&) { s.DoPsnr = 1; }},
-        {"qphist", [](TCustomFFmpeg& s, auto&, auto&) { s.QpHist = 1; }},
-        {"an", [](TCustomFFmpeg& s, auto&, auto&) { s.AudioDisable = 1; }},
-        {"sn", [](TCustomFFmpeg& s, auto&, auto&) { s.SubtitleDisable = 1; }},
-        {"isync", [](TCustomFFmpeg& s, auto&, auto&) { s.InputSync = 1; }},
-
-        // Whole numbers.
-        {"vframes", [](TCustomFFmpeg& s, auto&, auto& v) { s.MaxFrames[0] = StrToInt(v); }},
-        {"aframes", [](TCustomFFmpeg& s, auto&, auto& v) { s.MaxFrames[1] = StrToInt(v); }},
-        {"dframes", [](TCustomFFmpeg& s, auto&, auto& v) { s.MaxFrames[2] = StrToInt(v); }},
-        {"loop_output", [](TCustomFFmpeg& s, auto&, auto& v) { s.LoopOutput = StrToInt(v); }},
-        {"vsync", [](TCustomFFmpeg& s, auto&, auto& v) { s.VideoSyncMethod = StrToInt(v); }},
-        {"async", [](TCustomFFmpeg& s, auto&, auto& v) { s.AudioSyncMethod = StrToInt(v); }},
-        {"vglobal", [](TCustomFFmpeg& s, auto&, auto& v) { s.VideoGlobalHeader = StrToInt(v); }},
-        {"programid", [](TCustomFFmpeg& s, auto&, auto& v) { s.ProgramId = StrToInt(v); }},
-        {"vdt", [](TCustomFFmpeg& s, auto&, auto& v) { s.VideoDiscard = StrToInt(v); }},
-        {"me_threshold", [](TCustomFFmpeg& s, auto&, auto& v) { s.MeThreshold = StrToInt(v); }},
-        {"top", [](TCustomFFmpeg& s, auto&, auto& v) { s.TopFieldFirst = StrToInt(v); }},
-        {"dc", [](TCustomFFmpeg& s, auto&, auto& v) { s.IntraDcPrecision = StrToInt(v); }},
-        {"vol", [](TCustomFFmpeg& s, auto&, auto& v) { s.AudioVolume = StrToInt(v); }},
-        {"vc", [](TCustomFFmpeg& s, auto&, auto& v) { s.VideoChannel = StrToInt(v); }},
-        {"fs", [](TCustomFFmpeg& s, auto&,
-                  auto& v) { s.LimitFileSize = static_cast<uint64_t>(StrToInt64(v)); }},
-
-        // Decimal numbers.
-        {"adrift_threshold",
-         [](TCustomFFmpeg& s, auto&, auto& v) { s.AudioDriftThreshold = StrToSingle(v); }},
-        {"dts_delta_threshold",
-         [](TCustomFFmpeg& s, auto&, auto& v) { s.DtsDeltaThreshold = StrToSingle(v); }},
-        {"aq", [](TCustomFFmpeg& s, auto&, auto& v) { s.AudioQScale = StrToSingle(v); }},
-        {"muxdelay", [](TCustomFFmpeg& s, auto&, auto& v) { s.MuxMaxDelay = StrToSingle(v); }},
-        {"muxpreload", [](TCustomFFmpeg& s, auto&, auto& v) { s.MuxPreload = StrToSingle(v); }},
-
-        // Texts.
-        {"title", [](TCustomFFmpeg& s, auto&, auto& v) { s.MetaTitle = v; }},
-        {"author", [](TCustomFFmpeg& s, auto&, auto& v) { s.MetaAuthor = v; }},
-        {"copyright", [](TCustomFFmpeg& s, auto&, auto& v) { s.MetaCopyright = v; }},
-        {"comment", [](TCustomFFmpeg& s, auto&, auto& v) { s.MetaComment = v; }},
-        {"genre", [](TCustomFFmpeg& s, auto&, auto& v) { s.MetaGenre = v; }},
-        {"album", [](TCustomFFmpeg& s, auto&, auto& v) { s.MetaAlbum = v; }},
-        {"passlogfile", [](TCustomFFmpeg& s, auto&, auto& v) { s.PassLogFileName = v; }},
+        // Texts with handlers of their own.
         {"hwenc", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetHardwareEncoding(v); }},
-        {"alang", [](TCustomFFmpeg& s, auto&, auto& v) { s.AudioLanguage = v; }},
-        {"slang", [](TCustomFFmpeg& s, auto&, auto& v) { s.SubtitleLanguage = v; }},
-        {"rc_override", [](TCustomFFmpeg& s, auto&, auto& v) { s.VideoRcOverride = v; }},
-        {"tvstd", [](TCustomFFmpeg& s, auto&, auto& v) { s.VideoStandard = v; }},
-        {"vstats_file", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetVStatsFile(v); }},
         {"vfilters", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetVideoFilters(v); }},
 
-        // Durations and dates.
-        {"ss",
-         [](TCustomFFmpeg& s, auto& n, auto& v) { s.StartTime = ParseTimeValue(n, v, true); }},
-        {"itsoffset",
-         [](TCustomFFmpeg& s, auto& n, auto& v) { s.InputTsOffset = ParseTimeValue(n, v, true); }},
+        // Dates and durations that are converted further.
         {"timestamp",
-         [](TCustomFFmpeg& s, auto& n,
-            auto& v) { s.RecTimestamp = RoundToSeconds(ParseTimeValue(n, v, false)); }},
+         [](TCustomFFmpeg& s, auto& n, auto& v) {
+             s.RecTimestamp = RoundToSeconds(ParseTimeValue(n, v, false));
+         }},
         {"t", [](TCustomFFmpeg& s, auto& n,
                  auto& v) { s.SetRecordingTimeMs(ParseTimeValue(n, v, true) / 1000); }},
 
         // Handlers with rules of their own.
-        {"threads", SetThreadCount},
         {"f", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetFormat(v); }},
         {"map", [](TCustomFFmpeg& s, auto&, auto& v) { s.AddStreamMap(v); }},
         {"map_meta_data", [](TCustomFFmpeg& s, auto&, auto& v) { s.AddMetaDataMap(v); }},
@@ -153,11 +85,9 @@ const std::unordered_map<std::string, Handler>& OptionTable() {
         {"padleft", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetFramePadLeft(StrToInt(v)); }},
         {"padright", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetFramePadRight(StrToInt(v)); }},
         {"padcolor", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetPadColor(StrToInt(v)); }},
-        {"qscale", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetQScale(StrToFloat(v)); }},
         {"vcodec", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetVideoCodec(v); }},
         {"acodec", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetAudioCodec(v); }},
         {"scodec", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetSubtitleCodec(v); }},
-        {"pass", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetPass(StrToInt(v)); }},
         {"vstats", [](TCustomFFmpeg& s, auto&, auto&) { s.SetVStats(); }},
         {"intra_matrix", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetIntraMatrix(v); }},
         {"inter_matrix", [](TCustomFFmpeg& s, auto&, auto& v) { s.SetInterMatrix(v); }},
@@ -216,7 +146,7 @@ void TCustomFFmpeg::ApplyOptionText(const std::string& text) {
 std::string TCustomFFmpeg::OptionRefusal(const std::string& name, const std::string& value) {
     const auto& table = OptionTable();
     auto it = table.find(name);
-    if (it == table.end() && !GenericOptionKnown(name))
+    if (it == table.end() && !FindValueOption(name) && !GenericOptionKnown(name))
         return "unknown option \"" + name + "\"";
     // Options that add a stream to an output need one; their name is all there is to check.
     if (name == "newvideo" || name == "newaudio" || name == "newsubtitle")
@@ -234,9 +164,10 @@ std::string TCustomFFmpeg::OptionRefusal(const std::string& name, const std::str
 
 void TCustomFFmpeg::SetOption(const std::string& name, const std::string& value) {
     const auto& table = OptionTable();
-    auto it = table.find(name);
-    if (it != table.end())
+    if (auto it = table.find(name); it != table.end())
         it->second(*this, name, value);
+    else if (const ValueOption* option = FindValueOption(name))
+        StoreValueOption(*this, *option, value);
     else
         SetGenericOption(name, value);
 }

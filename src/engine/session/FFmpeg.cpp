@@ -25,9 +25,7 @@ void SetGlobalVerbose(int level) {
     globalVerbose = level;
 }
 
-TCustomFFmpeg::TCustomFFmpeg() {
-    ResetOptions();
-}
+TCustomFFmpeg::TCustomFFmpeg() = default;
 
 TCustomFFmpeg::~TCustomFFmpeg() {
     ShutDown();
@@ -49,127 +47,12 @@ void TCustomFFmpeg::ShutDown() {
 }
 
 void TCustomFFmpeg::ResetOptions() {
-    InputTsScales.Release();
+    static_cast<TSessionOptions&>(*this) = TSessionOptions{};
+    static_cast<TRunState&>(*this) = TRunState{};
+    static_cast<THookSelection&>(*this) = THookSelection{};
+    // The open files are FreeSession's to close; a reset forgets how many there were.
     InputFileCount = 0;
     OutputFileCount = 0;
-    StreamMapCount = 0;
-    MetaDataMapCount = 0;
-    ForcedInputFormat = nullptr;
-    ForcedOutputFormat = nullptr;
-
-    FrameWidth = 0;
-    FrameHeight = 0;
-    FrameAspectRatio = 0.0f;
-    FramePixFmt = -1;
-    AudioSampleFmt = -1;
-    FramePadTop = FramePadBottom = FramePadLeft = FramePadRight = 0;
-    PadColor = {16, 128, 128};
-    FrameTopBand = FrameBottomBand = FrameLeftBand = FrameRightBand = 0;
-    MaxFrames.fill(std::numeric_limits<int32_t>::max());
-    FrameRate = {};
-    VideoQScale = 0.0f;
-    IntraMatrix.clear();
-    InterMatrix.clear();
-    VideoRcOverride.reset();
-    VideoDisable = 0;
-    VideoDiscard = 0;
-    VideoCodecName.clear();
-    VideoCodecTag = 0;
-    SameQuality = 0;
-    DoDeinterlace = 0;
-    AutoRotate = 1;
-    SourceTurn = {};
-    SourceWidth = SourceHeight = 0;
-    FrameAspectFromSource = FramePixFmtFromSource = false;
-    TopFieldFirst = -1;
-    MeThreshold = 0;
-    IntraDcPrecision = 8;
-    LoopInput = 0;
-    LoopOutput = -1;
-    QpHist = 0;
-    VideoFilters.clear();
-    FiltersEnabled = false;
-    InputFilterName = "ffmpeg_input";
-    OutputFilterName = "ffmpeg_output";
-
-    IntraOnly = 0;
-    AudioSampleRate = 44100;
-    AudioQScale = -99999.0f;
-    AudioDisable = 0;
-    AudioChannels = 2;
-    FrameSizeDerived = AudioSampleRateDerived = AudioChannelsDerived = AudioBitRateDerived = true;
-    AudioCodecName.clear();
-    AudioCodecTag = 0;
-    AudioLanguage.clear();
-    SubtitleDisable = 0;
-    SubtitleCodecName.clear();
-    SubtitleLanguage.clear();
-
-    MuxPreload = 0.5f;
-    MuxMaxDelay = 0.7f;
-    RecordingTime = std::numeric_limits<int64_t>::max();
-    StartTime = 0;
-    RecTimestamp = 0;
-    InputTsOffset = 0;
-    MetaTitle.clear();
-    MetaAuthor.clear();
-    MetaCopyright.clear();
-    MetaComment.clear();
-    MetaGenre.clear();
-    MetaAlbum.clear();
-    MetaYear = 0;
-    MetaTrack = 0;
-    DoHexDump = 0;
-    DoPktDump = 0;
-    DoPsnr = 0;
-    DoPass = 0;
-    PassLogFileName.clear();
-    HardwareEncoding = false;
-    AudioStreamCopy = 0;
-    VideoStreamCopy = 0;
-    SubtitleStreamCopy = 0;
-    VideoSyncMethod = -1;
-    AudioSyncMethod = 0;
-    AudioDriftThreshold = 0.1f;
-    CopyTs = false;
-    Shortest = 0;
-    VideoGlobalHeader = 0;
-    VStatsFileName.clear();
-    ProgramId = 0;
-    RateEmu = 0;
-    VideoChannel = 0;
-    VideoStandard.clear();
-    AudioVolume = 256;
-    ExitOnError = false;
-    UsingVhook = false;
-    Verbose = 1;
-    ThreadCount = 0;
-
-    VideoSize = 0;
-    AudioSize = 0;
-    ExtraSize = 0;
-    FramesDup = 0;
-    FramesDrop = 0;
-    InputSync = 0;
-    LimitFileSize = 0;
-    PgmyuvCompat = 0;
-    DtsDeltaThreshold = 10.0f;
-    SwsFlags = 4;
-    VideoBitstreamFilters.clear();
-    AudioBitstreamFilters.clear();
-    SubtitleBitstreamFilters.clear();
-    BitBufferSize = 262144;
-
-    HookRgbFormat = 3;
-    HookBitmapFormat = 24;
-    HookTimeRanges.clear();
-    HookRangeIndex = 0;
-    HookRangeCount = 0;
-    HookAction = haContinue;
-    HookFrameNumber = 0;
-    TotalOutputDuration = -1;
-    Failed = false;
-    ErrorMessage.clear();
 }
 
 void TCustomFFmpeg::InitSession() {
@@ -182,7 +65,6 @@ void TCustomFFmpeg::InitSession() {
     Finished = false;
     Terminated = false;
     PauseRequested = false;
-    TotalOutputDuration = -1;
     CreateOptionHolders();
 }
 
@@ -296,8 +178,6 @@ void TCustomFFmpeg::FreeOptionValues() {
     VideoRcOverride.reset();
     AudioLanguage.clear();
     SubtitleLanguage.clear();
-    BitBuffer.clear();
-    BitBuffer.shrink_to_fit();
     // The run's work buffers go with it: a finished task in a long batch keeps none.
     DecodeBuffer.clear();
     DecodeBuffer.shrink_to_fit();

@@ -1,11 +1,14 @@
 #pragma once
-// One conversion session: the opened inputs and outputs, every option value the option handlers
-// set, the running statistics, the worker thread and the session's events.
+// One conversion session: the option values, the opened inputs and outputs, the state of the
+// run in progress and of its frame hooks, the worker thread and the session's events.
 
 #include "engine/hooks/HookTypes.h"
 #include "engine/hooks/TBitmap.h"
 #include "engine/open/ReadGuard.h"
 #include "engine/session/OnDemandTable.h"
+#include "engine/session/RunState.h"
+#include "engine/session/SessionLimits.h"
+#include "engine/session/SessionOptions.h"
 #include "engine/session/SessionThreads.h"
 #include "engine/session/ThreadPriority.h"
 #include "engine/transcode/TranscodeRecords.h"
@@ -25,18 +28,6 @@
 #include <vector>
 
 namespace mobivert::engine {
-
-constexpr int MAX_FILES = 20;
-constexpr int MAX_STREAMS = 20;
-constexpr int MAX_STREAM_MAPS = MAX_FILES * MAX_STREAMS;
-constexpr int MAX_META_DATA_MAPS = 20;
-constexpr int MEDIA_TYPE_COUNT = 5;
-constexpr int REPORT_BUFFER_SIZE = 1024;
-
-struct Rational {
-    int32_t num = 0;
-    int32_t den = 0;
-};
 
 class TCustomFFmpeg;
 class TFFmpegThread;
@@ -59,7 +50,12 @@ using TEngineCustomHookEvent =
 int GlobalVerbose();
 void SetGlobalVerbose(int level);
 
-class TCustomFFmpeg {
+// The session's state is sectioned by who writes it: the option values (TSessionOptions, the
+// generic option state and the owner's run settings), the open files, the run state (TRunState
+// and the run's tables and work buffers) and the hook state (THookSelection and the hooks' own
+// buffers). ResetOptions gives the option values, the run state and the hook selection their
+// defaults again; the open files are FreeSession's.
+class TCustomFFmpeg : public TSessionOptions, public TRunState, public THookSelection {
 public:
     TCustomFFmpeg();
     virtual ~TCustomFFmpeg();
@@ -107,9 +103,6 @@ public:
     void SetContextOptions(void* target, void* source, int flags);
     // Looks a codec up by name; false with SetupError set when it is unknown or of another type.
     bool FindCodec(const std::string& name, AVMediaType type, bool encoder, AVCodecID& codecId);
-    // Generic options that FFmpeg keeps as private options of one muxer or encoder family, by
-    // name with their latest value; SetContextOptions hands them to every context that knows them.
-    std::vector<std::pair<std::string, std::string>> PrivateOptionValues;
 
     // Setters the component calls with values of its option records. String setters do nothing
     // for an empty text; the numeric ones ignore values outside their guard (see each).
@@ -154,11 +147,9 @@ public:
     void SetFrameAspectRatio(const std::string& text);                          // "aspect"
     void SetPixelFormat(const std::string& name);                               // "pix_fmt"
     void SetSampleFormat(const std::string& name);                              // "sample_fmt"
-    void SetQScale(double value);                                               // "qscale"
     void SetVideoCodec(const std::string& name);                                // "vcodec"
     void SetAudioCodec(const std::string& name);                                // "acodec"
     void SetSubtitleCodec(const std::string& name);                             // "scodec"
-    void SetPass(int32_t pass);                                                 // "pass"
     void SetHardwareEncoding(const std::string& choice);                        // "hwenc"
     void SetVStats();                                                           // "vstats"
     void SetVStatsFile(const std::string& name);                                // "vstats_file"
@@ -180,33 +171,6 @@ public:
     // Set-up failures return false with SetupError set.
     bool OpenInputFile(const std::string& fileName);
     bool OpenOutputFile(const std::string& fileName);
-    // Set by stream creation for every output stream that is copied rather than encoded
-    // ([output file][stream]); the transcode reads it.
-    TOnDemandTable<std::array<bool, MAX_STREAMS>, MAX_FILES> OutputStreamCopy;
-    // Rate emulation ("re") asked for when each input was opened; the transcode reads it.
-    std::array<int32_t, MAX_FILES> InputRateEmu{};
-    // When set, the next OpenInputFile reads the input through this byte stream instead of
-    // opening the named file (the name then only labels it); the caller keeps it alive and
-    // frees it after the session. Consumed by the opening.
-    AVIOContext* InputIO = nullptr;
-    // The input an opening last probed in full and what it found there (see InputView): the
-    // next opening of that file probes with a small budget and keeps the result only when it
-    // finds the same. Set by the openings, or by the caller from a probe of its own.
-    std::string KnownInputFile;
-    std::string KnownInputView;
-    // When 0 or more, OpenOutputFile writes the output through a copy of this descriptor,
-    // from the start of its file, instead of opening the named file (the name then only labels
-    // the output and chooses its container); the caller keeps the descriptor and the file.
-    int OutputDescriptor = -1;
-    // The bounds on reading each opened input (see TReadGuard).
-    TOnDemandTable<TReadGuard, MAX_FILES> InputReadGuards;
-    // Media packets the run wrote to each output file, counted from its header on; -1 while no
-    // run has written the header. An output whose run wrote none is removed with the session.
-    std::array<int64_t, MAX_FILES> OutputPacketCounts = [] {
-        std::array<int64_t, MAX_FILES> counts;
-        counts.fill(-1);
-        return counts;
-    }();
 
     // Add one stream to the container of output file fileIndex from the current option state and
     // consume that type's per-stream options; failures are raised as FFMpegException.
@@ -240,10 +204,6 @@ public:
     int WriteCodedPacket(AVFormatContext* os, OutputStream& ost, AVPacket* pkt,
                          const char* passStats);
     void PrintReport(bool isLastReport);
-    // The tables of the run in progress, and the packed 16-bit samples of the last decoded
-    // audio frame.
-    std::unique_ptr<TranscodeTables> Tables;
-    std::vector<uint8_t> DecodeBuffer;
     // ==== end of the transcode section
 
     // ==== Audio output path (AudioOutput.cpp, AudioSync.cpp, AudioFormatChoice.cpp)
@@ -270,19 +230,6 @@ public:
     // Builds the filter graph between a decoded input video stream and an encoder; false with
     // SetupError set when it cannot be built.
     bool BuildFilterGraph(InputStream& ist, OutputStream& ost);
-    // The working picture of the pre-processing: a reference-counted buffer that pictures
-    // downstream may still hold, so it is replaced rather than overwritten while shared; its
-    // size in bytes only grows.
-    struct BufferRelease {
-        void operator()(AVBufferRef* buffer) const;
-    };
-    std::unique_ptr<AVBufferRef, BufferRelease> HookBuffer;
-    struct BufferFree {
-        void operator()(void* buffer) const;
-    };
-    int32_t HookBufferSize = 0;
-    // Encoded subtitles, 65536 bytes once the first subtitle is written.
-    std::vector<uint8_t> SubtitleOutBuffer;
     // ==== end of the video section
 
     // ==== Frame hooks (FrameHooks.cpp, FrameHookLibrary.cpp, CustomHook.cpp, HookTimeRanges.cpp)
@@ -306,215 +253,131 @@ public:
                        int64_t pts);
     // Releases the plug-ins and frees the hook buffers, bitmap and conversion contexts.
     void ReleaseFrameHookState();
-    int32_t HookRangeIndex = 0;
-    int32_t HookRangeCount = 0;
-    int32_t HookAction = haContinue;
-    int32_t HookFrameNumber = 0;
-    FrameHookEntry* FirstHook = nullptr;
-    // The words given to the plug-ins, which may keep pointers into them until released.
-    std::vector<std::unique_ptr<char, BufferFree>> HookArguments;
-    std::unique_ptr<TBitmap> HookBitmap;
-    std::unique_ptr<uint8_t, BufferFree> HookRgbBuffer;
-    int32_t HookRgbBufferSize = 0;
-    SwsContext* ToRgbContext = nullptr;
-    SwsContext* FromRgbContext = nullptr;
     // ==== end of the frame-hook section
 
-    // ---- Files and maps. The tables of opened files and of stream maps are allocated while
-    // the session uses them (TOnDemandTable): FreeSession frees them with the files.
-    std::array<AVFormatContext*, MAX_FILES> InputFiles{};
-    std::array<int64_t, MAX_FILES> InputTsOffsets{};
-    TOnDemandTable<std::array<double, MAX_STREAMS>, MAX_FILES> InputTsScales;
-    int32_t InputFileCount = 0;
-    std::array<AVFormatContext*, MAX_FILES> OutputFiles{};
-    int32_t OutputFileCount = 0;
-    TOnDemandTable<StreamMap, MAX_STREAM_MAPS> StreamMaps;
-    int32_t StreamMapCount = 0;
-    std::array<MetaDataMap, MAX_META_DATA_MAPS> MetaDataMaps{};
-    int32_t MetaDataMapCount = 0;
-    const AVInputFormat* ForcedInputFormat = nullptr;
-    const AVOutputFormat* ForcedOutputFormat = nullptr;
-
-    // The decoder context of every stream of every opened input, and the encoder context of
-    // every stream of every output, owned by the session and freed in FreeSession.
-    TOnDemandTable<std::vector<AVCodecContext*>, MAX_FILES> InputDecoders;
-    TOnDemandTable<std::vector<AVCodecContext*>, MAX_FILES> OutputEncoders;
-
-    // ---- Video options
-    int32_t FrameWidth = 0;
-    int32_t FrameHeight = 0;
-    float FrameAspectRatio = 0.0f;
-    int32_t FramePixFmt = -1;
-    int32_t AudioSampleFmt = -1;
-    int32_t FramePadTop = 0;
-    int32_t FramePadBottom = 0;
-    int32_t FramePadLeft = 0;
-    int32_t FramePadRight = 0;
-    std::array<int32_t, 3> PadColor{16, 128, 128};
-    int32_t FrameTopBand = 0;
-    int32_t FrameBottomBand = 0;
-    int32_t FrameLeftBand = 0;
-    int32_t FrameRightBand = 0;
-    std::array<int32_t, 4> MaxFrames{};
-    Rational FrameRate{};
-    float VideoQScale = 0.0f;
-    std::vector<uint16_t> IntraMatrix; // 64 entries when set
-    std::vector<uint16_t> InterMatrix; // 64 entries when set
-    // Set, even when empty, once the option was given.
-    std::optional<std::string> VideoRcOverride;
-    int32_t VideoDisable = 0;
-    int32_t VideoDiscard = 0;
-    std::string VideoCodecName;
-    int32_t VideoCodecTag = 0;
-    int32_t SameQuality = 0;
-    int32_t DoDeinterlace = 0;
-    // Pictures of a stream with a display matrix are turned upright when re-encoded, unless
-    // "noautorotate" is given or the user's own filters turn them.
-    int32_t AutoRotate = 1;
-    // The turn and the coded size of the video stream the derived picture values were taken
-    // from.
-    PictureTurn SourceTurn;
-    int32_t SourceWidth = 0;
-    int32_t SourceHeight = 0;
-    // Whether the aspect ratio and pixel format are still the source's (no option set them).
-    bool FrameAspectFromSource = false;
-    bool FramePixFmtFromSource = false;
-    int32_t TopFieldFirst = -1;
-    int32_t MeThreshold = 0;
-    int32_t IntraDcPrecision = 8;
-    int32_t LoopInput = 0;
-    int32_t LoopOutput = -1;
-    int32_t QpHist = 0;
-    std::string VideoFilters;
-    bool FiltersEnabled = false;
-    // Names of the filters that feed decoded pictures into a filter graph and take them out.
-    std::string InputFilterName;
-    std::string OutputFilterName;
-
-    // Whether the output's picture size, sample rate and channel count were derived (from the
-    // source, a preset or a target) rather than asked for by an option ("s", "ar", "ac"): an
-    // encoder that does not take a derived value gets the nearest one it takes; an asked-for
-    // value it does not take refuses the output.
-    bool FrameSizeDerived = true;
-    bool AudioSampleRateDerived = true;
-    bool AudioChannelsDerived = true;
-    bool AudioBitRateDerived = true; // "ab": a derived one below the encoder's least is raised
-
-    // ---- Audio and subtitle options
-    int32_t IntraOnly = 0;
-    int32_t AudioSampleRate = 44100;
-    float AudioQScale = -99999.0f;
-    int32_t AudioDisable = 0;
-    int32_t AudioChannels = 2;
-    std::string AudioCodecName;
-    int32_t AudioCodecTag = 0;
-    std::string AudioLanguage;
-    int32_t SubtitleDisable = 0;
-    std::string SubtitleCodecName;
-    std::string SubtitleLanguage;
-
-    // ---- Container and timing options
-    float MuxPreload = 0.5f;
-    float MuxMaxDelay = 0.7f;
-    int64_t RecordingTime = std::numeric_limits<int64_t>::max();
-    int64_t StartTime = 0;
-    int64_t RecTimestamp = 0;
-    int64_t InputTsOffset = 0;
-    std::string MetaTitle;
-    std::string MetaAuthor;
-    std::string MetaCopyright;
-    std::string MetaComment;
-    std::string MetaGenre;
-    std::string MetaAlbum;
-    int32_t MetaYear = 0;
-    int32_t MetaTrack = 0;
-    int32_t DoHexDump = 0;
-    int32_t DoPktDump = 0;
-    int32_t DoPsnr = 0;
-    int32_t DoPass = 0;
-    std::string PassLogFileName;
-    // "hwenc=auto": an H.264 or HEVC video may be coded by a hardware encoder of its codec
-    // (HardwareEncoder.h); the software encoder codes it whenever that cannot be set up.
-    bool HardwareEncoding = false;
-    int32_t AudioStreamCopy = 0;
-    int32_t VideoStreamCopy = 0;
-    int32_t SubtitleStreamCopy = 0;
-    int32_t VideoSyncMethod = -1;
-    int32_t AudioSyncMethod = 0;
-    float AudioDriftThreshold = 0.1f;
-    bool CopyTs = false;
-    int32_t Shortest = 0;
-    int32_t VideoGlobalHeader = 0;
-    std::string VStatsFileName;
-    FILE* VStatsFile = nullptr;
-    int32_t ProgramId = 0;
-    int32_t RateEmu = 0;
-    int32_t VideoChannel = 0;
-    std::string VideoStandard;
-    int32_t AudioVolume = 256;
-    bool ExitOnError = false;
-    bool UsingVhook = false;
-    int32_t Verbose = 1;
-    // Codec threads asked for by "threads"; 0 chooses them from the cores (CodecThreads.h).
-    int32_t ThreadCount = 0;
-    // Conversions the owner runs at the same time as this one; automatic codec threads share
-    // the cores among them. Set by the owner before the run starts; options leave it alone.
-    int32_t ConcurrentRuns = 1;
-    // A run coded in several passes shows one progress over all of them: the pass being coded
-    // (0 on) of how many. Set by the owner for each pass; options leave them alone.
-    int32_t ProgressPass = 0;
-    int32_t ProgressPassCount = 1;
-
-    // ---- Run statistics and scaler settings
-    int64_t VideoSize = 0;
-    int64_t AudioSize = 0;
-    int64_t ExtraSize = 0;
-    int32_t FramesDup = 0;
-    int32_t FramesDrop = 0;
-    int32_t InputSync = 0;
-    uint64_t LimitFileSize = 0;
-    int32_t PgmyuvCompat = 0;
-    float DtsDeltaThreshold = 10.0f;
-    int32_t SwsFlags = 4;
+    // ==== Option state beyond the option values (TSessionOptions). The generic fallback
+    // (GenericOptions.cpp) writes the option holders and the names set through them; InitSession
+    // makes the holders, FreeSession frees them and forgets the names.
+    std::array<AVCodecContext*, MEDIA_TYPE_COUNT> CodecOptContexts{};
+    AVFormatContext* FormatOptContext = nullptr;
+    SwsContext* ScalerOptContext = nullptr;
     std::vector<std::string> CodecOptNames;
     int32_t OptNameCount = 0;
     // The last name the generic fallback could not set (unknown, or a value it refused).
     std::string RefusedGenericOption;
-    std::array<AVCodecContext*, MEDIA_TYPE_COUNT> CodecOptContexts{};
-    AVFormatContext* FormatOptContext = nullptr;
-    SwsContext* ScalerOptContext = nullptr;
-    int64_t TimerStart = 0;
-    // Pending bitstream filter chains (FFmpeg chain syntax), taken by the next new stream.
-    std::string VideoBitstreamFilters;
-    std::string AudioBitstreamFilters;
-    std::string SubtitleBitstreamFilters;
+    // Generic options that FFmpeg keeps as private options of one muxer or encoder family, by
+    // name with their latest value; SetContextOptions hands them to every context that knows them.
+    std::vector<std::pair<std::string, std::string>> PrivateOptionValues;
+    // Run settings of the owner, which sets them before the run starts; options and
+    // ResetOptions leave them alone.
+    // Conversions the owner runs at the same time as this one; automatic codec threads share
+    // the cores among them.
+    int32_t ConcurrentRuns = 1;
+    // A run coded in several passes shows one progress over all of them: the pass being coded
+    // (0 on) of how many, set for each pass.
+    int32_t ProgressPass = 0;
+    int32_t ProgressPassCount = 1;
+    // Microseconds between two progress reports.
+    int64_t ProgressInterval = 500000;
+
+    // ==== Open files. The openings (OpenInputFile, OpenOutputFile and stream creation) write
+    // them; FreeSession closes the files and frees the tables, which are allocated while the
+    // session uses them (TOnDemandTable). ResetOptions only forgets the counts.
+    std::array<AVFormatContext*, MAX_FILES> InputFiles{};
+    std::array<int64_t, MAX_FILES> InputTsOffsets{};
+    int32_t InputFileCount = 0;
+    std::array<AVFormatContext*, MAX_FILES> OutputFiles{};
+    int32_t OutputFileCount = 0;
+    // The maps the "map" and "map_meta_data" options fill (StreamMapCount, MetaDataMapCount).
+    TOnDemandTable<StreamMap, MAX_STREAM_MAPS> StreamMaps;
+    std::array<MetaDataMap, MAX_META_DATA_MAPS> MetaDataMaps{};
+    // The decoder context of every stream of every opened input, and the encoder context of
+    // every stream of every output, owned by the session and freed in FreeSession.
+    TOnDemandTable<std::vector<AVCodecContext*>, MAX_FILES> InputDecoders;
+    TOnDemandTable<std::vector<AVCodecContext*>, MAX_FILES> OutputEncoders;
+    // Set by stream creation for every output stream that is copied rather than encoded
+    // ([output file][stream]); the transcode reads it.
+    TOnDemandTable<std::array<bool, MAX_STREAMS>, MAX_FILES> OutputStreamCopy;
+    // Rate emulation ("re") asked for when each input was opened; the transcode reads it.
+    std::array<int32_t, MAX_FILES> InputRateEmu{};
+    // When set, the next OpenInputFile reads the input through this byte stream instead of
+    // opening the named file (the name then only labels it); the caller keeps it alive and
+    // frees it after the session. Consumed by the opening.
+    AVIOContext* InputIO = nullptr;
+    // The input an opening last probed in full and what it found there (see InputView): the
+    // next opening of that file probes with a small budget and keeps the result only when it
+    // finds the same. Set by the openings, or by the caller from a probe of its own.
+    std::string KnownInputFile;
+    std::string KnownInputView;
+    // When 0 or more, OpenOutputFile writes the output through a copy of this descriptor,
+    // from the start of its file, instead of opening the named file (the name then only labels
+    // the output and chooses its container); the caller keeps the descriptor and the file.
+    int OutputDescriptor = -1;
+    // The bounds on reading each opened input (see TReadGuard).
+    TOnDemandTable<TReadGuard, MAX_FILES> InputReadGuards;
+    // Media packets the run wrote to each output file, counted from its header on; -1 while no
+    // run has written the header. An output whose run wrote none is removed with the session.
+    std::array<int64_t, MAX_FILES> OutputPacketCounts = [] {
+        std::array<int64_t, MAX_FILES> counts;
+        counts.fill(-1);
+        return counts;
+    }();
     // By output file, the chains of the streams that have one (a waiting session keeps no
     // table of empty texts).
     TOnDemandTable<std::map<int32_t, std::string>, MAX_FILES> BitstreamFilters;
-    int32_t BitBufferSize = 262144;
-    std::vector<uint8_t> BitBuffer;
+    // Why the last set-up step (an opening, a codec look-up, the filter graph) failed.
+    std::string SetupError;
+
+    // ==== Run state beyond the counts and outcome (TRunState). StartConvert and the run write
+    // it, on the worker's thread when the run has one; the owner reads the flags from any thread.
+    // The tables of the run in progress, and the packed 16-bit samples of the last decoded
+    // audio frame.
+    std::unique_ptr<TranscodeTables> Tables;
+    std::vector<uint8_t> DecodeBuffer;
+    // Encoded subtitles, 65536 bytes once the first subtitle is written.
+    std::vector<uint8_t> SubtitleOutBuffer;
+    // The codecs the run opened, closed by it or, after a failure, by RunTranscode.
     std::list<OutputStream*> OpenEncoders;
     std::list<InputStream*> OpenDecoders;
-
-    // ---- Run control, events and hooks
+    // The per-frame video statistics file, opened by the run's first statistics line.
+    FILE* VStatsFile = nullptr;
+    int64_t TimerStart = 0;
     std::atomic<TFFmpegThread*> WorkerThread{nullptr};
-    int32_t HookRgbFormat = 3; // packed 24-bit BGR
-    int32_t HookBitmapFormat = 24;
-    std::vector<HookTimeRange> HookTimeRanges;
     std::atomic<bool> Running{false};
     std::atomic<bool> StopRequested{false};
     std::atomic<bool> Finished{false};
     std::atomic<bool> Terminated{false};
-    bool Failed = false;
-    std::string ErrorMessage;
-    int32_t TotalOutputDuration = -1;
-    std::string SetupError;
+
+    // ==== Hook state beyond the picture selection (THookSelection). "vhook" and the run's
+    // pre-processing write it; ReleaseFrameHookState frees it.
+    // The working picture of the pre-processing: a reference-counted buffer that pictures
+    // downstream may still hold, so it is replaced rather than overwritten while shared; its
+    // size in bytes only grows.
+    struct BufferRelease {
+        void operator()(AVBufferRef* buffer) const;
+    };
+    std::unique_ptr<AVBufferRef, BufferRelease> HookBuffer;
+    struct BufferFree {
+        void operator()(void* buffer) const;
+    };
+    int32_t HookBufferSize = 0;
+    FrameHookEntry* FirstHook = nullptr;
+    // The words given to the plug-ins, which may keep pointers into them until released.
+    std::vector<std::unique_ptr<char, BufferFree>> HookArguments;
+    std::unique_ptr<TBitmap> HookBitmap;
+    // The custom hook's bitmap holds packed 24-bit BGR pictures.
+    static constexpr AVPixelFormat HookRgbFormat = AV_PIX_FMT_BGR24;
+    std::unique_ptr<uint8_t, BufferFree> HookRgbBuffer;
+    int32_t HookRgbBufferSize = 0;
+    SwsContext* ToRgbContext = nullptr;
+    SwsContext* FromRgbContext = nullptr;
+
+    // ==== Events, set by the owner before the run and raised on the thread that runs it.
     TEngineBeforeHookEvent OnBeforeHook;
     TEngineCustomHookEvent OnCustomHook;
     TEngineLogEvent OnLog;
     TEngineProgressEvent OnProgress;
     TEngineTerminateEvent OnTerminate;
-    int64_t ProgressInterval = 500000;
 
 protected:
     // Whether the session has an input and an output to run. A session that opens its files
@@ -527,10 +390,7 @@ protected:
     void ShutDown();
 
     // Set-up and loop of one run; failures are raised as FFMpegException.
-    virtual void Transcode(std::array<AVFormatContext*, MAX_FILES>& outputFiles,
-                           int outputFileCount, int streamMapCount,
-                           std::array<StreamMap, MAX_STREAM_MAPS>& streamMaps, int inputFileCount,
-                           std::array<AVFormatContext*, MAX_FILES>& inputFiles);
+    virtual void Transcode();
 
 private:
     friend class TFFmpegThread;

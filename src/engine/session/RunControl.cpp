@@ -46,8 +46,7 @@ void TCustomFFmpeg::FailBeforeStart(const std::string& message) {
 void TCustomFFmpeg::RunTranscode() {
     Finished = false;
     try {
-        Transcode(OutputFiles, OutputFileCount, StreamMapCount, StreamMaps, InputFileCount,
-                  InputFiles);
+        Transcode();
     } catch (const std::exception& e) {
         Log(-1, e.what());
         Failed = true;
@@ -125,9 +124,7 @@ void TCustomFFmpeg::DoTerminate() {
 
 // The run works on the session's own tables; a failure leaves them to RunTranscode, which
 // closes the codecs they still hold open before releasing them.
-void TCustomFFmpeg::Transcode(std::array<AVFormatContext*, MAX_FILES>&, int, int,
-                              std::array<StreamMap, MAX_STREAM_MAPS>&, int,
-                              std::array<AVFormatContext*, MAX_FILES>&) {
+void TCustomFFmpeg::Transcode() {
     Tables = std::make_unique<TranscodeTables>();
     Tables->CopyPacket = av::av_packet_alloc();
     if (!Tables->CopyPacket)

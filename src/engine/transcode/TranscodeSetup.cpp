@@ -581,11 +581,6 @@ void SetupCodecParameters(TCustomFFmpeg& s, TranscodeTables& t) {
             }
             OpenPassLog(s, ost, static_cast<int>(n));
         }
-        if (OutputType(ost) == AVMEDIA_TYPE_VIDEO) {
-            int64_t needed = 4LL * ost.Enc->width * ost.Enc->height;
-            if (s.BitBufferSize < needed)
-                s.BitBufferSize = static_cast<int32_t>(needed);
-        }
     }
 }
 
