@@ -680,6 +680,37 @@ TEST_F(ConverterTest, ASourceDeletedAfterSetUpFailsItsTaskAloneWithTheOpenError)
     }
 }
 
+// A task handed over already checked (as a worker gets its task) opens nothing until its run,
+// which applies both records; one whose source has gone since fails at its run, alone, with
+// the opener's message.
+TEST_F(ConverterTest, ACheckedTaskOpensItsFilesOnlyWhenItRuns) {
+    StartOver(false);
+    const std::string doomed = dir.File("gone.mp3");
+    std::filesystem::copy_file(Fixture("tone.mp3"), doomed);
+    TOutputOptions output;
+    output.ExtOptions = "acodec=flac";
+    const int good =
+        converter.AddCheckedTask(Fixture("tone.mp3"), nullptr, dir.File("checked.mkv"), &output);
+    const int gone = converter.AddCheckedTask(doomed, nullptr, dir.File("gone.mkv"), &output);
+    ASSERT_GE(good, 0);
+    ASSERT_GE(gone, 0);
+    for (int index : {good, gone}) {
+        EXPECT_FALSE(converter.Tasks(index)->Resident());
+        EXPECT_EQ(converter.Tasks(index)->InputFileCount, 0);
+    }
+    std::filesystem::remove(doomed);
+    converter.StartConvert(1);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    std::lock_guard lock(events.Mutex);
+    ASSERT_EQ(events.Terminates.size(), 3u);
+    EXPECT_TRUE(events.Terminates[0].Finished && !events.Terminates[0].Exception)
+        << events.Terminates[0].Message;
+    EXPECT_TRUE(events.Terminates[1].Exception);
+    EXPECT_EQ(events.Terminates[1].Message, doomed + ": no such file or directory");
+    EXPECT_EQ(ReadFirstStream(dir.File("checked.mkv"), AVMEDIA_TYPE_AUDIO).Codec, "flac");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("gone.mkv")));
+}
+
 // The processes whose parent is this one, with their arguments joined by blanks.
 std::vector<std::pair<pid_t, std::string>> ChildProcesses() {
     std::vector<std::pair<pid_t, std::string>> children;
