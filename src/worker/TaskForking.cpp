@@ -83,8 +83,10 @@ void LoadLibraries(const std::string& settings) {
     }
 }
 
-// In the forked task process: the descriptors, process group, signals and priority a worker
-// spawned for the task would have.
+// In the forked task process: the descriptors, signals and priority a worker spawned for the
+// task would have. It stays in this process's group until the converter, having learnt its
+// pid, gives it a group of its own: a task process the converter never heard of (this process
+// stopped or died before answering) is then still found, by that group, and waited for.
 void BecomeTaskProcess(const TaskRequest& request) {
     dup2(request.Channel, CHANNEL);
     if (request.Output >= 0 && request.Output != WORKER_OUTPUT_DESCRIPTOR)
@@ -92,7 +94,6 @@ void BecomeTaskProcess(const TaskRequest& request) {
     else if (request.Output < 0)
         close(WORKER_OUTPUT_DESCRIPTOR);
     close_range(WORKER_OUTPUT_DESCRIPTOR + 1, ~0U, 0);
-    setpgid(0, 0);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -129,6 +130,13 @@ pid_t ForkTask(const TaskRequest& request, const std::function<void()>& runTask)
     return task;
 }
 
+// MOBIVERT_WORKER_FAULT=unanswered: this process ends after forking a task and before passing
+// its pid on, for tests of the converter's recovery.
+bool DiesBeforeAnswering() {
+    const char* fault = std::getenv("MOBIVERT_WORKER_FAULT");
+    return fault && std::strcmp(fault, "unanswered") == 0;
+}
+
 bool ReadRequest(const std::string& text, const int* fds, int fdCount, TaskRequest& request) {
     if (text.rfind("task ", 0) != 0 || fdCount < 1)
         return false;
@@ -154,6 +162,8 @@ int ServeTasks(const std::function<void()>& runTask) {
         pid_t task = ReadRequest(text, fds, fdCount, request) ? ForkTask(request, runTask) : -1;
         for (int k = 0; k < fdCount; ++k)
             close(fds[k]);
+        if (DiesBeforeAnswering())
+            _exit(1);
         Answer(task > 0 ? "pid " + std::to_string(task) : "failed");
     }
     return 0;

@@ -9,7 +9,8 @@
 // MOBIVERT_WORKER_FAULT makes the worker fail on purpose, for tests of the converter's
 // recovery: "start" aborts before anything is opened, "progress" aborts at the first progress
 // report, "no-report" exits without an end report. "POINT:TEXT" limits it to inputs whose file
-// name contains TEXT.
+// name contains TEXT. "unanswered" makes the pre-loaded worker end after forking a task's
+// process and before it passes the process's pid on.
 
 #include "converter/AVConverter.h"
 #include "converter/FFmpegTask.h"
