@@ -799,6 +799,29 @@ TEST_F(ConverterTest, APreloadedWorkerThatStopsAnsweringIsReplacedAndTheTasksSti
     ExpectAllConvertedByAReplacement(converter, events, outputs, starter);
 }
 
+TEST_F(ConverterTest, APreloadedWorkerThatDiesBeforeAnsweringLeavesNoProcessBehind) {
+    // Each pre-loaded worker forks the task's process and ends before it passes its pid on: the
+    // task runs in a fresh program, and the process forked for it is waited for all the same.
+    converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+    AddCopyTask("tone.mp3");
+    AddCopyTask("tone.mp3");
+    bool ended = false;
+    {
+        ScopedVariable fault("MOBIVERT_WORKER_FAULT", "unanswered");
+        converter.StartConvert(1);
+        ended = events.WaitBatchEnd();
+    }
+    ASSERT_TRUE(ended);
+    {
+        std::lock_guard lock(events.Mutex);
+        for (const TerminateRecord& t : events.Terminates)
+            EXPECT_TRUE(t.Finished && !t.Exception) << t.Index << ": " << t.Message;
+    }
+    for (const std::string& out : outputs)
+        EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
+    ExpectOnlyChild(converter.WorkerStarterPid());
+}
+
 // The order in which the tasks' first log lines arrived: the order they started in.
 std::vector<int> FirstLogOrder(ConverterEvents& events) {
     std::lock_guard lock(events.Mutex);
@@ -813,10 +836,14 @@ TEST_F(ConverterTest, SeveralAtOnceStartTheLongestFirstOneAtATimeKeepsTheListsOr
     for (int threads : {2, 1}) {
         SCOPED_TRACE(threads);
         StartOver(true);
-        AddCopyTask("fifth_second.mp4"); // 0.2 s
-        AddCopyTask("mono8k.wav");       // 2 s
-        AddCopyTask("sample.mp4");       // 3 s
-        AddCopyTask("fifth_second.mp4"); // 0.2 s
+        // A task's first line tells its start only while no task started after it can speak
+        // first: copies of the long ones end within milliseconds, before the other long one has
+        // said anything, so side by side they are read at their own pace and run for seconds.
+        const bool sideBySide = threads > 1;
+        AddCopyTask("fifth_second.mp4");       // 0.2 s
+        AddCopyTask("mono8k.wav", sideBySide); // 2 s
+        AddCopyTask("sample.mp4", sideBySide); // 3 s
+        AddCopyTask("fifth_second.mp4");       // 0.2 s
         {
             // Only the lines of the runs: setting the tasks up may log too.
             std::lock_guard lock(events.Mutex);
