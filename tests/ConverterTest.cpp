@@ -766,26 +766,46 @@ void ExpectAllConvertedByAReplacement(TAVConverter& converter, ConverterEvents& 
     ExpectOnlyChild(replacement);
 }
 
+// The first task's process once it is a child of this one (so it is waited for here), forked
+// from the pre-loaded worker (so it carries that one's arguments); -1 when none came.
+pid_t AwaitForkedTask(pid_t starter) {
+    const std::string forked = std::string(MOBIVERT_WORKER_PROGRAM) + " --serve";
+    for (int tries = 0; tries < 200; ++tries) {
+        for (const auto& [pid, arguments] : ChildProcesses())
+            if (pid != starter && arguments == forked)
+                return pid;
+        std::this_thread::sleep_for(5ms);
+    }
+    return -1;
+}
+
 TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGoes) {
     const pid_t starter = StartThreeBehindAPreloadedWorker();
     ASSERT_GT(starter, 0);
-    // The first task's process is a child of this one (so it is waited for here), forked from
-    // the pre-loaded worker (so it carries that one's arguments).
-    const std::string forked = std::string(MOBIVERT_WORKER_PROGRAM) + " --serve";
-    pid_t task = -1;
-    for (int tries = 0; tries < 200 && task < 0; ++tries) {
-        for (const auto& [pid, arguments] : ChildProcesses())
-            if (pid != starter && arguments == forked)
-                task = pid;
-        if (task < 0)
-            std::this_thread::sleep_for(5ms);
-    }
+    const pid_t task = AwaitForkedTask(starter);
     ASSERT_GT(task, 0);
     // The pre-loaded worker goes: the running task is not touched, the next ones still run in
     // the processes of a new one.
     kill(starter, SIGKILL);
     ASSERT_TRUE(events.WaitBatchEnd());
     ExpectAllConvertedByAReplacement(converter, events, outputs, starter);
+}
+
+TEST_F(ConverterTest, AForkedTaskRunsInAProcessGroupOfItsOwn) {
+    // Out of the pre-loaded worker's group, whose leftovers are waited for when it goes, and
+    // out of this process's, which a terminal's Ctrl+C reaches.
+    const pid_t starter = StartThreeBehindAPreloadedWorker();
+    ASSERT_GT(starter, 0);
+    const pid_t task = AwaitForkedTask(starter);
+    ASSERT_GT(task, 0);
+    // Its group is given once the converter has its pid, just after it appears here.
+    pid_t group = -1;
+    for (int tries = 0; tries < 200 && (group = getpgid(task)) != task; ++tries)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(group, task);
+    EXPECT_EQ(getpgid(starter), starter);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    ExpectOnlyChild(converter.WorkerStarterPid());
 }
 
 TEST_F(ConverterTest, APreloadedWorkerThatStopsAnsweringIsReplacedAndTheTasksStillConvert) {
