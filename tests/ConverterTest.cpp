@@ -680,6 +680,37 @@ TEST_F(ConverterTest, ASourceDeletedAfterSetUpFailsItsTaskAloneWithTheOpenError)
     }
 }
 
+// A task handed over already checked (as a worker gets its task) opens nothing until its run,
+// which applies both records; one whose source has gone since fails at its run, alone, with
+// the opener's message.
+TEST_F(ConverterTest, ACheckedTaskOpensItsFilesOnlyWhenItRuns) {
+    StartOver(false);
+    const std::string doomed = dir.File("gone.mp3");
+    std::filesystem::copy_file(Fixture("tone.mp3"), doomed);
+    TOutputOptions output;
+    output.ExtOptions = "acodec=flac";
+    const int good =
+        converter.AddCheckedTask(Fixture("tone.mp3"), nullptr, dir.File("checked.mkv"), &output);
+    const int gone = converter.AddCheckedTask(doomed, nullptr, dir.File("gone.mkv"), &output);
+    ASSERT_GE(good, 0);
+    ASSERT_GE(gone, 0);
+    for (int index : {good, gone}) {
+        EXPECT_FALSE(converter.Tasks(index)->Resident());
+        EXPECT_EQ(converter.Tasks(index)->InputFileCount, 0);
+    }
+    std::filesystem::remove(doomed);
+    converter.StartConvert(1);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    std::lock_guard lock(events.Mutex);
+    ASSERT_EQ(events.Terminates.size(), 3u);
+    EXPECT_TRUE(events.Terminates[0].Finished && !events.Terminates[0].Exception)
+        << events.Terminates[0].Message;
+    EXPECT_TRUE(events.Terminates[1].Exception);
+    EXPECT_EQ(events.Terminates[1].Message, doomed + ": no such file or directory");
+    EXPECT_EQ(ReadFirstStream(dir.File("checked.mkv"), AVMEDIA_TYPE_AUDIO).Codec, "flac");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("gone.mkv")));
+}
+
 // The processes whose parent is this one, with their arguments joined by blanks.
 std::vector<std::pair<pid_t, std::string>> ChildProcesses() {
     std::vector<std::pair<pid_t, std::string>> children;
@@ -735,26 +766,46 @@ void ExpectAllConvertedByAReplacement(TAVConverter& converter, ConverterEvents& 
     ExpectOnlyChild(replacement);
 }
 
+// The first task's process once it is a child of this one (so it is waited for here), forked
+// from the pre-loaded worker (so it carries that one's arguments); -1 when none came.
+pid_t AwaitForkedTask(pid_t starter) {
+    const std::string forked = std::string(MOBIVERT_WORKER_PROGRAM) + " --serve";
+    for (int tries = 0; tries < 200; ++tries) {
+        for (const auto& [pid, arguments] : ChildProcesses())
+            if (pid != starter && arguments == forked)
+                return pid;
+        std::this_thread::sleep_for(5ms);
+    }
+    return -1;
+}
+
 TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGoes) {
     const pid_t starter = StartThreeBehindAPreloadedWorker();
     ASSERT_GT(starter, 0);
-    // The first task's process is a child of this one (so it is waited for here), forked from
-    // the pre-loaded worker (so it carries that one's arguments).
-    const std::string forked = std::string(MOBIVERT_WORKER_PROGRAM) + " --serve";
-    pid_t task = -1;
-    for (int tries = 0; tries < 200 && task < 0; ++tries) {
-        for (const auto& [pid, arguments] : ChildProcesses())
-            if (pid != starter && arguments == forked)
-                task = pid;
-        if (task < 0)
-            std::this_thread::sleep_for(5ms);
-    }
+    const pid_t task = AwaitForkedTask(starter);
     ASSERT_GT(task, 0);
     // The pre-loaded worker goes: the running task is not touched, the next ones still run in
     // the processes of a new one.
     kill(starter, SIGKILL);
     ASSERT_TRUE(events.WaitBatchEnd());
     ExpectAllConvertedByAReplacement(converter, events, outputs, starter);
+}
+
+TEST_F(ConverterTest, AForkedTaskRunsInAProcessGroupOfItsOwn) {
+    // Out of the pre-loaded worker's group, whose leftovers are waited for when it goes, and
+    // out of this process's, which a terminal's Ctrl+C reaches.
+    const pid_t starter = StartThreeBehindAPreloadedWorker();
+    ASSERT_GT(starter, 0);
+    const pid_t task = AwaitForkedTask(starter);
+    ASSERT_GT(task, 0);
+    // Its group is given once the converter has its pid, just after it appears here.
+    pid_t group = -1;
+    for (int tries = 0; tries < 200 && (group = getpgid(task)) != task; ++tries)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_EQ(group, task);
+    EXPECT_EQ(getpgid(starter), starter);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    ExpectOnlyChild(converter.WorkerStarterPid());
 }
 
 TEST_F(ConverterTest, APreloadedWorkerThatStopsAnsweringIsReplacedAndTheTasksStillConvert) {
@@ -766,6 +817,29 @@ TEST_F(ConverterTest, APreloadedWorkerThatStopsAnsweringIsReplacedAndTheTasksSti
     ASSERT_EQ(kill(starter, SIGSTOP), 0);
     ASSERT_TRUE(events.WaitBatchEnd(60s));
     ExpectAllConvertedByAReplacement(converter, events, outputs, starter);
+}
+
+TEST_F(ConverterTest, APreloadedWorkerThatDiesBeforeAnsweringLeavesNoProcessBehind) {
+    // Each pre-loaded worker forks the task's process and ends before it passes its pid on: the
+    // task runs in a fresh program, and the process forked for it is waited for all the same.
+    converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+    AddCopyTask("tone.mp3");
+    AddCopyTask("tone.mp3");
+    bool ended = false;
+    {
+        ScopedVariable fault("MOBIVERT_WORKER_FAULT", "unanswered");
+        converter.StartConvert(1);
+        ended = events.WaitBatchEnd();
+    }
+    ASSERT_TRUE(ended);
+    {
+        std::lock_guard lock(events.Mutex);
+        for (const TerminateRecord& t : events.Terminates)
+            EXPECT_TRUE(t.Finished && !t.Exception) << t.Index << ": " << t.Message;
+    }
+    for (const std::string& out : outputs)
+        EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
+    ExpectOnlyChild(converter.WorkerStarterPid());
 }
 
 // The order in which the tasks' first log lines arrived: the order they started in.
@@ -782,10 +856,14 @@ TEST_F(ConverterTest, SeveralAtOnceStartTheLongestFirstOneAtATimeKeepsTheListsOr
     for (int threads : {2, 1}) {
         SCOPED_TRACE(threads);
         StartOver(true);
-        AddCopyTask("fifth_second.mp4"); // 0.2 s
-        AddCopyTask("mono8k.wav");       // 2 s
-        AddCopyTask("sample.mp4");       // 3 s
-        AddCopyTask("fifth_second.mp4"); // 0.2 s
+        // A task's first line tells its start only while no task started after it can speak
+        // first: copies of the long ones end within milliseconds, before the other long one has
+        // said anything, so side by side they are read at their own pace and run for seconds.
+        const bool sideBySide = threads > 1;
+        AddCopyTask("fifth_second.mp4");       // 0.2 s
+        AddCopyTask("mono8k.wav", sideBySide); // 2 s
+        AddCopyTask("sample.mp4", sideBySide); // 3 s
+        AddCopyTask("fifth_second.mp4");       // 0.2 s
         {
             // Only the lines of the runs: setting the tasks up may log too.
             std::lock_guard lock(events.Mutex);

@@ -95,44 +95,78 @@ void TCustomAVConverter::PassOnKnownInput(TFFmpeg& task, const std::string& file
     }
 }
 
-int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOptions* options) {
+std::unique_ptr<TFFmpeg> TCustomAVConverter::NewTask(const std::string& fileName,
+                                                     const TInputOptions* options) {
     auto task = std::make_unique<TFFmpeg>();
     TFFmpeg* raw = task.get();
+    task->OnLog = [this, raw](TCustomFFmpeg&, int level, const std::string& text) {
+        EngineLog(raw, level, text);
+    };
+    task->InitSession();
+    task->Verbose = VerbosityOf(logLevel_);
+    task->InputFileName = fileName;
+    task->HasInputRecord = options != nullptr;
+    if (options) {
+        task->InputOptions = *options;
+        if (task->InputOptions.FileName.empty())
+            task->InputOptions.FileName = fileName;
+    } else {
+        task->InputOptions = TInputOptions{};
+    }
+    PassOnKnownInput(*task, fileName, options);
+    task->OnProgress = [this](TCustomFFmpeg& engine, int32_t frame, int32_t fps, int32_t timeMs,
+                              float quality, float bitRate, int64_t size, int32_t totalMs) {
+        EngineProgress(engine, frame, fps, timeMs, quality, bitRate, size, totalMs);
+    };
+    task->OnTerminate = [this](TCustomFFmpeg& engine) { EngineTerminate(engine); };
+    return task;
+}
+
+int TCustomAVConverter::AddInputFile(const std::string& fileName, const TInputOptions* options) {
+    std::unique_ptr<TFFmpeg> task;
     try {
-        task->OnLog = [this, raw](TCustomFFmpeg&, int level, const std::string& text) {
-            EngineLog(raw, level, text);
-        };
-        task->InitSession();
-        task->Verbose = VerbosityOf(logLevel_);
-        task->InputFileName = fileName;
-        task->HasInputRecord = options != nullptr;
-        if (options) {
-            task->InputOptions = *options;
-            if (task->InputOptions.FileName.empty())
-                task->InputOptions.FileName = fileName;
-        } else {
-            task->InputOptions = TInputOptions{};
-        }
-        PassOnKnownInput(*task, fileName, options);
+        task = NewTask(fileName, options);
         if (!task->OpenInputFromRecord()) {
             task->OnLog = nullptr;
             lastError_ = task->SetupError;
             return -1;
         }
         task->Probe.Attach(task->InputFiles[task->InputFileCount - 1]);
-        task->OnProgress = [this](TCustomFFmpeg& engine, int32_t frame, int32_t fps, int32_t timeMs,
-                                  float quality, float bitRate, int64_t size, int32_t totalMs) {
-            EngineProgress(engine, frame, fps, timeMs, quality, bitRate, size, totalMs);
-        };
-        task->OnTerminate = [this](TCustomFFmpeg& engine) { EngineTerminate(engine); };
     } catch (const std::exception& e) {
+        if (task)
+            task->OnLog = nullptr;
         lastError_ = e.what();
         return -1;
     }
+    TFFmpeg* raw = task.get();
     std::lock_guard lock(tasksMutex_);
     int index = tasks_.Add(std::move(task));
     MakeResident(raw);
     return index;
+}
+
+int TCustomAVConverter::AddCheckedTask(const std::string& inputFileName, const TInputOptions* input,
+                                       const std::string& outputFileName,
+                                       const TOutputOptions* output) {
+    std::unique_ptr<TFFmpeg> task;
+    try {
+        task = NewTask(inputFileName, input);
+    } catch (const std::exception& e) {
+        lastError_ = e.what();
+        return -1;
+    }
+    task->OutputFileName = outputFileName;
+    task->OutputName = outputFileName;
+    task->HasOutputRecord = output != nullptr;
+    if (output) {
+        task->OutputOptions = *output;
+        if (task->OutputOptions.FileName.empty())
+            task->OutputOptions.FileName = outputFileName;
+        ConnectHooks(*task, task->OutputOptions);
+    }
+    task->OutputReady = true;
+    std::lock_guard lock(tasksMutex_);
+    return tasks_.Add(std::move(task));
 }
 
 void TCustomAVConverter::MakeResident(TFFmpeg* task) {

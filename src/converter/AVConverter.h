@@ -37,6 +37,11 @@ public:
     int AddInputFile(const std::string& fileName, const TInputOptions* options = nullptr);
     bool SetOutputFile(int index, const std::string& fileName,
                        const TOutputOptions* options = nullptr);
+    // A task whose input and output were checked already (by the process that hands it over):
+    // nothing is opened until it runs, and a file that no longer opens then fails that run
+    // with the opener's message. Its index, or -1 with LastError set.
+    int AddCheckedTask(const std::string& inputFileName, const TInputOptions* input,
+                       const std::string& outputFileName, const TOutputOptions* output);
     // Threaded with threadCount >= 1 (that many tasks at once); synchronous otherwise.
     void StartConvert(int threadCount);
     void StopConvert();
@@ -118,6 +123,8 @@ protected:
 
 private:
     void ConnectHooks(TFFmpeg& task, const TOutputOptions& options);
+    // A new task with its input's record and the component's handlers, nothing opened.
+    std::unique_ptr<TFFmpeg> NewTask(const std::string& fileName, const TInputOptions* options);
     // Opens a waiting task's input again for set-up or inspection; false with SetupError set.
     bool ReopenInput(TFFmpeg& task);
     // The task now holds its opened files while it waits; the one that held them before

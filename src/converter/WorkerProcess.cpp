@@ -97,7 +97,8 @@ bool TWorkerProcess::Start(const std::string& program, std::string& error, int o
     pid_ = starter ? starter->StartTask(ends[1], outputFd) : -1;
     if (pid_ < 0 && starter) {
         // A pre-loaded worker that did not answer may still have forked a process holding this
-        // channel: the fresh program gets a channel of its own, and that process reads the end.
+        // channel: the fresh program gets a channel of its own; the starter ended that one and
+        // waited for what the pre-loaded worker left.
         close(ends[0]);
         close(ends[1]);
         if (!MakeChannel(ends, error))

@@ -25,8 +25,9 @@ namespace {
 constexpr int ANSWER_TIMEOUT_MS = 5000;
 // How long a pre-loaded worker whose socket was closed is given to end by itself.
 constexpr auto END_TIMEOUT = std::chrono::seconds(2);
-// How long processes it left behind (a process forking a task, say) are given to end.
-constexpr auto LEFTOVER_TIMEOUT = std::chrono::milliseconds(50);
+// How long the task processes it left behind (forked for a request it never answered) are
+// given to see their ended channel and end; then they are killed.
+constexpr auto LEFTOVER_TIMEOUT = std::chrono::seconds(2);
 
 bool SendMessage(int socket, const std::string& text, const int* fds, int fdCount) {
     iovec part{const_cast<char*>(text.data()), text.size()};
@@ -82,6 +83,27 @@ bool AwaitEnd(pid_t pid, std::chrono::steady_clock::time_point deadline) {
     }
 }
 
+// Waits for every process of the group, which this process has to wait for; the ones that do
+// not end within LEFTOVER_TIMEOUT are killed first.
+void ReapGroup(pid_t group) {
+    const auto deadline = std::chrono::steady_clock::now() + LEFTOVER_TIMEOUT;
+    for (bool killed = false;;) {
+        pid_t ended = waitpid(-group, nullptr, killed ? 0 : WNOHANG);
+        if (ended < 0 && errno == EINTR)
+            continue;
+        if (ended < 0)
+            return; // none left
+        if (ended > 0)
+            continue;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(-group, SIGKILL);
+            killed = true;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+}
+
 } // namespace
 
 TWorkerStarter::~TWorkerStarter() {
@@ -102,19 +124,10 @@ void TWorkerStarter::Abandon() {
         while (waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
         }
     }
-    // Processes of its own (its process group) that it left are handed over to this process as
-    // their subreaper: the ones that have ended are waited for here, so none stays a zombie.
-    const pid_t group = pid_;
-    const auto deadline = std::chrono::steady_clock::now() + LEFTOVER_TIMEOUT;
-    for (;;) {
-        pid_t ended = waitpid(-group, nullptr, WNOHANG);
-        if (ended < 0 && errno == EINTR)
-            continue;
-        if (ended < 0 || (ended == 0 && std::chrono::steady_clock::now() >= deadline))
-            break;
-        if (ended == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    // What it forked and the converter never adopted (a task process whose pid it did not
+    // pass on, a middle process) is still in its process group, handed over to this process
+    // as their subreaper: all of them are waited for, so none stays a zombie or runs on.
+    ReapGroup(pid_);
     pid_ = -1;
 }
 
@@ -165,9 +178,15 @@ pid_t TWorkerStarter::StartTask(int channel, int outputFd) {
     char* end = nullptr;
     long pid = answer.rfind("pid ", 0) == 0 ? std::strtol(answer.c_str() + 4, &end, 10) : -1;
     if (pid <= 0 || !end || *end) {
+        // A task process may have been forked all the same: its channel ends here, so that it
+        // ends too and is waited for with the rest of the pre-loaded worker's group.
+        shutdown(channel, SHUT_RDWR);
         Abandon();
         return -1;
     }
+    // Adopted: a process group of its own, as a spawned worker has, out of the group whose
+    // leftovers are waited for when the pre-loaded worker goes.
+    setpgid(static_cast<pid_t>(pid), static_cast<pid_t>(pid));
     return static_cast<pid_t>(pid);
 }
 

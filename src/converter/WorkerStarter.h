@@ -29,7 +29,8 @@ public:
                std::string& error);
     // Forks a task's worker process with channel as its descriptor 3 and outputFd (when 0 or
     // more) as its output descriptor, at the calling thread's nice value; its pid, or -1 when
-    // the pre-loaded worker is gone or does not answer (it is then no longer asked).
+    // the pre-loaded worker is gone or does not answer (it is then no longer asked, the
+    // channel is shut down, and any process it forked for the request is waited for).
     pid_t StartTask(int channel, int outputFd);
     // False once the pre-loaded worker failed to start a task.
     bool Alive() const;

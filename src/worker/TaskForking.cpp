@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sched.h>
 #include <string>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -83,8 +85,10 @@ void LoadLibraries(const std::string& settings) {
     }
 }
 
-// In the forked task process: the descriptors, process group, signals and priority a worker
-// spawned for the task would have.
+// In the forked task process: the descriptors, signals and priority a worker spawned for the
+// task would have. It stays in this process's group until the converter, having learnt its
+// pid, gives it a group of its own: a task process the converter never heard of (this process
+// stopped or died before answering) is then still found, by that group, and waited for.
 void BecomeTaskProcess(const TaskRequest& request) {
     dup2(request.Channel, CHANNEL);
     if (request.Output >= 0 && request.Output != WORKER_OUTPUT_DESCRIPTOR)
@@ -92,41 +96,89 @@ void BecomeTaskProcess(const TaskRequest& request) {
     else if (request.Output < 0)
         close(WORKER_OUTPUT_DESCRIPTOR);
     close_range(WORKER_OUTPUT_DESCRIPTOR + 1, ~0U, 0);
-    setpgid(0, 0);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
     setpriority(PRIO_PROCESS, 0, request.Nice);
 }
 
+// What the middle process needs, and the pid it leaves for this process.
+struct MiddleJob {
+    const TaskRequest* Request = nullptr;
+    const std::function<void()>* RunTask = nullptr;
+    pid_t Task = -1;
+};
+
+// The middle process's body: it forks the task's process and ends at once, which hands the task
+// process over to the converter (its subreaper). It shares this process's memory, so its pid
+// reaches this process through the job.
+int ForkFromMiddle(void* data) {
+    auto* job = static_cast<MiddleJob*>(data);
+    const pid_t task = fork();
+    if (task == 0) {
+        BecomeTaskProcess(*job->Request);
+        (*job->RunTask)();
+        _exit(0);
+    }
+    job->Task = task;
+    return 0;
+}
+
+#if defined(__SANITIZE_THREAD__)
+constexpr bool MIDDLE_SHARES_MEMORY = false; // ThreadSanitizer forks only from a whole process
+#else
+constexpr bool MIDDLE_SHARES_MEMORY = true;
+#endif
+
+// The middle process: one that shares this process's memory (so starting and ending it copies
+// and tears down no page tables) while this process waits for it to end, on a stack of its own
+// that the task process then keeps as its main stack; an ordinary forked copy where the
+// sanitizer's runtime needs that. Its pid, or -1.
+pid_t StartMiddle(MiddleJob& job) {
+    if (!MIDDLE_SHARES_MEMORY) {
+        // A copy: the task's pid comes back through a pipe.
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0)
+            return -1;
+        const pid_t middle = fork();
+        if (middle == 0) {
+            close(ends[0]);
+            ForkFromMiddle(&job);
+            _exit(write(ends[1], &job.Task, sizeof job.Task) == sizeof job.Task ? 0 : 1);
+        }
+        close(ends[1]);
+        if (middle > 0 && read(ends[0], &job.Task, sizeof job.Task) != sizeof job.Task)
+            job.Task = -1;
+        close(ends[0]);
+        return middle;
+    }
+    constexpr size_t STACK_SIZE = 8 << 20;
+    static void* stack = mmap(nullptr, STACK_SIZE, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED)
+        return -1;
+    return clone(ForkFromMiddle, static_cast<char*>(stack) + STACK_SIZE,
+                 CLONE_VM | CLONE_VFORK | SIGCHLD, &job);
+}
+
 // Forks the task's process by way of a short-lived middle one, so that the task's process is
 // handed over to the converter (its subreaper) when the middle one ends; the task's pid.
 pid_t ForkTask(const TaskRequest& request, const std::function<void()>& runTask) {
-    int pipeEnds[2];
-    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
+    MiddleJob job{&request, &runTask, -1};
+    const pid_t middle = StartMiddle(job);
+    if (middle < 0)
         return -1;
-    pid_t middle = fork();
-    if (middle == 0) {
-        close(pipeEnds[0]);
-        pid_t task = fork();
-        if (task == 0) {
-            close(pipeEnds[1]);
-            BecomeTaskProcess(request);
-            runTask();
-            _exit(0);
-        }
-        ssize_t written = write(pipeEnds[1], &task, sizeof task);
-        _exit(written == sizeof task && task > 0 ? 0 : 1);
+    // Once the middle process has been waited for, the task process is the converter's child.
+    while (waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
     }
-    close(pipeEnds[1]);
-    pid_t task = -1;
-    if (middle > 0 && read(pipeEnds[0], &task, sizeof task) != sizeof task)
-        task = -1;
-    close(pipeEnds[0]);
-    if (middle > 0)
-        while (waitpid(middle, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    return task;
+    return job.Task;
+}
+
+// MOBIVERT_WORKER_FAULT=unanswered: this process ends after forking a task and before passing
+// its pid on, for tests of the converter's recovery.
+bool DiesBeforeAnswering() {
+    const char* fault = std::getenv("MOBIVERT_WORKER_FAULT");
+    return fault && std::strcmp(fault, "unanswered") == 0;
 }
 
 bool ReadRequest(const std::string& text, const int* fds, int fdCount, TaskRequest& request) {
@@ -154,6 +206,8 @@ int ServeTasks(const std::function<void()>& runTask) {
         pid_t task = ReadRequest(text, fds, fdCount, request) ? ForkTask(request, runTask) : -1;
         for (int k = 0; k < fdCount; ++k)
             close(fds[k]);
+        if (DiesBeforeAnswering())
+            _exit(1);
         Answer(task > 0 ? "pid " + std::to_string(task) : "failed");
     }
     return 0;

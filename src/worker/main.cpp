@@ -9,7 +9,8 @@
 // MOBIVERT_WORKER_FAULT makes the worker fail on purpose, for tests of the converter's
 // recovery: "start" aborts before anything is opened, "progress" aborts at the first progress
 // report, "no-report" exits without an end report. "POINT:TEXT" limits it to inputs whose file
-// name contains TEXT.
+// name contains TEXT. "unanswered" makes the pre-loaded worker end after forking a task's
+// process and before it passes the process's pid on.
 
 #include "converter/AVConverter.h"
 #include "converter/FFmpegTask.h"
@@ -136,18 +137,18 @@ void FollowControls(TLineReader reader, TAVConverter& converter) {
     converter.SetLogLevel(static_cast<TLogLevel>(job.LogLevel));
     converter.SetProgressInterval(job.ProgressIntervalMs);
     converter.SetKnownInput(job.InputFileName, job.KnownInputView);
+    // The converter checked the input and the output when it set the task up: the run opens
+    // them once, and a file that no longer opens fails there as it would in the converter.
     int index =
-        converter.AddInputFile(job.InputFileName, job.HasInputRecord ? &job.Input : nullptr);
+        converter.AddCheckedTask(job.InputFileName, job.HasInputRecord ? &job.Input : nullptr,
+                                 job.OutputFileName, job.HasOutputRecord ? &job.Output : nullptr);
     if (index < 0)
         FailTask(converter.LastError());
     converter.Tasks(index)->OutputFormatName = job.OutputFormat;
-    // The converter created the output's work file and handed it over: the check and the run
-    // write through it, never by a name.
+    // The converter created the output's work file and handed it over: the run writes through
+    // it, never by a name.
     converter.Tasks(index)->OutputDescriptor = job.OutputDescriptor;
     converter.Tasks(index)->OwnerConcurrentRuns = job.ConcurrentRuns;
-    if (!converter.SetOutputFile(index, job.OutputFileName,
-                                 job.HasOutputRecord ? &job.Output : nullptr))
-        FailTask(converter.LastError());
 
     // Controls are followed once the run exists: a pause sent while the task was being set up
     // then holds it at its first safe point instead of being lost.
