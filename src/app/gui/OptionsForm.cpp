@@ -260,7 +260,7 @@ void TfrmOptions::SetPreset(const app::TPreset* preset) {
         defaultQuality_ = preset->DefaultQuality;
         spnQuality->setRange(0, preset->MaxQuality);
     }
-    targetSizeApplies_ = modern_ && preset->TwoPassTargetSize;
+    targetSizeApplies_ = modern_ && preset->TargetSizeCoding != app::ETargetSizeCoding::None;
     hardwareApplies_ = modern_ && preset->HardwareEncoders;
     ShowFamily();
 }
@@ -287,7 +287,7 @@ void TfrmOptions::RateControlClick() {
     const bool target = rdoTargetSize->isChecked();
     txtTargetSize->setEnabled(target);
     grpVideoBitRate->setEnabled(videoApplies_ && (!modern_ || (!quality && !target)));
-    // A target size is coded by the software encoder's two passes.
+    // A target size is coded by the software encoder, whose rate control lands at the size.
     chkHardware->setEnabled(hardwareApplies_ && !target);
 }
 
