@@ -143,7 +143,7 @@ void ChooseVideo(TOutputOptions& o, const TPreset& preset, const converter::TAVP
                       : SourceFrameRate(video);
     ChooseSize(o, video, choices);
     o.ExtOptions += "\n" + VideoRateLines(preset, fallback, choices);
-    // A target size needs the software encoder's two passes.
+    // A target size needs the software encoder's rate control.
     if (preset.HardwareEncoders && choices.HardwareEncoding &&
         choices.RateControlChoice != RATE_TARGET_SIZE)
         o.ExtOptions += "\nhwenc=auto";
