@@ -4,13 +4,16 @@
 # codes to a size, at the least size the preset accepts (the one its refusal of 1 kB names)
 # and at a middle one. Prints the written size against the size asked and the wall time.
 #
-# Usage: bench/run-target-size-bench.sh [BUILD_DIR]   (a build with mobivert-cli; default build)
+# Usage: bench/run-target-size-bench.sh [BUILD_DIR] [PRESETS]
+#   BUILD_DIR: a build with mobivert-cli (default build); PRESETS: the preset numbers, quoted
+#   (default "22 23 24 25 26", every preset that codes to a size)
 set -euo pipefail
 
 # shellcheck source=bench/bench-common.sh
 source "$(dirname "$0")/bench-common.sh"
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 CLI=${1:-$ROOT/build}/mobivert-cli
+PRESETS=${2:-22 23 24 25 26}
 [[ -x $CLI ]] || { echo "no $CLI: build the project first" >&2; exit 1; }
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/mobivert-bench.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
@@ -40,7 +43,7 @@ print_machine
 printf "%-6s %-10s %-8s %9s %9s %7s %7s\n" clip preset size asked written share wall_s
 for seconds in 1 2 8; do
     clip "$seconds" "$WORK/in$seconds.mp4"
-    for preset in 22 23 24 26; do
+    for preset in $PRESETS; do
         least=$(XDG_CONFIG_HOME=$WORK/cfg "$CLI" -p "$preset" --target-size 1kB -o "$WORK/out" \
             "$WORK/in$seconds.mp4" 2>&1 | grep -o 'at least [0-9]* kB' | grep -o '[0-9]*' || true)
         for size in "${least}kB" $((seconds < 8 ? 150 * seconds : 1000))kB; do

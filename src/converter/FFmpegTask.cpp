@@ -113,6 +113,11 @@ void TFFmpeg::Transcode() {
         RunTwoPasses();
         return;
     }
+    if (HasOutputRecord && OutputOptions.TargetSize > 0 && !OutputOptions.DisableVideo) {
+        Log(1, "One pass at the video bit rate the target size leaves");
+        RunOutputPasses(0, "");
+        return;
+    }
     RunPass(-1, "");
 }
 
@@ -123,7 +128,7 @@ bool TFFmpeg::OpenPassOutput(int pass, const std::string& passLog) {
     // timing of the source), into no file: only the video's statistics are kept.
     TOutputOptions record = OutputOptions;
     record.DisableSubtitle = record.DisableSubtitle || pass == 1;
-    if (pass == 2 && outputVideoBitRate_ > 0)
+    if (pass != 1 && outputVideoBitRate_ > 0)
         record.VideoBitRate = outputVideoBitRate_;
     if (!OutputFormatName.empty())
         SetOutputFormat(OutputFormatName);
@@ -148,8 +153,10 @@ void TFFmpeg::RunPass(int pass, const std::string& passLog) {
     }
     // An output pass coded again is one pass more of the same progress: the time done goes on
     // from where it was and the whole grows by that pass.
-    ProgressPass = pass > 0 ? pass - 1 + sizeCorrections_ : 0;
-    ProgressPassCount = pass > 0 ? 2 + sizeCorrections_ : 1;
+    const int passesBefore = pass > 0 ? pass - 1 : 0;
+    const int passes = pass > 0 ? 2 : 1;
+    ProgressPass = pass >= 0 ? passesBefore + sizeCorrections_ : 0;
+    ProgressPassCount = pass >= 0 ? passes + sizeCorrections_ : 1;
     engine::TCustomFFmpeg::Transcode();
 }
 
@@ -175,7 +182,7 @@ void TFFmpeg::RunTwoPasses() {
         return;
     }
     Log(1, "Second pass: the output, at the video bit rate the statistics plan");
-    RunOutputPasses(folder.LogName());
+    RunOutputPasses(2, folder.LogName());
 }
 
 int64_t TFFmpeg::WrittenSize() const {
@@ -185,19 +192,22 @@ int64_t TFFmpeg::WrittenSize() const {
     return result == 0 ? static_cast<int64_t>(info.st_size) : -1;
 }
 
-void TFFmpeg::RunOutputPasses(const std::string& passLog) {
+void TFFmpeg::RunOutputPasses(int pass, const std::string& passLog) {
     outputVideoBitRate_ = OutputOptions.VideoBitRate;
     sizeCorrections_ = 0;
+    std::optional<TSizeAttempt> earlier;
     for (;;) {
-        RunPass(2, passLog);
+        RunPass(pass, passLog);
         if (StopRequested || !Finished || OutputOptions.TargetSize <= 0 ||
             sizeCorrections_ >= MAX_SIZE_CORRECTIONS)
             return;
         const int64_t written = WrittenSize();
-        const std::optional<int32_t> corrected = CorrectedVideoBitRate(
-            OutputOptions.TargetSize, written, VideoSize, outputVideoBitRate_);
+        const TSizeAttempt attempt{outputVideoBitRate_, written, VideoSize};
+        const std::optional<int32_t> corrected =
+            CorrectedVideoBitRate(OutputOptions.TargetSize, attempt, earlier);
         if (!corrected)
             return;
+        earlier = attempt;
         Log(1, "The output took " + std::to_string(written) + " bytes of " +
                    std::to_string(OutputOptions.TargetSize) +
                    ": coded again at a video bit rate of " + std::to_string(*corrected));

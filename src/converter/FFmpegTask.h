@@ -110,17 +110,19 @@ protected:
     void Transcode() override;
 
 private:
-    // One run of the transcode from the records: pass -1 is the only one; 1 and 2 are the
-    // passes of a two-pass run, whose statistics log is passLog (none: the second pass codes
-    // without statistics).
+    // One run of the transcode from the records: pass -1 is the only one; 0 the only one at
+    // the output pass's video bit rate (a target size in one pass, coded again while it
+    // misses); 1 and 2 are the passes of a two-pass run, whose statistics log is passLog
+    // (none: the second pass codes without statistics).
     void RunPass(int pass, const std::string& passLog);
     bool OpenPassOutput(int pass, const std::string& passLog);
     // The first pass into no file, then the output, with their statistics in a folder of the
     // run's own that is removed after.
     void RunTwoPasses();
-    // The output pass, coded again at a corrected video bit rate (a bounded number of times)
-    // while the written size misses the record's target size (SizeCorrection.h).
-    void RunOutputPasses(const std::string& passLog);
+    // The output pass (0 or 2, as RunPass), coded again at a corrected video bit rate (a
+    // bounded number of times) while the written size misses the record's target size
+    // (SizeCorrection.h).
+    void RunOutputPasses(int pass, const std::string& passLog);
     // The size of the output as written so far; -1 when it cannot be read.
     int64_t WrittenSize() const;
     // Runs the transcode in a worker process and turns its reports into this session's events

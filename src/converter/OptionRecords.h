@@ -89,8 +89,9 @@ struct TOutputOptions {
     // The video is coded twice: a first pass that only gathers the encoder's statistics (into
     // a log of the run's own), then the output, whose bit rate then comes out as asked.
     bool TwoPass = false;
-    // The output's size asked for, in bytes (0: none): a run in two passes codes its output
-    // pass again, at a corrected video bit rate, while the written size misses it.
+    // The output's size asked for, in bytes (0: none): the output pass (the second of two, or
+    // the only one) is coded again, at a corrected video bit rate, while the written size
+    // misses it.
     int64_t TargetSize = 0;
     std::string ExtOptions;
     // Extra options like ExtOptions, applied after every other field of the record and after

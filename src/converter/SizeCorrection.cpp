@@ -25,4 +25,22 @@ std::optional<int32_t> CorrectedVideoBitRate(int64_t targetBytes, int64_t writte
     return static_cast<int32_t>(std::clamp(corrected, 1.0, 2147483647.0));
 }
 
+std::optional<int32_t> CorrectedVideoBitRate(int64_t targetBytes, const TSizeAttempt& last,
+                                             const std::optional<TSizeAttempt>& earlier) {
+    const std::optional<int32_t> proportional =
+        CorrectedVideoBitRate(targetBytes, last.WrittenBytes, last.VideoBytes, last.VideoBitRate);
+    if (!proportional || !earlier || earlier->VideoBitRate == last.VideoBitRate)
+        return proportional;
+    const bool lastOver = last.WrittenBytes > targetBytes;
+    const bool earlierOver = earlier->WrittenBytes > targetBytes;
+    if (lastOver == earlierOver || earlier->WrittenBytes == last.WrittenBytes)
+        return proportional;
+    // Between the two rates, where the line through both attempts reaches the target.
+    const double share = static_cast<double>(targetBytes - earlier->WrittenBytes) /
+                         static_cast<double>(last.WrittenBytes - earlier->WrittenBytes);
+    const double rate = earlier->VideoBitRate +
+                        share * (static_cast<double>(last.VideoBitRate) - earlier->VideoBitRate);
+    return static_cast<int32_t>(std::clamp(std::round(rate), 1.0, 2147483647.0));
+}
+
 } // namespace mobivert::converter

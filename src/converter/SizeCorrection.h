@@ -24,4 +24,18 @@ inline constexpr int MAX_SIZE_CORRECTIONS = 2;
 std::optional<int32_t> CorrectedVideoBitRate(int64_t targetBytes, int64_t writtenBytes,
                                              int64_t videoBytes, int32_t videoBitRate);
 
+// One coding of the output pass: the video bit rate asked, the bytes written and the video's.
+struct TSizeAttempt {
+    int32_t VideoBitRate = 0;
+    int64_t WrittenBytes = 0;
+    int64_t VideoBytes = 0;
+};
+
+// As above for the last attempt; when an earlier one missed on the other side of the target,
+// the rate where the straight line through both meets it instead. Near a short clip's target
+// SVT-AV1's constant rate answers a step of a sixth in rate with a third in size, so a step in
+// proportion from the last attempt overshoots the other way.
+std::optional<int32_t> CorrectedVideoBitRate(int64_t targetBytes, const TSizeAttempt& last,
+                                             const std::optional<TSizeAttempt>& earlier);
+
 } // namespace mobivert::converter

@@ -106,7 +106,8 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     spnQuality->setToolTip("Larger numbers give smaller files of lower quality");
     chkQualitySame = new QCheckBox("Default Value", grpRateControl);
     rdoBitRate = new QRadioButton("Bit rate (below)", grpRateControl);
-    // A size for the whole output, reached in two passes.
+    // A size for the whole output, reached in two passes (WebM AV1: in one, coded again while
+    // it misses).
     rdoTargetSize = new QRadioButton("Target size", grpRateControl);
     txtTargetSize = new QLineEdit(grpRateControl);
     txtTargetSize->setAccessibleName("Target size");
@@ -114,7 +115,7 @@ TfrmOptions::TfrmOptions(TStoredChoices& choices, TDialogs& dialogs, QWidget* pa
     txtTargetSize->setMaximumWidth(90);
     txtTargetSize->setToolTip("The output's size, such as 25MB, 700MB or 1.5GB (1 MB = 1000000 "
                               "bytes; MiB and GiB count in powers of two); the video is coded "
-                              "in two passes");
+                              "in two passes (WebM AV1: in one)");
     chkHardware = new QCheckBox("Hardware encoding", page);
     chkHardware->setToolTip("MP4 H.264 and H.265 use the machine's hardware encoder (VAAPI, "
                             "NVIDIA, Intel Quick Sync) when one works, else the software one");
@@ -260,7 +261,7 @@ void TfrmOptions::SetPreset(const app::TPreset* preset) {
         defaultQuality_ = preset->DefaultQuality;
         spnQuality->setRange(0, preset->MaxQuality);
     }
-    targetSizeApplies_ = modern_ && preset->TwoPassTargetSize;
+    targetSizeApplies_ = modern_ && preset->TargetSizeCoding != app::ETargetSizeCoding::None;
     hardwareApplies_ = modern_ && preset->HardwareEncoders;
     ShowFamily();
 }
@@ -287,7 +288,7 @@ void TfrmOptions::RateControlClick() {
     const bool target = rdoTargetSize->isChecked();
     txtTargetSize->setEnabled(target);
     grpVideoBitRate->setEnabled(videoApplies_ && (!modern_ || (!quality && !target)));
-    // A target size is coded by the software encoder's two passes.
+    // A target size is coded by the software encoder, whose rate control lands at the size.
     chkHardware->setEnabled(hardwareApplies_ && !target);
 }
 

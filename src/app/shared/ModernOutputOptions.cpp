@@ -143,7 +143,7 @@ void ChooseVideo(TOutputOptions& o, const TPreset& preset, const converter::TAVP
                       : SourceFrameRate(video);
     ChooseSize(o, video, choices);
     o.ExtOptions += "\n" + VideoRateLines(preset, fallback, choices);
-    // A target size needs the software encoder's two passes.
+    // A target size needs the software encoder's rate control.
     if (preset.HardwareEncoders && choices.HardwareEncoding &&
         choices.RateControlChoice != RATE_TARGET_SIZE)
         o.ExtOptions += "\nhwenc=auto";
@@ -156,10 +156,12 @@ void ChooseVideo(TOutputOptions& o, const TPreset& preset, const converter::TAVP
         std::optional<TTargetSizePlan> plan = PlanFor(preset, o, source, choices);
         o.VideoBitRate =
             static_cast<int32_t>(std::clamp<int64_t>(plan ? plan->VideoBitRate : 0, 1, INT32_MAX));
-        o.TwoPass = preset.TwoPassTargetSize;
+        o.TwoPass = preset.TargetSizeCoding == ETargetSizeCoding::TwoPasses;
         o.TargetSize = ParseTargetSize(choices.TargetSizeText).value_or(0);
-        if (preset.TwoPassTargetSize && *preset.TargetSizeEncoderOptions)
-            o.ExtOptions += std::string("\n") + preset.TargetSizeEncoderOptions;
+        const char* lines =
+            fallback ? preset.FallbackTargetSizeEncoderOptions : preset.TargetSizeEncoderOptions;
+        if (*lines)
+            o.ExtOptions += std::string("\n") + lines;
     } else if (choices.RateControlChoice == RATE_BIT_RATE) {
         std::optional<int> kbit =
             choices.VideoBitRateDefault ? std::nullopt : ParseIntegerText(choices.VideoBitRateText);
@@ -244,10 +246,9 @@ std::string TargetSizeReason(const TPreset& preset, const converter::TAVProbe& s
                              const TStoredChoices& choices, const TOutputOptions& options) {
     if (choices.RateControlChoice != RATE_TARGET_SIZE || options.DisableVideo)
         return "";
-    if (!preset.TwoPassTargetSize)
+    if (preset.TargetSizeCoding == ETargetSizeCoding::None)
         return PresetName(preset.Text) +
-               " cannot code to a target size (its encoder keeps no statistics for a second "
-               "pass); choose a quality or a bit rate";
+               " cannot code to a target size; choose a quality or a bit rate";
     std::optional<TTargetSizePlan> plan = PlanFor(preset, options, source, choices);
     if (!plan)
         return "its length is not known, so a target size cannot be reached";

@@ -10,6 +10,16 @@
 
 namespace mobivert::app {
 
+// How a preset codes to a target size. In either way the output is coded again, at a
+// corrected video bit rate, while its written size misses the target.
+enum class ETargetSizeCoding {
+    None,      // it does not: a target size is refused
+    TwoPasses, // a first pass gathers the encoder's statistics, the second writes the output
+    // The output at the planned bit rate in one pass, for an encoder that keeps no statistics
+    // between runs (SVT-AV1 through these libraries): its constant-rate mode follows the rate.
+    OnePass,
+};
+
 // What one preset sets in an output record. Empty texts and -1 numbers leave the record's
 // field at its default.
 struct TPreset {
@@ -50,10 +60,11 @@ struct TPreset {
     bool CopyAudioWhenHeld = false;
     // The source's subtitles are copied when the container holds every one of them.
     bool CopySubtitlesWhenHeld = false;
-    // A target size is coded in two passes (the encoder keeps statistics of the first), with
-    // these name=value lines for the video encoder after its own.
-    bool TwoPassTargetSize = false;
+    // How a target size is coded, with these name=value lines for the video encoder after its
+    // own (for VideoCodec and for the fallback).
+    ETargetSizeCoding TargetSizeCoding = ETargetSizeCoding::None;
     const char* TargetSizeEncoderOptions = "";
+    const char* FallbackTargetSizeEncoderOptions = "";
     // The bits of each pixel of each picture below which the encoder, at the speed the target
     // size codes at, cannot code fine detail: the least video rate a target size leaves.
     double LeastBitsPerPixel = LEAST_BITS_PER_PIXEL;

@@ -56,6 +56,7 @@ constexpr PrivateHome kPrivateHomes[] = {
     {"usage", false, "libaom-av1"},
     {"x265-params", false, "libx265"},
     {"x264-params", false, "libx264"},
+    {"svtav1-params", false, "libsvtav1"},
     {"vbr", false, "libopus"},
 };
 
