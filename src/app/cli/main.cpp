@@ -3,6 +3,8 @@
 
 #include "app/cli/CliOptions.h"
 #include "app/cli/ExtraOptionCheck.h"
+#include "app/cli/InfoCommand.h"
+#include "app/cli/PresetCommands.h"
 #include "app/cli/ProgressDisplay.h"
 #include "app/cli/StopSignals.h"
 #include "app/cli/TerminalText.h"
@@ -51,156 +53,6 @@ using cli::Printable;
 using cli::PrintableLine;
 using cli::WriteLine;
 using converter::TLogLevel;
-
-int PrintLibraryVersions() {
-    std::vector<converter::TLibraryVersion> versions;
-    std::string error;
-    if (!converter::ReadLibraryVersions(versions, error)) {
-        WriteLine(stderr, error);
-        return 1;
-    }
-    for (const converter::TLibraryVersion& library : versions)
-        std::printf("%-13s %s\n", library.Name.c_str(), library.Version.c_str());
-    return 0;
-}
-
-std::vector<app::TUserPreset> UserPresets(const cli::TCliOptions& options) {
-    std::vector<std::string> messages;
-    std::vector<app::TUserPreset> presets =
-        app::LoadUserPresets(options.UserPresetFolder, messages);
-    for (const std::string& message : messages)
-        WriteLine(stderr, "mobivert-cli: " + PrintableLine(message));
-    return presets;
-}
-
-// The numbered presets, then the user's own by name with the preset each one is made from.
-int ListPresets(const cli::TCliOptions& options) {
-    for (int number = 1; number <= app::NumberedPresetCount(); ++number)
-        WriteLine(stdout, (number < 10 ? " " : "") + std::to_string(number) + "  " +
-                              app::PresetByNumber(number)->Text);
-    for (const app::TUserPreset& preset : UserPresets(options))
-        WriteLine(stdout, "    " + PrintableLine(preset.Name) + "  (" + preset.Format + ")");
-    return 0;
-}
-
-int SaveUserPreset(const cli::TCliOptions& options) {
-    std::string error;
-    if (!app::SaveUserPreset(options.UserPresetFolder,
-                             {options.UserPresetName, options.PresetText, options.Choices},
-                             error)) {
-        WriteLine(stderr, "mobivert-cli: " + PrintableLine(error));
-        return 1;
-    }
-    WriteLine(stdout, "Saved preset " + PrintableLine(options.UserPresetName));
-    return 0;
-}
-
-int ImportUserPreset(const cli::TCliOptions& options) {
-    app::TUserPreset preset;
-    std::string error;
-    if (!app::ImportUserPreset(options.UserPresetFolder, options.UserPresetFile, preset, error)) {
-        WriteLine(stderr, "mobivert-cli: " + PrintableLine(error));
-        return 1;
-    }
-    WriteLine(stdout, "Imported preset " + PrintableLine(preset.Name));
-    return 0;
-}
-
-int ExportUserPreset(const cli::TCliOptions& options) {
-    const std::vector<app::TUserPreset> presets = UserPresets(options);
-    const app::TUserPreset* preset = app::FindUserPreset(presets, options.UserPresetName);
-    std::string error = preset ? "" : "No preset of your own is named " + options.UserPresetName;
-    if (!preset || !app::ExportUserPreset(*preset, options.UserPresetFile, error)) {
-        WriteLine(stderr, "mobivert-cli: " + PrintableLine(error));
-        return 1;
-    }
-    return 0;
-}
-
-std::string Seconds(int64_t microseconds) {
-    if (microseconds < 0)
-        return "unknown";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f s", static_cast<double>(microseconds) / 1e6);
-    return text;
-}
-
-std::string Kbits(int64_t bitRate) {
-    return bitRate > 0 ? ", " + std::to_string((bitRate + 500) / 1000) + " kbit/s" : "";
-}
-
-std::string Figure(const char* format, double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
-}
-
-// The container and stream lines of --info. Codec names, formats and languages come from the
-// file and its libraries, so each line is printed as plain text.
-void PrintInfo(const converter::TAVProbe& probe) {
-    const converter::ContainerInfo container = probe.Container();
-    std::string line = "  Container: " + container.Name;
-    if (!container.LongName.empty())
-        line += " (" + container.LongName + ")";
-    line += ", duration " + Seconds(container.DurationUs) + Kbits(container.BitRate) + ", " +
-            std::to_string(probe.StreamCount()) + " stream(s)";
-    WriteLine(stdout, line);
-    for (int i = 0; i < probe.StreamCount(); ++i) {
-        const AVMediaType type = probe.StreamType(i);
-        line = "  Stream #" + std::to_string(i) + ": ";
-        if (type == AVMEDIA_TYPE_VIDEO) {
-            converter::VideoStreamInfo v = probe.VideoInfo(i);
-            line += std::string("video ") + v.CodecName + ", " + std::to_string(v.Width) + "x" +
-                    std::to_string(v.Height);
-            if (v.FrameRateNum > 0 && v.FrameRateDen > 0)
-                line += Figure(", %.3g fps", static_cast<double>(v.FrameRateNum) / v.FrameRateDen);
-            if (v.DisplayAspect > 0)
-                line += Figure(", display aspect %.3f", v.DisplayAspect);
-            if (v.Rotation > 0 || v.Mirrored == 1)
-                line += ", shown turned " + std::to_string(v.Rotation) + " degrees" +
-                        (v.Mirrored == 1 ? ", mirrored" : "");
-            line += Kbits(v.BitRate) + ", duration " + Seconds(v.DurationScaled);
-            if (v.Language[0])
-                line += std::string(", language ") + v.Language;
-        } else if (type == AVMEDIA_TYPE_AUDIO) {
-            converter::AudioStreamInfo a = probe.AudioInfo(i);
-            line += std::string("audio ") + a.CodecName + ", " + std::to_string(a.Channels) +
-                    " channel(s), " + std::to_string(a.SampleRate) + " Hz" + Kbits(a.BitRate) +
-                    ", duration " + Seconds(a.DurationScaled);
-            if (a.Language[0])
-                line += std::string(", language ") + a.Language;
-        } else {
-            line += probe.StreamTypeName(i) + " " + probe.StreamCodecName(i);
-        }
-        WriteLine(stdout, line);
-    }
-}
-
-int Info(const cli::TCliOptions& options) {
-    converter::TAVConverter converter;
-    converter.SetLogLevel(converter::llQuiet);
-    if (!converter.LoadAVLib(converter::ProgramLibDirectory(), true)) {
-        WriteLine(stderr, app::MSG_LIB_NOT_LOADED);
-        WriteLine(stderr, PrintableLine(converter.LastError()));
-        return 1;
-    }
-    int status = 0;
-    converter::TAVProbe& probe = converter.Probe();
-    for (const std::string& file : options.Files) {
-        std::string reason = app::CheckSourceFile(file);
-        if (reason.empty() && !probe.Open(file))
-            reason = probe.LastError();
-        if (!reason.empty()) {
-            WriteLine(stdout, Printable(file) + ": Error found: " + PrintableLine(reason));
-            status = 1;
-            continue;
-        }
-        WriteLine(stdout, file);
-        PrintInfo(probe);
-        probe.Close();
-    }
-    return status;
-}
 
 // The component's events, handed from the threads that raise them to the main thread. Pushing
 // only takes a short lock of its own, so the component's lock is never held while waiting for
@@ -569,20 +421,20 @@ int main(int argc, char** argv) {
     }
     switch (options.Command) {
     case cli::TCommand::Version:
-        return PrintLibraryVersions();
+        return cli::PrintLibraryVersions();
     case cli::TCommand::Help:
         std::fputs(cli::UsageText().c_str(), stdout);
         return 0;
     case cli::TCommand::ListPresets:
-        return ListPresets(options);
+        return cli::ListPresets(options);
     case cli::TCommand::SavePreset:
-        return SaveUserPreset(options);
+        return cli::SaveUserPreset(options);
     case cli::TCommand::ImportPreset:
-        return ImportUserPreset(options);
+        return cli::ImportUserPreset(options);
     case cli::TCommand::ExportPreset:
-        return ExportUserPreset(options);
+        return cli::ExportUserPreset(options);
     case cli::TCommand::Info:
-        return Info(options);
+        return cli::Info(options);
     case cli::TCommand::Resume:
         return Resume(options);
     case cli::TCommand::Convert:

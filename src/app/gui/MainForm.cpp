@@ -1,5 +1,6 @@
 #include "app/gui/MainForm.h"
 
+#include "app/gui/Captions.h"
 #include "app/gui/FileListView.h"
 #include "app/gui/HelpViewer.h"
 #include "app/gui/Look.h"
@@ -49,19 +50,6 @@ using app::TFileState;
 
 namespace {
 
-// The captions, with the letter that Alt presses them by.
-constexpr const char* CAPTION_CONVERT = "&Convert!";
-constexpr const char* CAPTION_STOP = "&Stop";
-constexpr const char* CAPTION_PAUSE = "&Pause";
-constexpr const char* CAPTION_RESUME = "Res&ume";
-
-constexpr const char* STATUS_READY = "Ready";
-constexpr const char* STATUS_DONE = "Done";
-constexpr const char* STATUS_DONE_WARNINGS = "Done (warnings)";
-constexpr const char* STATUS_FAILED = "Failed";
-constexpr const char* STATUS_CANCELED = "Canceled";
-constexpr const char* DETAIL_PAUSED = "Paused";
-
 QString FromStd(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -99,10 +87,6 @@ QString LeftOutMessage(const QStringList& reasons) {
     return (reasons.size() == 1 ? QString("This file was not added to the list:\n\n")
                                 : QString("These files were not added to the list:\n\n")) +
            reasons.join('\n');
-}
-
-int MaxConversionsAtOnce() {
-    return std::max(1, QThread::idealThreadCount());
 }
 
 } // namespace
@@ -169,7 +153,7 @@ TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& 
         preset > 0 &&
         (app::FindPreset(settings.Preset) || app::FindUserPreset(UserPresets, settings.Preset)))
         selFormat->setCurrentIndex(preset);
-    spnConversions->setValue(std::min(settings.ConversionsAtOnce, MaxConversionsAtOnce()));
+    spnConversions->setValue(std::min(settings.ConversionsAtOnce, spnConversions->maximum()));
     selFormatChange();
 
     converter_->SetLogLevel(converter::llQuiet);
@@ -182,206 +166,6 @@ TfrmMain::~TfrmMain() {
     // From here on no event is handed over; the component stops and waits for its tasks.
     closing_ = true;
     converter_.reset();
-}
-
-void TfrmMain::BuildControls() {
-    setObjectName("frmMain");
-    setWindowIcon(ProgramIcon());
-
-    auto* banner = new TBanner(this);
-    btnHelp = new QToolButton(banner);
-    btnHelp->setObjectName("btnHelp");
-    btnHelp->setText("?");
-    btnHelp->setToolTip("Help (F1)");
-    btnHelp->setAccessibleName("Help");
-    btnHelp->setFocusPolicy(Qt::StrongFocus);
-    btnHelp->setFixedSize(22, 22);
-    auto* bannerRow = new QHBoxLayout(banner);
-    bannerRow->setContentsMargins(0, 6, 10, 0);
-    bannerRow->addStretch(1);
-    bannerRow->addWidget(btnHelp, 0, Qt::AlignTop);
-
-    lvFiles = new TFileListView(this);
-    lvFiles->setObjectName("lvFiles");
-    lvFiles->setAccessibleName("Files to convert");
-
-    auto button = [this](const char* name, const QString& caption, const QString& hint) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(name);
-        b->setToolTip(hint);
-        b->setStatusTip(hint);
-        b->setMinimumWidth(104);
-        return b;
-    };
-    btnOpen = button("btnOpen", "&Add...", "Open one or more videos to the list");
-    btnRemove = button("btnRemove", "&Remove", "Remove selected video from the list");
-    btnClear = button("btnClear", "C&lear", "Remove every video from the list");
-    btnPause = button("btnPause", CAPTION_PAUSE, "Suspend the conversion job temporarily");
-    btnConvert = button("btnConvert", CAPTION_CONVERT, "Convert all the videos from the list");
-    btnConvert->setMinimumHeight(40);
-    btnPause->setVisible(false);
-
-    selFormat = new QComboBox(this);
-    selFormat->setObjectName("selFormat");
-    selFormat->setAccessibleName("Output format");
-    for (const std::string& text : app::PresetListTexts())
-        selFormat->addItem(FromStd(text));
-    AddModernPresets(selFormat);
-    selFormat->setMaxVisibleItems(34);
-    btnOptions = button("btnOptions", "&Options", "Change the output options of the format");
-    lblOverrides = new QLabel(this);
-    lblOverrides->setObjectName("lblOverrides");
-    lblOverrides->setWordWrap(true);
-    lblOverrides->setVisible(false);
-
-    txtOutput = new QLineEdit(this);
-    txtOutput->setObjectName("txtOutput");
-    txtOutput->setAccessibleName("Output folder");
-    txtOutput->setReadOnly(true);
-    txtOutput->installEventFilter(this);
-    btnFolderChange = button("btnFolderChange", "C&hange", "Choose the output folder");
-    btnBrowse = button("btnBrowse", "&Browse", "Show the output folder");
-    btnFolderChange->setMinimumWidth(80);
-    btnBrowse->setMinimumWidth(80);
-    chkSameFolder = new QCheckBox("&Use the same directory to the source file", this);
-    chkSameFolder->setObjectName("chkSameFolder");
-    spnConversions = new QSpinBox(this);
-    spnConversions->setObjectName("spnConversions");
-    spnConversions->setRange(1, MaxConversionsAtOnce());
-    spnConversions->setValue(1);
-    spnConversions->setToolTip("How many files are converted at the same time");
-    spnConversions->setAccessibleName("Conversions at once");
-    auto* conversionsLabel = new QLabel("Co&nversions at once:", this);
-    conversionsLabel->setBuddy(spnConversions);
-
-    auto* side = new QVBoxLayout();
-    side->setSpacing(6);
-    side->addWidget(btnOpen);
-    side->addWidget(btnRemove);
-    side->addWidget(btnClear);
-    side->addStretch(1);
-    side->addWidget(btnPause);
-    side->addWidget(btnConvert);
-
-    auto* grid = new QGridLayout();
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(8);
-    grid->addWidget(lvFiles, 0, 0, 1, 3);
-    grid->addLayout(side, 0, 3);
-    auto* formatLabel = new QLabel("Output &Format:", this);
-    formatLabel->setBuddy(selFormat);
-    grid->addWidget(formatLabel, 1, 0);
-    grid->addWidget(selFormat, 1, 1);
-    grid->addWidget(btnOptions, 1, 2, 1, 2, Qt::AlignLeft);
-    grid->addWidget(lblOverrides, 2, 1, 1, 3);
-    auto* folderLabel = new QLabel("Output Fol&der:", this);
-    folderLabel->setBuddy(txtOutput);
-    grid->addWidget(folderLabel, 3, 0);
-    grid->addWidget(txtOutput, 3, 1);
-    auto* folderButtons = new QHBoxLayout();
-    folderButtons->setSpacing(6);
-    folderButtons->addWidget(btnFolderChange);
-    folderButtons->addWidget(btnBrowse);
-    folderButtons->addStretch(1);
-    grid->addLayout(folderButtons, 3, 2, 1, 2);
-    auto* lastRow = new QHBoxLayout();
-    lastRow->addWidget(chkSameFolder);
-    lastRow->addStretch(1);
-    lastRow->addWidget(conversionsLabel);
-    lastRow->addWidget(spnConversions);
-    grid->addLayout(lastRow, 4, 1, 1, 3);
-    grid->setColumnStretch(1, 1);
-    grid->setRowStretch(0, 1);
-
-    auto* content = new QWidget(this);
-    content->setLayout(grid);
-    grid->setContentsMargins(12, 10, 12, 12);
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-    outer->addWidget(banner);
-    outer->addWidget(content, 1);
-    sbStatus = new QStatusBar(this);
-    sbStatus->setObjectName("sbStatus");
-    sbStatus->setAccessibleName("Status");
-    // A screen reader hears the batch's state as it changes.
-    connect(sbStatus, &QStatusBar::messageChanged, sbStatus,
-            [this](const QString& text) { sbStatus->setAccessibleDescription(text); });
-    sbStatus->setSizeGripEnabled(false);
-    outer->addWidget(sbStatus);
-    statusTimer_ = new QTimer(this);
-    statusTimer_->setInterval(1000);
-    connect(statusTimer_, &QTimer::timeout, this, &TfrmMain::UpdateStatusBar);
-
-    mnuList = new QMenu(this);
-    actAdd = mnuList->addAction("Add File(s)", this, &TfrmMain::btnOpenClick);
-    mnuList->addSeparator();
-    actOpenOutput =
-        mnuList->addAction("Open output", this, [this] { OpenOutput(lvFiles->SelectedRow()); });
-    actOpenFolder = mnuList->addAction("Open output folder", this,
-                                       [this] { OpenOutputFolder(lvFiles->SelectedRow()); });
-    mnuList->addSeparator();
-    actRemove = mnuList->addAction("Remove", this, &TfrmMain::btnRemoveClick);
-    actClear = mnuList->addAction("Clear All", this, &TfrmMain::btnClearClick);
-    connect(lvFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::ListMenuRequested);
-    connect(lvFiles, &TFileListView::FilesDropped, this, &TfrmMain::AddFiles);
-    // Double-click or Enter on a row.
-    connect(lvFiles, &QAbstractItemView::doubleClicked, this,
-            [this](const QModelIndex& index) { OpenOutput(index.row()); });
-    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* open =
-            new QShortcut(QKeySequence(key), lvFiles, nullptr, nullptr, Qt::WidgetShortcut);
-        connect(open, &QShortcut::activated, this, [this] { OpenOutput(lvFiles->currentRow()); });
-    }
-
-    connect(btnOpen, &QPushButton::clicked, this, &TfrmMain::btnOpenClick);
-    connect(btnRemove, &QPushButton::clicked, this, &TfrmMain::btnRemoveClick);
-    connect(btnClear, &QPushButton::clicked, this, &TfrmMain::btnClearClick);
-    connect(btnConvert, &QPushButton::clicked, this, &TfrmMain::btnConvertClick);
-    connect(btnPause, &QPushButton::clicked, this, &TfrmMain::btnPauseClick);
-    connect(btnOptions, &QPushButton::clicked, this, &TfrmMain::btnOptionsClick);
-    connect(btnFolderChange, &QPushButton::clicked, this, &TfrmMain::btnFolderChangeClick);
-    connect(btnBrowse, &QPushButton::clicked, this, &TfrmMain::btnBrowseClick);
-    connect(chkSameFolder, &QCheckBox::toggled, this, &TfrmMain::chkSameFolderClick);
-    connect(selFormat, &QComboBox::currentIndexChanged, this, &TfrmMain::selFormatChange);
-    connect(btnHelp, &QToolButton::clicked, this, &TfrmMain::suiFormMainTitleBarHelpBtnClick);
-    auto* help = new QShortcut(QKeySequence::HelpContents, this);
-    connect(help, &QShortcut::activated, this, &TfrmMain::suiFormMainTitleBarHelpBtnClick);
-    auto* add = new QShortcut(QKeySequence::Open, this);
-    connect(add, &QShortcut::activated, this, &TfrmMain::btnOpenClick);
-    auto* remove = new QShortcut(QKeySequence::Delete, lvFiles, nullptr, nullptr,
-                                 Qt::WidgetWithChildrenShortcut);
-    connect(remove, &QShortcut::activated, this, &TfrmMain::btnRemoveClick);
-    for (QKeySequence keys :
-         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
-        auto* convert = new QShortcut(keys, this);
-        // Only starts a batch: stopping stays a deliberate press of Stop.
-        connect(convert, &QShortcut::activated, this, [this] {
-            if (state_ == TWindowState::Idle)
-                btnConvertClick();
-        });
-    }
-
-    frmOptions = new TfrmOptions(Choices, dialogs_, this);
-    frmOptions->OnSaveAsPreset = [this](const app::TStoredChoices& c) { return SaveAsPreset(c); };
-    frmOptions->OnImportPreset = [this] { ImportPreset(); };
-    frmOptions->OnExportPreset = [this] { ExportPreset(); };
-    connect(frmOptions, &QDialog::finished, this, &TfrmMain::ShowOverrides);
-    frmHelp = new THelpViewer(this);
-
-    // Tab goes down the window as it reads: the list and its buttons, the format, the folder,
-    // then what starts the batch.
-    QWidget* order[] = {lvFiles,        btnOpen,   btnRemove,       btnClear,  selFormat,
-                        btnOptions,     txtOutput, btnFolderChange, btnBrowse, chkSameFolder,
-                        spnConversions, btnPause,  btnConvert,      btnHelp};
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
-    // The list follows the running rows unless the user scrolls away from them.
-    connect(lvFiles->verticalScrollBar(), &QScrollBar::valueChanged, this, &TfrmMain::ListScrolled);
-
-    setMinimumSize(631, 433);
-    resize(732, 556);
 }
 
 void TfrmMain::ConnectConverter() {
@@ -955,124 +739,6 @@ void TfrmMain::UpdateStatusBar() {
     if (f.LeftMs >= 0 && state_ != TWindowState::Paused)
         text += ", about " + FromStd(app::FormatClock(f.LeftMs)) + " left";
     sbStatus->showMessage(text);
-}
-
-void TfrmMain::AddModernPresets(QComboBox* combo) {
-    // A separator and a heading that cannot be chosen, then the formats of today.
-    combo->insertSeparator(combo->count());
-    combo->addItem(app::MODERN_FORMATS_HEADING);
-    if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
-        if (QStandardItem* heading = model->item(combo->count() - 1)) {
-            heading->setFlags(heading->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEnabled));
-            QFont bold = heading->font();
-            bold.setBold(true);
-            heading->setFont(bold);
-        }
-    for (const app::TPreset& preset : app::ModernPresets())
-        combo->addItem(preset.Text);
-}
-
-namespace {
-
-// Items of the format list that are presets of the user's own carry this mark.
-constexpr int kUserPresetRole = Qt::UserRole + 1;
-
-} // namespace
-
-std::string TfrmMain::SelectedPresetText() const {
-    if (selFormat->currentIndex() <= 0)
-        return "";
-    if (const app::TUserPreset* own = SelectedUserPreset())
-        return own->Format;
-    return selFormat->currentText().toStdString();
-}
-
-const app::TUserPreset* TfrmMain::SelectedUserPreset() const {
-    if (!selFormat->currentData(kUserPresetRole).toBool())
-        return nullptr;
-    return app::FindUserPreset(UserPresets, selFormat->currentText().toStdString());
-}
-
-void TfrmMain::ReloadUserPresets() {
-    std::vector<std::string> messages;
-    UserPresets = app::LoadUserPresets(app::UserPresetFolder(configPath_.toStdString()), messages);
-    for (const std::string& message : messages)
-        dialogs_.Information(this, FromStd(message));
-    const QString chosen = selFormat->currentText();
-    const QSignalBlocker quiet(selFormat);
-    // The list ends with the modern presets when there is none of the user's own.
-    const int end = selFormat->findText(app::ModernPresets().back().Text) + 1;
-    while (selFormat->count() > end)
-        selFormat->removeItem(end);
-    if (!UserPresets.empty()) {
-        selFormat->insertSeparator(selFormat->count());
-        selFormat->addItem(app::MY_PRESETS_HEADING);
-        if (auto* model = qobject_cast<QStandardItemModel*>(selFormat->model()))
-            if (QStandardItem* heading = model->item(selFormat->count() - 1)) {
-                heading->setFlags(heading->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEnabled));
-                QFont bold = heading->font();
-                bold.setBold(true);
-                heading->setFont(bold);
-            }
-        for (const app::TUserPreset& preset : UserPresets) {
-            selFormat->addItem(FromStd(preset.Name));
-            selFormat->setItemData(selFormat->count() - 1, true, kUserPresetRole);
-        }
-    }
-    const int again = selFormat->findText(chosen);
-    selFormat->setCurrentIndex(again > 0 && !selFormat->itemText(again).isEmpty() ? again : 0);
-}
-
-bool TfrmMain::SaveAsPreset(const app::TStoredChoices& choices) {
-    const std::string format = SelectedPresetText();
-    if (format.empty()) {
-        dialogs_.Information(frmOptions, app::MSG_CHOOSE_FORMAT);
-        return false;
-    }
-    const QString name = dialogs_.AskText(
-        frmOptions, "Name of the preset (the format " + FromStd(format) + " with these options):");
-    if (name.isEmpty())
-        return false;
-    std::string error;
-    if (!app::SaveUserPreset(app::UserPresetFolder(configPath_.toStdString()),
-                             {name.toStdString(), format, choices}, error)) {
-        dialogs_.Information(frmOptions, FromStd(error));
-        return false;
-    }
-    ReloadUserPresets();
-    selFormat->setCurrentIndex(selFormat->findText(name));
-    return true;
-}
-
-void TfrmMain::ImportPreset() {
-    const QStringList files =
-        dialogs_.OpenFiles(frmOptions, {"Corvel Mobivert presets (*.preset)", "All files (*)"});
-    QString last;
-    for (const QString& file : files) {
-        app::TUserPreset preset;
-        std::string error;
-        if (app::ImportUserPreset(app::UserPresetFolder(configPath_.toStdString()),
-                                  file.toStdString(), preset, error))
-            last = FromStd(preset.Name);
-        else
-            dialogs_.Information(frmOptions, FromStd(error));
-    }
-    ReloadUserPresets();
-    if (!last.isEmpty()) {
-        selFormat->setCurrentIndex(selFormat->findText(last));
-        frmOptions->FormShow();
-    }
-}
-
-void TfrmMain::ExportPreset() {
-    const app::TUserPreset* own = SelectedUserPreset();
-    if (!own)
-        return;
-    const QString path = dialogs_.SaveFile(frmOptions, "Corvel Mobivert presets (*.preset)",
-                                           FromStd(own->Name) + ".preset");
-    std::string error;
-    if (!path.isEmpty() && !app::ExportUserPreset(*own, path.toStdString(), error))
-        dialogs_.Information(frmOptions, FromStd(error));
 }
 
 void TfrmMain::selFormatChange() {
