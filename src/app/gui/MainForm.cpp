@@ -133,9 +133,13 @@ QStringList OpenDialogFilters() {
 TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& libraryFolder,
                    QWidget* parent)
     : QWidget(parent), dialogs_(dialogs), configPath_(configPath), libraryFolder_(libraryFolder),
-      converter_(std::make_unique<converter::TAVConverter>()) {
+      runner_(std::make_unique<app::TBatchRunner>(
+          static_cast<app::TBatchListener&>(*this),
+          [this](std::function<void()> call) {
+              QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+          },
+          app::TRunnerOptions{.KnownLengthsOnly = true})) {
     // FormCreate.
-    clock_.start();
     AppDir = QDir(QCoreApplication::applicationDirPath()).absolutePath() + "/";
     BuildControls();
     selFormat->setCurrentIndex(0);
@@ -156,74 +160,20 @@ TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& 
     spnConversions->setValue(std::min(settings.ConversionsAtOnce, spnConversions->maximum()));
     selFormatChange();
 
-    converter_->SetLogLevel(converter::llQuiet);
-    converter_->SetProgressInterval(100);
-    ConnectConverter();
+    Converter().SetLogLevel(converter::llQuiet);
+    Converter().SetProgressInterval(100);
     ConnectSettings();
 }
 
 TfrmMain::~TfrmMain() {
     // From here on no event is handed over; the component stops and waits for its tasks.
-    closing_ = true;
-    converter_.reset();
-}
-
-void TfrmMain::ConnectConverter() {
-    // The component raises its events on worker threads while holding its lock, and the window's
-    // thread takes that lock for Stop and Pause: each event is only queued here, in the order it
-    // was raised, and never waits for the window.
-    converter_->OnProgress = [this](int index, int, int, int current, float, float, int64_t,
-                                    int total) {
-        if (closing_)
-            return;
-        int generation = generation_;
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, index, current, total] {
-                if (generation == generation_)
-                    ConverterProgress(index, current, total);
-            },
-            Qt::QueuedConnection);
-    };
-    converter_->PublishOutputs = true;
-    converter_->OnTerminate = [this](int index, bool finished, bool failed,
-                                     const std::string& message) {
-        // Recorded before anything else, on the thread that ends the task.
-        QString partial;
-        QString published;
-        if (const std::optional<converter::TTaskStatus> task = converter_->TaskStatus(index)) {
-            journal_->TaskEnded(index, *task);
-            published = FromStd(task->PublishedName);
-            if (task->PartialOutput)
-                partial = published;
-        }
-        if (closing_)
-            return;
-        int generation = generation_;
-        QString text = FromStd(message);
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, index, finished, failed, text, partial, published] {
-                if (generation != generation_)
-                    return;
-                // The name the output was published under, for opening it.
-                if (int row = lvFiles->RowOfTask(index); row >= 0 && !published.isEmpty())
-                    lvFiles->SetOutput(row, published);
-                ConverterTerminate(index, finished, failed, text);
-                // A row that already ended otherwise keeps what it says.
-                if (int row = lvFiles->RowOfTask(index);
-                    row >= 0 && !partial.isEmpty() && lvFiles->State(row) == TFileState::Canceled)
-                    lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED,
-                                       "Partial output kept as " + partial);
-            },
-            Qt::QueuedConnection);
-    };
+    runner_.reset();
 }
 
 bool TfrmMain::LoadLibraries() {
-    if (converter_->LoadAVLib(libraryFolder_.toStdString(), true))
+    if (Converter().LoadAVLib(libraryFolder_.toStdString(), true))
         return true;
-    std::fprintf(stderr, "mobivert: %s\n", converter_->LastError().c_str());
+    std::fprintf(stderr, "mobivert: %s\n", Converter().LastError().c_str());
     dialogs_.Plain(this, app::MSG_LIB_NOT_LOADED);
     return false;
 }
@@ -238,7 +188,7 @@ int TfrmMain::AddTask(const QString& path, QString* reason, app::TSourceWork* wo
     };
     if (std::string why = app::CheckSourceFile(file); !why.empty())
         return refuse(why);
-    converter::TAVProbe& probe = converter_->Probe();
+    converter::TAVProbe& probe = Converter().Probe();
     try {
         if (!probe.Open(file))
             return refuse(probe.LastError());
@@ -253,17 +203,16 @@ int TfrmMain::AddTask(const QString& path, QString* reason, app::TSourceWork* wo
     }
     converter::TInputOptions input;
     input.FileName = file;
-    int task = converter_->AddInputFile(file, &input);
+    int task = Converter().AddInputFile(file, &input);
     probe.Close();
     // Adding a file opens it twice, as setting up a batch does (see app/shared/HeapPolicy.h).
     if (task >= 0 && (task + 1) % app::FilesPerReturn == 0)
         app::ReturnFreedMemory();
-    return task >= 0 ? task : refuse(converter_->LastError());
+    return task >= 0 ? task : refuse(Converter().LastError());
 }
 
 void TfrmMain::ClearTasks() {
-    converter_->ClearTasks();
-    ++generation_;
+    runner_->ClearTasks();
     for (int row = 0; row < lvFiles->rowCount(); ++row)
         lvFiles->SetTask(row, -1);
 }
@@ -315,7 +264,7 @@ void TfrmMain::AddFiles(const QStringList& files) {
         return;
     if (!LoadLibraries())
         return;
-    if (converter_->TaskCount() == 0 || Cancelled) {
+    if (Converter().TaskCount() == 0 || Cancelled) {
         lvFiles->setRowCount(0);
         ClearTasks();
         Cancelled = false;
@@ -402,7 +351,7 @@ void TfrmMain::btnRemoveClick() {
         if (int task = lvFiles->Task(row); task >= 0)
             removed.push_back(task);
     std::sort(removed.begin(), removed.end());
-    converter_->RemoveTasks(removed);
+    Converter().RemoveTasks(removed);
     lvFiles->RemoveRows(rows);
     for (int row = 0; row < lvFiles->rowCount() && !removed.empty(); ++row) {
         const int task = lvFiles->Task(row);
@@ -439,7 +388,7 @@ void TfrmMain::btnConvertClick() {
         btnPause->setEnabled(false);
         SetTitle(" [Stopping...]");
         sbStatus->showMessage("Stopping...");
-        converter_->StopConvert();
+        runner_->Stop();
         return;
     }
 
@@ -453,7 +402,7 @@ void TfrmMain::btnConvertClick() {
         return;
     }
     const QString preset = selFormat->currentText();
-    if (converter_->TaskCount() == 0 || Cancelled) {
+    if (Converter().TaskCount() == 0 || Cancelled) {
         bool rest = false;
         if (const int remaining = RemainingAfterStop(); remaining >= 0) {
             // After a Stop: the files not converted yet, unless the user wants all again.
@@ -495,8 +444,7 @@ void TfrmMain::btnConvertClick() {
     settings.SameFolder = chkSameFolder->isChecked();
     settings.OutputFolder = txtOutput->text().toStdString();
     settings.Choices = app::ChoicesForPreset(settings.PresetText, Choices);
-    app::TConversionDriver driver(*converter_);
-    driver.ConfigureOutputs(sources, settings);
+    runner_->ConfigureOutputs(sources, settings);
     QStringList refused;
     for (size_t i = 0; i < sources.size(); ++i) {
         const int row = rowOfSource[i];
@@ -516,38 +464,26 @@ void TfrmMain::btnConvertClick() {
     if (!refused.isEmpty())
         dialogs_.Plain(this, QString(app::MSG_ERROR_FOUND) + "\n\n" + refused.join('\n'));
     // Nothing left to run: no end report would come, so the window stays idle.
-    if (converter_->TaskCount() == 0) {
+    if (Converter().TaskCount() == 0) {
         if (lvFiles->rowCount() > 0)
             SetTitle(" [Ready]");
         return;
     }
 
-    std::string journalError;
-    journal_->End();
-    if (!journal_->Begin(
-            app::JournalOf("mobivert", settings, spnConversions->value(), sources, *converter_),
-            journalError))
-        std::fprintf(stderr, "mobivert: %s\n", journalError.c_str());
-
-    ++generation_;
-    fileClocks_.clear();
-    batchClock_.Start(converter_->TaskCount(), Now());
-    // Each file counts for the work it holds, so that one long file is not a seventh of a
-    // batch of seven.
+    // Each file counts for the work it holds.
     std::vector<app::TSourceWork> works;
     for (int row : rowOfSource)
         works.push_back(lvFiles->Work(row));
-    const std::vector<double> weights = app::WorkWeights(works);
-    for (size_t i = 0; i < rowOfSource.size(); ++i)
-        if (const int task = lvFiles->Task(rowOfSource[i]); task >= 0)
-            batchClock_.SetWeight(task, weights[i]);
+    std::string journalError;
+    if (!runner_->Begin("mobivert", settings, spnConversions->value(), sources, journalError,
+                        works))
+        std::fprintf(stderr, "mobivert: %s\n", journalError.c_str());
+
     followedRow_ = -1;
     following_ = true;
-    converted_ = 0;
-    failed_ = refused.size();
-    canceled_ = 0;
+    refused_ = refused.size();
     closeWhenStopped_ = false;
-    converter_->StartConvert(spnConversions->value());
+    runner_->Start(spnConversions->value());
     Cancelled = false;
     state_ = TWindowState::Converting;
     SetTitle(" [Converting...]");
@@ -564,13 +500,13 @@ void TfrmMain::btnPauseClick() {
     if (state_ != TWindowState::Converting && state_ != TWindowState::Paused)
         return;
     if (btnPause->text() == CAPTION_PAUSE) {
-        converter_->PauseConvert();
+        runner_->Pause();
         btnPause->setText(CAPTION_RESUME);
         SetTitle(" [Paused]");
         state_ = TWindowState::Paused;
         ShowPausedRows(true);
     } else {
-        converter_->ResumeConvert();
+        runner_->Resume();
         btnPause->setText(CAPTION_PAUSE);
         SetTitle(" [Converting...]");
         state_ = TWindowState::Converting;
@@ -580,10 +516,6 @@ void TfrmMain::btnPauseClick() {
 }
 
 void TfrmMain::ShowPausedRows(bool paused) {
-    const qint64 now = Now();
-    paused ? batchClock_.Pause(now) : batchClock_.Resume(now);
-    for (auto& [task, clock] : fileClocks_)
-        paused ? clock.Pause(now) : clock.Resume(now);
     for (int row = 0; row < lvFiles->rowCount(); ++row)
         if (lvFiles->State(row) == TFileState::Running)
             lvFiles->SetProgress(row, lvFiles->Percent(row),
@@ -591,18 +523,13 @@ void TfrmMain::ShowPausedRows(bool paused) {
 }
 
 void TfrmMain::ConverterProgress(int index, int currentDuration, int totalOutputDuration) {
-    // Without a known length there is no percentage to show.
-    if (totalOutputDuration <= 0)
-        return;
-    int row = lvFiles->RowOfTask(index);
+    runner_->TaskProgress(index, currentDuration, totalOutputDuration);
+}
+
+void TfrmMain::TaskProgress(int task, int, const app::TFileFigures& figures) {
+    const int row = lvFiles->RowOfTask(task);
     if (row < 0)
         return;
-    // A report queued before the row's end report arrived changes nothing after it.
-    if (app::HasEnded(lvFiles->State(row)))
-        return;
-    const app::TFileFigures figures =
-        fileClocks_[index].Update(currentDuration, totalOutputDuration, Now());
-    batchClock_.FileProgress(index, figures.Percent / 100.0);
     const QString detail = state_ == TWindowState::Paused
                                ? QString(DETAIL_PAUSED)
                                : FromStd(app::FormatFileFigures(figures));
@@ -653,56 +580,53 @@ void TfrmMain::ShowFailed(int row, const QString& message) {
     lvFiles->SetReason(row, failure.Reason);
 }
 
-void TfrmMain::EndRow(int row, bool finished, bool failed, const QString& message) {
-    if (failed) {
+void TfrmMain::ShowEnd(int row, const app::TBatchFile& file) {
+    const QString message = FromStd(file.Message);
+    switch (file.State) {
+    case TFileState::Failed:
         ShowFailed(row, message);
-        ++failed_;
-    } else if (finished) {
-        // Also when the stop came while the output was being completed. A finished task's
-        // message tells what its output lacks.
-        if (message.isEmpty())
-            lvFiles->SetStatus(row, TFileState::Done, STATUS_DONE);
+        break;
+    case TFileState::Done:
+        lvFiles->SetStatus(row, TFileState::Done, STATUS_DONE);
+        break;
+    case TFileState::Warnings:
+        lvFiles->SetStatus(row, TFileState::Warnings,
+                           QString(STATUS_DONE_WARNINGS) + ": " + message, message);
+        break;
+    default:
+        // The pointer names a partial output that was kept.
+        if (file.PartialOutput)
+            lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED,
+                               "Partial output kept as " + FromStd(file.Published));
         else
-            lvFiles->SetStatus(row, TFileState::Warnings,
-                               QString(STATUS_DONE_WARNINGS) + ": " + message, message);
-        ++converted_;
-    } else {
-        lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED);
-        ++canceled_;
+            lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED);
+        break;
     }
 }
 
 void TfrmMain::ConverterTerminate(int index, bool finished, bool failed, const QString& message) {
-    if (index == -1) {
-        journal_->End();
-        EndBatch();
-        selFormatChange();
+    if (index == -1)
+        runner_->BatchEnd();
+    else
+        runner_->TaskEnded(index, finished, failed, message.toStdString());
+}
+
+void TfrmMain::FileEnded(const app::TBatchFile& file) {
+    const int row = lvFiles->RowOfTask(file.Task);
+    if (row < 0)
         return;
-    }
-    const int row = lvFiles->RowOfTask(index);
-    if (row >= 0 && !app::HasEnded(lvFiles->State(row))) {
-        EndRow(row, finished, failed, message);
-        batchClock_.FileEnded(index);
-        fileClocks_.erase(index);
-    }
-    // The component starts the next task from this task's end; a paused batch holds it too.
-    if (state_ == TWindowState::Paused)
-        converter_->PauseConvert();
+    // The name the output was published under, for opening it.
+    if (!file.Published.empty())
+        lvFiles->SetOutput(row, FromStd(file.Published));
+    ShowEnd(row, file);
     if (state_ != TWindowState::Stopping)
         UpdateStatusBar();
     selFormatChange();
 }
 
-void TfrmMain::EndBatch() {
-    // Rows of the batch that never reported an end did not run.
-    for (int row = 0; row < lvFiles->rowCount(); ++row) {
-        if (lvFiles->Task(row) >= 0 && !app::HasEnded(lvFiles->State(row))) {
-            lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED);
-            ++canceled_;
-        }
-    }
-    const qint64 elapsed = batchClock_.Figures(Now()).ElapsedMs;
-    const QString summary = BatchSummary(converted_, failed_, canceled_);
+void TfrmMain::BatchEnded(const app::TBatchCounts& counts) {
+    const QString summary =
+        BatchSummary(counts.Converted, counts.Failed + refused_, counts.Canceled);
     SetIdle();
     if (Cancelled) {
         SetTitle(" [Job Canceled]");
@@ -716,20 +640,20 @@ void TfrmMain::EndBatch() {
         ClearTasks();
         LastPreset = selFormat->currentText();
     }
-    sbStatus->showMessage(summary + " in " + FromStd(app::FormatClock(elapsed)));
+    sbStatus->showMessage(summary + " in " + FromStd(app::FormatClock(counts.ElapsedMs)));
     if (closeWhenStopped_) {
         // After this handler has returned.
         QTimer::singleShot(0, this, &QWidget::close);
-        return;
-    }
-    if (!isActiveWindow())
+    } else if (!isActiveWindow()) {
         dialogs_.Notify(this, Cancelled ? "Conversion stopped" : "Conversion finished", summary);
+    }
+    selFormatChange();
 }
 
 void TfrmMain::UpdateStatusBar() {
     if (state_ == TWindowState::Idle || state_ == TWindowState::Stopping)
         return;
-    const app::TBatchFigures f = batchClock_.Figures(Now());
+    const app::TBatchFigures f = runner_->Figures();
     QString text = QString("%1: %2 of %3 files done, %4%, %5 elapsed")
                        .arg(state_ == TWindowState::Paused ? "Paused" : "Converting")
                        .arg(f.Done)

@@ -19,12 +19,10 @@ QString FromStd(const std::string& text) {
     return QString::fromStdString(text);
 }
 
-} // namespace
-
-void TfrmMain::AddModernPresets(QComboBox* combo) {
-    // A separator and a heading that cannot be chosen, then the formats of today.
+// A separator, then a bold heading that cannot be chosen.
+void AddHeading(QComboBox* combo, const char* text) {
     combo->insertSeparator(combo->count());
-    combo->addItem(app::MODERN_FORMATS_HEADING);
+    combo->addItem(text);
     if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
         if (QStandardItem* heading = model->item(combo->count() - 1)) {
             heading->setFlags(heading->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEnabled));
@@ -32,6 +30,13 @@ void TfrmMain::AddModernPresets(QComboBox* combo) {
             bold.setBold(true);
             heading->setFont(bold);
         }
+}
+
+} // namespace
+
+void TfrmMain::AddModernPresets(QComboBox* combo) {
+    // A separator and a heading that cannot be chosen, then the formats of today.
+    AddHeading(combo, app::MODERN_FORMATS_HEADING);
     for (const app::TPreset& preset : app::ModernPresets())
         combo->addItem(preset.Text);
 }
@@ -69,15 +74,7 @@ void TfrmMain::ReloadUserPresets() {
     while (selFormat->count() > end)
         selFormat->removeItem(end);
     if (!UserPresets.empty()) {
-        selFormat->insertSeparator(selFormat->count());
-        selFormat->addItem(app::MY_PRESETS_HEADING);
-        if (auto* model = qobject_cast<QStandardItemModel*>(selFormat->model()))
-            if (QStandardItem* heading = model->item(selFormat->count() - 1)) {
-                heading->setFlags(heading->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEnabled));
-                QFont bold = heading->font();
-                bold.setBold(true);
-                heading->setFont(bold);
-            }
+        AddHeading(selFormat, app::MY_PRESETS_HEADING);
         for (const app::TUserPreset& preset : UserPresets) {
             selFormat->addItem(FromStd(preset.Name));
             selFormat->setItemData(selFormat->count() - 1, true, kUserPresetRole);
