@@ -48,9 +48,9 @@ int RunBatch(const TCliOptions& options, const app::TBatchSettings& settings,
     TSignalWatcher watcher(stopRequested, queue);
 
     TBatchView view(stderr, options.LogLevel);
-    app::TBatchRunner runner(
-        view, [&queue](std::function<void()> call) { queue.Post(std::move(call)); },
-        {.ForwardLogs = true});
+    app::TBatchRunner runner(view,
+                             [&queue](std::function<void()> call) { queue.Post(std::move(call)); },
+                             {.ForwardLogs = true});
     converter::TAVConverter& converter = runner.Converter();
     converter.SetLogLevel(options.LogLevel);
     converter.SetProgressInterval(view.Terminal() ? 250 : 1000);

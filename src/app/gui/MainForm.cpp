@@ -2,16 +2,10 @@
 
 #include "app/gui/Captions.h"
 #include "app/gui/FileListView.h"
-#include "app/gui/HelpViewer.h"
-#include "app/gui/Look.h"
 #include "app/gui/OptionsForm.h"
-#include "app/shared/ConversionDriver.h"
-#include "app/shared/HeapPolicy.h"
 #include "app/shared/PlainReasons.h"
 #include "app/shared/Presets.h"
 #include "app/shared/Settings.h"
-#include "app/shared/SourceExtensions.h"
-#include "app/shared/UserPresets.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -19,30 +13,14 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
-#include <QGridLayout>
-#include <QHBoxLayout>
-#include <QKeySequence>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
-#include <QScreen>
-#include <QScrollBar>
-#include <QShortcut>
-#include <QSignalBlocker>
 #include <QSpinBox>
-#include <QStandardItemModel>
 #include <QStatusBar>
-#include <QThread>
 #include <QTimer>
-#include <QToolButton>
-#include <QUrl>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 
 namespace mobivert::gui {
 
@@ -76,37 +54,7 @@ TFailure FailureOf(const QString& message, const std::vector<std::string>& paths
     return failure;
 }
 
-// "clip.avi: not a video or audio file" and, for the details, the libraries' text.
-struct TLeftOut {
-    QStringList Reasons;
-    QStringList Details;
-};
-
-// The message naming the files that were left out of the list.
-QString LeftOutMessage(const QStringList& reasons) {
-    return (reasons.size() == 1 ? QString("This file was not added to the list:\n\n")
-                                : QString("These files were not added to the list:\n\n")) +
-           reasons.join('\n');
-}
-
 } // namespace
-
-QStringList FilesFromArguments(const QStringList& arguments) {
-    QStringList files;
-    bool options = true;
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (options && argument == "--") {
-            options = false;
-            continue;
-        }
-        if (argument.isEmpty() || (options && argument.startsWith('-')))
-            continue;
-        const QUrl url(argument);
-        files << (url.isLocalFile() ? url.toLocalFile() : argument);
-    }
-    return files;
-}
 
 QString BatchSummary(int converted, int failed, int canceled) {
     QString text =
@@ -116,18 +64,6 @@ QString BatchSummary(int converted, int failed, int canceled) {
     if (canceled > 0)
         text += QString(", %1 canceled").arg(canceled);
     return text;
-}
-
-QStringList OpenDialogFilters() {
-    auto patterns = [](const std::vector<std::string>& extensions) {
-        QStringList list;
-        for (const std::string& extension : extensions)
-            list << "*." + FromStd(extension);
-        return list.join(' ');
-    };
-    return {"All Supported Files (" + patterns(app::SourceExtensions()) + ")",
-            "Video Files (" + patterns(app::VideoSourceExtensions()) + ")",
-            "Audio Files (" + patterns(app::AudioSourceExtensions()) + ")", "All Files (*)"};
 }
 
 TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& libraryFolder,
@@ -178,39 +114,6 @@ bool TfrmMain::LoadLibraries() {
     return false;
 }
 
-int TfrmMain::AddTask(const QString& path, QString* reason, app::TSourceWork* work) {
-    const std::string file = path.toStdString();
-    // The row already names the file: the reason goes without it.
-    auto refuse = [reason, &file](const std::string& why) {
-        if (reason)
-            *reason = FromStd(why.rfind(file + ": ", 0) == 0 ? why.substr(file.size() + 2) : why);
-        return -1;
-    };
-    if (std::string why = app::CheckSourceFile(file); !why.empty())
-        return refuse(why);
-    converter::TAVProbe& probe = Converter().Probe();
-    try {
-        if (!probe.Open(file))
-            return refuse(probe.LastError());
-    } catch (const std::exception& e) {
-        return refuse(e.what());
-    }
-    if (work) {
-        // The container's length; none for a stream of unknown length.
-        const int64_t duration = probe.Container().DurationUs;
-        work->DurationMs = duration > 0 ? duration / 1000 : -1;
-        work->Bytes = QFileInfo(path).size();
-    }
-    converter::TInputOptions input;
-    input.FileName = file;
-    int task = Converter().AddInputFile(file, &input);
-    probe.Close();
-    // Adding a file opens it twice, as setting up a batch does (see app/shared/HeapPolicy.h).
-    if (task >= 0 && (task + 1) % app::FilesPerReturn == 0)
-        app::ReturnFreedMemory();
-    return task >= 0 ? task : refuse(Converter().LastError());
-}
-
 void TfrmMain::ClearTasks() {
     runner_->ClearTasks();
     for (int row = 0; row < lvFiles->rowCount(); ++row)
@@ -244,133 +147,6 @@ void TfrmMain::SetIdle() {
     SetBusyControls(false);
     // The same-folder choice decides again over the folder controls it governs.
     chkSameFolderClick();
-}
-
-// ---- The source list ----
-
-void TfrmMain::btnOpenClick() {
-    if (state_ != TWindowState::Idle)
-        return;
-    if (!LoadLibraries())
-        return;
-    const QStringList files = dialogs_.OpenFiles(this, OpenDialogFilters());
-    if (files.isEmpty())
-        return;
-    AddFiles(files);
-}
-
-void TfrmMain::AddFiles(const QStringList& files) {
-    if (state_ != TWindowState::Idle || files.isEmpty())
-        return;
-    if (!LoadLibraries())
-        return;
-    if (Converter().TaskCount() == 0 || Cancelled) {
-        lvFiles->setRowCount(0);
-        ClearTasks();
-        Cancelled = false;
-    }
-    int number = 0;
-    TLeftOut leftOut;
-    for (const QString& file : files) {
-        const QString path = QFileInfo(file).absoluteFilePath();
-        QString reason;
-        app::TSourceWork work;
-        int task = AddTask(path, &reason, &work);
-        // A file the libraries cannot read gets no row; the user is told why below.
-        if (task < 0) {
-            const QString name = QFileInfo(path).fileName();
-            const std::vector<std::string> paths{path.toStdString()};
-            leftOut.Reasons
-                << name + ": " +
-                       FromStd(app::ReasonFirst(reason.toStdString(), paths)).simplified();
-            leftOut.Details
-                << name + ": " + FromStd(app::WithoutPaths(reason.toStdString(), paths)).trimmed();
-            continue;
-        }
-        SetTitle(QString(" [Loading File %1...]").arg(++number));
-        QFileInfo info(path);
-        int row = lvFiles->AddRow(info.fileName(), STATUS_READY, info.absolutePath() + "/");
-        lvFiles->SetTask(row, task);
-        lvFiles->SetWork(row, work);
-    }
-    if (lvFiles->rowCount() > 0)
-        SetTitle(" [Ready]");
-    selFormat->setFocus();
-    // One box for the whole addition, after it, so that a long drop is not held up file by
-    // file.
-    if (!leftOut.Reasons.isEmpty())
-        dialogs_.InformationDetails(this, LeftOutMessage(leftOut.Reasons),
-                                    leftOut.Details.join('\n'));
-}
-
-void TfrmMain::DoLoadFromList() {
-    LoadFromList(false);
-}
-
-void TfrmMain::LoadFromList(bool rest) {
-    if (!LoadLibraries())
-        return;
-    int number = 0;
-    for (int row = 0; row < lvFiles->rowCount(); ++row) {
-        lvFiles->SetTask(row, -1);
-        // The rest of a stopped batch: converted rows keep what they say and their output.
-        if (rest && app::WasConverted(lvFiles->State(row)))
-            continue;
-        lvFiles->SetOutput(row, QString());
-        QString reason;
-        app::TSourceWork work;
-        int task = AddTask(lvFiles->FullPath(row), &reason, &work);
-        // A file that can no longer be read keeps its row, without a task, and says why: an
-        // earlier "Done" would claim a conversion that does not happen now.
-        if (task < 0) {
-            ShowFailed(row, reason);
-            continue;
-        }
-        lvFiles->SetWork(row, work);
-        SetTitle(QString(" [Loading File %1...]").arg(++number));
-        lvFiles->SetStatus(row, TFileState::Pending, STATUS_READY);
-        lvFiles->SetTask(row, task);
-    }
-}
-
-void TfrmMain::btnRemoveClick() {
-    if (state_ != TWindowState::Idle)
-        return;
-    const QList<int> rows = lvFiles->SelectedRows();
-    if (rows.isEmpty()) {
-        dialogs_.Information(this, "Please select a file from the list.");
-        return;
-    }
-    if (rows.size() == lvFiles->rowCount()) {
-        btnClearClick();
-        return;
-    }
-    // The tasks after the removed ones move down by the number of removed tasks before them.
-    std::vector<int> removed;
-    for (int row : rows)
-        if (int task = lvFiles->Task(row); task >= 0)
-            removed.push_back(task);
-    std::sort(removed.begin(), removed.end());
-    Converter().RemoveTasks(removed);
-    lvFiles->RemoveRows(rows);
-    for (int row = 0; row < lvFiles->rowCount() && !removed.empty(); ++row) {
-        const int task = lvFiles->Task(row);
-        if (task < 0)
-            continue;
-        const auto before =
-            std::lower_bound(removed.begin(), removed.end(), task) - removed.begin();
-        lvFiles->SetTask(row, task - static_cast<int>(before));
-    }
-}
-
-void TfrmMain::btnClearClick() {
-    if (state_ != TWindowState::Idle)
-        return;
-    lvFiles->setRowCount(0);
-    ClearTasks();
-    SetTitle("");
-    // The last batch's summary spoke of rows that are gone.
-    sbStatus->clearMessage();
 }
 
 // ---- Converting ----
@@ -663,141 +439,6 @@ void TfrmMain::UpdateStatusBar() {
     if (f.LeftMs >= 0 && state_ != TWindowState::Paused)
         text += ", about " + FromStd(app::FormatClock(f.LeftMs)) + " left";
     sbStatus->showMessage(text);
-}
-
-void TfrmMain::selFormatChange() {
-    // A preset of the user's own brings its choices with it when it is chosen (what the
-    // dialog changes afterwards stays until another is chosen).
-    const app::TUserPreset* own = SelectedUserPreset();
-    if (own && own->Name != appliedUserPreset_)
-        Choices = own->Choices;
-    appliedUserPreset_ = own ? own->Name : std::string();
-    // During a batch the button stays disabled with the other controls.
-    btnOptions->setEnabled(state_ == TWindowState::Idle &&
-                           app::PresetAcceptsOptions(SelectedPresetText()));
-    ShowOverrides();
-}
-
-QString TfrmMain::OverridesText() const {
-    const std::string preset = SelectedPresetText();
-    if (preset.empty())
-        return QString();
-    const bool video = !app::PresetIsAudioOnly(preset);
-    const app::TStoredChoices choices = app::ChoicesForPreset(preset, Choices);
-    const std::string applied = app::IsModernPreset(preset)
-                                    ? app::DescribeModernChoices(choices, video)
-                                    : app::DescribeChoices(choices, video);
-    return applied.empty() ? QString() : "Options: " + FromStd(applied);
-}
-
-void TfrmMain::ShowOverrides() {
-    const QString text = OverridesText();
-    lblOverrides->setText(text);
-    lblOverrides->setVisible(!text.isEmpty());
-}
-
-void TfrmMain::ListMenuRequested(const QPoint& at) {
-    const int row = lvFiles->rowAt(at.y());
-    if (row >= 0 && !lvFiles->SelectedRows().contains(row))
-        lvFiles->selectRow(row);
-    const bool written = HasOutput(lvFiles->SelectedRow());
-    actOpenOutput->setEnabled(written);
-    actOpenFolder->setEnabled(written);
-    mnuList->popup(lvFiles->viewport()->mapToGlobal(at));
-}
-
-bool TfrmMain::HasOutput(int row) const {
-    const QString output = lvFiles->Output(row);
-    return app::WasConverted(lvFiles->State(row)) && !output.isEmpty() && QFileInfo::exists(output);
-}
-
-void TfrmMain::OpenOutput(int row) {
-    const QString output = lvFiles->Output(row);
-    if (HasOutput(row) && !dialogs_.Open(output))
-        dialogs_.Information(this, "No program on this desktop opens this file:\n" + output);
-}
-
-void TfrmMain::OpenOutputFolder(int row) {
-    const QString output = lvFiles->Output(row);
-    if (HasOutput(row))
-        OpenFolder(QFileInfo(output).absolutePath());
-}
-
-void TfrmMain::OpenFolder(const QString& folder) {
-    if (dialogs_.Open(folder))
-        return;
-    if (!QFileInfo(folder).isDir())
-        dialogs_.Information(this, "The folder does not exist yet; the first conversion into it "
-                                   "creates it:\n" +
-                                       folder);
-    else
-        dialogs_.Information(this, "No file manager on this desktop opens this folder:\n" + folder);
-}
-
-void TfrmMain::btnOptionsClick() {
-    // Video choices mean nothing to an audio output.
-    const std::string preset = SelectedPresetText();
-    frmOptions->SetPreset(app::FindPreset(preset));
-    frmOptions->SetExportApplies(SelectedUserPreset() != nullptr);
-    frmOptions->SetVideoApplies(!app::PresetIsAudioOnly(preset));
-    // Modal, but the caller does not wait in a loop of its own.
-    frmOptions->setWindowModality(Qt::ApplicationModal);
-    // Over the middle of the window, wherever the window is.
-    QRect place(QPoint(), frmOptions->size());
-    place.moveCenter(frameGeometry().center());
-    // Kept on the screen when the window is near its edge.
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->availableGeometry();
-        place.moveLeft(std::clamp(place.left(), area.left(),
-                                  std::max(area.left(), area.right() - place.width() + 1)));
-        place.moveTop(std::clamp(place.top(), area.top(),
-                                 std::max(area.top(), area.bottom() - place.height() + 1)));
-    }
-    frmOptions->move(place.topLeft());
-    frmOptions->show();
-    frmOptions->raise();
-    frmOptions->activateWindow();
-}
-
-// ---- Output folder, settings, help ----
-
-void TfrmMain::btnFolderChangeClick() {
-    if (!txtOutput->isEnabled())
-        return;
-    const QString folder = dialogs_.ChooseFolder(this, "Select an Output Folder:");
-    if (!folder.isEmpty())
-        txtOutput->setText(QDir::toNativeSeparators(folder));
-}
-
-void TfrmMain::btnBrowseClick() {
-    OpenFolder(txtOutput->text());
-}
-
-void TfrmMain::chkSameFolderClick() {
-    const bool own = !chkSameFolder->isChecked();
-    const bool idle = state_ == TWindowState::Idle;
-    txtOutput->setEnabled(own && idle);
-    btnFolderChange->setEnabled(txtOutput->isEnabled());
-    btnBrowse->setEnabled(own);
-}
-
-QString TfrmMain::HelpFile() const {
-    const QString beside = AppDir + "help.html";
-    const QString installed = QDir::cleanPath(AppDir + "../share/mobivert/help.html");
-    if (!QFileInfo::exists(beside) && QFileInfo::exists(installed))
-        return installed;
-    return beside;
-}
-
-void TfrmMain::suiFormMainTitleBarHelpBtnClick() {
-    const QString file = HelpFile();
-    if (dialogs_.Open(file))
-        return;
-    // Without a browser on the desktop the page is shown here.
-    if (QFileInfo::exists(file))
-        frmHelp->ShowPage(file);
-    else
-        dialogs_.Information(this, "The help page is not installed:\n" + file);
 }
 
 void TfrmMain::ConnectSettings() {

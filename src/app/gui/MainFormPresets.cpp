@@ -1,5 +1,6 @@
-// The format combo's presets beyond the 21: the modern ones under their heading and the user's
-// own under "My presets", with saving, importing and exporting a preset of the user's own.
+// The format combo: the modern presets under their heading after the 21 and the user's own
+// under "My presets", saving, importing and exporting a preset of the user's own, and the
+// options applied to the chosen format (the line under the combo and the Options dialog).
 
 #include "app/gui/MainForm.h"
 #include "app/gui/OptionsForm.h"
@@ -8,8 +9,13 @@
 #include "app/shared/UserPresets.h"
 
 #include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
 #include <QSignalBlocker>
 #include <QStandardItemModel>
+
+#include <algorithm>
 
 namespace mobivert::gui {
 
@@ -134,6 +140,62 @@ void TfrmMain::ExportPreset() {
     std::string error;
     if (!path.isEmpty() && !app::ExportUserPreset(*own, path.toStdString(), error))
         dialogs_.Information(frmOptions, FromStd(error));
+}
+
+void TfrmMain::selFormatChange() {
+    // A preset of the user's own brings its choices with it when it is chosen (what the
+    // dialog changes afterwards stays until another is chosen).
+    const app::TUserPreset* own = SelectedUserPreset();
+    if (own && own->Name != appliedUserPreset_)
+        Choices = own->Choices;
+    appliedUserPreset_ = own ? own->Name : std::string();
+    // During a batch the button stays disabled with the other controls.
+    btnOptions->setEnabled(state_ == TWindowState::Idle &&
+                           app::PresetAcceptsOptions(SelectedPresetText()));
+    ShowOverrides();
+}
+
+QString TfrmMain::OverridesText() const {
+    const std::string preset = SelectedPresetText();
+    if (preset.empty())
+        return QString();
+    const bool video = !app::PresetIsAudioOnly(preset);
+    const app::TStoredChoices choices = app::ChoicesForPreset(preset, Choices);
+    const std::string applied = app::IsModernPreset(preset)
+                                    ? app::DescribeModernChoices(choices, video)
+                                    : app::DescribeChoices(choices, video);
+    return applied.empty() ? QString() : "Options: " + FromStd(applied);
+}
+
+void TfrmMain::ShowOverrides() {
+    const QString text = OverridesText();
+    lblOverrides->setText(text);
+    lblOverrides->setVisible(!text.isEmpty());
+}
+
+void TfrmMain::btnOptionsClick() {
+    // Video choices mean nothing to an audio output.
+    const std::string preset = SelectedPresetText();
+    frmOptions->SetPreset(app::FindPreset(preset));
+    frmOptions->SetExportApplies(SelectedUserPreset() != nullptr);
+    frmOptions->SetVideoApplies(!app::PresetIsAudioOnly(preset));
+    // Modal, but the caller does not wait in a loop of its own.
+    frmOptions->setWindowModality(Qt::ApplicationModal);
+    // Over the middle of the window, wherever the window is.
+    QRect place(QPoint(), frmOptions->size());
+    place.moveCenter(frameGeometry().center());
+    // Kept on the screen when the window is near its edge.
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        place.moveLeft(std::clamp(place.left(), area.left(),
+                                  std::max(area.left(), area.right() - place.width() + 1)));
+        place.moveTop(std::clamp(place.top(), area.top(),
+                                 std::max(area.top(), area.bottom() - place.height() + 1)));
+    }
+    frmOptions->move(place.topLeft());
+    frmOptions->show();
+    frmOptions->raise();
+    frmOptions->activateWindow();
 }
 
 } // namespace mobivert::gui

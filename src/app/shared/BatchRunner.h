@@ -31,8 +31,8 @@ struct TBatchFile {
     int Percent = -1; // -1 while the output's length is unknown
     // The end report's text: why it failed, or what a converted output lacks.
     std::string Message;
-    std::string Output;    // the name chosen for the output
-    std::string Published; // the name the output has after its end step, empty when none
+    std::string Output;         // the name chosen for the output
+    std::string Published;      // the name the output has after its end step, empty when none
     bool PartialOutput = false; // a canceled file whose partial output was kept
 };
 
