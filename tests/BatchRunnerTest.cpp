@@ -3,19 +3,18 @@
 // and every report reaches the owner's thread and no other.
 
 #include "app/shared/BatchRunner.h"
-#include "binding/AVLibs.h"
+#include "support/LibrariesTest.h"
+#include "support/OwnerLoop.h"
 #include "support/ScopedVariable.h"
 #include "support/TempDir.h"
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -25,44 +24,6 @@ using namespace mobivert::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-// The owner's thread: the test's own, draining what the runner posts.
-class OwnerQueue {
-public:
-    void Post(std::function<void()> call) {
-        {
-            std::lock_guard lock(mutex_);
-            calls_.push_back(std::move(call));
-            postedElsewhere_ += std::this_thread::get_id() != owner_;
-        }
-        changed_.notify_one();
-    }
-    // Runs the posted calls until done holds; false after the timeout.
-    bool RunUntil(const std::function<bool()>& done, std::chrono::seconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!done()) {
-            std::unique_lock lock(mutex_);
-            if (!changed_.wait_until(lock, deadline, [this] { return !calls_.empty(); }))
-                return false;
-            std::deque<std::function<void()>> calls = std::exchange(calls_, {});
-            lock.unlock();
-            for (const auto& call : calls)
-                call();
-        }
-        return true;
-    }
-    int PostedElsewhere() {
-        std::lock_guard lock(mutex_);
-        return postedElsewhere_;
-    }
-
-private:
-    const std::thread::id owner_ = std::this_thread::get_id();
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<std::function<void()>> calls_;
-    int postedElsewhere_ = 0;
-};
 
 TJournalState JournalStateOf(TFileState state) {
     switch (state) {
@@ -128,10 +89,10 @@ public:
     int otherThread = 0;
 };
 
-class BatchRunnerTest : public ::testing::Test {
+class BatchRunnerTest : public LibrariesTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(mobivert::binding::LoadAVLibs("", true));
+        ASSERT_NO_FATAL_FAILURE(LibrariesTest::SetUp());
         ASSERT_TRUE(runner.LoadLibraries(""));
         runner.Converter().SetLogLevel(mobivert::converter::llQuiet);
         runner.Converter().SetProgressInterval(10);
@@ -161,10 +122,14 @@ protected:
     TempDir out;
     TempDir state;
     ScopedVariable stateHome{"XDG_STATE_HOME", state.Path().string()};
-    OwnerQueue owner;
+    // The owner's thread is the test's own, running what the runner posts.
+    OwnerLoop owner;
+    std::atomic<int> postedElsewhere{0};
     Recorder recorder;
-    TBatchRunner runner{recorder,
-                        [this](std::function<void()> call) { owner.Post(std::move(call)); }};
+    TBatchRunner runner{recorder, [this](std::function<void()> call) {
+                            postedElsewhere += std::this_thread::get_id() != recorder.owner;
+                            owner.Post(std::move(call), 0);
+                        }};
     TBatchSettings settings;
 };
 
@@ -256,7 +221,7 @@ TEST_F(BatchRunnerTest, ReportsReachTheOwnersThreadAndNoOther) {
     std::vector<TBatchSource> sources =
         Sources({Fixture("tone.mp3"), Fixture("mono8k.wav"), Fixture("sine_stereo_44k.wav")});
     Run(sources, 2);
-    EXPECT_GT(owner.PostedElsewhere(), 0);
+    EXPECT_GT(postedElsewhere, 0);
     EXPECT_EQ(recorder.otherThread, 0);
     EXPECT_EQ(recorder.counts.Converted, 3);
     // Reports still under way from the ended batch's tasks change nothing once they are gone.
