@@ -1,8 +1,8 @@
 #include "app/gui/MainForm.h"
 
-#include "app/gui/Captions.h"
 #include "app/gui/FileListView.h"
 #include "app/gui/OptionsForm.h"
+#include "app/gui/StdText.h"
 #include "app/shared/PlainReasons.h"
 #include "app/shared/Presets.h"
 #include "app/shared/Settings.h"
@@ -27,10 +27,6 @@ namespace mobivert::gui {
 using app::TFileState;
 
 namespace {
-
-QString FromStd(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 // A failure's reason, plain words first: "Failed: <reason>" on one line for the row, and for
 // its tooltip the same followed by the libraries' own text.

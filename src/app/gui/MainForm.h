@@ -44,6 +44,22 @@ QStringList FilesFromArguments(const QStringList& arguments);
 // "3 files converted, 1 failed", with "canceled" when any was.
 QString BatchSummary(int converted, int failed, int canceled);
 
+// The button that starts a batch, and stops it while it runs.
+inline constexpr const char* CAPTION_CONVERT = "&Convert!";
+inline constexpr const char* CAPTION_STOP = "&Stop";
+// The button that holds a running batch, and lets it go on.
+inline constexpr const char* CAPTION_PAUSE = "&Pause";
+inline constexpr const char* CAPTION_RESUME = "Res&ume";
+
+// A row's status: waiting, then how its file ended.
+inline constexpr const char* STATUS_READY = "Ready";
+inline constexpr const char* STATUS_DONE = "Done";
+inline constexpr const char* STATUS_DONE_WARNINGS = "Done (warnings)";
+inline constexpr const char* STATUS_FAILED = "Failed";
+inline constexpr const char* STATUS_CANCELED = "Canceled";
+// A running row's detail while the batch is held.
+inline constexpr const char* DETAIL_PAUSED = "Paused";
+
 enum class TWindowState { Idle, Converting, Paused, Stopping };
 
 class TfrmMain : public QWidget, private app::TBatchListener {

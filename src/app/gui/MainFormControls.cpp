@@ -1,7 +1,6 @@
 // The main window's controls: their names, captions, hints and layout, the list's pop-up menu,
 // the keyboard shortcuts and the tab order, and the connections of their signals.
 
-#include "app/gui/Captions.h"
 #include "app/gui/FileListView.h"
 #include "app/gui/HelpViewer.h"
 #include "app/gui/Look.h"

@@ -4,6 +4,7 @@
 
 #include "app/gui/MainForm.h"
 #include "app/gui/OptionsForm.h"
+#include "app/gui/StdText.h"
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/Presets.h"
 #include "app/shared/UserPresets.h"
@@ -20,10 +21,6 @@
 namespace mobivert::gui {
 
 namespace {
-
-QString FromStd(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 // A separator, then a bold heading that cannot be chosen.
 void AddHeading(QComboBox* combo, const char* text) {

@@ -1,9 +1,9 @@
 // The window's source list: adding files (the open dialog, a drop, the command line), removing
 // and clearing rows, and the tasks each row's file gets.
 
-#include "app/gui/Captions.h"
 #include "app/gui/FileListView.h"
 #include "app/gui/MainForm.h"
+#include "app/gui/StdText.h"
 #include "app/shared/ConversionDriver.h"
 #include "app/shared/HeapPolicy.h"
 #include "app/shared/PlainReasons.h"
@@ -21,10 +21,6 @@ namespace mobivert::gui {
 using app::TFileState;
 
 namespace {
-
-QString FromStd(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 // "clip.avi: not a video or audio file" and, for the details, the libraries' text.
 struct TLeftOut {
