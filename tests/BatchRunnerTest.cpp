@@ -145,6 +145,10 @@ TEST_F(BatchRunnerTest, FilesGoFromWaitingThroughRunningToTheirEndAsTheJournalRe
         {Fixture("mono8k.wav"), TFileState::Done},
         {out.File("missing.wav"), TFileState::Refused},
         {Fixture("h264_aac.mp4"), TFileState::Done},
+        // Cut by another program's muxer: what is left converts.
+        {Fixture("wmv2_wma_cut_50.asf"), TFileState::Done},
+        // Its sound stops before the length the container states.
+        {Fixture("cut_short.mp4"), TFileState::Warnings},
     };
     std::vector<std::string> paths;
     for (const TCase& c : cases)
@@ -168,6 +172,7 @@ TEST_F(BatchRunnerTest, FilesGoFromWaitingThroughRunningToTheirEndAsTheJournalRe
         for (size_t k = 0; k + 1 < seen.size(); ++k)
             EXPECT_EQ(seen[k], TFileState::Running);
         EXPECT_EQ(runner.FileOfTask(task)->State, cases[i].End);
+        EXPECT_EQ(runner.FileOfTask(task)->Message.empty(), cases[i].End == TFileState::Done);
         if (seen.size() > 1) {
             EXPECT_GE(runner.FileOfTask(task)->Percent, 0);
             EXPECT_LE(runner.FileOfTask(task)->Percent, 100);
@@ -177,7 +182,7 @@ TEST_F(BatchRunnerTest, FilesGoFromWaitingThroughRunningToTheirEndAsTheJournalRe
     // The longest source reported its progress on the way.
     EXPECT_GT(recorder.states[sources[0].Task].size(), 1U);
     EXPECT_EQ(recorder.batchEnds, 1);
-    EXPECT_EQ(recorder.counts.Converted, 3);
+    EXPECT_EQ(recorder.counts.Converted, 5);
     EXPECT_EQ(recorder.counts.Failed + recorder.counts.Canceled, 0);
     EXPECT_EQ(runner.JournalPath(), "");
 }
