@@ -148,7 +148,8 @@ void TfrmMain::SetIdle() {
 // ---- Converting ----
 
 void TfrmMain::btnConvertClick() {
-    if (btnConvert->text() == CAPTION_STOP) {
+    // While a batch runs the button is Stop.
+    if (state_ != TWindowState::Idle) {
         if (state_ == TWindowState::Stopping)
             return;
         Cancelled = true;
@@ -271,7 +272,7 @@ void TfrmMain::btnConvertClick() {
 void TfrmMain::btnPauseClick() {
     if (state_ != TWindowState::Converting && state_ != TWindowState::Paused)
         return;
-    if (btnPause->text() == CAPTION_PAUSE) {
+    if (state_ == TWindowState::Converting) {
         runner_->Pause();
         btnPause->setText(CAPTION_RESUME);
         SetTitle(" [Paused]");
