@@ -1,16 +1,11 @@
 #include "app/gui/MainForm.h"
 
 #include "app/gui/FileListView.h"
-#include "app/gui/HelpViewer.h"
-#include "app/gui/Look.h"
 #include "app/gui/OptionsForm.h"
-#include "app/shared/ConversionDriver.h"
-#include "app/shared/HeapPolicy.h"
+#include "app/gui/StdText.h"
 #include "app/shared/PlainReasons.h"
 #include "app/shared/Presets.h"
 #include "app/shared/Settings.h"
-#include "app/shared/SourceExtensions.h"
-#include "app/shared/UserPresets.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -18,53 +13,20 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
-#include <QGridLayout>
-#include <QHBoxLayout>
-#include <QKeySequence>
-#include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
-#include <QScreen>
-#include <QScrollBar>
-#include <QShortcut>
-#include <QSignalBlocker>
 #include <QSpinBox>
-#include <QStandardItemModel>
 #include <QStatusBar>
-#include <QThread>
 #include <QTimer>
-#include <QToolButton>
-#include <QUrl>
-#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 
 namespace mobivert::gui {
 
 using app::TFileState;
 
 namespace {
-
-// The captions, with the letter that Alt presses them by.
-constexpr const char* CAPTION_CONVERT = "&Convert!";
-constexpr const char* CAPTION_STOP = "&Stop";
-constexpr const char* CAPTION_PAUSE = "&Pause";
-constexpr const char* CAPTION_RESUME = "Res&ume";
-
-constexpr const char* STATUS_READY = "Ready";
-constexpr const char* STATUS_DONE = "Done";
-constexpr const char* STATUS_DONE_WARNINGS = "Done (warnings)";
-constexpr const char* STATUS_FAILED = "Failed";
-constexpr const char* STATUS_CANCELED = "Canceled";
-constexpr const char* DETAIL_PAUSED = "Paused";
-
-QString FromStd(const std::string& text) {
-    return QString::fromStdString(text);
-}
 
 // A failure's reason, plain words first: "Failed: <reason>" on one line for the row, and for
 // its tooltip the same followed by the libraries' own text.
@@ -88,41 +50,7 @@ TFailure FailureOf(const QString& message, const std::vector<std::string>& paths
     return failure;
 }
 
-// "clip.avi: not a video or audio file" and, for the details, the libraries' text.
-struct TLeftOut {
-    QStringList Reasons;
-    QStringList Details;
-};
-
-// The message naming the files that were left out of the list.
-QString LeftOutMessage(const QStringList& reasons) {
-    return (reasons.size() == 1 ? QString("This file was not added to the list:\n\n")
-                                : QString("These files were not added to the list:\n\n")) +
-           reasons.join('\n');
-}
-
-int MaxConversionsAtOnce() {
-    return std::max(1, QThread::idealThreadCount());
-}
-
 } // namespace
-
-QStringList FilesFromArguments(const QStringList& arguments) {
-    QStringList files;
-    bool options = true;
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString& argument = arguments[i];
-        if (options && argument == "--") {
-            options = false;
-            continue;
-        }
-        if (argument.isEmpty() || (options && argument.startsWith('-')))
-            continue;
-        const QUrl url(argument);
-        files << (url.isLocalFile() ? url.toLocalFile() : argument);
-    }
-    return files;
-}
 
 QString BatchSummary(int converted, int failed, int canceled) {
     QString text =
@@ -134,24 +62,16 @@ QString BatchSummary(int converted, int failed, int canceled) {
     return text;
 }
 
-QStringList OpenDialogFilters() {
-    auto patterns = [](const std::vector<std::string>& extensions) {
-        QStringList list;
-        for (const std::string& extension : extensions)
-            list << "*." + FromStd(extension);
-        return list.join(' ');
-    };
-    return {"All Supported Files (" + patterns(app::SourceExtensions()) + ")",
-            "Video Files (" + patterns(app::VideoSourceExtensions()) + ")",
-            "Audio Files (" + patterns(app::AudioSourceExtensions()) + ")", "All Files (*)"};
-}
-
 TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& libraryFolder,
                    QWidget* parent)
     : QWidget(parent), dialogs_(dialogs), configPath_(configPath), libraryFolder_(libraryFolder),
-      converter_(std::make_unique<converter::TAVConverter>()) {
+      runner_(std::make_unique<app::TBatchRunner>(
+          static_cast<app::TBatchListener&>(*this),
+          [this](std::function<void()> call) {
+              QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
+          },
+          app::TRunnerOptions{.KnownLengthsOnly = true})) {
     // FormCreate.
-    clock_.start();
     AppDir = QDir(QCoreApplication::applicationDirPath()).absolutePath() + "/";
     BuildControls();
     selFormat->setCurrentIndex(0);
@@ -169,317 +89,29 @@ TfrmMain::TfrmMain(TDialogs& dialogs, const QString& configPath, const QString& 
         preset > 0 &&
         (app::FindPreset(settings.Preset) || app::FindUserPreset(UserPresets, settings.Preset)))
         selFormat->setCurrentIndex(preset);
-    spnConversions->setValue(std::min(settings.ConversionsAtOnce, MaxConversionsAtOnce()));
+    spnConversions->setValue(std::min(settings.ConversionsAtOnce, spnConversions->maximum()));
     selFormatChange();
 
-    converter_->SetLogLevel(converter::llQuiet);
-    converter_->SetProgressInterval(100);
-    ConnectConverter();
+    Converter().SetLogLevel(converter::llQuiet);
+    Converter().SetProgressInterval(100);
     ConnectSettings();
 }
 
 TfrmMain::~TfrmMain() {
     // From here on no event is handed over; the component stops and waits for its tasks.
-    closing_ = true;
-    converter_.reset();
-}
-
-void TfrmMain::BuildControls() {
-    setObjectName("frmMain");
-    setWindowIcon(ProgramIcon());
-
-    auto* banner = new TBanner(this);
-    btnHelp = new QToolButton(banner);
-    btnHelp->setObjectName("btnHelp");
-    btnHelp->setText("?");
-    btnHelp->setToolTip("Help (F1)");
-    btnHelp->setAccessibleName("Help");
-    btnHelp->setFocusPolicy(Qt::StrongFocus);
-    btnHelp->setFixedSize(22, 22);
-    auto* bannerRow = new QHBoxLayout(banner);
-    bannerRow->setContentsMargins(0, 6, 10, 0);
-    bannerRow->addStretch(1);
-    bannerRow->addWidget(btnHelp, 0, Qt::AlignTop);
-
-    lvFiles = new TFileListView(this);
-    lvFiles->setObjectName("lvFiles");
-    lvFiles->setAccessibleName("Files to convert");
-
-    auto button = [this](const char* name, const QString& caption, const QString& hint) {
-        auto* b = new QPushButton(caption, this);
-        b->setObjectName(name);
-        b->setToolTip(hint);
-        b->setStatusTip(hint);
-        b->setMinimumWidth(104);
-        return b;
-    };
-    btnOpen = button("btnOpen", "&Add...", "Open one or more videos to the list");
-    btnRemove = button("btnRemove", "&Remove", "Remove selected video from the list");
-    btnClear = button("btnClear", "C&lear", "Remove every video from the list");
-    btnPause = button("btnPause", CAPTION_PAUSE, "Suspend the conversion job temporarily");
-    btnConvert = button("btnConvert", CAPTION_CONVERT, "Convert all the videos from the list");
-    btnConvert->setMinimumHeight(40);
-    btnPause->setVisible(false);
-
-    selFormat = new QComboBox(this);
-    selFormat->setObjectName("selFormat");
-    selFormat->setAccessibleName("Output format");
-    for (const std::string& text : app::PresetListTexts())
-        selFormat->addItem(FromStd(text));
-    AddModernPresets(selFormat);
-    selFormat->setMaxVisibleItems(34);
-    btnOptions = button("btnOptions", "&Options", "Change the output options of the format");
-    lblOverrides = new QLabel(this);
-    lblOverrides->setObjectName("lblOverrides");
-    lblOverrides->setWordWrap(true);
-    lblOverrides->setVisible(false);
-
-    txtOutput = new QLineEdit(this);
-    txtOutput->setObjectName("txtOutput");
-    txtOutput->setAccessibleName("Output folder");
-    txtOutput->setReadOnly(true);
-    txtOutput->installEventFilter(this);
-    btnFolderChange = button("btnFolderChange", "C&hange", "Choose the output folder");
-    btnBrowse = button("btnBrowse", "&Browse", "Show the output folder");
-    btnFolderChange->setMinimumWidth(80);
-    btnBrowse->setMinimumWidth(80);
-    chkSameFolder = new QCheckBox("&Use the same directory to the source file", this);
-    chkSameFolder->setObjectName("chkSameFolder");
-    spnConversions = new QSpinBox(this);
-    spnConversions->setObjectName("spnConversions");
-    spnConversions->setRange(1, MaxConversionsAtOnce());
-    spnConversions->setValue(1);
-    spnConversions->setToolTip("How many files are converted at the same time");
-    spnConversions->setAccessibleName("Conversions at once");
-    auto* conversionsLabel = new QLabel("Co&nversions at once:", this);
-    conversionsLabel->setBuddy(spnConversions);
-
-    auto* side = new QVBoxLayout();
-    side->setSpacing(6);
-    side->addWidget(btnOpen);
-    side->addWidget(btnRemove);
-    side->addWidget(btnClear);
-    side->addStretch(1);
-    side->addWidget(btnPause);
-    side->addWidget(btnConvert);
-
-    auto* grid = new QGridLayout();
-    grid->setHorizontalSpacing(8);
-    grid->setVerticalSpacing(8);
-    grid->addWidget(lvFiles, 0, 0, 1, 3);
-    grid->addLayout(side, 0, 3);
-    auto* formatLabel = new QLabel("Output &Format:", this);
-    formatLabel->setBuddy(selFormat);
-    grid->addWidget(formatLabel, 1, 0);
-    grid->addWidget(selFormat, 1, 1);
-    grid->addWidget(btnOptions, 1, 2, 1, 2, Qt::AlignLeft);
-    grid->addWidget(lblOverrides, 2, 1, 1, 3);
-    auto* folderLabel = new QLabel("Output Fol&der:", this);
-    folderLabel->setBuddy(txtOutput);
-    grid->addWidget(folderLabel, 3, 0);
-    grid->addWidget(txtOutput, 3, 1);
-    auto* folderButtons = new QHBoxLayout();
-    folderButtons->setSpacing(6);
-    folderButtons->addWidget(btnFolderChange);
-    folderButtons->addWidget(btnBrowse);
-    folderButtons->addStretch(1);
-    grid->addLayout(folderButtons, 3, 2, 1, 2);
-    auto* lastRow = new QHBoxLayout();
-    lastRow->addWidget(chkSameFolder);
-    lastRow->addStretch(1);
-    lastRow->addWidget(conversionsLabel);
-    lastRow->addWidget(spnConversions);
-    grid->addLayout(lastRow, 4, 1, 1, 3);
-    grid->setColumnStretch(1, 1);
-    grid->setRowStretch(0, 1);
-
-    auto* content = new QWidget(this);
-    content->setLayout(grid);
-    grid->setContentsMargins(12, 10, 12, 12);
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-    outer->addWidget(banner);
-    outer->addWidget(content, 1);
-    sbStatus = new QStatusBar(this);
-    sbStatus->setObjectName("sbStatus");
-    sbStatus->setAccessibleName("Status");
-    // A screen reader hears the batch's state as it changes.
-    connect(sbStatus, &QStatusBar::messageChanged, sbStatus,
-            [this](const QString& text) { sbStatus->setAccessibleDescription(text); });
-    sbStatus->setSizeGripEnabled(false);
-    outer->addWidget(sbStatus);
-    statusTimer_ = new QTimer(this);
-    statusTimer_->setInterval(1000);
-    connect(statusTimer_, &QTimer::timeout, this, &TfrmMain::UpdateStatusBar);
-
-    mnuList = new QMenu(this);
-    actAdd = mnuList->addAction("Add File(s)", this, &TfrmMain::btnOpenClick);
-    mnuList->addSeparator();
-    actOpenOutput =
-        mnuList->addAction("Open output", this, [this] { OpenOutput(lvFiles->SelectedRow()); });
-    actOpenFolder = mnuList->addAction("Open output folder", this,
-                                       [this] { OpenOutputFolder(lvFiles->SelectedRow()); });
-    mnuList->addSeparator();
-    actRemove = mnuList->addAction("Remove", this, &TfrmMain::btnRemoveClick);
-    actClear = mnuList->addAction("Clear All", this, &TfrmMain::btnClearClick);
-    connect(lvFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::ListMenuRequested);
-    connect(lvFiles, &TFileListView::FilesDropped, this, &TfrmMain::AddFiles);
-    // Double-click or Enter on a row.
-    connect(lvFiles, &QAbstractItemView::doubleClicked, this,
-            [this](const QModelIndex& index) { OpenOutput(index.row()); });
-    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
-        auto* open =
-            new QShortcut(QKeySequence(key), lvFiles, nullptr, nullptr, Qt::WidgetShortcut);
-        connect(open, &QShortcut::activated, this, [this] { OpenOutput(lvFiles->currentRow()); });
-    }
-
-    connect(btnOpen, &QPushButton::clicked, this, &TfrmMain::btnOpenClick);
-    connect(btnRemove, &QPushButton::clicked, this, &TfrmMain::btnRemoveClick);
-    connect(btnClear, &QPushButton::clicked, this, &TfrmMain::btnClearClick);
-    connect(btnConvert, &QPushButton::clicked, this, &TfrmMain::btnConvertClick);
-    connect(btnPause, &QPushButton::clicked, this, &TfrmMain::btnPauseClick);
-    connect(btnOptions, &QPushButton::clicked, this, &TfrmMain::btnOptionsClick);
-    connect(btnFolderChange, &QPushButton::clicked, this, &TfrmMain::btnFolderChangeClick);
-    connect(btnBrowse, &QPushButton::clicked, this, &TfrmMain::btnBrowseClick);
-    connect(chkSameFolder, &QCheckBox::toggled, this, &TfrmMain::chkSameFolderClick);
-    connect(selFormat, &QComboBox::currentIndexChanged, this, &TfrmMain::selFormatChange);
-    connect(btnHelp, &QToolButton::clicked, this, &TfrmMain::suiFormMainTitleBarHelpBtnClick);
-    auto* help = new QShortcut(QKeySequence::HelpContents, this);
-    connect(help, &QShortcut::activated, this, &TfrmMain::suiFormMainTitleBarHelpBtnClick);
-    auto* add = new QShortcut(QKeySequence::Open, this);
-    connect(add, &QShortcut::activated, this, &TfrmMain::btnOpenClick);
-    auto* remove = new QShortcut(QKeySequence::Delete, lvFiles, nullptr, nullptr,
-                                 Qt::WidgetWithChildrenShortcut);
-    connect(remove, &QShortcut::activated, this, &TfrmMain::btnRemoveClick);
-    for (QKeySequence keys :
-         {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
-        auto* convert = new QShortcut(keys, this);
-        // Only starts a batch: stopping stays a deliberate press of Stop.
-        connect(convert, &QShortcut::activated, this, [this] {
-            if (state_ == TWindowState::Idle)
-                btnConvertClick();
-        });
-    }
-
-    frmOptions = new TfrmOptions(Choices, dialogs_, this);
-    frmOptions->OnSaveAsPreset = [this](const app::TStoredChoices& c) { return SaveAsPreset(c); };
-    frmOptions->OnImportPreset = [this] { ImportPreset(); };
-    frmOptions->OnExportPreset = [this] { ExportPreset(); };
-    connect(frmOptions, &QDialog::finished, this, &TfrmMain::ShowOverrides);
-    frmHelp = new THelpViewer(this);
-
-    // Tab goes down the window as it reads: the list and its buttons, the format, the folder,
-    // then what starts the batch.
-    QWidget* order[] = {lvFiles,        btnOpen,   btnRemove,       btnClear,  selFormat,
-                        btnOptions,     txtOutput, btnFolderChange, btnBrowse, chkSameFolder,
-                        spnConversions, btnPause,  btnConvert,      btnHelp};
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
-    // The list follows the running rows unless the user scrolls away from them.
-    connect(lvFiles->verticalScrollBar(), &QScrollBar::valueChanged, this, &TfrmMain::ListScrolled);
-
-    setMinimumSize(631, 433);
-    resize(732, 556);
-}
-
-void TfrmMain::ConnectConverter() {
-    // The component raises its events on worker threads while holding its lock, and the window's
-    // thread takes that lock for Stop and Pause: each event is only queued here, in the order it
-    // was raised, and never waits for the window.
-    converter_->OnProgress = [this](int index, int, int, int current, float, float, int64_t,
-                                    int total) {
-        if (closing_)
-            return;
-        int generation = generation_;
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, index, current, total] {
-                if (generation == generation_)
-                    ConverterProgress(index, current, total);
-            },
-            Qt::QueuedConnection);
-    };
-    converter_->PublishOutputs = true;
-    converter_->OnTerminate = [this](int index, bool finished, bool failed,
-                                     const std::string& message) {
-        // Recorded before anything else, on the thread that ends the task.
-        QString partial;
-        QString published;
-        if (const std::optional<converter::TTaskStatus> task = converter_->TaskStatus(index)) {
-            journal_->TaskEnded(index, *task);
-            published = FromStd(task->PublishedName);
-            if (task->PartialOutput)
-                partial = published;
-        }
-        if (closing_)
-            return;
-        int generation = generation_;
-        QString text = FromStd(message);
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, index, finished, failed, text, partial, published] {
-                if (generation != generation_)
-                    return;
-                // The name the output was published under, for opening it.
-                if (int row = lvFiles->RowOfTask(index); row >= 0 && !published.isEmpty())
-                    lvFiles->SetOutput(row, published);
-                ConverterTerminate(index, finished, failed, text);
-                // A row that already ended otherwise keeps what it says.
-                if (int row = lvFiles->RowOfTask(index);
-                    row >= 0 && !partial.isEmpty() && lvFiles->State(row) == TFileState::Canceled)
-                    lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED,
-                                       "Partial output kept as " + partial);
-            },
-            Qt::QueuedConnection);
-    };
+    runner_.reset();
 }
 
 bool TfrmMain::LoadLibraries() {
-    if (converter_->LoadAVLib(libraryFolder_.toStdString(), true))
+    if (Converter().LoadAVLib(libraryFolder_.toStdString(), true))
         return true;
-    std::fprintf(stderr, "mobivert: %s\n", converter_->LastError().c_str());
+    std::fprintf(stderr, "mobivert: %s\n", Converter().LastError().c_str());
     dialogs_.Plain(this, app::MSG_LIB_NOT_LOADED);
     return false;
 }
 
-int TfrmMain::AddTask(const QString& path, QString* reason, app::TSourceWork* work) {
-    const std::string file = path.toStdString();
-    // The row already names the file: the reason goes without it.
-    auto refuse = [reason, &file](const std::string& why) {
-        if (reason)
-            *reason = FromStd(why.rfind(file + ": ", 0) == 0 ? why.substr(file.size() + 2) : why);
-        return -1;
-    };
-    if (std::string why = app::CheckSourceFile(file); !why.empty())
-        return refuse(why);
-    converter::TAVProbe& probe = converter_->Probe();
-    try {
-        if (!probe.Open(file))
-            return refuse(probe.LastError());
-    } catch (const std::exception& e) {
-        return refuse(e.what());
-    }
-    if (work) {
-        // The container's length; none for a stream of unknown length.
-        const int64_t duration = probe.Container().DurationUs;
-        work->DurationMs = duration > 0 ? duration / 1000 : -1;
-        work->Bytes = QFileInfo(path).size();
-    }
-    converter::TInputOptions input;
-    input.FileName = file;
-    int task = converter_->AddInputFile(file, &input);
-    probe.Close();
-    // Adding a file opens it twice, as setting up a batch does (see app/shared/HeapPolicy.h).
-    if (task >= 0 && (task + 1) % app::FilesPerReturn == 0)
-        app::ReturnFreedMemory();
-    return task >= 0 ? task : refuse(converter_->LastError());
-}
-
 void TfrmMain::ClearTasks() {
-    converter_->ClearTasks();
-    ++generation_;
+    runner_->ClearTasks();
     for (int row = 0; row < lvFiles->rowCount(); ++row)
         lvFiles->SetTask(row, -1);
 }
@@ -513,137 +145,11 @@ void TfrmMain::SetIdle() {
     chkSameFolderClick();
 }
 
-// ---- The source list ----
-
-void TfrmMain::btnOpenClick() {
-    if (state_ != TWindowState::Idle)
-        return;
-    if (!LoadLibraries())
-        return;
-    const QStringList files = dialogs_.OpenFiles(this, OpenDialogFilters());
-    if (files.isEmpty())
-        return;
-    AddFiles(files);
-}
-
-void TfrmMain::AddFiles(const QStringList& files) {
-    if (state_ != TWindowState::Idle || files.isEmpty())
-        return;
-    if (!LoadLibraries())
-        return;
-    if (converter_->TaskCount() == 0 || Cancelled) {
-        lvFiles->setRowCount(0);
-        ClearTasks();
-        Cancelled = false;
-    }
-    int number = 0;
-    TLeftOut leftOut;
-    for (const QString& file : files) {
-        const QString path = QFileInfo(file).absoluteFilePath();
-        QString reason;
-        app::TSourceWork work;
-        int task = AddTask(path, &reason, &work);
-        // A file the libraries cannot read gets no row; the user is told why below.
-        if (task < 0) {
-            const QString name = QFileInfo(path).fileName();
-            const std::vector<std::string> paths{path.toStdString()};
-            leftOut.Reasons
-                << name + ": " +
-                       FromStd(app::ReasonFirst(reason.toStdString(), paths)).simplified();
-            leftOut.Details
-                << name + ": " + FromStd(app::WithoutPaths(reason.toStdString(), paths)).trimmed();
-            continue;
-        }
-        SetTitle(QString(" [Loading File %1...]").arg(++number));
-        QFileInfo info(path);
-        int row = lvFiles->AddRow(info.fileName(), STATUS_READY, info.absolutePath() + "/");
-        lvFiles->SetTask(row, task);
-        lvFiles->SetWork(row, work);
-    }
-    if (lvFiles->rowCount() > 0)
-        SetTitle(" [Ready]");
-    selFormat->setFocus();
-    // One box for the whole addition, after it, so that a long drop is not held up file by
-    // file.
-    if (!leftOut.Reasons.isEmpty())
-        dialogs_.InformationDetails(this, LeftOutMessage(leftOut.Reasons),
-                                    leftOut.Details.join('\n'));
-}
-
-void TfrmMain::DoLoadFromList() {
-    LoadFromList(false);
-}
-
-void TfrmMain::LoadFromList(bool rest) {
-    if (!LoadLibraries())
-        return;
-    int number = 0;
-    for (int row = 0; row < lvFiles->rowCount(); ++row) {
-        lvFiles->SetTask(row, -1);
-        // The rest of a stopped batch: converted rows keep what they say and their output.
-        if (rest && app::WasConverted(lvFiles->State(row)))
-            continue;
-        lvFiles->SetOutput(row, QString());
-        QString reason;
-        app::TSourceWork work;
-        int task = AddTask(lvFiles->FullPath(row), &reason, &work);
-        // A file that can no longer be read keeps its row, without a task, and says why: an
-        // earlier "Done" would claim a conversion that does not happen now.
-        if (task < 0) {
-            ShowFailed(row, reason);
-            continue;
-        }
-        lvFiles->SetWork(row, work);
-        SetTitle(QString(" [Loading File %1...]").arg(++number));
-        lvFiles->SetStatus(row, TFileState::Pending, STATUS_READY);
-        lvFiles->SetTask(row, task);
-    }
-}
-
-void TfrmMain::btnRemoveClick() {
-    if (state_ != TWindowState::Idle)
-        return;
-    const QList<int> rows = lvFiles->SelectedRows();
-    if (rows.isEmpty()) {
-        dialogs_.Information(this, "Please select a file from the list.");
-        return;
-    }
-    if (rows.size() == lvFiles->rowCount()) {
-        btnClearClick();
-        return;
-    }
-    // The tasks after the removed ones move down by the number of removed tasks before them.
-    std::vector<int> removed;
-    for (int row : rows)
-        if (int task = lvFiles->Task(row); task >= 0)
-            removed.push_back(task);
-    std::sort(removed.begin(), removed.end());
-    converter_->RemoveTasks(removed);
-    lvFiles->RemoveRows(rows);
-    for (int row = 0; row < lvFiles->rowCount() && !removed.empty(); ++row) {
-        const int task = lvFiles->Task(row);
-        if (task < 0)
-            continue;
-        const auto before =
-            std::lower_bound(removed.begin(), removed.end(), task) - removed.begin();
-        lvFiles->SetTask(row, task - static_cast<int>(before));
-    }
-}
-
-void TfrmMain::btnClearClick() {
-    if (state_ != TWindowState::Idle)
-        return;
-    lvFiles->setRowCount(0);
-    ClearTasks();
-    SetTitle("");
-    // The last batch's summary spoke of rows that are gone.
-    sbStatus->clearMessage();
-}
-
 // ---- Converting ----
 
 void TfrmMain::btnConvertClick() {
-    if (btnConvert->text() == CAPTION_STOP) {
+    // While a batch runs the button is Stop.
+    if (state_ != TWindowState::Idle) {
         if (state_ == TWindowState::Stopping)
             return;
         Cancelled = true;
@@ -655,7 +161,7 @@ void TfrmMain::btnConvertClick() {
         btnPause->setEnabled(false);
         SetTitle(" [Stopping...]");
         sbStatus->showMessage("Stopping...");
-        converter_->StopConvert();
+        runner_->Stop();
         return;
     }
 
@@ -669,7 +175,7 @@ void TfrmMain::btnConvertClick() {
         return;
     }
     const QString preset = selFormat->currentText();
-    if (converter_->TaskCount() == 0 || Cancelled) {
+    if (Converter().TaskCount() == 0 || Cancelled) {
         bool rest = false;
         if (const int remaining = RemainingAfterStop(); remaining >= 0) {
             // After a Stop: the files not converted yet, unless the user wants all again.
@@ -711,8 +217,7 @@ void TfrmMain::btnConvertClick() {
     settings.SameFolder = chkSameFolder->isChecked();
     settings.OutputFolder = txtOutput->text().toStdString();
     settings.Choices = app::ChoicesForPreset(settings.PresetText, Choices);
-    app::TConversionDriver driver(*converter_);
-    driver.ConfigureOutputs(sources, settings);
+    runner_->ConfigureOutputs(sources, settings);
     QStringList refused;
     for (size_t i = 0; i < sources.size(); ++i) {
         const int row = rowOfSource[i];
@@ -732,38 +237,26 @@ void TfrmMain::btnConvertClick() {
     if (!refused.isEmpty())
         dialogs_.Plain(this, QString(app::MSG_ERROR_FOUND) + "\n\n" + refused.join('\n'));
     // Nothing left to run: no end report would come, so the window stays idle.
-    if (converter_->TaskCount() == 0) {
+    if (Converter().TaskCount() == 0) {
         if (lvFiles->rowCount() > 0)
             SetTitle(" [Ready]");
         return;
     }
 
-    std::string journalError;
-    journal_->End();
-    if (!journal_->Begin(
-            app::JournalOf("mobivert", settings, spnConversions->value(), sources, *converter_),
-            journalError))
-        std::fprintf(stderr, "mobivert: %s\n", journalError.c_str());
-
-    ++generation_;
-    fileClocks_.clear();
-    batchClock_.Start(converter_->TaskCount(), Now());
-    // Each file counts for the work it holds, so that one long file is not a seventh of a
-    // batch of seven.
+    // Each file counts for the work it holds.
     std::vector<app::TSourceWork> works;
     for (int row : rowOfSource)
         works.push_back(lvFiles->Work(row));
-    const std::vector<double> weights = app::WorkWeights(works);
-    for (size_t i = 0; i < rowOfSource.size(); ++i)
-        if (const int task = lvFiles->Task(rowOfSource[i]); task >= 0)
-            batchClock_.SetWeight(task, weights[i]);
+    std::string journalError;
+    if (!runner_->Begin("mobivert", settings, spnConversions->value(), sources, journalError,
+                        works))
+        std::fprintf(stderr, "mobivert: %s\n", journalError.c_str());
+
     followedRow_ = -1;
     following_ = true;
-    converted_ = 0;
-    failed_ = refused.size();
-    canceled_ = 0;
+    refused_ = refused.size();
     closeWhenStopped_ = false;
-    converter_->StartConvert(spnConversions->value());
+    runner_->Start(spnConversions->value());
     Cancelled = false;
     state_ = TWindowState::Converting;
     SetTitle(" [Converting...]");
@@ -779,14 +272,14 @@ void TfrmMain::btnConvertClick() {
 void TfrmMain::btnPauseClick() {
     if (state_ != TWindowState::Converting && state_ != TWindowState::Paused)
         return;
-    if (btnPause->text() == CAPTION_PAUSE) {
-        converter_->PauseConvert();
+    if (state_ == TWindowState::Converting) {
+        runner_->Pause();
         btnPause->setText(CAPTION_RESUME);
         SetTitle(" [Paused]");
         state_ = TWindowState::Paused;
         ShowPausedRows(true);
     } else {
-        converter_->ResumeConvert();
+        runner_->Resume();
         btnPause->setText(CAPTION_PAUSE);
         SetTitle(" [Converting...]");
         state_ = TWindowState::Converting;
@@ -796,10 +289,6 @@ void TfrmMain::btnPauseClick() {
 }
 
 void TfrmMain::ShowPausedRows(bool paused) {
-    const qint64 now = Now();
-    paused ? batchClock_.Pause(now) : batchClock_.Resume(now);
-    for (auto& [task, clock] : fileClocks_)
-        paused ? clock.Pause(now) : clock.Resume(now);
     for (int row = 0; row < lvFiles->rowCount(); ++row)
         if (lvFiles->State(row) == TFileState::Running)
             lvFiles->SetProgress(row, lvFiles->Percent(row),
@@ -807,18 +296,13 @@ void TfrmMain::ShowPausedRows(bool paused) {
 }
 
 void TfrmMain::ConverterProgress(int index, int currentDuration, int totalOutputDuration) {
-    // Without a known length there is no percentage to show.
-    if (totalOutputDuration <= 0)
-        return;
-    int row = lvFiles->RowOfTask(index);
+    runner_->TaskProgress(index, currentDuration, totalOutputDuration);
+}
+
+void TfrmMain::TaskProgress(int task, int, const app::TFileFigures& figures) {
+    const int row = lvFiles->RowOfTask(task);
     if (row < 0)
         return;
-    // A report queued before the row's end report arrived changes nothing after it.
-    if (app::HasEnded(lvFiles->State(row)))
-        return;
-    const app::TFileFigures figures =
-        fileClocks_[index].Update(currentDuration, totalOutputDuration, Now());
-    batchClock_.FileProgress(index, figures.Percent / 100.0);
     const QString detail = state_ == TWindowState::Paused
                                ? QString(DETAIL_PAUSED)
                                : FromStd(app::FormatFileFigures(figures));
@@ -869,56 +353,53 @@ void TfrmMain::ShowFailed(int row, const QString& message) {
     lvFiles->SetReason(row, failure.Reason);
 }
 
-void TfrmMain::EndRow(int row, bool finished, bool failed, const QString& message) {
-    if (failed) {
+void TfrmMain::ShowEnd(int row, const app::TBatchFile& file) {
+    const QString message = FromStd(file.Message);
+    switch (file.State) {
+    case TFileState::Failed:
         ShowFailed(row, message);
-        ++failed_;
-    } else if (finished) {
-        // Also when the stop came while the output was being completed. A finished task's
-        // message tells what its output lacks.
-        if (message.isEmpty())
-            lvFiles->SetStatus(row, TFileState::Done, STATUS_DONE);
+        break;
+    case TFileState::Done:
+        lvFiles->SetStatus(row, TFileState::Done, STATUS_DONE);
+        break;
+    case TFileState::Warnings:
+        lvFiles->SetStatus(row, TFileState::Warnings,
+                           QString(STATUS_DONE_WARNINGS) + ": " + message, message);
+        break;
+    default:
+        // The pointer names a partial output that was kept.
+        if (file.PartialOutput)
+            lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED,
+                               "Partial output kept as " + FromStd(file.Published));
         else
-            lvFiles->SetStatus(row, TFileState::Warnings,
-                               QString(STATUS_DONE_WARNINGS) + ": " + message, message);
-        ++converted_;
-    } else {
-        lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED);
-        ++canceled_;
+            lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED);
+        break;
     }
 }
 
 void TfrmMain::ConverterTerminate(int index, bool finished, bool failed, const QString& message) {
-    if (index == -1) {
-        journal_->End();
-        EndBatch();
-        selFormatChange();
+    if (index == -1)
+        runner_->BatchEnd();
+    else
+        runner_->TaskEnded(index, finished, failed, message.toStdString());
+}
+
+void TfrmMain::FileEnded(const app::TBatchFile& file) {
+    const int row = lvFiles->RowOfTask(file.Task);
+    if (row < 0)
         return;
-    }
-    const int row = lvFiles->RowOfTask(index);
-    if (row >= 0 && !app::HasEnded(lvFiles->State(row))) {
-        EndRow(row, finished, failed, message);
-        batchClock_.FileEnded(index);
-        fileClocks_.erase(index);
-    }
-    // The component starts the next task from this task's end; a paused batch holds it too.
-    if (state_ == TWindowState::Paused)
-        converter_->PauseConvert();
+    // The name the output was published under, for opening it.
+    if (!file.Published.empty())
+        lvFiles->SetOutput(row, FromStd(file.Published));
+    ShowEnd(row, file);
     if (state_ != TWindowState::Stopping)
         UpdateStatusBar();
     selFormatChange();
 }
 
-void TfrmMain::EndBatch() {
-    // Rows of the batch that never reported an end did not run.
-    for (int row = 0; row < lvFiles->rowCount(); ++row) {
-        if (lvFiles->Task(row) >= 0 && !app::HasEnded(lvFiles->State(row))) {
-            lvFiles->SetStatus(row, TFileState::Canceled, STATUS_CANCELED);
-            ++canceled_;
-        }
-    }
-    const qint64 elapsed = batchClock_.Figures(Now()).ElapsedMs;
-    const QString summary = BatchSummary(converted_, failed_, canceled_);
+void TfrmMain::BatchEnded(const app::TBatchCounts& counts) {
+    const QString summary =
+        BatchSummary(counts.Converted, counts.Failed + refused_, counts.Canceled);
     SetIdle();
     if (Cancelled) {
         SetTitle(" [Job Canceled]");
@@ -932,20 +413,20 @@ void TfrmMain::EndBatch() {
         ClearTasks();
         LastPreset = selFormat->currentText();
     }
-    sbStatus->showMessage(summary + " in " + FromStd(app::FormatClock(elapsed)));
+    sbStatus->showMessage(summary + " in " + FromStd(app::FormatClock(counts.ElapsedMs)));
     if (closeWhenStopped_) {
         // After this handler has returned.
         QTimer::singleShot(0, this, &QWidget::close);
-        return;
-    }
-    if (!isActiveWindow())
+    } else if (!isActiveWindow()) {
         dialogs_.Notify(this, Cancelled ? "Conversion stopped" : "Conversion finished", summary);
+    }
+    selFormatChange();
 }
 
 void TfrmMain::UpdateStatusBar() {
     if (state_ == TWindowState::Idle || state_ == TWindowState::Stopping)
         return;
-    const app::TBatchFigures f = batchClock_.Figures(Now());
+    const app::TBatchFigures f = runner_->Figures();
     QString text = QString("%1: %2 of %3 files done, %4%, %5 elapsed")
                        .arg(state_ == TWindowState::Paused ? "Paused" : "Converting")
                        .arg(f.Done)
@@ -955,259 +436,6 @@ void TfrmMain::UpdateStatusBar() {
     if (f.LeftMs >= 0 && state_ != TWindowState::Paused)
         text += ", about " + FromStd(app::FormatClock(f.LeftMs)) + " left";
     sbStatus->showMessage(text);
-}
-
-void TfrmMain::AddModernPresets(QComboBox* combo) {
-    // A separator and a heading that cannot be chosen, then the formats of today.
-    combo->insertSeparator(combo->count());
-    combo->addItem(app::MODERN_FORMATS_HEADING);
-    if (auto* model = qobject_cast<QStandardItemModel*>(combo->model()))
-        if (QStandardItem* heading = model->item(combo->count() - 1)) {
-            heading->setFlags(heading->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEnabled));
-            QFont bold = heading->font();
-            bold.setBold(true);
-            heading->setFont(bold);
-        }
-    for (const app::TPreset& preset : app::ModernPresets())
-        combo->addItem(preset.Text);
-}
-
-namespace {
-
-// Items of the format list that are presets of the user's own carry this mark.
-constexpr int kUserPresetRole = Qt::UserRole + 1;
-
-} // namespace
-
-std::string TfrmMain::SelectedPresetText() const {
-    if (selFormat->currentIndex() <= 0)
-        return "";
-    if (const app::TUserPreset* own = SelectedUserPreset())
-        return own->Format;
-    return selFormat->currentText().toStdString();
-}
-
-const app::TUserPreset* TfrmMain::SelectedUserPreset() const {
-    if (!selFormat->currentData(kUserPresetRole).toBool())
-        return nullptr;
-    return app::FindUserPreset(UserPresets, selFormat->currentText().toStdString());
-}
-
-void TfrmMain::ReloadUserPresets() {
-    std::vector<std::string> messages;
-    UserPresets = app::LoadUserPresets(app::UserPresetFolder(configPath_.toStdString()), messages);
-    for (const std::string& message : messages)
-        dialogs_.Information(this, FromStd(message));
-    const QString chosen = selFormat->currentText();
-    const QSignalBlocker quiet(selFormat);
-    // The list ends with the modern presets when there is none of the user's own.
-    const int end = selFormat->findText(app::ModernPresets().back().Text) + 1;
-    while (selFormat->count() > end)
-        selFormat->removeItem(end);
-    if (!UserPresets.empty()) {
-        selFormat->insertSeparator(selFormat->count());
-        selFormat->addItem(app::MY_PRESETS_HEADING);
-        if (auto* model = qobject_cast<QStandardItemModel*>(selFormat->model()))
-            if (QStandardItem* heading = model->item(selFormat->count() - 1)) {
-                heading->setFlags(heading->flags() & ~(Qt::ItemIsSelectable | Qt::ItemIsEnabled));
-                QFont bold = heading->font();
-                bold.setBold(true);
-                heading->setFont(bold);
-            }
-        for (const app::TUserPreset& preset : UserPresets) {
-            selFormat->addItem(FromStd(preset.Name));
-            selFormat->setItemData(selFormat->count() - 1, true, kUserPresetRole);
-        }
-    }
-    const int again = selFormat->findText(chosen);
-    selFormat->setCurrentIndex(again > 0 && !selFormat->itemText(again).isEmpty() ? again : 0);
-}
-
-bool TfrmMain::SaveAsPreset(const app::TStoredChoices& choices) {
-    const std::string format = SelectedPresetText();
-    if (format.empty()) {
-        dialogs_.Information(frmOptions, app::MSG_CHOOSE_FORMAT);
-        return false;
-    }
-    const QString name = dialogs_.AskText(
-        frmOptions, "Name of the preset (the format " + FromStd(format) + " with these options):");
-    if (name.isEmpty())
-        return false;
-    std::string error;
-    if (!app::SaveUserPreset(app::UserPresetFolder(configPath_.toStdString()),
-                             {name.toStdString(), format, choices}, error)) {
-        dialogs_.Information(frmOptions, FromStd(error));
-        return false;
-    }
-    ReloadUserPresets();
-    selFormat->setCurrentIndex(selFormat->findText(name));
-    return true;
-}
-
-void TfrmMain::ImportPreset() {
-    const QStringList files =
-        dialogs_.OpenFiles(frmOptions, {"Corvel Mobivert presets (*.preset)", "All files (*)"});
-    QString last;
-    for (const QString& file : files) {
-        app::TUserPreset preset;
-        std::string error;
-        if (app::ImportUserPreset(app::UserPresetFolder(configPath_.toStdString()),
-                                  file.toStdString(), preset, error))
-            last = FromStd(preset.Name);
-        else
-            dialogs_.Information(frmOptions, FromStd(error));
-    }
-    ReloadUserPresets();
-    if (!last.isEmpty()) {
-        selFormat->setCurrentIndex(selFormat->findText(last));
-        frmOptions->FormShow();
-    }
-}
-
-void TfrmMain::ExportPreset() {
-    const app::TUserPreset* own = SelectedUserPreset();
-    if (!own)
-        return;
-    const QString path = dialogs_.SaveFile(frmOptions, "Corvel Mobivert presets (*.preset)",
-                                           FromStd(own->Name) + ".preset");
-    std::string error;
-    if (!path.isEmpty() && !app::ExportUserPreset(*own, path.toStdString(), error))
-        dialogs_.Information(frmOptions, FromStd(error));
-}
-
-void TfrmMain::selFormatChange() {
-    // A preset of the user's own brings its choices with it when it is chosen (what the
-    // dialog changes afterwards stays until another is chosen).
-    const app::TUserPreset* own = SelectedUserPreset();
-    if (own && own->Name != appliedUserPreset_)
-        Choices = own->Choices;
-    appliedUserPreset_ = own ? own->Name : std::string();
-    // During a batch the button stays disabled with the other controls.
-    btnOptions->setEnabled(state_ == TWindowState::Idle &&
-                           app::PresetAcceptsOptions(SelectedPresetText()));
-    ShowOverrides();
-}
-
-QString TfrmMain::OverridesText() const {
-    const std::string preset = SelectedPresetText();
-    if (preset.empty())
-        return QString();
-    const bool video = !app::PresetIsAudioOnly(preset);
-    const app::TStoredChoices choices = app::ChoicesForPreset(preset, Choices);
-    const std::string applied = app::IsModernPreset(preset)
-                                    ? app::DescribeModernChoices(choices, video)
-                                    : app::DescribeChoices(choices, video);
-    return applied.empty() ? QString() : "Options: " + FromStd(applied);
-}
-
-void TfrmMain::ShowOverrides() {
-    const QString text = OverridesText();
-    lblOverrides->setText(text);
-    lblOverrides->setVisible(!text.isEmpty());
-}
-
-void TfrmMain::ListMenuRequested(const QPoint& at) {
-    const int row = lvFiles->rowAt(at.y());
-    if (row >= 0 && !lvFiles->SelectedRows().contains(row))
-        lvFiles->selectRow(row);
-    const bool written = HasOutput(lvFiles->SelectedRow());
-    actOpenOutput->setEnabled(written);
-    actOpenFolder->setEnabled(written);
-    mnuList->popup(lvFiles->viewport()->mapToGlobal(at));
-}
-
-bool TfrmMain::HasOutput(int row) const {
-    const QString output = lvFiles->Output(row);
-    return app::WasConverted(lvFiles->State(row)) && !output.isEmpty() && QFileInfo::exists(output);
-}
-
-void TfrmMain::OpenOutput(int row) {
-    const QString output = lvFiles->Output(row);
-    if (HasOutput(row) && !dialogs_.Open(output))
-        dialogs_.Information(this, "No program on this desktop opens this file:\n" + output);
-}
-
-void TfrmMain::OpenOutputFolder(int row) {
-    const QString output = lvFiles->Output(row);
-    if (HasOutput(row))
-        OpenFolder(QFileInfo(output).absolutePath());
-}
-
-void TfrmMain::OpenFolder(const QString& folder) {
-    if (dialogs_.Open(folder))
-        return;
-    if (!QFileInfo(folder).isDir())
-        dialogs_.Information(this, "The folder does not exist yet; the first conversion into it "
-                                   "creates it:\n" +
-                                       folder);
-    else
-        dialogs_.Information(this, "No file manager on this desktop opens this folder:\n" + folder);
-}
-
-void TfrmMain::btnOptionsClick() {
-    // Video choices mean nothing to an audio output.
-    const std::string preset = SelectedPresetText();
-    frmOptions->SetPreset(app::FindPreset(preset));
-    frmOptions->SetExportApplies(SelectedUserPreset() != nullptr);
-    frmOptions->SetVideoApplies(!app::PresetIsAudioOnly(preset));
-    // Modal, but the caller does not wait in a loop of its own.
-    frmOptions->setWindowModality(Qt::ApplicationModal);
-    // Over the middle of the window, wherever the window is.
-    QRect place(QPoint(), frmOptions->size());
-    place.moveCenter(frameGeometry().center());
-    // Kept on the screen when the window is near its edge.
-    if (const QScreen* screen = this->screen()) {
-        const QRect area = screen->availableGeometry();
-        place.moveLeft(std::clamp(place.left(), area.left(),
-                                  std::max(area.left(), area.right() - place.width() + 1)));
-        place.moveTop(std::clamp(place.top(), area.top(),
-                                 std::max(area.top(), area.bottom() - place.height() + 1)));
-    }
-    frmOptions->move(place.topLeft());
-    frmOptions->show();
-    frmOptions->raise();
-    frmOptions->activateWindow();
-}
-
-// ---- Output folder, settings, help ----
-
-void TfrmMain::btnFolderChangeClick() {
-    if (!txtOutput->isEnabled())
-        return;
-    const QString folder = dialogs_.ChooseFolder(this, "Select an Output Folder:");
-    if (!folder.isEmpty())
-        txtOutput->setText(QDir::toNativeSeparators(folder));
-}
-
-void TfrmMain::btnBrowseClick() {
-    OpenFolder(txtOutput->text());
-}
-
-void TfrmMain::chkSameFolderClick() {
-    const bool own = !chkSameFolder->isChecked();
-    const bool idle = state_ == TWindowState::Idle;
-    txtOutput->setEnabled(own && idle);
-    btnFolderChange->setEnabled(txtOutput->isEnabled());
-    btnBrowse->setEnabled(own);
-}
-
-QString TfrmMain::HelpFile() const {
-    const QString beside = AppDir + "help.html";
-    const QString installed = QDir::cleanPath(AppDir + "../share/mobivert/help.html");
-    if (!QFileInfo::exists(beside) && QFileInfo::exists(installed))
-        return installed;
-    return beside;
-}
-
-void TfrmMain::suiFormMainTitleBarHelpBtnClick() {
-    const QString file = HelpFile();
-    if (dialogs_.Open(file))
-        return;
-    // Without a browser on the desktop the page is shown here.
-    if (QFileInfo::exists(file))
-        frmHelp->ShowPage(file);
-    else
-        dialogs_.Information(this, "The help page is not installed:\n" + file);
 }
 
 void TfrmMain::ConnectSettings() {

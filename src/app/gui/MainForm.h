@@ -3,18 +3,14 @@
 // controls and the buttons that run a batch through the converter component.
 
 #include "app/gui/Dialogs.h"
-#include "app/shared/BatchJournal.h"
-#include "app/shared/ProgressClock.h"
+#include "app/shared/BatchRunner.h"
 #include "app/shared/StoredChoices.h"
 #include "app/shared/UserPresets.h"
 #include "converter/AVConverter.h"
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <atomic>
-#include <map>
 #include <memory>
 
 class QAction;
@@ -48,9 +44,25 @@ QStringList FilesFromArguments(const QStringList& arguments);
 // "3 files converted, 1 failed", with "canceled" when any was.
 QString BatchSummary(int converted, int failed, int canceled);
 
+// The button that starts a batch, and stops it while it runs.
+inline constexpr const char* CAPTION_CONVERT = "&Convert!";
+inline constexpr const char* CAPTION_STOP = "&Stop";
+// The button that holds a running batch, and lets it go on.
+inline constexpr const char* CAPTION_PAUSE = "&Pause";
+inline constexpr const char* CAPTION_RESUME = "Res&ume";
+
+// A row's status: waiting, then how its file ended.
+inline constexpr const char* STATUS_READY = "Ready";
+inline constexpr const char* STATUS_DONE = "Done";
+inline constexpr const char* STATUS_DONE_WARNINGS = "Done (warnings)";
+inline constexpr const char* STATUS_FAILED = "Failed";
+inline constexpr const char* STATUS_CANCELED = "Canceled";
+// A running row's detail while the batch is held.
+inline constexpr const char* DETAIL_PAUSED = "Paused";
+
 enum class TWindowState { Idle, Converting, Paused, Stopping };
 
-class TfrmMain : public QWidget {
+class TfrmMain : public QWidget, private app::TBatchListener {
     Q_OBJECT
 public:
     // The settings are read from and written to configPath; the libraries are loaded from
@@ -63,7 +75,7 @@ public:
     static bool FormCanResize(int width, int height) { return width > 630 && height > 432; }
 
     TWindowState State() const { return state_; }
-    converter::TAVConverter& Converter() { return *converter_; }
+    converter::TAVConverter& Converter() { return runner_->Converter(); }
     // Files added as the Add button adds the files chosen in the open dialog.
     void AddFiles(const QStringList& files);
     // The help page: help.html beside the program, or where the install put it.
@@ -134,7 +146,7 @@ public slots:
     // the options dialog's choices to the settings file (each change does so at once).
     void SaveSettings();
 
-    // The component's events, on this window's thread.
+    // The component's events, on this window's thread (the batch runner delivers them).
     void ConverterProgress(int index, int currentDuration, int totalOutputDuration);
     void ConverterTerminate(int index, bool finished, bool failed, const QString& message);
 
@@ -144,7 +156,6 @@ protected:
 
 private:
     void BuildControls();
-    void ConnectConverter();
     bool LoadLibraries();
     // A task for the file when the probe can open it and the component takes it; -1 otherwise,
     // with the reason. The source's length and size go to work.
@@ -175,12 +186,14 @@ private:
     void ListMenuRequested(const QPoint& at);
     // Whether the row was converted and its output is still there.
     bool HasOutput(int row) const;
-    // The row ends as its end report says; the counts for the batch's summary follow.
-    void EndRow(int row, bool finished, bool failed, const QString& message);
-    void EndBatch();
+    // The row says how its file ended.
+    void ShowEnd(int row, const app::TBatchFile& file);
+    // What the batch runner reports.
+    void TaskProgress(int task, int currentMs, const app::TFileFigures& figures) override;
+    void FileEnded(const app::TBatchFile& file) override;
+    void BatchEnded(const app::TBatchCounts& counts) override;
     void UpdateStatusBar();
     void ShowPausedRows(bool paused);
-    qint64 Now() const { return clock_.elapsed(); }
 
     TDialogs& dialogs_;
     // The preset of the user's own whose choices were taken last.
@@ -188,25 +201,15 @@ private:
     QString configPath_;
     QString libraryFolder_;
     TWindowState state_ = TWindowState::Idle;
-    // Events carry the generation they were raised in; a newer set of tasks makes them stale.
-    std::atomic<int> generation_{0};
-    std::atomic<bool> closing_{false};
     // The user closed the window during a batch: it closes when the stopped batch has ended.
     bool closeWhenStopped_ = false;
     int followedRow_ = -1;
     bool following_ = true;
     bool scrollingToRow_ = false;
-    QElapsedTimer clock_;
     QTimer* statusTimer_;
-    app::TBatchClock batchClock_;
-    std::map<int, app::TFileClock> fileClocks_;
-    int converted_ = 0;
-    int failed_ = 0;
-    int canceled_ = 0;
-    std::unique_ptr<converter::TAVConverter> converter_;
-    // The running batch's record, kept until the batch ends so that a killed window's batch can
-    // be resumed at the next start.
-    std::unique_ptr<app::TBatchJournal> journal_ = std::make_unique<app::TBatchJournal>();
+    // Rows refused when the batch was set up: they count as failed in its summary.
+    int refused_ = 0;
+    std::unique_ptr<app::TBatchRunner> runner_;
 };
 
 } // namespace mobivert::gui
