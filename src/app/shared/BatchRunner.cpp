@@ -41,6 +41,13 @@ void TBatchRunner::ConnectConverter() {
         converter_->OnLog = [this](int task, converter::TLogLevel level, const std::string& text) {
             if (closing_)
                 return;
+            // A line of the tasks' set-up is logged on the owner's own thread, before Begin
+            // opens the batch: it is shown at once, since a posted one would come after Begin
+            // and be dropped as a report of the batch before.
+            if (std::this_thread::get_id() == owner_) {
+                listener_.TaskLog(task, level, text);
+                return;
+            }
             const int generation = generation_;
             post_([this, generation, task, level, text] {
                 if (generation == generation_)

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace mobivert::app {
@@ -135,6 +136,8 @@ private:
     // Events carry the generation they were raised in; a newer set of tasks makes them stale.
     std::atomic<int> generation_{0};
     std::atomic<bool> closing_{false};
+    // The thread that made the runner: the owner's.
+    const std::thread::id owner_ = std::this_thread::get_id();
     bool paused_ = false;
     bool stopping_ = false;
     std::vector<TBatchFile> files_; // by task
