@@ -23,7 +23,8 @@ if [ ! -f "$fixtures/.stamp" ]; then
     fixtures=build-fuzz/fixtures
 fi
 
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+# Dynamic TLS is not followed by the leak checker; see scripts/test.sh.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 mkdir -p build-fuzz/corpus/options build-fuzz/corpus/conversion build-fuzz/findings
 
