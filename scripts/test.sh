@@ -36,12 +36,12 @@ cmake --build "$build_dir"
 
 export QT_QPA_PLATFORM=offscreen
 if [ -n "$sanitize" ]; then
-    # Fail on the first error. The leak checker does not follow __tls_get_addr: this GCC's
-    # sanitizer guesses a dynamic TLS block's extent from the 16 bytes before it whenever the
-    # block starts 16 bytes into a page, and a block of a library the FFmpeg libraries pull in at
-    # run time (GnuTLS) sometimes does; the leak check at exit then reads a made-up range and
-    # dies. Blocks of dynamic TLS are then not searched for pointers, which only libraries loaded
-    # after start-up have.
+    # Fail on the first error. The leak checker does not follow __tls_get_addr: GCC 12's
+    # sanitizer guesses the extent of a thread-local block that starts 16 bytes into a page
+    # from the 16 bytes before it, and the block of GnuTLS (loaded at run time with the FFmpeg
+    # libraries) sometimes starts there, so the leak check at exit read a made-up range and
+    # crashed. Only libraries loaded after start-up have such blocks; they go unsearched for
+    # pointers, everything else is searched as before.
     export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0}"
     export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 fi
