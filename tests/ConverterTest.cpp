@@ -57,15 +57,16 @@ protected:
         EXPECT_TRUE(converter.SetOutputFile(index, out, &output)) << converter.LastError();
         return index;
     }
-    // Three copies of a tone, the first read at its own pace (a second), started in the batch's
-    // pre-loaded worker; its pid.
+    // Three copies of a tone, the first read at its own pace (a second), started one at a time
+    // in the batch's pre-loaded worker; its pid.
     pid_t StartThreeBehindAPreloadedWorker() {
         converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
         AddCopyTask("tone.mp3", true);
         AddCopyTask("tone.mp3");
         AddCopyTask("tone.mp3");
         converter.StartConvert(1);
-        return converter.WorkerStarterPid();
+        const std::vector<pid_t> workers = converter.WorkerPids();
+        return workers.size() == 1 ? workers[0] : -1;
     }
 
     // No tasks and no end reports, with each conversion in a worker process or in this one.
@@ -739,89 +740,122 @@ std::vector<std::pair<pid_t, std::string>> ChildProcesses() {
     return children;
 }
 
-// Once a batch has ended, the only process left that this one has to wait for is the batch's
-// pre-loaded worker: no task's process and no process of a replaced worker stays behind.
-void ExpectOnlyChild(pid_t starter) {
+// Once a batch has ended, the only processes left that this one has to wait for are the batch's
+// pre-loaded workers: no process of a replaced worker stays behind.
+void ExpectOnlyChildren(const std::vector<pid_t>& workers) {
     std::vector<pid_t> others;
     for (const auto& [pid, arguments] : ChildProcesses())
-        if (pid != starter)
+        if (std::find(workers.begin(), workers.end(), pid) == workers.end())
             others.push_back(pid);
     EXPECT_THAT(others, ::testing::IsEmpty());
 }
 
-// Every task converted (the three and the batch's end) and a pre-loaded worker other than the
-// first serves the batch; no process of a replaced one is left.
-void ExpectAllConvertedByAReplacement(TAVConverter& converter, ConverterEvents& events,
-                                      const std::vector<std::string>& outputs, pid_t first) {
-    // Asked before the events' lock is taken: the converter's own lock comes first.
-    const pid_t replacement = converter.WorkerStarterPid();
-    std::lock_guard lock(events.Mutex);
-    ASSERT_EQ(events.Terminates.size(), 4u);
-    for (const TerminateRecord& t : events.Terminates)
-        EXPECT_TRUE(t.Finished && !t.Exception) << t.Index << ": " << t.Message;
+// The tasks' ends as the converter raised them: true for each that converted.
+std::vector<bool> Converted(ConverterEvents& events) {
+    std::vector<bool> converted;
+    for (const TerminateRecord& t : events.TaskEnds())
+        converted.push_back(t.Finished && !t.Exception);
+    return converted;
+}
+
+// One pre-loaded worker, other than the first, serves the rest of the batch, and no process of
+// a replaced one is left.
+void ExpectServedByAReplacement(TAVConverter& converter, pid_t first) {
+    const std::vector<pid_t> workers = converter.WorkerPids();
+    ASSERT_EQ(workers.size(), 1u);
+    EXPECT_NE(workers[0], first);
+    ExpectOnlyChildren(workers);
+}
+
+TEST_F(ConverterTest, TasksRunOneAfterAnotherInOnePreloadedWorkerOfItsOwnGroup) {
+    const pid_t worker = StartThreeBehindAPreloadedWorker();
+    ASSERT_GT(worker, 0);
+    // Out of this process's group, which a terminal's Ctrl+C reaches.
+    EXPECT_EQ(getpgid(worker), worker);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    EXPECT_EQ(Converted(events), (std::vector<bool>{true, true, true}));
     for (const std::string& out : outputs)
         EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
-    EXPECT_GT(replacement, 0);
-    EXPECT_NE(replacement, first);
-    ExpectOnlyChild(replacement);
+    // No process was started for a task: the one worker served them all and waits for more.
+    EXPECT_EQ(converter.WorkerPids(), std::vector<pid_t>{worker});
+    ExpectOnlyChildren({worker});
 }
 
-// The first task's process once it is a child of this one (so it is waited for here), forked
-// from the pre-loaded worker (so it carries that one's arguments); -1 when none came.
-pid_t AwaitForkedTask(pid_t starter) {
-    const std::string forked = std::string(MOBIVERT_WORKER_PROGRAM) + " --serve";
-    for (int tries = 0; tries < 200; ++tries) {
-        for (const auto& [pid, arguments] : ChildProcesses())
-            if (pid != starter && arguments == forked)
-                return pid;
-        std::this_thread::sleep_for(5ms);
+TEST_F(ConverterTest, AWorkerKilledInItsTaskFailsThatTaskAloneAndANewOneServesTheRest) {
+    const pid_t first = StartThreeBehindAPreloadedWorker();
+    ASSERT_GT(first, 0);
+    ASSERT_TRUE(events.WaitProgressOrEnd(0, 10s));
+    kill(first, SIGKILL);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    EXPECT_EQ(Converted(events), (std::vector<bool>{false, true, true}));
+    EXPECT_THAT(events.EndOf(0).Message,
+                testing::StartsWith("the conversion stopped unexpectedly: SIGKILL"));
+    EXPECT_FALSE(std::filesystem::exists(outputs[0]));
+    ExpectServedByAReplacement(converter, first);
+}
+
+TEST_F(ConverterTest, AWorkerThatMisbehavesIsReplacedAndEveryTaskConverts) {
+    struct Case {
+        const char* What;
+        int Signal;        // sent to the first worker as the batch starts
+        const char* Fault; // the worker's injected misbehaviour
+    };
+    // Stopped, it never answers the first task's request; lingering, it finds itself unfit
+    // after the first task (a thread outlived it) and ends instead of taking the second.
+    for (const Case& c : {Case{"stops answering", SIGSTOP, ""},
+                          Case{"leaves a thread behind", 0, "linger:tone.mp3"}}) {
+        SCOPED_TRACE(c.What);
+        StartOver(true);
+        outputs.clear();
+        pid_t first = -1;
+        bool ended = false;
+        {
+            ScopedVariable fault("MOBIVERT_WORKER_FAULT", c.Fault);
+            first = StartThreeBehindAPreloadedWorker();
+            ASSERT_GT(first, 0);
+            if (c.Signal)
+                kill(first, c.Signal);
+            ended = events.WaitBatchEnd(60s);
+        }
+        ASSERT_TRUE(ended);
+        EXPECT_EQ(Converted(events), (std::vector<bool>{true, true, true}));
+        for (const std::string& out : outputs)
+            EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
+        // A lingering worker retires after each task it served.
+        if (!*c.Fault)
+            ExpectServedByAReplacement(converter, first);
+        else
+            EXPECT_THAT(converter.WorkerPids(), testing::Not(testing::Contains(first)));
+        ExpectOnlyChildren(converter.WorkerPids());
     }
-    return -1;
 }
 
-TEST_F(ConverterTest, TasksRunForkedFromOnePreloadedWorkerThatIsReplacedWhenItGoes) {
-    const pid_t starter = StartThreeBehindAPreloadedWorker();
-    ASSERT_GT(starter, 0);
-    const pid_t task = AwaitForkedTask(starter);
-    ASSERT_GT(task, 0);
-    // The pre-loaded worker goes: the running task is not touched, the next ones still run in
-    // the processes of a new one.
-    kill(starter, SIGKILL);
-    ASSERT_TRUE(events.WaitBatchEnd());
-    ExpectAllConvertedByAReplacement(converter, events, outputs, starter);
-}
-
-TEST_F(ConverterTest, AForkedTaskRunsInAProcessGroupOfItsOwn) {
-    // Out of the pre-loaded worker's group, whose leftovers are waited for when it goes, and
-    // out of this process's, which a terminal's Ctrl+C reaches.
-    const pid_t starter = StartThreeBehindAPreloadedWorker();
-    ASSERT_GT(starter, 0);
-    const pid_t task = AwaitForkedTask(starter);
-    ASSERT_GT(task, 0);
-    // Its group is given once the converter has its pid, just after it appears here.
-    pid_t group = -1;
-    for (int tries = 0; tries < 200 && (group = getpgid(task)) != task; ++tries)
-        std::this_thread::sleep_for(5ms);
-    EXPECT_EQ(group, task);
-    EXPECT_EQ(getpgid(starter), starter);
-    ASSERT_TRUE(events.WaitBatchEnd());
-    ExpectOnlyChild(converter.WorkerStarterPid());
-}
-
-TEST_F(ConverterTest, APreloadedWorkerThatStopsAnsweringIsReplacedAndTheTasksStillConvert) {
-    const pid_t starter = StartThreeBehindAPreloadedWorker();
-    ASSERT_GT(starter, 0);
-    // Stopped, it takes the next request and never answers: the task that asked runs in a
-    // fresh program, and a new pre-loaded worker serves the one after; the stopped one is
-    // killed and waited for.
-    ASSERT_EQ(kill(starter, SIGSTOP), 0);
-    ASSERT_TRUE(events.WaitBatchEnd(60s));
-    ExpectAllConvertedByAReplacement(converter, events, outputs, starter);
+TEST_F(ConverterTest, AStopThatAHungWorkerIgnoresEndsTheWorkerAndTheTaskAsStopped) {
+    converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+    AddCopyTask("sample.mp4", true); // three seconds at its own pace
+    converter.StartConvert(1);
+    ASSERT_TRUE(events.WaitProgressOrEnd(0, 10s));
+    const std::vector<pid_t> workers = converter.WorkerPids();
+    ASSERT_EQ(workers.size(), 1u);
+    kill(workers[0], SIGSTOP);
+    converter.StopConvert();
+    ASSERT_TRUE(events.WaitBatchEnd(20s));
+    const TerminateRecord end = events.EndOf(0);
+    EXPECT_FALSE(end.Finished);
+    EXPECT_FALSE(end.Exception) << end.Message;
+    bool said = false;
+    for (const LogRecord& log : events.LogLines())
+        said |= log.Index == 0 && log.Text == "The worker did not stop when asked and was ended";
+    EXPECT_TRUE(said);
+    EXPECT_FALSE(std::filesystem::exists(outputs[0]));
+    // The hung worker was killed and waited for.
+    EXPECT_THAT(converter.WorkerPids(), testing::IsEmpty());
+    ExpectOnlyChildren({});
 }
 
 TEST_F(ConverterTest, APreloadedWorkerThatDiesBeforeAnsweringLeavesNoProcessBehind) {
-    // Each pre-loaded worker forks the task's process and ends before it passes its pid on: the
-    // task runs in a fresh program, and the process forked for it is waited for all the same.
+    // Each pre-loaded worker ends on the task's request before it answers: the task runs in the
+    // worker program started for it, and every worker that went is waited for.
     converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
     AddCopyTask("tone.mp3");
     AddCopyTask("tone.mp3");
@@ -832,14 +866,10 @@ TEST_F(ConverterTest, APreloadedWorkerThatDiesBeforeAnsweringLeavesNoProcessBehi
         ended = events.WaitBatchEnd();
     }
     ASSERT_TRUE(ended);
-    {
-        std::lock_guard lock(events.Mutex);
-        for (const TerminateRecord& t : events.Terminates)
-            EXPECT_TRUE(t.Finished && !t.Exception) << t.Index << ": " << t.Message;
-    }
+    EXPECT_EQ(Converted(events), (std::vector<bool>{true, true}));
     for (const std::string& out : outputs)
         EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
-    ExpectOnlyChild(converter.WorkerStarterPid());
+    ExpectOnlyChildren(converter.WorkerPids());
 }
 
 // The order in which the tasks' first log lines arrived: the order they started in.

@@ -1,6 +1,6 @@
 #include "converter/AVConverter.h"
 #include "converter/FFmpegTask.h"
-#include "converter/WorkerStarter.h"
+#include "converter/WorkerPool.h"
 
 #include "binding/AVLibs.h"
 #include "binding/AVUtilHlpr.h"

@@ -24,7 +24,7 @@ class TCustomFFmpeg;
 
 namespace mobivert::converter {
 
-class TWorkerStarter;
+class TWorkerPool;
 
 class TCustomAVConverter {
 public:
@@ -94,8 +94,8 @@ public:
     // task does when RunInWorkers is false or the program is missing (said once in the log).
     bool RunInWorkers = true;
     std::string WorkerProgram;
-    // The process id of the batch's pre-loaded worker, -1 when there is none.
-    pid_t WorkerStarterPid();
+    // The process ids of the batch's pre-loaded workers, idle and busy.
+    std::vector<pid_t> WorkerPids();
 
     // Synchronous mode runs each task from the owner's thread, 100 ms after the previous one
     // ended: the owner supplies how a call is posted to its thread after a delay.
@@ -136,8 +136,8 @@ private:
     std::string WorkerProgramFor(TFFmpeg& task);
     // The worker program tasks run in, empty when they run in this process.
     std::string BatchWorkerProgram() const;
-    // A pre-loaded worker for the batch's tasks, when they run in workers.
-    void PrepareStarter();
+    // Pre-loaded workers for the batch's tasks, when they run in workers.
+    void PrepareWorkers();
     // The order the batch's tasks start in.
     std::vector<int> StartOrder();
     void StartNextTask();
@@ -166,8 +166,8 @@ private:
     std::string libraryDirectory_;
     bool versionedNames_ = true;
     bool missingWorkerLogged_ = false;
-    // The batch's pre-loaded worker (started with the batch, replaced when it has gone).
-    std::shared_ptr<TWorkerStarter> starter_;
+    // The batch's pre-loaded workers (started with the batch, each replaced when it has gone).
+    std::shared_ptr<TWorkerPool> workers_;
 };
 
 class TAVConverter : public TCustomAVConverter {

@@ -12,7 +12,7 @@
 #include "converter/TaskList.h"
 #include "converter/WorkFile.h"
 #include "converter/WorkerProtocol.h"
-#include "converter/WorkerStarter.h"
+#include "converter/WorkerPool.h"
 #include "engine/session/FFmpeg.h"
 
 #include <memory>
@@ -98,8 +98,8 @@ public:
     TWorkerRunSettings WorkerSettings;
     // The demuxer the last opening of the input found (empty before one succeeded).
     std::string ProbedFormat;
-    // The batch's pre-loaded worker that forks the run's process, when there is one.
-    std::shared_ptr<TWorkerStarter> Starter;
+    // The batch's pre-loaded workers, one of which runs the task when they can be had.
+    std::shared_ptr<TWorkerPool> Workers;
     // A task run inside a worker for another converter: that converter's count of conversions
     // at once (0: this component's own).
     int32_t OwnerConcurrentRuns = 0;

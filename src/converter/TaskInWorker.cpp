@@ -7,6 +7,7 @@
 #include "engine/session/FFMpegException.h"
 
 #include <cerrno>
+#include <chrono>
 #include <poll.h>
 #include <sys/stat.h>
 
@@ -16,6 +17,9 @@ namespace {
 
 // How often the run looks at stop and pause requests while the worker is silent.
 constexpr int CONTROL_POLL_MS = 20;
+// How long a worker asked to stop may go on before it is ended: a run stops at its next
+// packet, so only a worker that hangs (or was stopped by a signal) takes longer.
+constexpr auto STOP_GRACE = std::chrono::seconds(5);
 
 struct FileState {
     bool Exists = false;
@@ -114,7 +118,7 @@ void TFFmpeg::RunInWorker() {
     FileState before = StateOf(OutputFileName);
     TWorkerProcess worker;
     std::string error;
-    if (!worker.Start(WorkerProgram, error, OutputDescriptor, Starter.get()))
+    if (!worker.Start(WorkerProgram, error, OutputDescriptor, Workers.get()))
         throw engine::FFMpegException(error);
     // A worker that dies at once shows as the end of its reports below.
     WriteAll(worker.Socket(), JobText(job));
@@ -122,10 +126,17 @@ void TFFmpeg::RunInWorker() {
     TLineReader reader;
     bool ended = false;
     bool stopSent = false;
+    bool unreadable = false;
     std::string lastLine;
+    std::chrono::steady_clock::time_point stopDeadline;
     pollfd watch{worker.Socket(), POLLIN, 0};
-    for (;;) {
+    while (!ended) {
+        const bool stopWasSent = stopSent;
         ForwardControls(worker.Socket(), stopSent);
+        if (stopSent && !stopWasSent)
+            stopDeadline = std::chrono::steady_clock::now() + STOP_GRACE;
+        if (stopSent && std::chrono::steady_clock::now() >= stopDeadline)
+            break;
         int ready = poll(&watch, 1, CONTROL_POLL_MS);
         if (ready < 0 && errno != EINTR)
             break;
@@ -135,20 +146,35 @@ void TFFmpeg::RunInWorker() {
             break;
         std::string line;
         TWorkerReport report;
-        while (reader.Next(line)) {
-            if (ReadReport(line, report))
+        while (!ended && reader.Next(line)) {
+            if (ReadReport(line, report)) {
                 HandleReport(report, ended, lastLine);
-            else
+            } else {
+                unreadable = true;
                 Log(1, "The worker sent a line that cannot be read: " + Escape(line));
+            }
         }
     }
-    int status = worker.Wait();
-    if (!ended) {
-        // A work file is the end step's to remove; an output written by name goes here.
-        if (OutputDescriptor < 0)
-            RemoveOutputOfDeadWorker(OutputFileName, before);
-        throw engine::FFMpegException(UnexpectedEndMessage(status, lastLine));
+    // Its end report is the last the worker says of the task: a pre-loaded worker is free for
+    // the next one from here, unless it said something that cannot be read.
+    if (ended && !unreadable) {
+        worker.Release();
+        return;
     }
+    const int status = worker.End();
+    if (ended)
+        return;
+    // A work file is the end step's to remove; an output written by name goes here.
+    if (OutputDescriptor < 0)
+        RemoveOutputOfDeadWorker(OutputFileName, before);
+    if (stopSent) {
+        // Asked to stop, it hung instead: the run ends as a stopped one.
+        Log(0, "The worker did not stop when asked and was ended");
+        Finished = false;
+        Failed = false;
+        return;
+    }
+    throw engine::FFMpegException(UnexpectedEndMessage(status, lastLine));
 }
 
 } // namespace mobivert::converter

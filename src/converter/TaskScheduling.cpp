@@ -7,10 +7,8 @@
 #include "converter/LogRouting.h"
 #include "converter/OutputPublishing.h"
 #include "converter/WorkerProcess.h"
-#include "converter/WorkerStarter.h"
+#include "converter/WorkerPool.h"
 #include "engine/session/FFmpegThread.h"
-#include <algorithm>
-#include <numeric>
 
 #include <algorithm>
 #include <chrono>
@@ -42,7 +40,7 @@ void TCustomAVConverter::StartConvert(int threadCount) {
         pendingCount_ = TaskCount();
         startOrder_ = StartOrder();
         runHere = !Threaded() && !PostToOwner;
-        PrepareStarter();
+        PrepareWorkers();
         for (int k = threadCount; !runHere && pendingCount_ > 0;) {
             StartNextTask();
             if (--k <= 0)
@@ -124,9 +122,7 @@ void TCustomAVConverter::StartTask(int index) {
     // Automatic codec threads share the cores among the conversions that run at once.
     task->ConcurrentRuns = Threaded() ? std::max(1, std::min(threadCount_, TaskCount())) : 1;
     task->WorkerProgram = WorkerProgramFor(*task);
-    if (starter_ && !starter_->Alive())
-        PrepareStarter();
-    task->Starter = task->WorkerProgram.empty() ? nullptr : starter_;
+    task->Workers = task->WorkerProgram.empty() ? nullptr : workers_;
     task->WorkerSettings.LibraryDirectory = libraryDirectory_;
     task->WorkerSettings.VersionedNames = versionedNames_;
     task->WorkerSettings.LogLevel = static_cast<int>(logLevel_);
@@ -184,20 +180,19 @@ std::string TCustomAVConverter::BatchWorkerProgram() const {
     return RunInWorkers && program != "none" ? program : std::string();
 }
 
-void TCustomAVConverter::PrepareStarter() {
-    starter_.reset();
+void TCustomAVConverter::PrepareWorkers() {
+    workers_.reset();
     const std::string program = BatchWorkerProgram();
-    if (program.empty() || !IsExecutable(program))
+    if (program.empty() || !IsExecutable(program) || TaskCount() == 0)
         return;
-    auto starter = std::make_shared<TWorkerStarter>();
-    std::string error;
-    if (starter->Start(program, libraryDirectory_, versionedNames_, error))
-        starter_ = std::move(starter);
+    workers_ = std::make_shared<TWorkerPool>(program, libraryDirectory_, versionedNames_);
+    // One for each conversion at once, loading the libraries while the first tasks start.
+    workers_->StartAhead(std::max(1, std::min(threadCount_, TaskCount())));
 }
 
-pid_t TCustomAVConverter::WorkerStarterPid() {
+std::vector<pid_t> TCustomAVConverter::WorkerPids() {
     std::lock_guard lock(lock_);
-    return starter_ ? starter_->Pid() : -1;
+    return workers_ ? workers_->Pids() : std::vector<pid_t>{};
 }
 
 std::string TCustomAVConverter::WorkerProgramFor(TFFmpeg& task) {

@@ -1,6 +1,6 @@
 #include "converter/WorkerProcess.h"
 
-#include "converter/WorkerStarter.h"
+#include "converter/WorkerPool.h"
 
 #include <cerrno>
 #include <csignal>
@@ -34,10 +34,10 @@ bool IsExecutable(const std::string& path) {
            access(path.c_str(), X_OK) == 0;
 }
 
+TWorkerProcess::TWorkerProcess() = default;
+
 TWorkerProcess::~TWorkerProcess() {
-    if (pid_ > 0)
-        kill(pid_, SIGKILL);
-    Wait();
+    End();
 }
 
 pid_t SpawnWorker(const std::string& program, const char* argument, int channel, int outputFd,
@@ -89,23 +89,19 @@ bool MakeChannel(int ends[2], std::string& error) {
 } // namespace
 
 bool TWorkerProcess::Start(const std::string& program, std::string& error, int outputFd,
-                           TWorkerStarter* starter) {
+                           TWorkerPool* pool) {
     int ends[2];
     if (!MakeChannel(ends, error))
         return false;
-    // The pre-loaded worker forks the task's process when it can; a fresh program otherwise.
-    pid_ = starter ? starter->StartTask(ends[1], outputFd) : -1;
-    if (pid_ < 0 && starter) {
-        // A pre-loaded worker that did not answer may still have forked a process holding this
-        // channel: the fresh program gets a channel of its own; the starter ended that one and
-        // waited for what the pre-loaded worker left.
-        close(ends[0]);
+    pool_ = pool;
+    lent_ = pool ? pool->Begin(ends[1], outputFd) : nullptr;
+    if (lent_) {
+        // The worker holds its own copy of its end now.
         close(ends[1]);
-        if (!MakeChannel(ends, error))
-            return false;
+        socket_ = ends[0];
+        return true;
     }
-    if (pid_ < 0)
-        pid_ = SpawnWorker(program, nullptr, ends[1], outputFd, error);
+    pid_ = SpawnWorker(program, nullptr, ends[1], outputFd, error);
     close(ends[1]);
     if (pid_ < 0) {
         close(ends[0]);
@@ -115,7 +111,7 @@ bool TWorkerProcess::Start(const std::string& program, std::string& error, int o
     return true;
 }
 
-int TWorkerProcess::Wait() {
+int TWorkerProcess::WaitForProgram() {
     if (socket_ >= 0) {
         close(socket_);
         socket_ = -1;
@@ -127,6 +123,23 @@ int TWorkerProcess::Wait() {
         pid_ = -1;
     }
     return status;
+}
+
+void TWorkerProcess::Release() {
+    if (lent_)
+        pool_->TakeBack(std::move(lent_));
+    WaitForProgram();
+}
+
+int TWorkerProcess::End() {
+    if (lent_) {
+        const int status = pool_->Discard(std::move(lent_));
+        WaitForProgram();
+        return status;
+    }
+    if (pid_ > 0)
+        kill(pid_, SIGKILL);
+    return WaitForProgram();
 }
 
 std::string UnexpectedEndMessage(int waitStatus, const std::string& lastLogLine) {

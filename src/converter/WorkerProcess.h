@@ -2,12 +2,14 @@
 // A worker process as the converter sees it: the program that runs one task's transcode in a
 // process of its own, so that a library abort or crash ends that task only.
 
+#include <memory>
 #include <string>
 #include <sys/types.h>
 
 namespace mobivert::converter {
 
-class TWorkerStarter;
+class TServingWorker;
+class TWorkerPool;
 
 // The environment variable that names the worker program; "none" (or any path that is not an
 // executable) runs every task in the converter's own process.
@@ -23,10 +25,12 @@ std::string DefaultWorkerProgram();
 // True when path names a file this process may execute.
 bool IsExecutable(const std::string& path);
 
+// The worker that runs one task: a pre-loaded worker lent by the batch's pool, or the program
+// started for the task alone.
 class TWorkerProcess {
 public:
-    TWorkerProcess() = default;
-    // A worker still running is killed and waited for.
+    TWorkerProcess();
+    // A worker still running the task is killed and waited for.
     ~TWorkerProcess();
     TWorkerProcess(const TWorkerProcess&) = delete;
     TWorkerProcess& operator=(const TWorkerProcess&) = delete;
@@ -36,19 +40,26 @@ public:
     // worker gets one end of a socket as descriptor 3, /dev/null as its input and, when
     // outputFd is 0 or more, that open file as descriptor WORKER_OUTPUT_DESCRIPTOR; nothing
     // else. False with the reason in error.
-    // With a starter, the task's process is forked from that pre-loaded worker instead (the
-    // same descriptors, a process group of its own, this thread's nice value); a starter that
-    // cannot do it leaves the start to the program.
+    // With a pool, one of its pre-loaded workers takes the task instead (the same channel and
+    // output, at this thread's nice value); when none can, the program is started for it.
     bool Start(const std::string& program, std::string& error, int outputFd = -1,
-               TWorkerStarter* starter = nullptr);
+               TWorkerPool* pool = nullptr);
     // The converter's end of the socket.
     int Socket() const { return socket_; }
-    // Closes the socket and waits for the worker to end; its wait status.
-    int Wait();
+    // The task ended with its end report: a pre-loaded worker goes back to its pool for the
+    // next task, a program started for the task is waited for.
+    void Release();
+    // The task ended without it: the worker is killed when it still runs, and waited for; its
+    // wait status.
+    int End();
 
 private:
+    int WaitForProgram();
+
     pid_t pid_ = -1;
     int socket_ = -1;
+    TWorkerPool* pool_ = nullptr;
+    std::unique_ptr<TServingWorker> lent_;
 };
 
 // Starts the worker program with channel as its descriptor 3, /dev/null as its input, outputFd

@@ -3,25 +3,29 @@
 // progress and the end report go back on it, and "pause", "resume" and "stop" come in on it
 // while the task runs. A library abort here ends this process, not the converter's batch.
 //
-// Started with "--serve" it is the pre-loaded worker of a batch instead: it loads the libraries
-// once and forks a process like the above for each task the converter asks for.
+// Started with "--serve" it is one of a batch's pre-loaded workers instead: it loads the
+// libraries once and runs task after task as above, each on a channel the converter hands over.
 //
 // MOBIVERT_WORKER_FAULT makes the worker fail on purpose, for tests of the converter's
 // recovery: "start" aborts before anything is opened, "progress" aborts at the first progress
 // report, "no-report" exits without an end report. "POINT:TEXT" limits it to inputs whose file
-// name contains TEXT. "unanswered" makes the pre-loaded worker end after forking a task's
-// process and before it passes the process's pid on.
+// name contains TEXT. "unanswered" makes a pre-loaded worker end on a task's request before it
+// answers; "linger" leaves a thread running after the task, which a pre-loaded worker takes as
+// unfit for another.
 
 #include "converter/AVConverter.h"
 #include "converter/FFmpegTask.h"
 #include "converter/WorkerProtocol.h"
-#include "converter/WorkerStarter.h"
-#include "worker/TaskForking.h"
+#include "converter/WorkerPool.h"
+#include "worker/TaskServing.h"
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -29,20 +33,20 @@ using namespace mobivert::converter;
 
 namespace {
 
-constexpr int CHANNEL = 3;
+// The channel of the task at hand: descriptor 3 in a worker started for one task.
+int channel = 3;
 
 std::mutex sendMutex;
 
 void Report(const std::string& text) {
     std::lock_guard lock(sendMutex);
-    WriteAll(CHANNEL, text);
+    WriteAll(channel, text);
 }
 
 // The failure a run inside the component would report for a refused set-up.
-[[noreturn]] void FailTask(const std::string& message) {
+void FailTask(const std::string& message) {
     Report(LogReportText(-1, message));
     Report(EndReportText(false, true, message));
-    _exit(0);
 }
 
 bool FaultAt(const char* point, const std::string& inputFileName) {
@@ -65,13 +69,14 @@ bool ReadJob(TLineReader& reader, TWorkerJob& job) {
             if (done)
                 return true;
         }
-        if (!reader.Fill(CHANNEL))
+        if (!reader.Fill(channel))
             return false;
     }
 }
 
-// Pause, resume and stop from the converter; when it is gone the run stops as if asked to.
-void FollowControls(TLineReader reader, TAVConverter& converter) {
+// Pause, resume and stop from the converter; when it is gone the run stops as if asked to. Ends
+// when the channel is shut down once the task is over.
+void FollowControls(TLineReader reader, TAVConverter& converter, const std::atomic<bool>& over) {
     for (;;) {
         std::string line;
         while (reader.Next(line)) {
@@ -85,31 +90,41 @@ void FollowControls(TLineReader reader, TAVConverter& converter) {
                 converter.TaskLog(
                     0, 1, "The converter sent a control that cannot be read: " + Escape(line));
         }
-        if (!reader.Fill(CHANNEL)) {
-            converter.StopConvert();
+        if (!reader.Fill(channel)) {
+            if (!over)
+                converter.StopConvert();
             return;
         }
     }
 }
 
-// Runs the one task whose job arrives on the channel; never returns.
-[[noreturn]] void RunTask() {
+// MOBIVERT_WORKER_FAULT=linger: a thread of the task's outlives it.
+void LingerIfAsked(const std::string& inputFileName) {
+    if (FaultAt("linger", inputFileName))
+        std::thread([] { std::this_thread::sleep_for(std::chrono::hours(1)); }).detach();
+}
+
+// Runs the task whose job arrives on the channel, to its end report; false when the job could
+// not be read or the run could not be followed to its end, so this process takes no other.
+bool RunTask(int taskChannel) {
+    channel = taskChannel;
     TLineReader reader;
     TWorkerJob job;
     if (!ReadJob(reader, job)) {
         Report(EndReportText(false, true, MSG_JOB_UNREADABLE));
-        _exit(2);
+        return false;
     }
     if (FaultAt("start", job.InputFileName))
         std::abort();
     bool faultAtProgress = FaultAt("progress", job.InputFileName);
     bool faultAtEnd = FaultAt("no-report", job.InputFileName);
 
-    static TAVConverter converter;
-    converter.RunInWorkers = false;
+    // What the run's end report is waited for with outlives the converter, whose threads raise it.
     std::mutex mutex;
     std::condition_variable changed;
     bool batchEnded = false;
+    TAVConverter converter;
+    converter.RunInWorkers = false;
     converter.OnLog = [](int, TLogLevel level, const std::string& text) {
         Report(LogReportText(static_cast<int>(level) - 1, text));
     };
@@ -132,8 +147,10 @@ void FollowControls(TLineReader reader, TAVConverter& converter) {
         changed.notify_all();
     };
 
-    if (!converter.LoadAVLib(job.LibraryDirectory, job.VersionedNames))
+    if (!converter.LoadAVLib(job.LibraryDirectory, job.VersionedNames)) {
         FailTask(converter.LastError());
+        return true;
+    }
     converter.SetLogLevel(static_cast<TLogLevel>(job.LogLevel));
     converter.SetProgressInterval(job.ProgressIntervalMs);
     converter.SetKnownInput(job.InputFileName, job.KnownInputView);
@@ -142,8 +159,10 @@ void FollowControls(TLineReader reader, TAVConverter& converter) {
     int index =
         converter.AddCheckedTask(job.InputFileName, job.HasInputRecord ? &job.Input : nullptr,
                                  job.OutputFileName, job.HasOutputRecord ? &job.Output : nullptr);
-    if (index < 0)
+    if (index < 0) {
         FailTask(converter.LastError());
+        return true;
+    }
     converter.Tasks(index)->OutputFormatName = job.OutputFormat;
     // The converter created the output's work file and handed it over: the run writes through
     // it, never by a name.
@@ -152,19 +171,27 @@ void FollowControls(TLineReader reader, TAVConverter& converter) {
 
     // Controls are followed once the run exists: a pause sent while the task was being set up
     // then holds it at its first safe point instead of being lost.
+    std::atomic<bool> over{false};
     converter.StartConvert(1);
-    std::thread(FollowControls, std::move(reader), std::ref(converter)).detach();
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return batchEnded; });
-    // Everything is reported and the output is closed; nothing is left to tear down that the
-    // system does not take back.
-    _exit(0);
+    std::thread follower(FollowControls, std::move(reader), std::ref(converter), std::cref(over));
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return batchEnded; });
+    }
+    // Everything is reported and the output is closed: the follower ends with the channel, and
+    // the converter, going, waits for the run's threads.
+    over = true;
+    shutdown(channel, SHUT_RD);
+    follower.join();
+    LingerIfAsked(job.InputFileName);
+    return true;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == WORKER_SERVE_ARGUMENT)
-        return mobivert::worker::ServeTasks(RunTask);
-    RunTask();
+        _exit(mobivert::worker::ServeTasks(RunTask));
+    // A worker started for one task: the system takes back whatever is left.
+    _exit(RunTask(channel) ? 0 : 2);
 }
