@@ -11,8 +11,8 @@
 #include "converter/OutputCheck.h"
 #include "converter/TaskList.h"
 #include "converter/WorkFile.h"
-#include "converter/WorkerProtocol.h"
 #include "converter/WorkerPool.h"
+#include "converter/WorkerProtocol.h"
 #include "engine/session/FFmpeg.h"
 
 #include <memory>

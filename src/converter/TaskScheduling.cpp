@@ -6,8 +6,8 @@
 
 #include "converter/LogRouting.h"
 #include "converter/OutputPublishing.h"
-#include "converter/WorkerProcess.h"
 #include "converter/WorkerPool.h"
+#include "converter/WorkerProcess.h"
 #include "engine/session/FFmpegThread.h"
 
 #include <algorithm>

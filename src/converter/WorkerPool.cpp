@@ -156,7 +156,7 @@ std::unique_ptr<TServingWorker> TWorkerPool::StartOne() {
     auto worker = std::make_unique<TServingWorker>();
     std::string error;
     return worker->Start(program_, libraryDirectory_, versioned_, error) ? std::move(worker)
-                                                                          : nullptr;
+                                                                         : nullptr;
 }
 
 void TWorkerPool::StartAhead(int count) {

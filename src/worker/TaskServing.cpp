@@ -1,9 +1,9 @@
 #include "worker/TaskServing.h"
 
 #include "binding/AVLibs.h"
+#include "converter/WorkerPool.h"
 #include "converter/WorkerProcess.h"
 #include "converter/WorkerProtocol.h"
-#include "converter/WorkerPool.h"
 
 #include <cerrno>
 #include <chrono>

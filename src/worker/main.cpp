@@ -15,8 +15,8 @@
 
 #include "converter/AVConverter.h"
 #include "converter/FFmpegTask.h"
-#include "converter/WorkerProtocol.h"
 #include "converter/WorkerPool.h"
+#include "converter/WorkerProtocol.h"
 #include "worker/TaskServing.h"
 
 #include <atomic>
