@@ -13,8 +13,11 @@ extern "C" {
 
 namespace mobivert::engine {
 
-// The probing budget of an opening that checks its result against a known view.
-inline constexpr int64_t REOPEN_PROBE_SIZE = 32768;
+// The probing budget of an opening that checks its result against a known view: enough for the
+// sound formats tried to come out the same (a 5.1 FLAC frame takes more than 8 KB), and little
+// for the probing of a WAV file's samples for another codec hidden in them, which repeats over
+// the whole budget.
+inline constexpr int64_t REOPEN_PROBE_SIZE = 16384;
 
 // The view of an opened input; empty for inputs with any stream that is not sound (pictures
 // and subtitles are described by the probing well beyond the header, so they are always
