@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Library benchmark: a music library's worth of short WAV files (300 of 1 s, 44.1 kHz stereo) to
-# MP3 by the command-line front end, with each conversion in its own worker process (forked from
-# the batch's pre-loaded worker), against all of them inside the front end
+# MP3 by the command-line front end, with each conversion in the batch's pre-loaded worker (which
+# serves file after file), against all of them inside the front end
 # (MOBIVERT_WORKER=none) and against one GStreamer pipeline started per file, measured side by
 # side with farm-bench in alternating pairs. Prints farm-bench's figures (min/median/max).
 #

@@ -129,11 +129,12 @@ long ResidentBytes() {
     return resident * sysconf(_SC_PAGESIZE);
 }
 
-// After a task: only this thread runs, and what the task left in memory is within bounds. The
-// run's threads are detached: one that has just finished may still be on its way out.
-bool FitForAnotherTask() {
+// After a task: no more threads run than before the first (the libraries may keep some of
+// their own from their loading), and what the task left in memory is within bounds. The run's
+// threads are detached: one that has just finished may still be on its way out.
+bool FitForAnotherTask(int idleThreads) {
     const auto deadline = std::chrono::steady_clock::now() + THREADS_END_TIMEOUT;
-    while (ThreadCount() != 1) {
+    while (ThreadCount() > idleThreads) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -183,6 +184,7 @@ int ServeTasks(const TRunTask& runTask) {
     CloseRequest(fds, fdCount);
     HoldOutputDescriptor();
     LoadLibraries(text);
+    const int idleThreads = ThreadCount();
     Answer(WORKER_READY_ANSWER);
     while (ReceiveMessage(text, fds, fdCount)) {
         TaskRequest request;
@@ -203,7 +205,7 @@ int ServeTasks(const TRunTask& runTask) {
         close(request.Channel);
         if (request.Output >= 0)
             HoldOutputDescriptor();
-        if (!fit || !FitForAnotherTask())
+        if (!fit || !FitForAnotherTask(idleThreads))
             return 0;
     }
     return 0;
