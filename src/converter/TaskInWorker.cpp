@@ -127,6 +127,7 @@ void TFFmpeg::RunInWorker() {
     bool ended = false;
     bool stopSent = false;
     bool unreadable = false;
+    bool hung = false;
     std::string lastLine;
     std::chrono::steady_clock::time_point stopDeadline;
     pollfd watch{worker.Socket(), POLLIN, 0};
@@ -135,8 +136,10 @@ void TFFmpeg::RunInWorker() {
         ForwardControls(worker.Socket(), stopSent);
         if (stopSent && !stopWasSent)
             stopDeadline = std::chrono::steady_clock::now() + STOP_GRACE;
-        if (stopSent && std::chrono::steady_clock::now() >= stopDeadline)
+        if (stopSent && std::chrono::steady_clock::now() >= stopDeadline) {
+            hung = true;
             break;
+        }
         int ready = poll(&watch, 1, CONTROL_POLL_MS);
         if (ready < 0 && errno != EINTR)
             break;
@@ -167,7 +170,7 @@ void TFFmpeg::RunInWorker() {
     // A work file is the end step's to remove; an output written by name goes here.
     if (OutputDescriptor < 0)
         RemoveOutputOfDeadWorker(OutputFileName, before);
-    if (stopSent) {
+    if (hung) {
         // Asked to stop, it hung instead: the run ends as a stopped one.
         Log(0, "The worker did not stop when asked and was ended");
         Finished = false;
