@@ -14,11 +14,6 @@ namespace {
 // one per core: its threads wait on each other's reference pictures, and a core would idle.
 constexpr int32_t EncoderFramesAhead = 2;
 
-// Frame threads per core for a decoder beside an encoder's own thread, and the most it gets
-// (each holds a picture in flight; the library's own automatic count stops at 16 too).
-constexpr int32_t DecoderPicturesPerCore = 4;
-constexpr int32_t MostDecoderThreads = 16;
-
 bool WorksAhead(const AVCodec* codec) {
     constexpr int Ahead = AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_OTHER_THREADS;
     return (codec->capabilities & Ahead) != 0;
@@ -60,12 +55,6 @@ int32_t CodecThreadCount(const AVCodec* codec, int32_t requested, int32_t concur
     if (requested > 0)
         return std::min(requested, MaxCodecThreads);
     return std::min(AutomaticThreadCount(codec, CoresOfOneRun(concurrentRuns)), MaxCodecThreads);
-}
-
-int32_t DecoderThreadCountBesideEncoderThread(const AVCodec* codec, int32_t concurrentRuns) {
-    const int32_t automatic = CodecThreadCount(codec, 0, concurrentRuns);
-    return automatic > 1 ? std::min(DecoderPicturesPerCore * automatic, MostDecoderThreads)
-                         : automatic;
 }
 
 bool EncodesOnItsOwnThread(const AVCodec* codec, int32_t requested, int32_t concurrentRuns) {

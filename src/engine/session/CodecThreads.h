@@ -20,9 +20,10 @@ int32_t UsableCores();
 int32_t CoresOfOneRun(int32_t concurrentRuns);
 
 // The automatic count for a codec that can use threads, given the cores this conversion has
-// (share): 1 on a single core; otherwise the share for decoders (the library's frame-threaded
-// H.264 decoder may lose more pictures at a mid-stream size change the more threads it has; a
-// decoder beside an encoder's own thread gets more, below); the share
+// (share): 1 on a single core; otherwise the share for decoders (more frame threads would
+// convert faster beside an encoder's own thread, but the library's frame-threaded H.264 decoder
+// loses one picture more at a mid-stream size change, and more of a damaged stream, for each
+// thread it has); the share
 // plus two pictures in flight for encoders that work ahead on threads of their own (libx264);
 // half the share for slice-threaded encoders.
 int32_t AutomaticThreadCount(const AVCodec* codec, int32_t share);
@@ -31,14 +32,6 @@ int32_t AutomaticThreadCount(const AVCodec* codec, int32_t share);
 // requested count (at most MaxCodecThreads), or for 0 the automatic count for the usable cores
 // divided by the conversions running at once.
 int32_t CodecThreadCount(const AVCodec* codec, int32_t requested, int32_t concurrentRuns);
-
-// The automatic thread count of a decoder whose pictures go to an encoder coding on a thread of
-// its own: four times the cores' share, at most 16 (1 on a single core). The decoder's frame
-// threads wait on each other's reference pictures; with more pictures in flight the cores stay
-// busy meanwhile (on 2 cores, 720p H.264: 8 threads convert 5 to 13 % faster than 2, most for
-// the presets with a small picture, where decoding is most of the work). Automatic threads
-// only: an encoder codes on its own thread only when no count was asked for.
-int32_t DecoderThreadCountBesideEncoderThread(const AVCodec* codec, int32_t concurrentRuns);
 
 // Whether a video encoder codes on a thread of its own, apart from the conversion's thread: with
 // automatic threads (none asked for), when the conversion has more than one core, for encoders

@@ -598,9 +598,8 @@ void ReportStreamMapping(TCustomFFmpeg& s, TranscodeTables& t) {
 }
 
 // Opens one input stream's decoder, once. The codec is the one its context was made for, which
-// may be a named decoder rather than the default for the stream's codec id. besideEncoderThread
-// tells that its pictures go to an encoder coding on a thread of its own.
-void OpenDecoder(TCustomFFmpeg& s, InputStream& ist, bool besideEncoderThread = false) {
+// may be a named decoder rather than the default for the stream's codec id.
+void OpenDecoder(TCustomFFmpeg& s, InputStream& ist) {
     if (ist.DecodedFrame)
         return;
     AVCodecID id = ist.St->codecpar->codec_id;
@@ -610,10 +609,7 @@ void OpenDecoder(TCustomFFmpeg& s, InputStream& ist, bool besideEncoderThread = 
     if (!codec)
         throw FFMpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d",
                                      static_cast<int>(id), ist.FileIndex, ist.Index));
-    const bool automatic = ist.Dec->thread_count <= 0;
-    ist.Dec->thread_count = besideEncoderThread && automatic
-                                ? DecoderThreadCountBesideEncoderThread(codec, s.ConcurrentRuns)
-                                : CodecThreadCount(codec, ist.Dec->thread_count, s.ConcurrentRuns);
+    ist.Dec->thread_count = CodecThreadCount(codec, ist.Dec->thread_count, s.ConcurrentRuns);
     {
         std::lock_guard lock(CodecLock());
         LibraryReason reason;
@@ -697,16 +693,9 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
 }
 
 void OpenDecoders(TCustomFFmpeg& s, TranscodeTables& t) {
-    for (size_t k = 0; k < t.InputStreams.size(); ++k) {
-        InputStream& ist = *t.InputStreams[k];
-        if (!ist.DecodingNeeded)
-            continue;
-        // The encoders are open: a decoder that feeds one coding on its own thread is known.
-        bool besideEncoderThread = false;
-        for (const auto& ost : t.OutputStreams)
-            besideEncoderThread |= ost->Pipe && ost->SourceIndex == static_cast<int32_t>(k);
-        OpenDecoder(s, ist, besideEncoderThread);
-    }
+    for (auto& ist : t.InputStreams)
+        if (ist->DecodingNeeded)
+            OpenDecoder(s, *ist);
 }
 
 // Bitstream filters are initialised once the stream's final parameters are known; what they
