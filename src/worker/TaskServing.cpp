@@ -184,6 +184,9 @@ int ServeTasks(const TRunTask& runTask) {
     CloseRequest(fds, fdCount);
     HoldOutputDescriptor();
     LoadLibraries(text);
+    // A thread started and ended first, so that a runtime which starts a helper thread of its
+    // own with the first thread (a sanitizer's) has it already when the threads are counted.
+    std::thread([] {}).join();
     const int idleThreads = ThreadCount();
     Answer(WORKER_READY_ANSWER);
     while (ReceiveMessage(text, fds, fdCount)) {
