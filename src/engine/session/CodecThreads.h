@@ -21,9 +21,9 @@ int32_t CoresOfOneRun(int32_t concurrentRuns);
 
 // The automatic count for a codec that can use threads, given the cores this conversion has
 // (share): 1 on a single core; otherwise the share for decoders (more frame threads would
-// convert faster beside an encoder's own thread, but the library's frame-threaded H.264 decoder
-// loses one picture more at a mid-stream size change, and more of a damaged stream, for each
-// thread it has); the share
+// convert faster beside an encoder's own thread, but each holds a picture back, and the check
+// for timestamp jumps, which follows the decoded pictures, then misjudges a jump by as many
+// pictures: at a join of two streams, or in a damaged one, as many pictures are lost); the share
 // plus two pictures in flight for encoders that work ahead on threads of their own (libx264);
 // half the share for slice-threaded encoders.
 int32_t AutomaticThreadCount(const AVCodec* codec, int32_t share);
