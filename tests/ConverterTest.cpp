@@ -830,6 +830,67 @@ TEST_F(ConverterTest, AWorkerThatMisbehavesIsReplacedAndEveryTaskConverts) {
     }
 }
 
+TEST_F(ConverterTest, SideBySideTasksEachHaveAWorkerAndTheTwoServeTheWholeBatch) {
+    converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
+    // Each read at its own pace (a second), so that two always run at once.
+    for (int k = 0; k < 4; ++k)
+        AddCopyTask("tone.mp3", true);
+    converter.StartConvert(2);
+    std::vector<pid_t> ahead = converter.WorkerPids();
+    ASSERT_EQ(ahead.size(), 2u);
+    EXPECT_NE(ahead[0], ahead[1]);
+    ASSERT_TRUE(events.WaitBatchEnd());
+    EXPECT_EQ(Converted(events), (std::vector<bool>{true, true, true, true}));
+    for (const std::string& out : outputs)
+        EXPECT_EQ(ReadFirstStream(out, AVMEDIA_TYPE_AUDIO).Codec, "mp3");
+    std::vector<pid_t> after = converter.WorkerPids();
+    std::sort(ahead.begin(), ahead.end());
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, ahead);
+    ExpectOnlyChildren(after);
+}
+
+// A task that fails in the worker's set-up (its source went after the converter's check) and
+// one stopped in its run leave the worker fit: the same one converts the next task.
+TEST_F(ConverterTest, AWorkerServesTheNextTaskAfterOneThatFailedOrWasStopped) {
+    for (bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "stopped" : "failed");
+        StartOver(true);
+        outputs.clear();
+        const std::string doomed = dir.File("doomed.mp3");
+        int first = -1;
+        if (stopped) {
+            first = AddCopyTask("sample.mp4", true); // three seconds at its own pace
+        } else {
+            std::filesystem::copy_file(Fixture("tone.mp3"), doomed,
+                                       std::filesystem::copy_options::overwrite_existing);
+            first = converter.AddInputFile(doomed);
+            ASSERT_TRUE(converter.SetOutputFile(first, dir.File("doomed.mkv")));
+            std::filesystem::remove(doomed);
+        }
+        AddCopyTask("tone.mp3");
+        converter.StartConvert(1);
+        const std::vector<pid_t> workers = converter.WorkerPids();
+        ASSERT_EQ(workers.size(), 1u);
+        if (stopped) {
+            ASSERT_TRUE(events.WaitProgressOrEnd(first, 10s));
+            converter.Tasks(first)->StopConvert();
+        }
+        ASSERT_TRUE(events.WaitBatchEnd());
+        const TerminateRecord end = events.EndOf(first);
+        EXPECT_FALSE(end.Finished);
+        EXPECT_EQ(end.Exception, !stopped) << end.Message;
+        if (!stopped) {
+            EXPECT_EQ(end.Message, doomed + ": no such file or directory");
+        }
+        EXPECT_TRUE(events.EndOf(first + 1).Finished && !events.EndOf(first + 1).Exception)
+            << events.EndOf(first + 1).Message;
+        EXPECT_EQ(ReadFirstStream(outputs.back(), AVMEDIA_TYPE_AUDIO).Codec, "mp3");
+        EXPECT_EQ(converter.WorkerPids(), workers);
+        ExpectOnlyChildren(workers);
+    }
+}
+
 TEST_F(ConverterTest, AStopThatAHungWorkerIgnoresEndsTheWorkerAndTheTaskAsStopped) {
     converter.WorkerProgram = MOBIVERT_WORKER_PROGRAM;
     AddCopyTask("sample.mp4", true); // three seconds at its own pace

@@ -211,8 +211,8 @@ std::unique_ptr<TServingWorker> TWorkerPool::Begin(int channel, int outputFd) {
 }
 
 void TWorkerPool::TakeBack(std::unique_ptr<TServingWorker> worker) {
+    Unlend(worker->Pid());
     std::lock_guard lock(mutex_);
-    busy_.erase(std::remove(busy_.begin(), busy_.end(), worker->Pid()), busy_.end());
     idle_.push_back(std::move(worker));
 }
 
