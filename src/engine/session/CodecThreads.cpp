@@ -14,6 +14,9 @@ namespace {
 // one per core: its threads wait on each other's reference pictures, and a core would idle.
 constexpr int32_t EncoderFramesAhead = 2;
 
+// Frame threads a core for a decoder beside an encoder's own thread.
+constexpr int32_t DecoderFramesPerCore = 4;
+
 bool WorksAhead(const AVCodec* codec) {
     constexpr int Ahead = AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_OTHER_THREADS;
     return (codec->capabilities & Ahead) != 0;
@@ -55,6 +58,14 @@ int32_t CodecThreadCount(const AVCodec* codec, int32_t requested, int32_t concur
     if (requested > 0)
         return std::min(requested, MaxCodecThreads);
     return std::min(AutomaticThreadCount(codec, CoresOfOneRun(concurrentRuns)), MaxCodecThreads);
+}
+
+int32_t DecoderThreadCountBesideEncoderThread(const AVCodec* codec, int32_t requested,
+                                              int32_t concurrentRuns) {
+    const int32_t count = CodecThreadCount(codec, requested, concurrentRuns);
+    if (requested > 0 || count <= 1 || !(codec->capabilities & AV_CODEC_CAP_FRAME_THREADS))
+        return count;
+    return std::min(count * DecoderFramesPerCore, MaxCodecThreads);
 }
 
 bool EncodesOnItsOwnThread(const AVCodec* codec, int32_t requested, int32_t concurrentRuns) {

@@ -20,18 +20,24 @@ int32_t UsableCores();
 int32_t CoresOfOneRun(int32_t concurrentRuns);
 
 // The automatic count for a codec that can use threads, given the cores this conversion has
-// (share): 1 on a single core; otherwise the share for decoders (more frame threads would
-// convert faster beside an encoder's own thread, but each holds a picture back, and the check
-// for timestamp jumps, which follows the decoded pictures, then misjudges a jump by as many
-// pictures: at a join of two streams, or in a damaged one, as many pictures are lost); the share
-// plus two pictures in flight for encoders that work ahead on threads of their own (libx264);
-// half the share for slice-threaded encoders.
+// (share): 1 on a single core; otherwise the share for decoders; the share plus two pictures in
+// flight for encoders that work ahead on threads of their own (libx264); half the share for
+// slice-threaded encoders.
 int32_t AutomaticThreadCount(const AVCodec* codec, int32_t share);
 
 // The thread count to open the codec with: 1 for a codec that cannot use threads; otherwise the
 // requested count (at most MaxCodecThreads), or for 0 the automatic count for the usable cores
 // divided by the conversions running at once.
 int32_t CodecThreadCount(const AVCodec* codec, int32_t requested, int32_t concurrentRuns);
+
+// The thread count for a decoder that feeds an encoder coding on a thread of its own: with
+// automatic threads, a frame-threaded decoder (H.264, H.265, VP9, ...) gets four frame threads
+// a core. Its frame threads wait on each other's reference pictures, so with one a core the
+// cores idle beside the encoder's thread; each thread more holds one picture more back, which
+// costs only memory (the check for timestamp jumps follows the packets, not the pictures).
+// Otherwise as CodecThreadCount.
+int32_t DecoderThreadCountBesideEncoderThread(const AVCodec* codec, int32_t requested,
+                                              int32_t concurrentRuns);
 
 // Whether a video encoder codes on a thread of its own, apart from the conversion's thread: with
 // automatic threads (none asked for), when the conversion has more than one core, for encoders

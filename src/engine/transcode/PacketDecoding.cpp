@@ -248,13 +248,7 @@ int DecodeSubtitle(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int i
 }
 
 void AdvanceCopiedStream(InputStream& ist, const AVPacket* pkt) {
-    const AVCodecParameters* par = ist.St->codecpar;
-    if (pkt->duration > 0)
-        ist.NextPts += ToMicroseconds(pkt->duration, ist.St->time_base);
-    else if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0)
-        ist.NextPts += av::av_rescale(par->frame_size, 1000000, par->sample_rate);
-    else if (par->codec_type == AVMEDIA_TYPE_VIDEO)
-        ist.NextPts += PictureDuration(ist, nullptr);
+    ist.NextPts += PacketDuration(ist, pkt);
 }
 
 void CopyPacket(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, AVFormatContext* os,
@@ -332,6 +326,17 @@ void FlushEncoders(TCustomFFmpeg& s, TranscodeTables& t, int istIndex) {
 }
 
 } // namespace
+
+int64_t PacketDuration(const InputStream& ist, const AVPacket* pkt) {
+    const AVCodecParameters* par = ist.St->codecpar;
+    if (pkt->duration > 0)
+        return ToMicroseconds(pkt->duration, ist.St->time_base);
+    if (par->codec_type == AVMEDIA_TYPE_AUDIO && par->sample_rate > 0)
+        return av::av_rescale(par->frame_size, 1000000, par->sample_rate);
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO)
+        return PictureDuration(ist, nullptr);
+    return 0;
+}
 
 void FeedVideoOutputs(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
                       AVFrame* picture) {

@@ -91,37 +91,6 @@ void ApplyOffsetAndScale(TCustomFFmpeg& s, AVPacket* pkt, const AVStream* st, in
     }
 }
 
-// A jump larger than the threshold, or a step back behind the current position, is absorbed
-// into the file's offset so that the output has no gap. A packet without a decoding time is
-// judged by its presentation time, where only a jump counts (pictures are reordered).
-void AbsorbDiscontinuity(TCustomFFmpeg& s, TranscodeTables& t, AVPacket* pkt,
-                         const InputStream& ist, int file) {
-    const bool hasDts = pkt->dts != NoPts;
-    if ((!hasDts && pkt->pts == NoPts) || ist.NextPts == NoPts || s.CopyTs)
-        return;
-    int64_t pktDts =
-        av::av_rescale_q(hasDts ? pkt->dts : pkt->pts, ist.St->time_base, MicrosecondBase);
-    int64_t delta = pktDts - ist.NextPts;
-    if (std::llabs(delta) <= static_cast<int64_t>(s.DtsDeltaThreshold * 1000000.0) &&
-        (!hasDts || pktDts + 1 >= ist.Pts))
-        return;
-    s.InputTsOffsets[file] -= delta;
-    if (s.Verbose >= 3 && s.OnLog)
-        s.Log(1, Format("timestamp discontinuity %lld, new offset= %lld",
-                        static_cast<long long>(delta),
-                        static_cast<long long>(s.InputTsOffsets[file])));
-    else if (s.Verbose >= 0 && s.OnLog && t.Files[file].WindowEnd != NoPts &&
-             std::llabs(delta) > t.Files[file].WindowEnd - t.Files[file].WindowStart)
-        s.Log(1, Format("Stream #%d.%d jumps %.3f s, beyond the length of its file; the jump "
-                        "is taken out",
-                        ist.FileIndex, ist.Index, static_cast<double>(delta) / 1000000.0));
-    int64_t shift = av::av_rescale_q(delta, MicrosecondBase, ist.St->time_base);
-    if (hasDts)
-        pkt->dts -= shift;
-    if (pkt->pts != NoPts)
-        pkt->pts -= shift;
-}
-
 void DumpPacket(TCustomFFmpeg& s, AVPacket* pkt, AVFormatContext* ic) {
     if (s.DoPktDump)
         av::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, pkt, s.DoHexDump,

@@ -84,6 +84,11 @@ struct InputStream {
     // The last decoding time read (the stream's time base), to tell a demuxer's guess from one
     // the file carries.
     int64_t LastDts = AV_NOPTS_VALUE;
+    // The stream's packets as the check for timestamp jumps follows them: the decoding time of
+    // the last packet whose time the file carries, and where the next packet is due
+    // (microseconds, on the engine's timeline).
+    int64_t PacketTime = AV_NOPTS_VALUE;
+    int64_t NextPacketTime = AV_NOPTS_VALUE;
     // What reading the stream brought so far: its last timestamp as read (microseconds), how
     // far its timestamps advanced, the farthest byte position of its packets with the run of
     // packets that lay no farther, and the run of packets equal to the one before (same

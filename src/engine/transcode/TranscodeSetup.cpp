@@ -598,8 +598,9 @@ void ReportStreamMapping(TCustomFFmpeg& s, TranscodeTables& t) {
 }
 
 // Opens one input stream's decoder, once. The codec is the one its context was made for, which
-// may be a named decoder rather than the default for the stream's codec id.
-void OpenDecoder(TCustomFFmpeg& s, InputStream& ist) {
+// may be a named decoder rather than the default for the stream's codec id. A decoder that
+// feeds an encoder on a thread of its own gets more frame threads.
+void OpenDecoder(TCustomFFmpeg& s, InputStream& ist, bool besideEncoderThread = false) {
     if (ist.DecodedFrame)
         return;
     AVCodecID id = ist.St->codecpar->codec_id;
@@ -609,7 +610,10 @@ void OpenDecoder(TCustomFFmpeg& s, InputStream& ist) {
     if (!codec)
         throw FFMpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d",
                                      static_cast<int>(id), ist.FileIndex, ist.Index));
-    ist.Dec->thread_count = CodecThreadCount(codec, ist.Dec->thread_count, s.ConcurrentRuns);
+    ist.Dec->thread_count =
+        besideEncoderThread
+            ? DecoderThreadCountBesideEncoderThread(codec, ist.Dec->thread_count, s.ConcurrentRuns)
+            : CodecThreadCount(codec, ist.Dec->thread_count, s.ConcurrentRuns);
     {
         std::lock_guard lock(CodecLock());
         LibraryReason reason;
@@ -692,10 +696,17 @@ void OpenEncoders(TCustomFFmpeg& s, TranscodeTables& t) {
     }
 }
 
+bool FeedsAnEncoderThread(const TranscodeTables& t, int istIndex) {
+    for (const auto& ost : t.OutputStreams)
+        if (ost->SourceIndex == istIndex && ost->Pipe)
+            return true;
+    return false;
+}
+
 void OpenDecoders(TCustomFFmpeg& s, TranscodeTables& t) {
-    for (auto& ist : t.InputStreams)
-        if (ist->DecodingNeeded)
-            OpenDecoder(s, *ist);
+    for (size_t i = 0; i < t.InputStreams.size(); ++i)
+        if (t.InputStreams[i]->DecodingNeeded)
+            OpenDecoder(s, *t.InputStreams[i], FeedsAnEncoderThread(t, static_cast<int>(i)));
 }
 
 // Bitstream filters are initialised once the stream's final parameters are known; what they

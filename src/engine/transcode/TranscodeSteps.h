@@ -43,6 +43,13 @@ void PrepareRunawayGuard(TCustomFFmpeg& session, TranscodeTables& tables);
 // its file onto the file's start, and drops a presentation time far from the decoding time.
 void RebaseStrayTimestamps(TCustomFFmpeg& session, TranscodeTables& tables, AVPacket* pkt,
                            InputStream& ist);
+// For each packet, after the stray timestamps: takes a jump beyond the discontinuity threshold,
+// or a step back behind the stream's last packet, out of the file's timeline.
+void AbsorbDiscontinuity(TCustomFFmpeg& session, const TranscodeTables& tables, AVPacket* pkt,
+                         InputStream& ist, int file);
+// How long a packet of the stream lasts (microseconds): its own duration, else one audio frame
+// or one picture at the stream's rate.
+int64_t PacketDuration(const InputStream& ist, const AVPacket* pkt);
 // The number of times a picture may be written: never past the expected end of the output.
 int64_t CapPictureRepeats(const TCustomFFmpeg& session, const OutputStream& ost, int64_t repeat);
 // End the run with a failure when an output time (of any stream, or the one given in
