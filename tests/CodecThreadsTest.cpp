@@ -129,6 +129,16 @@ TEST_F(CodecThreadsTest, CountFollowsTheRequestTheCoresAndTheCodecsAbilities) {
     EXPECT_FALSE(EncodesOnItsOwnThread(x264, 0, 1));
     EXPECT_FALSE(EncodesOnItsOwnThread(h264, 0, 1));
     EXPECT_FALSE(EncodesOnItsOwnThread(aac, 0, 1));
+
+    // Beside an encoder's own thread a frame-threaded decoder gets four frame threads a core;
+    // an asked-for count, a slice-threaded decoder and a conversion on one core keep theirs.
+    const AVCodec* mpeg2 = av::avcodec_find_decoder_by_name("mpeg2video"); // slices only
+    ASSERT_TRUE(mpeg2);
+    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(h264, 0, 1),
+              cores > 1 ? std::min(4 * cores, MaxCodecThreads) : 1);
+    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(h264, 3, 1), 3);
+    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(h264, 0, 2 * cores + 1), 1);
+    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(mpeg2, 0, 1), CodecThreadCount(mpeg2, 0, 1));
 }
 
 TEST_F(CodecThreadsTest, SeveralThreadsGiveTheSameStreamsAsOne) {

@@ -74,6 +74,26 @@ TEST_F(SubtitleOutputTest, TextSubtitlesKeepTheirTimes) {
     EXPECT_NEAR(packets[1].Duration, 1.0, 0.001);
 }
 
+TEST_F(SubtitleOutputTest, APauseBetweenLinesLongerThanTheJumpThresholdIsKept) {
+    // 20 s without a line is no timestamp jump: the third line stays at 25 s, and the
+    // overlapping second one at its own time.
+    std::string paused = dir.File("paused.srt");
+    std::ofstream(paused) << "1\n00:00:01,000 --> 00:00:04,000\nFirst line\n\n"
+                             "2\n00:00:03,000 --> 00:00:05,000\nSecond line\n\n"
+                             "3\n00:00:25,000 --> 00:00:26,000\nThird line\n\n";
+    EngineRun run;
+    ASSERT_TRUE(run.AddInput(paused)) << run.Error();
+    std::string out = dir.File("paused.mkv");
+    ASSERT_TRUE(run.SetOutput(out, "scodec=srt")) << run.Error();
+    run.Run();
+    ASSERT_FALSE(run.Failed()) << run.Error();
+    std::vector<WrittenPacket> packets = SubtitlePackets(out);
+    ASSERT_EQ(packets.size(), 3u);
+    EXPECT_NEAR(packets[1].Time, 3.0, 0.001);
+    EXPECT_NEAR(packets[2].Time, 25.0, 0.001);
+    EXPECT_NEAR(packets[2].Duration, 1.0, 0.001);
+}
+
 // Direct calls with a real DVB subtitle encoder and a real Matroska muxer (whose millisecond
 // time base is not the 90 kHz of MPEG-TS).
 class DvbSubtitleTest : public SubtitleOutputTest {

@@ -80,8 +80,11 @@ void AbsorbDiscontinuity(TCustomFFmpeg& s, const TranscodeTables& t, AVPacket* p
         // jump counts (pictures are reordered).
         const int64_t at = ToMicroseconds(hasDts ? pkt->dts : pkt->pts, ist.St->time_base);
         const int64_t delta = at - ist.NextPacketTime;
-        const bool jump = std::llabs(delta) > static_cast<int64_t>(s.DtsDeltaThreshold * 1000000.0);
-        const bool stepBack = trusted && ist.PacketTime != NoPts && at + 1 < ist.PacketTime;
+        const auto threshold = static_cast<int64_t>(s.DtsDeltaThreshold * 1000000.0);
+        // Subtitles are sparse: a pause between two lines is no jump, only a step back is.
+        const bool sparse = ist.St->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
+        const bool jump = sparse ? delta < -threshold : std::llabs(delta) > threshold;
+        const bool stepBack = trusted && !sparse && ist.PacketTime != NoPts && at + 1 < ist.PacketTime;
         if (jump || stepBack) {
             TakeOut(s, t, pkt, ist, file, delta);
             // The packet now lies where its stream's clock stands: the next ones are judged
