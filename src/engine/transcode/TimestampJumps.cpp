@@ -84,7 +84,8 @@ void AbsorbDiscontinuity(TCustomFFmpeg& s, const TranscodeTables& t, AVPacket* p
         // Subtitles are sparse: a pause between two lines is no jump, only a step back is.
         const bool sparse = ist.St->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE;
         const bool jump = sparse ? delta < -threshold : std::llabs(delta) > threshold;
-        const bool stepBack = trusted && !sparse && ist.PacketTime != NoPts && at + 1 < ist.PacketTime;
+        const bool stepBack =
+            trusted && !sparse && ist.PacketTime != NoPts && at + 1 < ist.PacketTime;
         if (jump || stepBack) {
             TakeOut(s, t, pkt, ist, file, delta);
             // The packet now lies where its stream's clock stands: the next ones are judged
