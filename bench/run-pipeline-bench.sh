@@ -46,6 +46,10 @@ for round in $(seq "$ROUNDS"); do
     for case in ${CASES:-$ALL}; do
         if ((round % 2)); then convert "$case" auto; convert "$case" one
         else convert "$case" one; convert "$case" auto; fi
+        # The pair's own ratio: a machine whose speed drifts moves both runs of a pair alike.
+        ratio "$(tail -n1 "$WORK/${case}_auto" | cut -d' ' -f2)" \
+            "$(tail -n1 "$WORK/${case}_one" | cut -d' ' -f2)" >>"$WORK/${case}_pairs"
+        echo >>"$WORK/${case}_pairs"
     done
 done
 
@@ -56,9 +60,11 @@ names=()
 for case in ${CASES:-$ALL}; do names+=("${case}_auto" "${case}_one"); done
 print_medians "${names[@]}"
 echo
-echo "Automatic / one thread (wall; target <= 0.6), and CPU:"
+echo "Automatic / one thread (wall, the medians' ratio and the median of the pairs' ratios;"
+echo "target <= 0.6), and CPU:"
 for case in ${CASES:-$ALL}; do
-    printf "  %-28s %s   %s\n" "${PRESET[$case]}" \
+    printf "  %-28s %s   %s   %s\n" "${PRESET[$case]}" \
         "$(ratio "$(median "${case}_auto" 2)" "$(median "${case}_one" 2)")" \
+        "$(median "${case}_pairs" 1)" \
         "$(ratio "$(median "${case}_auto" 1)" "$(median "${case}_one" 1)")"
 done

@@ -130,15 +130,20 @@ TEST_F(CodecThreadsTest, CountFollowsTheRequestTheCoresAndTheCodecsAbilities) {
     EXPECT_FALSE(EncodesOnItsOwnThread(h264, 0, 1));
     EXPECT_FALSE(EncodesOnItsOwnThread(aac, 0, 1));
 
-    // Beside an encoder's own thread a frame-threaded decoder gets four frame threads a core;
-    // an asked-for count, a slice-threaded decoder and a conversion on one core keep theirs.
+    // Beside an encoder's own thread a frame-threaded decoder of pictures up to 1280 x 720 gets
+    // four frame threads a core; larger pictures, an asked-for count, a slice-threaded decoder
+    // and a conversion on one core keep theirs.
     const AVCodec* mpeg2 = av::avcodec_find_decoder_by_name("mpeg2video"); // slices only
     ASSERT_TRUE(mpeg2);
-    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(h264, 0, 1),
+    const int64_t hd = 1280 * 720;
+    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(h264, 0, 1, hd),
               cores > 1 ? std::min(4 * cores, MaxCodecThreads) : 1);
-    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(h264, 3, 1), 3);
-    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(h264, 0, 2 * cores + 1), 1);
-    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(mpeg2, 0, 1), CodecThreadCount(mpeg2, 0, 1));
+    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(h264, 0, 1, hd + 1),
+              CodecThreadCount(h264, 0, 1));
+    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(h264, 3, 1, hd), 3);
+    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(h264, 0, 2 * cores + 1, hd), 1);
+    EXPECT_EQ(DecoderThreadCountBesideEncoderThread(mpeg2, 0, 1, hd),
+              CodecThreadCount(mpeg2, 0, 1));
 }
 
 TEST_F(CodecThreadsTest, SeveralThreadsGiveTheSameStreamsAsOne) {

@@ -14,8 +14,9 @@ namespace {
 // one per core: its threads wait on each other's reference pictures, and a core would idle.
 constexpr int32_t EncoderFramesAhead = 2;
 
-// Frame threads a core for a decoder beside an encoder's own thread.
+// Frame threads a core for a decoder of small pictures beside an encoder's own thread.
 constexpr int32_t DecoderFramesPerCore = 4;
+constexpr int64_t SmallPictureArea = 1280 * 720;
 
 bool WorksAhead(const AVCodec* codec) {
     constexpr int Ahead = AV_CODEC_CAP_FRAME_THREADS | AV_CODEC_CAP_OTHER_THREADS;
@@ -61,9 +62,10 @@ int32_t CodecThreadCount(const AVCodec* codec, int32_t requested, int32_t concur
 }
 
 int32_t DecoderThreadCountBesideEncoderThread(const AVCodec* codec, int32_t requested,
-                                              int32_t concurrentRuns) {
+                                              int32_t concurrentRuns, int64_t pictureArea) {
     const int32_t count = CodecThreadCount(codec, requested, concurrentRuns);
-    if (requested > 0 || count <= 1 || !(codec->capabilities & AV_CODEC_CAP_FRAME_THREADS))
+    if (requested > 0 || count <= 1 || !(codec->capabilities & AV_CODEC_CAP_FRAME_THREADS) ||
+        pictureArea > SmallPictureArea)
         return count;
     return std::min(count * DecoderFramesPerCore, MaxCodecThreads);
 }

@@ -31,13 +31,14 @@ int32_t AutomaticThreadCount(const AVCodec* codec, int32_t share);
 int32_t CodecThreadCount(const AVCodec* codec, int32_t requested, int32_t concurrentRuns);
 
 // The thread count for a decoder that feeds an encoder coding on a thread of its own: with
-// automatic threads, a frame-threaded decoder (H.264, H.265, VP9, ...) gets four frame threads
-// a core. Its frame threads wait on each other's reference pictures, so with one a core the
-// cores idle beside the encoder's thread; each thread more holds one picture more back, which
-// costs only memory (the check for timestamp jumps follows the packets, not the pictures).
-// Otherwise as CodecThreadCount.
+// automatic threads, a frame-threaded decoder (H.264, H.265, VP9, ...) of pictures up to 1280 x
+// 720 (pixels, the area given) gets four frame threads a core. Its frame threads wait on each
+// other's reference pictures, so with one a core the cores idle beside the encoder's thread;
+// each thread more holds one picture more back. Larger pictures give two frame threads enough
+// to do, and there the threads more cost their memory and gain nothing. Otherwise as
+// CodecThreadCount.
 int32_t DecoderThreadCountBesideEncoderThread(const AVCodec* codec, int32_t requested,
-                                              int32_t concurrentRuns);
+                                              int32_t concurrentRuns, int64_t pictureArea);
 
 // Whether a video encoder codes on a thread of its own, apart from the conversion's thread: with
 // automatic threads (none asked for), when the conversion has more than one core, for encoders

@@ -599,7 +599,7 @@ void ReportStreamMapping(TCustomFFmpeg& s, TranscodeTables& t) {
 
 // Opens one input stream's decoder, once. The codec is the one its context was made for, which
 // may be a named decoder rather than the default for the stream's codec id. A decoder that
-// feeds an encoder on a thread of its own gets more frame threads.
+// feeds an encoder on a thread of its own may get more frame threads.
 void OpenDecoder(TCustomFFmpeg& s, InputStream& ist, bool besideEncoderThread = false) {
     if (ist.DecodedFrame)
         return;
@@ -610,10 +610,11 @@ void OpenDecoder(TCustomFFmpeg& s, InputStream& ist, bool besideEncoderThread = 
     if (!codec)
         throw FFMpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d",
                                      static_cast<int>(id), ist.FileIndex, ist.Index));
-    ist.Dec->thread_count =
-        besideEncoderThread
-            ? DecoderThreadCountBesideEncoderThread(codec, ist.Dec->thread_count, s.ConcurrentRuns)
-            : CodecThreadCount(codec, ist.Dec->thread_count, s.ConcurrentRuns);
+    ist.Dec->thread_count = besideEncoderThread
+                                ? DecoderThreadCountBesideEncoderThread(
+                                      codec, ist.Dec->thread_count, s.ConcurrentRuns,
+                                      static_cast<int64_t>(ist.Dec->width) * ist.Dec->height)
+                                : CodecThreadCount(codec, ist.Dec->thread_count, s.ConcurrentRuns);
     {
         std::lock_guard lock(CodecLock());
         LibraryReason reason;
