@@ -12,12 +12,14 @@ bench_setup() {
     WORK=$(mktemp -d "${TMPDIR:-/tmp}/mobivert-bench.XXXXXX")
     trap 'rm -rf "$WORK"' EXIT
     build_bench_programs "$ROOT" "$BUILD"
+    # Read before any round runs (and after the build, which loads the machine itself).
+    LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
 }
 
 # print_machine: the machine the figures come from and its load before the run.
 print_machine() {
     echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)," \
-        "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+        "load average before the run: ${LOAD_BEFORE:-$(cut -d' ' -f1-3 /proc/loadavg)}"
 }
 
 # print_medians NAME...: one line per case, "CPU s, wall s, peak RSS MB".
