@@ -55,18 +55,26 @@ protected:
         std::ofstream(srt) << "1\n00:00:01,000 --> 00:00:02,500\nFirst line\n\n"
                               "2\n00:00:04,000 --> 00:00:05,000\nSecond line\n\n";
     }
+    // The text subtitles of the source converted into Matroska, as written there.
+    std::vector<WrittenPacket> ConvertToMatroska(const std::string& source,
+                                                 const std::string& name) {
+        EngineRun run;
+        std::string out = dir.File(name);
+        if (!run.AddInput(source) || !run.SetOutput(out, "scodec=srt")) {
+            ADD_FAILURE() << run.Error();
+            return {};
+        }
+        run.Run();
+        EXPECT_FALSE(run.Failed()) << run.Error();
+        return SubtitlePackets(out);
+    }
+
     TempDir dir;
     std::string srt;
 };
 
 TEST_F(SubtitleOutputTest, TextSubtitlesKeepTheirTimes) {
-    EngineRun run;
-    ASSERT_TRUE(run.AddInput(srt)) << run.Error();
-    std::string out = dir.File("text.mkv");
-    ASSERT_TRUE(run.SetOutput(out, "scodec=srt")) << run.Error();
-    run.Run();
-    ASSERT_FALSE(run.Failed()) << run.Error();
-    std::vector<WrittenPacket> packets = SubtitlePackets(out);
+    std::vector<WrittenPacket> packets = ConvertToMatroska(srt, "text.mkv");
     ASSERT_EQ(packets.size(), 2u);
     EXPECT_NEAR(packets[0].Time, 1.0, 0.001);
     EXPECT_NEAR(packets[0].Duration, 1.5, 0.001);
@@ -81,13 +89,7 @@ TEST_F(SubtitleOutputTest, APauseBetweenLinesLongerThanTheJumpThresholdIsKept) {
     std::ofstream(paused) << "1\n00:00:01,000 --> 00:00:04,000\nFirst line\n\n"
                              "2\n00:00:03,000 --> 00:00:05,000\nSecond line\n\n"
                              "3\n00:00:25,000 --> 00:00:26,000\nThird line\n\n";
-    EngineRun run;
-    ASSERT_TRUE(run.AddInput(paused)) << run.Error();
-    std::string out = dir.File("paused.mkv");
-    ASSERT_TRUE(run.SetOutput(out, "scodec=srt")) << run.Error();
-    run.Run();
-    ASSERT_FALSE(run.Failed()) << run.Error();
-    std::vector<WrittenPacket> packets = SubtitlePackets(out);
+    std::vector<WrittenPacket> packets = ConvertToMatroska(paused, "paused.mkv");
     ASSERT_EQ(packets.size(), 3u);
     EXPECT_NEAR(packets[1].Time, 3.0, 0.001);
     EXPECT_NEAR(packets[2].Time, 25.0, 0.001);

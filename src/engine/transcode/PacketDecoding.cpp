@@ -38,10 +38,6 @@ void EmulateRate(TCustomFFmpeg& s, InputStream& ist) {
     ++ist.Frame;
 }
 
-int64_t ToMicroseconds(int64_t ts, AVRational base) {
-    return av::av_rescale_q(ts, base, MicrosecondBase);
-}
-
 // Duration of one picture of the stream in microseconds, from the best rate it declares.
 int64_t PictureDuration(const InputStream& ist, const AVFrame* frame) {
     AVRational rate =
@@ -326,6 +322,10 @@ void FlushEncoders(TCustomFFmpeg& s, TranscodeTables& t, int istIndex) {
 }
 
 } // namespace
+
+int64_t ToMicroseconds(int64_t ts, AVRational base) {
+    return av::av_rescale_q(ts, base, MicrosecondBase);
+}
 
 int64_t PacketDuration(const InputStream& ist, const AVPacket* pkt) {
     const AVCodecParameters* par = ist.St->codecpar;

@@ -14,10 +14,6 @@ namespace mobivert::engine {
 
 namespace {
 
-int64_t ToMicroseconds(int64_t ts, AVRational base) {
-    return av::av_rescale_q(ts, base, MicrosecondBase);
-}
-
 // In a stream of reordered pictures a decoding time equal to the presentation time may be a
 // demuxer's guess from presentation times only (Matroska after damaged cluster times): such a
 // time can step back by a few pictures without any damage, so only a jump counts for it.

@@ -87,4 +87,7 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 constexpr int64_t NoPts = AV_NOPTS_VALUE;
 constexpr AVRational MicrosecondBase{1, 1000000};
 
+// A timestamp in the given time base as microseconds.
+int64_t ToMicroseconds(int64_t ts, AVRational base);
+
 } // namespace mobivert::engine
