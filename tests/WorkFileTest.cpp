@@ -21,6 +21,7 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -199,32 +200,50 @@ int NiceOf(pid_t thread) {
     return errno == 0 ? nice : -100;
 }
 
-// The nice values of this process's worker children (field 19 of /proc/PID/stat).
-std::vector<int> WorkerNiceValues() {
-    std::vector<int> values;
+// The fields of a /proc stat file from field 3 (state) on: field N is at N - 3.
+std::vector<std::string> StatFields(const fs::path& stat) {
+    std::string text = ReadText(stat.string());
+    size_t close = text.rfind(')');
+    std::vector<std::string> rest;
+    if (close == std::string::npos)
+        return rest;
+    std::istringstream fields(text.substr(close + 2));
+    for (std::string field; fields >> field;)
+        rest.push_back(field);
+    return rest;
+}
+
+// This process's worker children: their nice values (field 19 of /proc/PID/stat), and how many
+// of their threads run as batch work (field 41, the policy, of /proc/PID/task/TID/stat).
+struct WorkerScheduling {
+    std::vector<int> Nice;
+    int BatchThreads = 0;
+};
+
+WorkerScheduling WorkersScheduling() {
+    WorkerScheduling found;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string pid = entry.path().filename().string();
-        if (pid.find_first_not_of("0123456789") != std::string::npos)
+        if (pid.find_first_not_of("0123456789") != std::string::npos ||
+            ReadText((entry.path() / "stat").string()).find("(mobivert-worker)") ==
+                std::string::npos)
             continue;
-        std::string stat = ReadText((entry.path() / "stat").string());
-        size_t close = stat.rfind(')');
-        if (close == std::string::npos || stat.find("(mobivert-worker)") == std::string::npos)
+        std::vector<std::string> rest = StatFields(entry.path() / "stat");
+        if (rest.size() <= 16 || std::stoi(rest[1]) != getpid())
             continue;
-        std::istringstream fields(stat.substr(close + 2));
-        std::string field;
-        std::vector<std::string> rest;
-        while (fields >> field)
-            rest.push_back(field);
-        // rest[0] is field 3 (state), so field 4 (ppid) is rest[1] and field 19 (nice) rest[16].
-        if (rest.size() > 16 && std::stoi(rest[1]) == getpid())
-            values.push_back(std::stoi(rest[16]));
+        found.Nice.push_back(std::stoi(rest[16]));
+        std::error_code error;
+        for (const auto& task : fs::directory_iterator(entry.path() / "task", error)) {
+            std::vector<std::string> fields = StatFields(task.path() / "stat");
+            found.BatchThreads += fields.size() > 38 && std::stoi(fields[38]) == SCHED_BATCH;
+        }
     }
-    return values;
+    return found;
 }
 
 } // namespace
 
-TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueInThisProcessAndInWorkers) {
+TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueAsBatchWorkInThisProcessAndInWorkers) {
     if (!std::getenv("MOBIVERT_NICE_CHILD")) {
         // This test again, started the way a user starts a program with a lower priority.
         // Everything is made before the fork: between fork and exec only system calls are safe.
@@ -270,12 +289,14 @@ TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueInThisProcessAndInWorkers
             converter.ThreadPriority = c.Priority;
             events.Clear();
             std::atomic<int> threadNice{-100};
-            std::vector<int> workerNice;
+            std::atomic<int> threadPolicy{-1};
+            WorkerScheduling workers;
             events.BeforeProgress = [&](int) {
                 threadNice = NiceOf(gettid());
+                threadPolicy = sched_getscheduler(0);
                 // The batch's pre-loaded worker runs the task at the task's value.
-                if (inWorkers && workerNice.empty())
-                    workerNice = WorkerNiceValues();
+                if (inWorkers && workers.Nice.empty())
+                    workers = WorkersScheduling();
             };
             AddTask("sample.mp4", "nice" + std::to_string(inWorkers) + std::to_string(c.Priority),
                     true);
@@ -285,10 +306,15 @@ TEST_F(WorkFileTest, ConversionsKeepTheCallersNiceValueInThisProcessAndInWorkers
             // Never above the caller's: the same for normal, lower for the others.
             EXPECT_EQ(threadNice, c.Expected);
             if (inWorkers) {
-                EXPECT_EQ(workerNice, std::vector<int>{c.Expected});
+                EXPECT_EQ(workers.Nice, std::vector<int>{c.Expected});
+                // The conversion's thread (and the codec threads it started).
+                EXPECT_GE(workers.BatchThreads, 1);
+            } else {
+                EXPECT_EQ(threadPolicy, SCHED_BATCH);
             }
             EXPECT_FALSE(events.EndOf(0).Exception) << events.EndOf(0).Message;
         }
     }
     EXPECT_EQ(NiceOf(0), own);
+    EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
 }

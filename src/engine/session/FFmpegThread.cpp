@@ -33,6 +33,7 @@ void TFFmpegThread::Body(TThreadPriority priority) {
         changed_.notify_all();
         changed_.wait(lock, [this] { return resumed_; });
     }
+    ScheduleCurrentThreadAsBatchWork();
     ApplyToCurrentThread(priority);
     session_.RunTranscode();
     delete this;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -53,6 +54,11 @@ void ApplyToCurrentThread(TThreadPriority priority) {
     int nice = NiceValue(priority);
     if (NiceOfThread(self) != nice)
         setpriority(PRIO_PROCESS, self, nice);
+}
+
+void ScheduleCurrentThreadAsBatchWork() {
+    const sched_param normal{};
+    sched_setscheduler(0, SCHED_BATCH, &normal);
 }
 
 } // namespace mobivert::engine
