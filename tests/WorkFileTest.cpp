@@ -200,9 +200,8 @@ int NiceOf(pid_t thread) {
     return errno == 0 ? nice : -100;
 }
 
-// The fields of a /proc stat file from field 3 (state) on: field N is at N - 3.
-std::vector<std::string> StatFields(const fs::path& stat) {
-    std::string text = ReadText(stat.string());
+// The fields of a /proc stat file's text from field 3 (state) on: field N is at N - 3.
+std::vector<std::string> StatFields(const std::string& text) {
     size_t close = text.rfind(')');
     std::vector<std::string> rest;
     if (close == std::string::npos)
@@ -224,17 +223,17 @@ WorkerScheduling WorkersScheduling() {
     WorkerScheduling found;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string pid = entry.path().filename().string();
-        if (pid.find_first_not_of("0123456789") != std::string::npos ||
-            ReadText((entry.path() / "stat").string()).find("(mobivert-worker)") ==
-                std::string::npos)
+        if (pid.find_first_not_of("0123456789") != std::string::npos)
             continue;
-        std::vector<std::string> rest = StatFields(entry.path() / "stat");
-        if (rest.size() <= 16 || std::stoi(rest[1]) != getpid())
+        const std::string stat = ReadText((entry.path() / "stat").string());
+        std::vector<std::string> rest = StatFields(stat);
+        if (stat.find("(mobivert-worker)") == std::string::npos || rest.size() <= 16 ||
+            std::stoi(rest[1]) != getpid())
             continue;
         found.Nice.push_back(std::stoi(rest[16]));
         std::error_code error;
         for (const auto& task : fs::directory_iterator(entry.path() / "task", error)) {
-            std::vector<std::string> fields = StatFields(task.path() / "stat");
+            std::vector<std::string> fields = StatFields(ReadText((task.path() / "stat").string()));
             found.BatchThreads += fields.size() > 38 && std::stoi(fields[38]) == SCHED_BATCH;
         }
     }
