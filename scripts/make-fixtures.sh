@@ -309,6 +309,24 @@ gen cut_short.mp4 --post truncate_half \
     "$(video 160 120 25 100 ball) ! $(x264 25) ! mp4mux faststart=true name=m ! filesink location=@OUT@" \
     "$(audio 44100 1 4 440) ! $AAC ! m."
 
+# flip_media_bits FILE : flips one bit at each tenth of the file's first two thirds, where
+# mp4mux keeps the media data (its index follows them).
+flip_media_bits() {
+    local size k at byte
+    size=$(stat -c %s "$1")
+    for k in 1 2 3 4 5 6; do
+        at=$((size * k / 10))
+        byte=$(od -An -v -t u1 -j "$at" -N 1 "$1" | tr -d ' \n')
+        write_le "$1" "$at" 1 $((byte ^ 16))
+    done
+}
+
+# H.264 with B-frames in groups of 25 pictures, a bit flipped here and there in its pictures
+# and sound.
+gen h264_bits_flipped.mp4 --post flip_media_bits \
+    "$(video 320 240 25 150 ball) ! $(x264 25) ! mp4mux name=m ! filesink location=@OUT@" \
+    "$(audio 44100 2 6 440) ! $AAC ! m."
+
 # Damaged timestamps.
 
 # flip_cluster_times FILE FIRST [LAST] : in Matroska clusters FIRST..LAST

@@ -38,6 +38,8 @@ extern "C" {
     X(av_guess_frame_rate)                                                                         \
     X(av_guess_sample_aspect_ratio)                                                                \
     X(av_find_best_stream)                                                                         \
+    X(avformat_index_get_entries_count)                                                            \
+    X(avformat_index_get_entry)                                                                    \
     X(av_find_program_from_stream)                                                                 \
     X(av_filename_number_test)                                                                     \
     X(av_codec_get_id)                                                                             \

@@ -71,6 +71,7 @@ extern "C" {
     X(av_opt_get)                                                                                  \
     X(av_opt_get_int)                                                                              \
     X(av_opt_get_q)                                                                                \
+    X(av_opt_copy)                                                                                 \
     X(av_dict_set)                                                                                 \
     X(av_dict_get)                                                                                 \
     X(av_dict_copy)                                                                                \

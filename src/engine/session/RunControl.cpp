@@ -71,6 +71,7 @@ void TCustomFFmpeg::CloseOpenCodecs() {
     }
     OpenEncoders.clear();
     for (InputStream* ist : OpenDecoders) {
+        ist->Groups.reset();
         if (ist->DecodingNeeded && ist->Dec) {
             std::lock_guard lock(CodecLock());
             av::avcodec_close(ist->Dec);

@@ -223,6 +223,27 @@ int DecodeFrames(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int ist
     }
 }
 
+// The same for a video decoded in groups of pictures: the pictures come back in the stream's
+// order, each with what its decoder knew of the stream.
+int DecodeInGroups(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
+                   AVPacket* pkt) {
+    if (!ist.Groups->Send(pkt))
+        throw FFMpegException("av_mallocz fail");
+    GroupedDecoding::StreamState state;
+    while (true) {
+        int ret = ist.Groups->Receive(ist.DecodedFrame, state);
+        if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
+            return 0;
+        if (ret < 0)
+            return -1;
+        state.ApplyTo(ist.Dec);
+        int result = DeliverVideo(s, t, ist, istIndex, ist.DecodedFrame);
+        av::av_frame_unref(ist.DecodedFrame);
+        if (result < 0)
+            return -1;
+    }
+}
+
 int DecodeSubtitle(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
                    AVPacket* pkt) {
     if (!pkt)
@@ -371,7 +392,8 @@ int DecodePacket(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int ist
     case AVMEDIA_TYPE_VIDEO:
         if (pkt && pkt->size == 0)
             return 0;
-        result = DecodeFrames(s, t, ist, istIndex, pkt);
+        result = ist.Groups ? DecodeInGroups(s, t, ist, istIndex, pkt)
+                            : DecodeFrames(s, t, ist, istIndex, pkt);
         break;
     case AVMEDIA_TYPE_SUBTITLE:
         result = DecodeSubtitle(s, t, ist, istIndex, pkt);

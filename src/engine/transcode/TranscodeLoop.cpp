@@ -242,6 +242,7 @@ void CloseCodecsAtEnd(TCustomFFmpeg& s, TranscodeTables& t) {
     for (auto& ist : t.InputStreams) {
         if (!ist->DecodingNeeded)
             continue;
+        ist->Groups.reset();
         std::lock_guard lock(CodecLock());
         av::avcodec_close(ist->Dec);
         s.OpenDecoders.remove(ist.get());

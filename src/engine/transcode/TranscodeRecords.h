@@ -3,6 +3,7 @@
 // stream, and the explicit stream and meta-data maps.
 
 #include "engine/transcode/EncoderPipe.h"
+#include "engine/transcode/GroupedDecoding.h"
 #include "engine/video/PictureTurn.h"
 #include "engine/video/WovenFieldCheck.h"
 
@@ -68,6 +69,9 @@ struct InputStream {
     // the quality of the last decoded picture. The packed samples are signed 16-bit, or 32-bit
     // when the decoder gives deeper integers and an encoder takes them (lossless outputs).
     AVFrame* DecodedFrame = nullptr;
+    // Video decoded in whole groups of pictures by decoders of their own; Dec then decodes
+    // nothing and takes over what they learn of the stream.
+    std::unique_ptr<GroupedDecoding> Groups;
     AVSampleFormat PackedSampleFormat = AV_SAMPLE_FMT_S16;
     SwrContext* PackedConverter = nullptr;
     int32_t PackedFormat = -1;

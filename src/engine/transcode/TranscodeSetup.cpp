@@ -599,7 +599,8 @@ void ReportStreamMapping(TCustomFFmpeg& s, TranscodeTables& t) {
 
 // Opens one input stream's decoder, once. The codec is the one its context was made for, which
 // may be a named decoder rather than the default for the stream's codec id. A decoder that
-// feeds an encoder on a thread of its own may get more frame threads.
+// feeds an encoder on a thread of its own may get more frame threads, or decoders of its own
+// for groups of pictures.
 void OpenDecoder(TCustomFFmpeg& s, InputStream& ist, bool besideEncoderThread = false) {
     if (ist.DecodedFrame)
         return;
@@ -610,11 +611,18 @@ void OpenDecoder(TCustomFFmpeg& s, InputStream& ist, bool besideEncoderThread = 
     if (!codec)
         throw FFMpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d",
                                      static_cast<int>(id), ist.FileIndex, ist.Index));
-    ist.Dec->thread_count = besideEncoderThread
-                                ? DecoderThreadCountBesideEncoderThread(
-                                      codec, ist.Dec->thread_count, s.ConcurrentRuns,
-                                      static_cast<int64_t>(ist.Dec->width) * ist.Dec->height)
-                                : CodecThreadCount(codec, ist.Dec->thread_count, s.ConcurrentRuns);
+    // With automatic threads, the video of an encoder on a thread of its own may be decoded in
+    // whole groups of pictures side by side instead of on the decoder's own threads.
+    if (besideEncoderThread && ist.Dec->thread_count <= 0)
+        ist.Groups = GroupedDecoding::Open(ist.Dec, ist.St, codec, CoresOfOneRun(s.ConcurrentRuns));
+    if (ist.Groups)
+        ist.Dec->thread_count = 1;
+    else if (besideEncoderThread)
+        ist.Dec->thread_count = DecoderThreadCountBesideEncoderThread(
+            codec, ist.Dec->thread_count, s.ConcurrentRuns,
+            static_cast<int64_t>(ist.Dec->width) * ist.Dec->height);
+    else
+        ist.Dec->thread_count = CodecThreadCount(codec, ist.Dec->thread_count, s.ConcurrentRuns);
     {
         std::lock_guard lock(CodecLock());
         LibraryReason reason;
@@ -626,6 +634,9 @@ void OpenDecoder(TCustomFFmpeg& s, InputStream& ist, bool besideEncoderThread = 
     ist.DecodedFrame = av::av_frame_alloc();
     if (!ist.DecodedFrame)
         throw FFMpegException("av_mallocz fail");
+    if (ist.Groups)
+        s.Log(1, Format("Stream #%d.%d is decoded in groups of pictures by %d decoders at once",
+                        ist.FileIndex, ist.Index, static_cast<int>(ist.Groups->Lanes())));
 }
 
 // A text subtitle encoder (SubRip, ASS, ...) writes its events in the style its source decoder

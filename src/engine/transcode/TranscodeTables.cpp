@@ -11,6 +11,7 @@ namespace mobivert::engine {
 namespace {
 
 void Release(InputStream& ist) {
+    ist.Groups.reset();
     av::av_frame_free(&ist.DecodedFrame);
     av::av_frame_free(&ist.FilterFrame);
     av::av_frame_free(&ist.PicRef);
