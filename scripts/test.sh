@@ -48,11 +48,11 @@ fi
 if [ "$sanitize" = thread ]; then
     # The FFmpeg libraries synchronise their own worker threads in code the sanitizer does not
     # see, so only the suites whose threads are ours run here: sessions, the converter component,
-    # the batch driver and runner, and a video encoder on a thread of its own beside a one-thread
-    # decoder.
+    # the batch driver and runner, a video encoder on a thread of its own beside a one-thread
+    # decoder, and one-thread decoders taking groups of pictures side by side.
     export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}"
     ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)" \
-        -R '^((SessionTest|ConverterTest|DriverBatchTest|BatchRunnerTest)\.|CodecThreadsTest\.EncoderOnItsOwnThread)'
+        -R '^((SessionTest|ConverterTest|DriverBatchTest|BatchRunnerTest)\.|CodecThreadsTest\.EncoderOnItsOwnThread|GroupedDecodingTest\.)'
     exit
 fi
 ctest --test-dir "$build_dir" --output-on-failure -j "$(nproc)"

@@ -15,6 +15,10 @@ namespace {
 // 1080p. A stream whose index lists a longer group is left to the decoder's own threads.
 constexpr int64_t PicturesAheadBytes = 128LL * 1024 * 1024;
 constexpr int32_t MostLanes = 4;
+// The longest group decoded side by side, in seconds. The file is read up to two groups ahead of
+// the pictures taken, so its sound runs that far ahead of them; the muxer holds sound for up to
+// 10 s while it waits for pictures, and interleaves it with them as it would without groups.
+constexpr int64_t MostGroupSeconds = 3;
 
 void FreeDecoders(std::vector<AVCodecContext*>& decoders) {
     std::lock_guard lock(CodecLock());
@@ -50,7 +54,8 @@ size_t PicturesAheadFor(const AVStream* st, int32_t lanes) {
     const int bytes = av::av_image_get_buffer_size(static_cast<AVPixelFormat>(par->format),
                                                    par->width, par->height, 1);
     const int64_t longest = LongestIndexedGroup(st);
-    if (bytes <= 0 || longest <= 0)
+    const AVRational rate = st->avg_frame_rate.num > 0 ? st->avg_frame_rate : st->r_frame_rate;
+    if (bytes <= 0 || longest <= 0 || longest * rate.den > MostGroupSeconds * rate.num)
         return 0;
     const int64_t ahead = PicturesAheadBytes / (lanes - 1) / bytes;
     return longest <= ahead ? static_cast<size_t>(ahead) : 0;

@@ -224,13 +224,21 @@ int DecodeFrames(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int ist
 }
 
 // The same for a video decoded in groups of pictures: the pictures come back in the stream's
-// order, each with what its decoder knew of the stream.
+// order, each with what its decoder knew of the stream. They come groups behind the packets, up
+// to the whole end of the stream after the last packet: what the loop does between packets is
+// done between them (pause, stop, progress, the runaway check), and after a stop none is
+// handed on.
 int DecodeInGroups(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
                    AVPacket* pkt) {
     if (!ist.Groups->Send(pkt))
         throw FFMpegException("av_mallocz fail");
     GroupedDecoding::StreamState state;
     while (true) {
+        s.PausePoint();
+        if (s.StopRequested)
+            return 0;
+        ReportProgressIfDue(s, t);
+        StopRunawayOutput(t);
         int ret = ist.Groups->Receive(ist.DecodedFrame, state);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return 0;
@@ -368,6 +376,26 @@ void FeedVideoOutputs(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, in
         int frameSize = 0;
         s.OutputVideoFrame(os, ost, ist, picture, frameSize);
     });
+}
+
+bool TakeLastGroups(TCustomFFmpeg& s, TranscodeTables& t) {
+    bool grouped = false;
+    for (size_t i = 0; i < t.InputStreams.size(); ++i) {
+        InputStream& ist = *t.InputStreams[i];
+        if (!ist.DecodingNeeded || !ist.Groups)
+            continue;
+        grouped = true;
+        // Each packet that did not decode is reported as it is while the file is read.
+        while (DecodeInGroups(s, t, ist, static_cast<int>(i), nullptr) < 0) {
+            std::string message =
+                Format("Error while decoding stream #%d.%d", ist.FileIndex, ist.Index);
+            if (s.ExitOnError)
+                throw FFMpegException(message);
+            if (s.Verbose >= 0 && s.OnLog)
+                s.Log(1, message);
+        }
+    }
+    return grouped && s.StopRequested;
 }
 
 int DecodePacket(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,

@@ -291,6 +291,10 @@ void RunTranscodeLoop(TCustomFFmpeg& s, TranscodeTables& t) {
         ReportProgressIfDue(s, t);
     }
 
+    // Pictures still decoded in groups at the input's end are the loop's work yet: a stop while
+    // they are taken ends the run early.
+    if (!stoppedEarly)
+        stoppedEarly = TakeLastGroups(s, t);
     for (size_t i = 0; i < t.InputStreams.size(); ++i)
         if (t.InputStreams[i]->DecodingNeeded)
             DecodePacket(s, t, *t.InputStreams[i], static_cast<int>(i), nullptr);

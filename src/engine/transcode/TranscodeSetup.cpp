@@ -612,8 +612,12 @@ void OpenDecoder(TCustomFFmpeg& s, InputStream& ist, bool besideEncoderThread = 
         throw FFMpegException(Format("Unsupported codec (id=%d) for input stream #%d.%d",
                                      static_cast<int>(id), ist.FileIndex, ist.Index));
     // With automatic threads, the video of an encoder on a thread of its own may be decoded in
-    // whole groups of pictures side by side instead of on the decoder's own threads.
-    if (besideEncoderThread && ist.Dec->thread_count <= 0)
+    // whole groups of pictures side by side instead of on the decoder's own threads. The loop
+    // ends a run with a recording time or a size limit when its outputs reach it: pictures
+    // decoded groups behind the reading would run past it, so such runs keep one decoder.
+    const bool endsAtTheInputsEnd =
+        s.RecordingTime == std::numeric_limits<int64_t>::max() && s.LimitFileSize == 0;
+    if (besideEncoderThread && endsAtTheInputsEnd && ist.Dec->thread_count <= 0)
         ist.Groups = GroupedDecoding::Open(ist.Dec, ist.St, codec, CoresOfOneRun(s.ConcurrentRuns));
     if (ist.Groups)
         ist.Dec->thread_count = 1;

@@ -27,6 +27,10 @@ void DrainBitstreamFilters(TCustomFFmpeg& session, TranscodeTables& tables);
 int DecodePacket(TCustomFFmpeg& session, TranscodeTables& tables, InputStream& ist, int istIndex,
                  AVPacket* pkt);
 
+// Takes the pictures that the streams decoded in groups still hold after their last packet;
+// true when a stop came while they were taken (the rest are then dropped).
+bool TakeLastGroups(TCustomFFmpeg& session, TranscodeTables& tables);
+
 // Hands a decoded (and pre-processed) picture to every encoded video output of the stream.
 void FeedVideoOutputs(TCustomFFmpeg& session, TranscodeTables& tables, InputStream& ist,
                       int istIndex, AVFrame* picture);
