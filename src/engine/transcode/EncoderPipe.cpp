@@ -44,6 +44,11 @@ bool EncoderPipe::Send(const AVFrame* frame) {
     return true;
 }
 
+bool EncoderPipe::HasRoom() {
+    std::lock_guard lock(mutex_);
+    return waiting_.size() < depth_ || !failure_.empty();
+}
+
 void EncoderPipe::Drain() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return (waiting_.empty() && !coding_) || !failure_.empty(); });

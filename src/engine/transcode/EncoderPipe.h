@@ -56,6 +56,8 @@ public:
     // Why the encoder failed (with the library's reason), empty while it has not. After a
     // failure the pipe codes nothing more.
     std::string Failure();
+    // Whether a picture handed over now would be taken without waiting.
+    bool HasRoom();
     // Whether the pipe rescales pictures that do not fit the encoder.
     bool Rescales() const { return rescaler_ != nullptr; }
 

@@ -156,6 +156,11 @@ bool GroupedDecoding::ReceiverMustWait() const {
     return ended_ || groups_.size() > decoders_.size() || packetsWaiting_ > packetsAhead_;
 }
 
+bool GroupedDecoding::TakesMorePackets() {
+    std::lock_guard lock(mutex_);
+    return !ReceiverMustWait();
+}
+
 int GroupedDecoding::Receive(AVFrame* picture, StreamState& state) {
     std::unique_lock lock(mutex_);
     for (;;) {

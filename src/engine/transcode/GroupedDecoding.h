@@ -70,6 +70,10 @@ public:
     // while the packets sent are enough for them to go on with.
     int Receive(AVFrame* picture, StreamState& state);
 
+    // Whether the decoders would go on with more packets: Receive waits for a picture only
+    // when they would not.
+    bool TakesMorePackets();
+
     size_t Lanes() const { return decoders_.size(); }
 
 private:

@@ -223,11 +223,20 @@ int DecodeFrames(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int ist
     }
 }
 
+// Whether a picture of the stream would wait for an encoder on its own thread.
+bool FeedsAFullEncoder(const TranscodeTables& t, int istIndex) {
+    for (const auto& ost : t.OutputStreams)
+        if (ost->SourceIndex == istIndex && ost->Pipe && !ost->Pipe->HasRoom())
+            return true;
+    return false;
+}
+
 // The same for a video decoded in groups of pictures: the pictures come back in the stream's
 // order, each with what its decoder knew of the stream. They come groups behind the packets, up
 // to the whole end of the stream after the last packet: what the loop does between packets is
 // done between them (pause, stop, progress, the runaway check), and after a stop none is
-// handed on.
+// handed on. While the encoder has its fill, the file is read on instead, so that the
+// decoders go on with the groups ahead rather than wait with it.
 int DecodeInGroups(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int istIndex,
                    AVPacket* pkt) {
     if (!ist.Groups->Send(pkt))
@@ -239,6 +248,8 @@ int DecodeInGroups(TCustomFFmpeg& s, TranscodeTables& t, InputStream& ist, int i
             return 0;
         ReportProgressIfDue(s, t);
         StopRunawayOutput(t);
+        if (pkt && FeedsAFullEncoder(t, istIndex) && ist.Groups->TakesMorePackets())
+            return 0;
         int ret = ist.Groups->Receive(ist.DecodedFrame, state);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return 0;
