@@ -169,8 +169,9 @@ int GroupedDecoding::Receive(AVFrame* picture, StreamState& state) {
         Group& head = *groups_.front();
         if (!head.Pictures.empty()) {
             Decoded decoded = head.Pictures.front();
+            // No decoder waits on the pictures of the group being taken (only on the groups
+            // ahead, which wait for it to be let go).
             head.Pictures.pop_front();
-            WakeLanes();
             lock.unlock();
             if (!decoded.Picture)
                 return decoded.Error;
